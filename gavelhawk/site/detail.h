@@ -1,0 +1,49 @@
+#pragma once
+// Reads of the auction detail page and the site clock. Every function takes
+// page text (GBK, as FetchPage returns it) and returns its values.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace gavelhawk::site {
+
+constexpr int kClockDealId = 3333333;   // the detail page the site clock is read from
+constexpr std::size_t kMinDetailPage = 1024;  // a shorter detail page means "no such auction"
+
+std::string DetailPath(std::int64_t dealId);      // "/detail/%d"
+std::string BidRecordsPath(std::int64_t dealId);  // "/json/paimai/bid_records?dealId=%d"
+std::string BidPath(std::int64_t dealId, std::int64_t price);  // "/json/paimai/bid?dealId=%d&price=%d"
+
+struct AuctionDetail {
+  std::string title;  // GBK
+  std::int32_t status = 0;
+  std::int32_t lower = 0;   // smallest allowed increment, yuan
+  std::int32_t higher = 0;  // largest allowed increment, yuan
+};
+
+// False when the page is shorter than kMinDetailPage.
+bool IsDetailPage(std::string_view page);
+
+// Title, status and increment bounds, cut in that order from one working text.
+AuctionDetail ReadDetail(std::string_view page);
+
+// The increment brought within the site's bounds: raised to `lower`, then
+// lowered to `higher` (so with lower > higher the result is `higher`).
+std::int32_t BoundIncrement(std::int32_t increment, std::int32_t lower, std::int32_t higher);
+
+// Times in ms since 1970, read at their full width so that differences of
+// two of them are exact whatever their size.
+std::int64_t ReadEndTime(std::string_view page);  // "endTimeMili"
+std::int64_t ReadNowMil(std::string_view page);   // "nowMil"
+
+struct OpeningRead {
+  std::int64_t now = 0;      // "nowMil"
+  std::int64_t opening = 0;  // "startTimeMili", looked for behind "nowMil"
+};
+OpeningRead ReadOpening(std::string_view page);
+
+// The remaining-time text of the snipe list, UTF-8: "%d分%d秒" with
+// (ms/1000)/60 and (ms/1000)%60, or "已结束" when ms/1000 <= 0.
+std::string RemainingText(std::int64_t remainMs);
+
+}  // namespace gavelhawk::site

@@ -1,0 +1,213 @@
+#pragma once
+// The main window of gavelhawk and all of the program's state. Each
+// subsystem implements its handlers in its own folder (dlg_*.cpp); the
+// logic they call is plain C++ beside them.
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/dialog/dialog.h"
+
+class QComboBox;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace platform::http {
+class Transport;
+}
+namespace platform::shell {
+class Opener;
+}
+
+// Text members hold GBK bytes, as the site's text does; they become UTF-16
+// only in the fields.
+
+struct SnipeItem {
+  std::int32_t nDealId = 0;
+  std::string strTitle;
+  std::string strState;
+  std::int32_t nMaxPrice = 0;
+  std::int32_t nIncrement = 0;
+  std::int32_t nPrepTime = 0;
+  std::int64_t nEndTime = 0;  // site ms, full width
+  std::int64_t nRemain = 0;   // ms to closing at arming; -1 once bid
+};
+
+struct SearchHit {
+  std::int32_t nDealId = 0;
+  std::string strTitle;
+  std::string strStatus;
+  std::string strRemain;
+  float fDiscount = 0;
+  std::int32_t nCurPrice = 0;
+  std::int32_t nListPrice = 0;
+};
+
+// Local wall-clock time, seconds and milliseconds within the minute.
+struct LocalTime {
+  int second = 0;
+  int millisecond = 0;
+};
+
+// Where the window meets the world; tests replace each part.
+struct MainDlgServices {
+  platform::http::Transport* transport = nullptr;  // every site request
+  platform::shell::Opener* opener = nullptr;       // browsers, documents, programs
+  std::string siteUrl;     // scheme and host of the auction site, no trailing slash
+  std::string homeUrl;     // 京东首页
+  std::string serviceUrl;  // 代拍服务
+  std::string updateUrl;   // the update page
+  std::string appDir;      // the program's folder, no trailing slash
+  std::function<LocalTime()> localTime;  // defaults to the system clock
+  // Called before each bid so the login can be refreshed; may be empty.
+  std::function<void()> beforeBid;
+  // Set when no login cookie was found: shown once, without blocking.
+  std::string loginNotice;
+};
+
+class CMainDlg : public QDialog {
+  Q_OBJECT
+ public:
+  // Control ids of dialog template 102.
+  enum : int {
+    IDC_DEALID = 1000, IDC_INCREMENT = 1003, IDC_MAXPRICE = 1004, IDC_AUCTIONSITE = 1005,
+    IDC_VIEWITEM = 1006, IDC_MANUALBID = 1007, IDC_AUTOBID = 1008, IDC_PREPTIME = 1009,
+    IDC_SNIPELIST = 1010, IDC_PRICEQUERY = 1011, IDC_COLLAPSE = 1012, IDC_MODIFY = 1013,
+    IDC_CLEAR = 1014, IDC_RESULTLIST = 1015, IDC_REFRESH = 1016, IDC_INCLUDE1 = 1017,
+    IDC_EXCLUDE1 = 1018, IDC_INCLUDE2 = 1019, IDC_INCLUDE3 = 1020, IDC_EXCLUDE2 = 1021,
+    IDC_EXCLUDE3 = 1022, IDC_INCLUDE4 = 1023, IDC_EXCLUDE4 = 1024, IDC_TITLE = 1025,
+    IDC_CLEARINCLUDE = 1026, IDC_CLEAREXCLUDE = 1027, IDC_HOMEPAGE = 1028, IDC_SERVICE = 1029,
+    IDC_CATEGORY = 1030, IDC_DISCOUNT = 1032, IDC_OPENSNIPE = 1033, IDC_OPENDEALID = 1034,
+    IDC_OPENPRICE = 1035, IDC_OPENLAG = 1036, IDC_CANCELOPEN = 1037, IDC_MANUAL = 1038,
+    IDC_UPDATEHISTORY = 1039, IDC_IEMODE = 1040, IDC_DELETE = 1041,
+  };
+  static constexpr int kSnipeSlots = 10;
+  static constexpr int kHitSlots = 48;
+  static constexpr int kOpenTimerId = 999;
+  static constexpr int kWarmupTimerBase = 100;
+
+  explicit CMainDlg(MainDlgServices services, QWidget* parent = nullptr);
+  ~CMainDlg() override;
+
+  // Start-up: builds the controls, checks for updates, fills the combos,
+  // collapses the window and builds both lists. False when the update check
+  // ended the program (exit code 0).
+  bool OnInitDialog();
+
+  // Field exchange. TRUE reads the fields into the members in the documented
+  // order and stops at the first field that is not a whole number (standard
+  // message, focus there); FALSE writes every member into its field.
+  bool UpdateData(bool bSaveAndValidate = true);
+
+  // Numbered one-shot timers, all delivered to OnTimer.
+  void SetTimer(int id, int ms);
+  void KillTimer(int id);
+  platform::dialog::WindowTimers& Timers() { return m_timers; }
+
+  QWidget* GetDlgItem(int id) const;
+  QPushButton* Button(int id) const;
+  const MainDlgServices& Services() const { return m_services; }
+
+  // Site access.
+  std::string FetchPage(const std::string& url);
+  std::string SiteUrl(const std::string& path) const;  // siteUrl + path
+  // Runs the window's waiting events once (the crawl's message dispatch).
+  void PumpMessages();
+  // Message box with the program's caption ("Gavelhawk") unless given.
+  platform::dialog::Answer Message(const QString& text, const QString& caption = QString(),
+                                   platform::dialog::Buttons buttons = platform::dialog::Buttons::Ok);
+
+  // --- 1.x: site (gavelhawk/site/dlg_site.cpp, dlg_bid.cpp)
+  bool LoadAuctionDetail();
+  std::int64_t ReadEndTime(std::int32_t dealId);
+  std::int64_t SiteClock();
+  void OnManualBid();
+
+  // --- 2.x: snipes (gavelhawk/snipe/dlg_snipe.cpp)
+  void OnAutoBid();
+  enum class AddResult { Added, AlreadyListed, Refused };
+  AddResult AddSnipe();
+  void OnModifySnipe();
+  void OnDeleteSnipe();
+  void OnClearSnipes();
+  void ArmSnipe(int i);
+  void OnTimer(int id);
+  void OnOpenSnipe();
+  void OnCancelOpenSnipe();
+
+  // --- 3.x: search (gavelhawk/search/dlg_search.cpp)
+  void OnRefreshItems();
+  void OnClearInclude();
+  void OnClearExclude();
+  void RefreshResultList();
+  void TakeSelectedHit();
+  void OnClickResultList();
+  void OnRClickResultList();
+  void OnResultItemChanged();
+
+  // --- 4.x: window (gavelhawk/ui)
+  void RefreshSnipeList();
+  void OnClickSnipeList();
+  void OnRClickSnipeList();
+  void OpenPage(const std::string& url);
+  void OnHomePage();
+  void OnAuctionSite();
+  void OnServicePage();
+  void OnViewItem();
+  void OnManual();
+  void OnPriceQuery();
+  void CheckForUpdate();  // may end the program
+  void OnUpdateHistory();
+  void OnCollapse();
+  void OnIEMode();
+
+  // --- state (Part of the window; every handler reads and writes these)
+  QComboBox* m_comboCategory = nullptr;
+  QTreeWidget* m_listResults = nullptr;
+  QTreeWidget* m_listSnipe = nullptr;
+  std::int32_t m_nDealId = 3333333;
+  std::int32_t m_nMaxPrice = 5;
+  std::int32_t m_nIncrement = 1;
+  std::int32_t m_nPrepTime = 1000;
+  std::string m_strExclude1, m_strExclude2, m_strExclude3, m_strExclude4;
+  std::string m_strInclude1, m_strInclude2, m_strInclude3, m_strInclude4;
+  std::string m_strTitle;  // "商品名称" in GBK, set by the constructor
+  std::string m_strMaxDiscount;
+  std::int32_t m_nOpenDealId = 3333333;
+  std::int32_t m_nOpenLag = 100;
+  std::int32_t m_nOpenPrice = 0;
+  bool m_bIEMode = false;
+  std::string m_szAppDir;
+  std::string m_strOpenBidUrl;
+  int m_nSnipeLast = -1;
+  int m_nSnipeSel = -1;
+  int m_nHitLast = -1;
+  std::array<SnipeItem, kSnipeSlots> m_snipes{};
+  std::array<SearchHit, kHitSlots> m_hits{};
+
+  // A crawl in progress (the search owns these).
+  bool m_bCrawling = false;
+  bool m_bCrawlStop = false;
+
+  // True once the update check asked the program to end.
+  bool m_bExitRequested = false;
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void CreateControls();
+  MainDlgServices m_services;
+  platform::dialog::WindowTimers m_timers;
+  std::map<int, QWidget*> m_controls;
+  int m_expandedHeight = 0;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// The user's browser login: the cookies of the auction site, read from the
+// browser the user logs in with. They are kept in memory only and never
+// written to a log or a message.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/http/http.h"
+
+namespace platform::cookies {
+
+struct LoadResult {
+  std::vector<http::Cookie> cookies;  // only those whose domain matches the host
+  std::string source;                 // what was read, for the user ("firefox:/home/u/.mozilla/...")
+  std::string browser;                // "firefox", "chromium", "chrome" or "" for a cookies.txt
+  std::string error;                  // why nothing was found, when cookies is empty
+};
+
+// Loads the cookies for `host` from the source named by `spec`, the value of
+// AUCTION_COOKIES: "auto", "firefox", "firefox:PROFILE-PATH", "chromium",
+// "chrome", a path to a cookies.txt file, or "none". `now` (seconds since
+// 1970) drops expired cookies.
+LoadResult LoadCookies(const std::string& spec, const std::string& host, std::int64_t now);
+
+// Caches a LoadResult and reloads it only when the underlying file changed.
+class CookieSource {
+ public:
+  CookieSource(std::string spec, std::string host);
+  // Reloads when the browser's file changed since the last load (cheap when not).
+  const LoadResult& Current();
+
+ private:
+  std::string spec_, host_;
+  LoadResult last_;
+  std::string stamp_;
+  bool loaded_ = false;
+};
+
+}  // namespace platform::cookies

@@ -1,0 +1,88 @@
+#pragma once
+// The one HTTP client of both programs. A failure never throws: the
+// response says what went wrong and carries whatever body arrived.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::http {
+
+// One cookie of the user's browser login. `domain` is as the browser keeps
+// it: a leading dot (or includeSubdomains) means the host and its subdomains.
+struct Cookie {
+  std::string domain;
+  bool includeSubdomains = false;
+  std::string path = "/";
+  bool secure = false;
+  bool httpOnly = false;
+  std::int64_t expires = 0;  // seconds since 1970; 0 = session cookie
+  std::string name;
+  std::string value;
+};
+
+struct Options {
+  std::string userAgent;
+  std::chrono::milliseconds connectTimeout{10000};
+  // The transfer is abandoned when fewer than one byte per second arrives
+  // for this long.
+  std::chrono::milliseconds stallTimeout{20000};
+  // Answers are cut off at this many bytes.
+  std::size_t maxBytes = 32u << 20;
+};
+
+struct Response {
+  bool ok = false;       // the transfer completed (any HTTP status)
+  long status = 0;       // HTTP status, 0 when none arrived
+  bool truncated = false;  // cut off at Options::maxBytes
+  std::string body;      // raw bytes as received
+  std::string error;     // a short description when !ok
+};
+
+// The seam in front of the network: tests script it, the programs use
+// CurlTransport.
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  virtual Response Get(const std::string& url) = 0;
+};
+
+// libcurl, one easy handle kept for the life of the object so that
+// connections to the site are reused. Honours http_proxy/https_proxy/
+// no_proxy from the environment. Not thread-safe: one per thread.
+class CurlTransport : public Transport {
+ public:
+  explicit CurlTransport(Options options = {});
+  ~CurlTransport() override;
+  CurlTransport(const CurlTransport&) = delete;
+  CurlTransport& operator=(const CurlTransport&) = delete;
+
+  Response Get(const std::string& url) override;
+
+  // Replaces the login cookies. Each goes only to the hosts it belongs to;
+  // expired ones are dropped. Cookies the site sets in its answers are kept
+  // in memory for the session as a browser would.
+  void SetCookies(const std::vector<Cookie>& cookies);
+
+  // Called before every request; lets the owner refresh the login cheaply
+  // (for example, reload the browser's cookies when they changed).
+  void SetBeforeRequest(std::function<void(CurlTransport&)> hook);
+
+  const Options& options() const { return options_; }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  Options options_;
+  std::function<void(CurlTransport&)> beforeRequest_;
+};
+
+// True when a cookie kept for `cookieDomain` may be sent to `host`.
+bool DomainMatches(const std::string& cookieDomain, bool includeSubdomains, const std::string& host);
+
+// Host part of an absolute URL ("http://a.b:8080/x" -> "a.b"), lower-cased.
+std::string HostOf(const std::string& url);
+
+}  // namespace platform::http

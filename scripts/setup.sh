@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing need.
+# Works as root or through sudo.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql
+  libcurl4-openssl-dev libsqlite3-dev libssl-dev libsecret-1-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-wqy-microhei xvfb xauth x11-apps imagemagick
+  postgresql
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

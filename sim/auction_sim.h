@@ -1,0 +1,133 @@
+#pragma once
+// auction-sim: a stand-in of the auction site on loopback. It serves the
+// pages of PAGES.md from a scenario, keeps a clock that tests can set, takes
+// bids by the site's rules, logs every request, and misbehaves on request.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct Bid {
+  std::string buyer;  // UTF-8
+  std::int64_t price = 0;
+  std::int64_t atMs = 0;  // site time
+};
+
+struct Auction {
+  std::int64_t id = 0;
+  std::string title;      // UTF-8
+  std::string condition = "全新";  // UTF-8, the 使用状态 text
+  std::int64_t listPrice = 0;      // 京东价, yuan
+  std::int64_t startPrice = 1;     // price while nobody has bid
+  std::int64_t lowerOffset = 1;    // smallest increment
+  std::int64_t higherOffset = 500; // largest increment
+  std::int64_t startMs = 0;        // opening, site ms
+  std::int64_t endMs = 0;          // closing, site ms
+  int category = 0;                // listing code: 4000, 1000, 2000, 3000, 6000, 7000 (0: only in "all")
+  std::optional<int> statusOverride;  // otherwise 1 before start, 0 running, 2 over
+  std::vector<Bid> bids;           // any order; the highest is current
+  // When set, bid records show this instead of the highest bidder after the
+  // close ("null" for none); trxPrice likewise.
+  std::optional<std::string> trxBuyerOverride;
+  std::optional<std::int64_t> trxPriceOverride;
+};
+
+struct LoggedRequest {
+  std::string method;
+  std::string target;      // path and query as sent
+  std::string path;        // without the query
+  std::string query;
+  std::string cookie;      // the Cookie header as received
+  std::string userAgent;   // raw bytes of the User-Agent header
+  std::int64_t siteMs = 0; // site clock at arrival
+  std::chrono::steady_clock::time_point arrival;
+  std::uint64_t connection = 0;  // ids count up per accepted connection
+  int status = 0;          // HTTP status answered
+  std::string body;        // the answer body (truncated to 4 KiB)
+};
+
+enum class FaultKind {
+  None,
+  Refuse,     // close the connection without answering
+  Stall,      // send the headers and part of the body, then nothing for `stallMs`
+  Garbage,    // a body of random bytes
+  Huge,       // a body of `hugeBytes` bytes
+  Status500,  // an error page
+  Empty,      // 200 with an empty body
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::None;
+  std::string pathPrefix;        // which requests ("" = all)
+  int remaining = -1;            // how many requests it hits (-1 = until cleared)
+  int stallMs = 30000;
+  std::size_t hugeBytes = 64u << 20;
+};
+
+class Server {
+ public:
+  Server();
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Listens on 127.0.0.1; port 0 picks a free one. Returns the port.
+  std::uint16_t Start(std::uint16_t port = 0);
+  void Stop();
+  std::uint16_t port() const;
+  std::string BaseUrl() const;  // "http://127.0.0.1:PORT"
+
+  // Clock. Site time = `siteMs` at the moment of the call, then runs with the
+  // steady clock unless frozen.
+  void SetClock(std::int64_t siteMs, bool running = true);
+  std::int64_t Now() const;
+  void AdvanceClock(std::int64_t ms);  // frozen or running
+
+  // Scenario.
+  void AddAuction(const Auction& a);  // replaces one with the same id
+  void RemoveAuction(std::int64_t id);
+  void ClearAuctions();
+  std::optional<Auction> GetAuction(std::int64_t id) const;
+  void UpdateAuction(std::int64_t id, const std::function<void(Auction&)>& change);
+  std::vector<Auction> Auctions() const;
+  int ListingPageSize() const;
+  void SetListingPageSize(int n);
+
+  // Login. When a login cookie is required, a bid without `name=value` in its
+  // Cookie header is answered 403. The bidder's name is the value of cookie
+  // `pin` (else "guest").
+  void RequireLoginCookie(const std::string& name, const std::string& value);
+  void ClearLoginRequirement();
+
+  // The next `count` bids are answered with `code` whatever the rules say
+  // (200 = success), and are not recorded.
+  void ForceBidCode(int code, int count = 1);
+
+  // Latency added before every answer, and faults by path.
+  void SetLatency(std::chrono::milliseconds oneWay);
+  void AddFault(const Fault& f);
+  void ClearFaults();
+
+  // The update page, UTF-8 HTML.
+  void SetUpdatePage(const std::string& html);
+
+  std::vector<LoggedRequest> Log() const;
+  std::vector<LoggedRequest> LogFor(const std::string& pathPrefix) const;
+  void ClearLog();
+
+  // A lively scenario relative to the current clock: auctions closing over
+  // the next minutes in every category, some far below list price.
+  void LoadDemoScenario();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim
