@@ -3,6 +3,7 @@
 function(gh_core_sources var folder)
   file(GLOB all CONFIGURE_DEPENDS ${folder}/*.cpp)
   list(FILTER all EXCLUDE REGEX "/(dlg_[^/]*|main)\\.cpp$")
+  list(APPEND all ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
   set(${var} ${all} PARENT_SCOPE)
 endfunction()
 
