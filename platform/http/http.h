@@ -31,14 +31,18 @@ struct Options {
   std::chrono::milliseconds stallTimeout{20000};
   // Answers are cut off at this many bytes.
   std::size_t maxBytes = 32u << 20;
+  // Fixed name resolutions, "host:port:address" as curl's --resolve takes
+  // them; lets tests reach a loopback server under several host names.
+  std::vector<std::string> resolve;
 };
 
 struct Response {
-  bool ok = false;       // the transfer completed (any HTTP status)
-  long status = 0;       // HTTP status, 0 when none arrived
-  bool truncated = false;  // cut off at Options::maxBytes
-  std::string body;      // raw bytes as received
-  std::string error;     // a short description when !ok
+  bool ok = false;         // the transfer completed (any HTTP status)
+  long status = 0;         // HTTP status, 0 when none arrived
+  bool truncated = false;  // cut off at Options::maxBytes (then ok is false
+                           // and body holds the first maxBytes bytes)
+  std::string body;        // raw bytes as received
+  std::string error;       // a short description when !ok
 };
 
 // The seam in front of the network: tests script it, the programs use

@@ -1,0 +1,49 @@
+#include "gavelhawk/site/fetch.h"
+
+#include "platform/text/gbk.h"
+
+namespace gavelhawk::site {
+
+const char kAgentName[] = "\xBE\xA9\xB6\xAB";
+
+namespace {
+constexpr std::size_t kPiece = 2048;
+}
+
+std::string ToPageText(std::string_view body) {
+  platform::text::Utf8ToGbkStream stream;
+  std::string gbk;
+  gbk.reserve(body.size());
+  for (std::size_t at = 0; at < body.size(); at += kPiece) stream.Feed(body.substr(at, kPiece), gbk);
+  stream.Finish(gbk);
+  // One left-to-right pass: "\r\r\n\n" keeps its outer CR and LF. A GBK trail
+  // byte is never CR or LF, so removing bytes here cannot split a character.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < gbk.size(); ++i) {
+    if (gbk[i] == '\r' && i + 1 < gbk.size() && gbk[i + 1] == '\n') {
+      ++i;
+      continue;
+    }
+    gbk[kept++] = gbk[i];
+  }
+  gbk.resize(kept);
+  return gbk;
+}
+
+std::string FetchPage(platform::http::Transport& transport, const std::string& url) {
+  platform::http::Response r = transport.Get(url);
+  // A capped answer is still an answer: its first part is read as usual.
+  if (!r.ok && !r.truncated) return {};
+  return ToPageText(r.body);
+}
+
+platform::http::Options SiteHttpOptions() {
+  platform::http::Options o;
+  o.userAgent = kAgentName;
+  o.connectTimeout = std::chrono::milliseconds(5000);
+  o.stallTimeout = std::chrono::milliseconds(10000);
+  o.maxBytes = 32u << 20;
+  return o;
+}
+
+}  // namespace gavelhawk::site

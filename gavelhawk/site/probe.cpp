@@ -1,0 +1,47 @@
+#include "gavelhawk/site/probe.h"
+
+#include "gavelhawk/site/detail.h"
+#include "gavelhawk/site/fetch.h"
+#include "platform/text/gbk.h"
+
+namespace gavelhawk::site {
+namespace {
+
+// A title that kept a lone CR or LF must not start a line of its own.
+std::string OneLine(std::string s) {
+  for (char& c : s)
+    if (c == '\r' || c == '\n') c = ' ';
+  return s;
+}
+
+}  // namespace
+
+int RunProbe(platform::http::Transport& t, const std::string& siteUrl, std::int32_t dealId,
+             std::ostream& out) {
+  std::string base = siteUrl;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+
+  // The same reads, in the same order, as adding a snipe row: the detail page,
+  // the detail page again for the closing time, then the clock page.
+  std::string page = FetchPage(t, base + DetailPath(dealId));
+  if (!IsDetailPage(page)) {
+    out << "error=商品不存在或拍卖已结束\n";
+    return 1;
+  }
+  AuctionDetail d = ReadDetail(page);
+  OpeningRead opening = ReadOpening(page);
+  std::int64_t closing = ReadEndTime(FetchPage(t, base + DetailPath(dealId)));
+  std::int64_t now = ReadNowMil(FetchPage(t, base + DetailPath(kClockDealId)));
+  std::int64_t remain = closing - now;
+
+  out << "title=" << OneLine(platform::text::GbkToUtf8(d.title)) << '\n'
+      << "status=" << d.status << '\n'
+      << "lower=" << d.lower << '\n'
+      << "higher=" << d.higher << '\n'
+      << "closing_minus_now_ms=" << remain << '\n'
+      << "opening_minus_now_ms=" << (opening.opening - opening.now) << '\n'
+      << "remaining=" << RemainingText(remain) << '\n';
+  return 0;
+}
+
+}  // namespace gavelhawk::site

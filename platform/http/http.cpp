@@ -1,0 +1,209 @@
+#include "platform/http/http.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <exception>
+#include <mutex>
+
+namespace platform::http {
+namespace {
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// A tab, CR or LF would split the cookie line or inject a header.
+bool HasControl(const std::string& s) {
+  return std::any_of(s.begin(), s.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+}
+
+bool IsIpAddress(const std::string& host) {
+  if (host.find(':') != std::string::npos) return true;  // IPv6
+  return !host.empty() &&
+         std::all_of(host.begin(), host.end(), [](unsigned char c) { return std::isdigit(c) || c == '.'; });
+}
+
+// One line of the Netscape cookie file format, as CURLOPT_COOKIELIST takes it.
+std::string NetscapeLine(const Cookie& c) {
+  bool tail = c.includeSubdomains || (!c.domain.empty() && c.domain[0] == '.');
+  std::string line;
+  if (c.httpOnly) line += "#HttpOnly_";
+  line += c.domain;
+  line += tail ? "\tTRUE\t" : "\tFALSE\t";
+  line += c.path.empty() ? "/" : c.path;
+  line += c.secure ? "\tTRUE\t" : "\tFALSE\t";
+  line += std::to_string(c.expires);
+  line += '\t';
+  line += c.name;
+  line += '\t';
+  line += c.value;
+  return line;
+}
+
+}  // namespace
+
+struct CurlTransport::Impl {
+  CURL* curl = nullptr;
+  curl_slist* headers = nullptr;
+  curl_slist* resolve = nullptr;
+  std::string body;
+  std::size_t maxBytes = 0;
+  bool truncated = false;
+  bool writeFailed = false;
+  char errbuf[CURL_ERROR_SIZE] = {};
+
+  static size_t Write(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<Impl*>(user);
+    size_t n = size * count;
+    try {
+      size_t room = self->maxBytes > self->body.size() ? self->maxBytes - self->body.size() : 0;
+      if (n > room) {
+        self->body.append(data, room);
+        self->truncated = true;
+        return 0;  // aborts the transfer
+      }
+      self->body.append(data, n);
+      return n;
+    } catch (const std::exception&) {
+      self->writeFailed = true;
+      return 0;
+    }
+  }
+};
+
+CurlTransport::CurlTransport(Options options)
+    : impl_(std::make_unique<Impl>()), options_(std::move(options)) {
+  GlobalInit();
+  CURL* c = curl_easy_init();
+  impl_->curl = c;
+  impl_->maxBytes = options_.maxBytes;
+  if (!c) return;
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl_->errbuf);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::Write);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, impl_.get());
+  if (!options_.userAgent.empty()) curl_easy_setopt(c, CURLOPT_USERAGENT, options_.userAgent.c_str());
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
+  // libcurl counts the stall in whole seconds; round up so a short time-out
+  // never becomes "none".
+  long stallSeconds = static_cast<long>((options_.stallTimeout.count() + 999) / 1000);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, std::max(stallSeconds, 1L));
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+  // Only the web: a redirect to file:// or the like is refused.
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
+  // Always from the origin, never from a proxy's cache.
+  impl_->headers = curl_slist_append(impl_->headers, "Cache-Control: no-cache");
+  impl_->headers = curl_slist_append(impl_->headers, "Pragma: no-cache");
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, impl_->headers);
+  for (const std::string& r : options_.resolve) impl_->resolve = curl_slist_append(impl_->resolve, r.c_str());
+  if (impl_->resolve) curl_easy_setopt(c, CURLOPT_RESOLVE, impl_->resolve);
+  // The cookie engine in memory only: nothing is read from or written to disk.
+  curl_easy_setopt(c, CURLOPT_COOKIEFILE, "");
+}
+
+CurlTransport::~CurlTransport() {
+  if (impl_->curl) curl_easy_cleanup(impl_->curl);
+  curl_slist_free_all(impl_->headers);
+  curl_slist_free_all(impl_->resolve);
+}
+
+Response CurlTransport::Get(const std::string& url) {
+  Response r;
+  try {
+    if (beforeRequest_) beforeRequest_(*this);
+  } catch (const std::exception&) {
+    // A failing refresh leaves the cookies as they were.
+  }
+  CURL* c = impl_->curl;
+  if (!c) {
+    r.error = "no HTTP handle";
+    return r;
+  }
+  impl_->body.clear();
+  impl_->truncated = false;
+  impl_->writeFailed = false;
+  impl_->errbuf[0] = '\0';
+  curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK) {
+    r.error = "bad address";
+    return r;
+  }
+  CURLcode rc = curl_easy_perform(c);
+  long status = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  r.status = status;
+  r.truncated = impl_->truncated;
+  r.body.swap(impl_->body);
+  if (rc == CURLE_OK) {
+    r.ok = true;
+  } else if (impl_->truncated) {
+    r.error = "answer larger than " + std::to_string(impl_->maxBytes) + " bytes";
+  } else if (impl_->writeFailed) {
+    r.error = "out of memory";
+  } else {
+    r.error = impl_->errbuf[0] ? impl_->errbuf : curl_easy_strerror(rc);
+  }
+  return r;
+}
+
+void CurlTransport::SetCookies(const std::vector<Cookie>& cookies) {
+  CURL* c = impl_->curl;
+  if (!c) return;
+  curl_easy_setopt(c, CURLOPT_COOKIELIST, "ALL");
+  std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  for (const Cookie& k : cookies) {
+    if (k.expires != 0 && k.expires <= now) continue;
+    if (k.name.empty() || k.domain.empty()) continue;
+    if (HasControl(k.domain) || HasControl(k.path) || HasControl(k.name) || HasControl(k.value)) continue;
+    curl_easy_setopt(c, CURLOPT_COOKIELIST, NetscapeLine(k).c_str());
+  }
+}
+
+void CurlTransport::SetBeforeRequest(std::function<void(CurlTransport&)> hook) {
+  beforeRequest_ = std::move(hook);
+}
+
+bool DomainMatches(const std::string& cookieDomain, bool includeSubdomains, const std::string& host) {
+  std::string domain = Lower(cookieDomain);
+  if (!domain.empty() && domain[0] == '.') {
+    domain.erase(0, 1);
+    includeSubdomains = true;
+  }
+  std::string h = Lower(host);
+  if (domain.empty() || h.empty()) return false;
+  if (h == domain) return true;
+  if (!includeSubdomains || IsIpAddress(h)) return false;
+  return h.size() > domain.size() && h.compare(h.size() - domain.size(), domain.size(), domain) == 0 &&
+         h[h.size() - domain.size() - 1] == '.';
+}
+
+std::string HostOf(const std::string& url) {
+  CURLU* u = curl_url();
+  if (!u) return {};
+  std::string host;
+  char* part = nullptr;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK && part) {
+    host = part;
+  }
+  curl_free(part);
+  curl_url_cleanup(u);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  return Lower(host);
+}
+
+}  // namespace platform::http
