@@ -1,0 +1,96 @@
+#include "gavelhawk/site/bid.h"
+
+#include <algorithm>
+
+#include "gavelhawk/site/cut.h"
+
+namespace gavelhawk::site {
+
+const char kMsgBidPlaced[] = "出价成功";
+const char kMsgNoSuchAuction[] = "商品不存在或拍卖已结束";
+const char kMsgAlreadyTooHigh[] = "出价失败,当前出价已过高";
+const char kStateWaiting[] = "准备竞拍";
+const char kStateBidPlaced[] = "出价成功";
+const char kStateHandedOver[] = "出价结束";
+
+namespace {
+
+struct CodeWords {
+  std::int32_t code;
+  const char* manual;
+  const char* snipe;  // nullptr: "出价失败(%d)" with the code
+};
+
+constexpr CodeWords kCodes[] = {
+    {400, "请您输入参拍价格(正整数)", nullptr},
+    {403, "未登录京东", "出价失败(未登录)"},
+    {450, "拍卖已结束", "出价失败(已结束)"},
+    {452, "拍卖未开始", "出价失败(未开始)"},
+    {453, "您已是当前最高价", "出价失败(您是最高价)"},
+    {457, "您暂无拍卖资格", "出价失败(无拍卖资格)"},
+    {460, "出价未超目前最高价", nullptr},  // two readings, see SnipeStateText
+    {461, "加价不得高于最高加价", "出价失败(不得高于最高加价)"},
+    {462, "出价不能超过京东价", "出价失败(不能超过京东价)"},
+    {463, "参拍价格(正整数)错误", nullptr},
+    {468, "出价太快,4秒内不可连续出价", "出价失败(4秒内不可连续出价)"},
+    {4201, "同时在拍商品超过5个", "出价失败(同时在拍商品已超5个)"},
+    {4203, "在拍或未支付的商品总数不得超过5个", "出价失败(在拍或未支付的商品总数不得超过5个)"},
+};
+
+const CodeWords* FindCode(std::int32_t code) {
+  auto it = std::find_if(std::begin(kCodes), std::end(kCodes),
+                         [code](const CodeWords& c) { return c.code == code; });
+  return it == std::end(kCodes) ? nullptr : it;
+}
+
+}  // namespace
+
+std::int32_t ReadCurrentPrice(std::string_view records) {
+  std::string_view w = records;
+  CutAfter(w, "price", 7);
+  return std::max<std::int32_t>(ReadNumber(w, "."), 1);
+}
+
+bool IsBidSuccess(std::string_view answer) {
+  std::size_t at = answer.find("success");
+  return at != std::string_view::npos && at > 0;
+}
+
+std::int32_t ReadResultCode(std::string_view answer) {
+  std::string_view w = answer;
+  CutAfter(w, "code", 7);
+  return ReadNumber(w, "\"");
+}
+
+std::int64_t BidAmount(std::int64_t current, std::int64_t increment, std::int64_t ceiling) {
+  std::int64_t amount = current + increment;
+  return amount > ceiling ? ceiling : amount;
+}
+
+std::string ManualBidMessage(std::int32_t code) {
+  if (const CodeWords* c = FindCode(code)) return c->manual;
+  return "拍卖失败,请直接在浏览器中操作，查看错误原因。\r\n并失败原因及反馈代码告诉作者，以完善软件。\r\n"
+         "反馈代码：" +
+         std::to_string(code);
+}
+
+std::string SnipeStateText(std::int32_t code, std::int64_t current, std::int64_t ceiling,
+                           std::int64_t amount) {
+  if (code == kCodeNotAboveCurrent) {
+    if (current < ceiling) return "出价失败(同时有人出价更高," + std::to_string(amount) + "元)";
+    return "出价失败(已超最高价)";
+  }
+  const CodeWords* c = FindCode(code);
+  if (c && c->snipe) return c->snipe;
+  return "出价失败(" + std::to_string(code) + ")";
+}
+
+int ElapsedMs(int second1, int millisecond1, int second2, int millisecond2) {
+  int ms = (second2 - second1 + (second1 > second2 ? 60 : 0)) * 1000 - millisecond1 + millisecond2;
+  // Within one second the two readings can also wrap: 10.900 -> 10.100 is
+  // 59.2 s, not -0.8 s.
+  ms %= 60000;
+  return ms < 0 ? ms + 60000 : ms;
+}
+
+}  // namespace gavelhawk::site

@@ -1,0 +1,50 @@
+#pragma once
+// Reading the bid records and the bid answer, the amount of a bid, and the
+// words shown for each of the site's result codes. Texts are UTF-8.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace gavelhawk::site {
+
+// Codes the program treats specially.
+constexpr std::int32_t kCodeNotLoggedIn = 403;
+constexpr std::int32_t kCodeNotAboveCurrent = 460;
+
+// Messages of the manual bid that are not result codes.
+extern const char kMsgBidPlaced[];       // 出价成功
+extern const char kMsgNoSuchAuction[];   // 商品不存在或拍卖已结束
+extern const char kMsgAlreadyTooHigh[];  // 出价失败,当前出价已过高
+// State texts of a snipe row.
+extern const char kStateWaiting[];     // 准备竞拍
+extern const char kStateBidPlaced[];   // 出价成功
+extern const char kStateHandedOver[];  // 出价结束 (bid address given to the browser)
+
+// The first "price" of the bid records, whole yuan. An empty or broken
+// answer, and any value below 1, count as 1.
+std::int32_t ReadCurrentPrice(std::string_view records);
+
+// The bid answer holds "success" somewhere after its first byte.
+bool IsBidSuccess(std::string_view answer);
+
+// The "code" value of a refused bid, read up to the next double quote; 0
+// when there is none.
+std::int32_t ReadResultCode(std::string_view answer);
+
+// current + increment, but never above the ceiling. Computed in 64 bits so
+// that no pair of 32-bit inputs overflows.
+std::int64_t BidAmount(std::int64_t current, std::int64_t increment, std::int64_t ceiling);
+
+// What the manual bid shows in its message box for a refused bid.
+std::string ManualBidMessage(std::int32_t code);
+
+// The state text a closing snipe gives its row for a refused bid. `current`
+// and `ceiling` decide the two readings of 460; `amount` is the bid just sent.
+std::string SnipeStateText(std::int32_t code, std::int64_t current, std::int64_t ceiling,
+                           std::int64_t amount);
+
+// Milliseconds from t1 to t2 when only the seconds within the minute and the
+// milliseconds of each are known: the span modulo one minute, 0..59999.
+int ElapsedMs(int second1, int millisecond1, int second2, int millisecond2);
+
+}  // namespace gavelhawk::site
