@@ -3,6 +3,8 @@
 // browser the user logs in with. They are kept in memory only and never
 // written to a log or a message.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,13 +17,28 @@ struct LoadResult {
   std::string source;                 // what was read, for the user ("firefox:/home/u/.mozilla/...")
   std::string browser;                // "firefox", "chromium", "chrome" or "" for a cookies.txt
   std::string error;                  // why nothing was found, when cookies is empty
+  // The command that starts `browser` where its cookies are kept
+  // ("firefox", "google-chrome", "flatpak run org.mozilla.firefox"); empty
+  // when `browser` is.
+  std::string browserCommand;
 };
 
 // Loads the cookies for `host` from the source named by `spec`, the value of
 // AUCTION_COOKIES: "auto", "firefox", "firefox:PROFILE-PATH", "chromium",
 // "chrome", a path to a cookies.txt file, or "none". `now` (seconds since
-// 1970) drops expired cookies.
+// 1970) drops expired cookies. "chromium:PROFILE-PATH" and
+// "chrome:PROFILE-PATH" name a Chromium profile folder the same way.
 LoadResult LoadCookies(const std::string& spec, const std::string& host, std::int64_t now);
+
+// The line the window shows when no login was found, naming the source that
+// was tried (UTF-8); empty when there are cookies.
+std::string NoLoginNotice(const LoadResult& result);
+
+// Chromium's v11 values are keyed by a password kept in the Secret Service.
+// The lookup gets "chrome" or "chromium" and returns the password, or nothing
+// when no keyring answers. An empty function restores the Secret Service.
+using KeyringLookup = std::function<std::optional<std::string>(const std::string& application)>;
+void SetKeyringLookup(KeyringLookup lookup);
 
 // Caches a LoadResult and reloads it only when the underlying file changed.
 class CookieSource {
@@ -29,6 +46,8 @@ class CookieSource {
   CookieSource(std::string spec, std::string host);
   // Reloads when the browser's file changed since the last load (cheap when not).
   const LoadResult& Current();
+  // The same at a given time; cookies that expired since the load are dropped.
+  const LoadResult& Current(std::int64_t now);
 
  private:
   std::string spec_, host_;

@@ -1,0 +1,428 @@
+#include "platform/cookies/cookies.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+
+#include "platform/cookies/cookies_internal.h"
+
+namespace platform::cookies {
+namespace detail {
+
+namespace {
+
+bool Unsafe(const std::string& s, bool forbidSemicolon) {
+  for (unsigned char ch : s) {
+    if (ch < 0x20 || ch == 0x7f) return true;
+    if (forbidSemicolon && ch == ';') return true;
+  }
+  return false;
+}
+
+bool CopyFile(const std::string& from, const std::string& to, std::string& error) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    error = "无法读取 " + from + ": " + std::strerror(errno);
+    return false;
+  }
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (out < 0) {
+    error = "无法建立临时副本: " + std::string(std::strerror(errno));
+    ::close(in);
+    return false;
+  }
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "无法读取 " + from + ": " + std::strerror(errno);
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        error = "无法写入临时副本: " + std::string(std::strerror(errno));
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  ::close(in);
+  if (::close(out) != 0 && ok) {
+    error = "无法写入临时副本: " + std::string(std::strerror(errno));
+    ok = false;
+  }
+  return ok;
+}
+
+// A memory-backed folder of the user's own is the best place for a copy of
+// a login; the temporary folder otherwise.
+std::string TempBase() {
+  for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+    const char* v = std::getenv(var);
+    if (v && *v && IsDir(v) && ::access(v, W_OK | X_OK) == 0) return v;
+  }
+  return "/tmp";
+}
+
+std::string ExpandHome(const std::string& path) {
+  if (path == "~") return HomeDir();
+  if (path.rfind("~/", 0) == 0) return HomeDir() + path.substr(1);
+  return path;
+}
+
+std::string Stamp(const std::vector<std::string>& files) {
+  std::string s;
+  for (const std::string& f : files) {
+    struct stat st {};
+    s += f;
+    if (::stat(f.c_str(), &st) == 0) {
+      s += ':' + std::to_string(st.st_ino) + '/' + std::to_string(st.st_size) + '/' +
+           std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+    } else {
+      s += ":-";
+    }
+    s += '\n';
+  }
+  return s;
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  if (!path) return false;
+  std::string all = path;
+  std::size_t start = 0;
+  while (start <= all.size()) {
+    std::size_t end = all.find(':', start);
+    if (end == std::string::npos) end = all.size();
+    std::string dir = all.substr(start, end - start);
+    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool Keep(const Cookie& c, const std::string& host, std::int64_t now) {
+  if (c.name.empty() || c.name.find('=') != std::string::npos) return false;
+  if (Unsafe(c.name, true) || Unsafe(c.value, true) || Unsafe(c.path, true) || Unsafe(c.domain, true))
+    return false;
+  if (c.expires != 0 && c.expires <= now) return false;
+  return http::DomainMatches(c.domain, c.includeSubdomains, host);
+}
+
+std::string HomeDir() {
+  const char* h = std::getenv("HOME");
+  if (h && *h) return h;
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  char buf[4096];
+  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
+    return found->pw_dir;
+  return "/";
+}
+
+std::string ConfigHome() {
+  const char* x = std::getenv("XDG_CONFIG_HOME");
+  if (x && *x == '/') return x;
+  return HomeDir() + "/.config";
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsDir(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+PrivateCopy::PrivateCopy(const std::string& database) {
+  std::string tmpl = TempBase() + "/gavelhawk-cookies-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!::mkdtemp(buf.data())) {  // mkdtemp makes it 0700
+    error_ = "无法建立临时文件夹: " + std::string(std::strerror(errno));
+    return;
+  }
+  dir_ = buf.data();
+  std::string name = std::filesystem::path(database).filename().string();
+  std::string target = dir_ + "/" + name;
+  if (!CopyFile(database, target, error_)) return;
+  // The database first: a checkpoint between the two copies then leaves the
+  // newer pages in the -wal, which still applies.
+  for (const char* side : {"-wal", "-shm", "-journal"}) {
+    std::string from = database + side;
+    if (!IsFile(from)) continue;
+    std::string ignored;
+    // A side file that vanished meanwhile was checkpointed into the database.
+    if (!CopyFile(from, target + side, ignored) && IsFile(from)) {
+      error_ = ignored;
+      return;
+    }
+  }
+  path_ = target;
+}
+
+PrivateCopy::~PrivateCopy() {
+  if (dir_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::StoreRead;
+
+std::string Trim(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  std::size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string Command(const std::string& browser, bool flatpak) {
+  if (browser == "firefox") return flatpak ? "flatpak run org.mozilla.firefox" : "firefox";
+  if (browser == "chrome") return flatpak ? "flatpak run com.google.Chrome" : "google-chrome";
+  if (browser == "chromium") {
+    if (flatpak) return "flatpak run org.chromium.Chromium";
+    return detail::OnPath("chromium") || !detail::OnPath("chromium-browser") ? "chromium"
+                                                                             : "chromium-browser";
+  }
+  return {};
+}
+
+bool FlatpakPath(const std::string& path) { return path.find("/.var/app/") != std::string::npos; }
+
+// One store read into a result; the source names it so the user can put the
+// same text into AUCTION_COOKIES.
+LoadResult FromStore(StoreRead read, std::string source, const std::string& browser, bool flatpak) {
+  LoadResult r;
+  r.cookies = std::move(read.cookies);
+  r.source = std::move(source);
+  r.browser = browser;
+  r.browserCommand = Command(browser, flatpak);
+  r.error = std::move(read.error);
+  return r;
+}
+
+std::string NoCookieError(const std::string& host) { return "其中没有 " + host + " 的 cookie"; }
+
+LoadResult LoadFirefoxProfile(const std::string& where, const std::string& host, std::int64_t now) {
+  std::string db = detail::FirefoxDatabase(where);
+  StoreRead read;
+  if (db.empty()) {
+    read.error = "没有 cookies.sqlite";
+  } else {
+    read = detail::ReadFirefoxDatabase(db, host, now);
+    if (read.opened && read.cookies.empty()) read.error = NoCookieError(host);
+  }
+  return FromStore(std::move(read), "firefox:" + where, "firefox", FlatpakPath(where));
+}
+
+LoadResult LoadChromiumProfile(const std::string& browser, const std::string& where, const std::string& host,
+                               std::int64_t now) {
+  std::string db = detail::ChromiumDatabase(where);
+  StoreRead read;
+  if (db.empty()) {
+    read.error = "没有 Cookies 数据库";
+  } else {
+    read = detail::ReadChromiumDatabase(db, browser, host, now);
+    if (read.opened && read.cookies.empty()) read.error = NoCookieError(host);
+  }
+  return FromStore(std::move(read), browser + ":" + where, browser, FlatpakPath(where));
+}
+
+// The first profile of the browser that holds a cookie of the host; else
+// what the first (the default) profile said.
+LoadResult LoadBrowser(const std::string& browser, const std::string& host, std::int64_t now) {
+  std::optional<LoadResult> first;
+  auto consider = [&](LoadResult r) -> bool {
+    if (!r.cookies.empty()) {
+      first = std::move(r);
+      return true;
+    }
+    if (!first) first = std::move(r);
+    return false;
+  };
+  if (browser == "firefox") {
+    for (const detail::FirefoxProfile& p : detail::FirefoxProfiles()) {
+      if (consider(LoadFirefoxProfile(p.dir, host, now))) break;
+    }
+  } else {
+    for (const detail::ChromiumProfile& p : detail::ChromiumProfiles(browser)) {
+      if (consider(LoadChromiumProfile(browser, p.dir, host, now))) break;
+    }
+  }
+  if (first) return std::move(*first);
+  LoadResult r;
+  r.source = browser;
+  r.browser = browser;
+  r.browserCommand = Command(browser, false);
+  r.error = "未找到 " + browser + " 的配置文件";
+  return r;
+}
+
+LoadResult LoadCookiesTxt(const std::string& path, const std::string& host, std::int64_t now) {
+  StoreRead read = detail::ReadNetscapeFile(path, host, now);
+  if (read.opened && read.cookies.empty()) read.error = NoCookieError(host);
+  return FromStore(std::move(read), path, "", false);
+}
+
+}  // namespace
+
+LoadResult LoadCookies(const std::string& rawSpec, const std::string& rawHost, std::int64_t now) {
+  std::string spec = Trim(rawSpec);
+  std::string host = Lower(Trim(rawHost));
+  std::string key = Lower(spec);
+  if (key.empty() || key == "auto") {
+    const char* order[] = {"firefox", "chrome", "chromium"};
+    std::vector<LoadResult> tried;
+    for (const char* b : order) {
+      LoadResult r = LoadBrowser(b, host, now);
+      if (!r.cookies.empty()) return r;
+      tried.push_back(std::move(r));
+    }
+    LoadResult none;
+    none.source = "auto";
+    std::string sep = ": ";
+    for (const LoadResult& t : tried) {
+      // A browser without a profile is not worth naming.
+      if (t.source == t.browser) continue;
+      none.source += sep + t.source;
+      none.error += (none.error.empty() ? "" : "; ") + t.source + ": " + t.error;
+      sep = ", ";
+      // The user logs in where the cookies will be looked for.
+      if (none.browser.empty()) {
+        none.browser = t.browser;
+        none.browserCommand = t.browserCommand;
+      }
+    }
+    if (none.error.empty()) none.error = "未找到 Firefox、Chrome 或 Chromium 的配置文件";
+    return none;
+  }
+  if (key == "none") {
+    LoadResult r;
+    r.source = "none";
+    r.error = "AUCTION_COOKIES=none";
+    return r;
+  }
+  for (const std::string b : {"firefox", "chrome", "chromium"}) {
+    if (key == b) return LoadBrowser(b, host, now);
+    if (key.rfind(b + ":", 0) == 0) {
+      std::string where = detail::ExpandHome(Trim(spec.substr(b.size() + 1)));
+      return b == "firefox" ? LoadFirefoxProfile(where, host, now) : LoadChromiumProfile(b, where, host, now);
+    }
+  }
+  return LoadCookiesTxt(detail::ExpandHome(spec), host, now);
+}
+
+std::string NoLoginNotice(const LoadResult& result) {
+  if (!result.cookies.empty()) return {};
+  return "未找到京东登录 (来源: " + result.source + ")";
+}
+
+CookieSource::CookieSource(std::string spec, std::string host)
+    : spec_(std::move(spec)), host_(std::move(host)) {}
+
+const LoadResult& CookieSource::Current() { return Current(static_cast<std::int64_t>(std::time(nullptr))); }
+
+const LoadResult& CookieSource::Current(std::int64_t now) {
+  // Taken before the load, so that a change during the load is seen next time.
+  std::string stamp = detail::Stamp(detail::WatchedFiles(spec_));
+  if (!loaded_ || stamp != stamp_) {
+    last_ = LoadCookies(spec_, host_, now);
+    stamp_ = std::move(stamp);
+    loaded_ = true;
+  }
+  auto gone = std::remove_if(last_.cookies.begin(), last_.cookies.end(),
+                             [now](const http::Cookie& c) { return c.expires != 0 && c.expires <= now; });
+  if (gone != last_.cookies.end()) {
+    last_.cookies.erase(gone, last_.cookies.end());
+    if (last_.cookies.empty()) last_.error = "登录已过期";
+  }
+  return last_;
+}
+
+namespace detail {
+
+std::vector<std::string> WatchedFiles(const std::string& rawSpec) {
+  std::string spec = Trim(rawSpec);
+  std::string key = Lower(spec);
+  std::vector<std::string> files;
+  auto firefoxProfile = [&files](const std::string& where) {
+    std::string db = FirefoxDatabase(where);
+    if (db.empty()) db = where + "/cookies.sqlite";
+    files.push_back(db);
+    files.push_back(db + "-wal");
+  };
+  auto chromiumProfile = [&files](const std::string& where) {
+    std::string db = ChromiumDatabase(where);
+    if (db.empty()) {
+      files.push_back(where + "/Network/Cookies");
+      files.push_back(where + "/Cookies");
+      return;
+    }
+    files.push_back(db);
+    files.push_back(db + "-journal");
+    files.push_back(db + "-wal");
+  };
+  auto firefox = [&]() {
+    for (const std::string& base : FirefoxBases()) files.push_back(base + "/profiles.ini");
+    for (const FirefoxProfile& p : FirefoxProfiles()) firefoxProfile(p.dir);
+  };
+  auto chromium = [&](const std::string& browser) {
+    // A new profile folder changes its parent.
+    for (const std::string& base : ChromiumBases(browser)) files.push_back(base);
+    for (const ChromiumProfile& p : ChromiumProfiles(browser)) chromiumProfile(p.dir);
+  };
+  if (key.empty() || key == "auto") {
+    firefox();
+    chromium("chrome");
+    chromium("chromium");
+  } else if (key == "none") {
+  } else if (key == "firefox") {
+    firefox();
+  } else if (key == "chrome" || key == "chromium") {
+    chromium(key);
+  } else if (key.rfind("firefox:", 0) == 0) {
+    firefoxProfile(ExpandHome(Trim(spec.substr(8))));
+  } else if (key.rfind("chrome:", 0) == 0) {
+    chromiumProfile(ExpandHome(Trim(spec.substr(7))));
+  } else if (key.rfind("chromium:", 0) == 0) {
+    chromiumProfile(ExpandHome(Trim(spec.substr(9))));
+  } else {
+    files.push_back(ExpandHome(spec));
+  }
+  return files;
+}
+
+}  // namespace detail
+}  // namespace platform::cookies

@@ -1,0 +1,194 @@
+// Firefox: profiles.ini names the profiles; cookies.sqlite holds moz_cookies.
+#include <dirent.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "platform/cookies/cookies_internal.h"
+#include "platform/cookies/sqlite_util.h"
+
+namespace platform::cookies::detail {
+
+namespace {
+
+struct IniSection {
+  std::string name;
+  std::map<std::string, std::string> values;
+};
+
+std::vector<IniSection> ReadIni(const std::string& path) {
+  std::vector<IniSection> sections;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      std::size_t end = line.find(']');
+      sections.push_back({line.substr(1, end == std::string::npos ? std::string::npos : end - 1), {}});
+      continue;
+    }
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos || sections.empty()) continue;
+    sections.back().values[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return sections;
+}
+
+std::string Get(const IniSection& s, const std::string& key) {
+  auto it = s.values.find(key);
+  return it == s.values.end() ? std::string() : it->second;
+}
+
+std::string Resolve(const std::string& base, const std::string& path, bool relative) {
+  if (path.empty()) return {};
+  if (!relative || path[0] == '/') return path;
+  return base + "/" + path;
+}
+
+// Without profiles.ini: the folders that hold a cookies.sqlite, the usual
+// default names first.
+std::vector<std::string> ScanProfiles(const std::string& base) {
+  std::vector<std::string> found;
+  DIR* d = ::opendir(base.c_str());
+  if (!d) return found;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (IsFile(base + "/" + name + "/cookies.sqlite")) found.push_back(name);
+  }
+  ::closedir(d);
+  auto rank = [](const std::string& n) {
+    if (n.size() >= 16 && n.compare(n.size() - 16, 16, ".default-release") == 0) return 0;
+    if (n.size() >= 8 && n.compare(n.size() - 8, 8, ".default") == 0) return 1;
+    return 2;
+  };
+  std::sort(found.begin(), found.end(), [&](const std::string& a, const std::string& b) {
+    return std::make_tuple(rank(a), a) < std::make_tuple(rank(b), b);
+  });
+  for (std::string& n : found) n = base + "/" + n;
+  return found;
+}
+
+}  // namespace
+
+std::vector<std::string> FirefoxBases() {
+  std::string home = HomeDir();
+  return {
+      home + "/.mozilla/firefox",
+      ConfigHome() + "/mozilla/firefox",
+      home + "/snap/firefox/common/.mozilla/firefox",
+      home + "/.var/app/org.mozilla.firefox/.mozilla/firefox",
+      home + "/.var/app/org.mozilla.firefox/config/mozilla/firefox",
+  };
+}
+
+std::vector<FirefoxProfile> FirefoxProfiles() {
+  std::vector<FirefoxProfile> out;
+  std::set<std::string> seen;
+  for (const std::string& base : FirefoxBases()) {
+    if (!IsDir(base)) continue;
+    bool flatpak = base.find("/.var/app/") != std::string::npos;
+    std::vector<std::string> ordered;
+    std::vector<IniSection> ini = ReadIni(base + "/profiles.ini");
+    // The profile an installation starts with is the one the user logs in with.
+    for (const IniSection& s : ini) {
+      if (s.name.rfind("Install", 0) == 0) ordered.push_back(Resolve(base, Get(s, "Default"), true));
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const IniSection& s : ini) {
+        if (s.name.rfind("Profile", 0) != 0) continue;
+        bool isDefault = Get(s, "Default") == "1";
+        if ((pass == 0) != isDefault) continue;
+        ordered.push_back(Resolve(base, Get(s, "Path"), Get(s, "IsRelative") != "0"));
+      }
+    }
+    bool any = false;
+    for (const std::string& dir : ordered) {
+      if (dir.empty() || !IsDir(dir)) continue;
+      any = true;
+      if (seen.insert(dir).second) out.push_back({dir, flatpak});
+    }
+    if (!any) {
+      for (const std::string& dir : ScanProfiles(base)) {
+        if (seen.insert(dir).second) out.push_back({dir, flatpak});
+      }
+    }
+  }
+  return out;
+}
+
+std::string FirefoxDatabase(const std::string& where) {
+  if (IsFile(where)) return where;
+  if (IsFile(where + "/cookies.sqlite")) return where + "/cookies.sqlite";
+  return {};
+}
+
+StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& host, std::int64_t now) {
+  StoreRead r;
+  PrivateCopy copy(database);
+  if (!copy.ok()) {
+    r.error = copy.error();
+    return r;
+  }
+  Db db;
+  std::string err;
+  if (!db.Open(copy.path(), err) || !db.Check(err)) {
+    r.error = "cookies.sqlite 无法读取: " + err;
+    return r;
+  }
+  std::set<std::string> cols = db.Columns("moz_cookies");
+  for (const char* need : {"host", "name", "value", "path", "expiry"}) {
+    if (!cols.count(need)) {
+      r.error = "不是 Firefox 的 cookies 数据库";
+      return r;
+    }
+  }
+  std::int64_t version = 0;
+  {
+    Stmt v(db.get(), "PRAGMA user_version");
+    if (v.ok() && sqlite3_step(v.get()) == SQLITE_ROW) version = v.Int(0);
+  }
+  auto col = [&](const char* name) { return cols.count(name) ? std::string(name) : std::string("0"); };
+  std::string origin = cols.count("originAttributes") ? "originAttributes" : "''";
+  // The default container first, so that its cookie wins over a container's.
+  std::string sql = "SELECT host, name, value, path, expiry, " + col("isSecure") + ", " + col("isHttpOnly") +
+                    " FROM moz_cookies ORDER BY (" + origin + " <> '')";
+  Stmt st(db.get(), sql);
+  if (!st.ok()) {
+    r.error = "cookies.sqlite 无法读取: " + db.Error();
+    return r;
+  }
+  std::set<std::tuple<std::string, std::string, std::string>> taken;
+  int rc;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    Cookie c;
+    c.domain = st.Text(0);
+    c.includeSubdomains = !c.domain.empty() && c.domain[0] == '.';
+    c.name = st.Text(1);
+    c.value = st.Text(2);
+    c.path = st.Text(3);
+    if (c.path.empty()) c.path = "/";
+    std::int64_t expiry = st.Int(4);
+    // From schema 16 on Firefox counts the expiry in milliseconds.
+    if (version >= 16) expiry /= 1000;
+    c.expires = expiry < 0 ? 1 : expiry;
+    c.secure = st.Int(5) != 0;
+    c.httpOnly = st.Int(6) != 0;
+    if (!Keep(c, host, now)) continue;
+    if (!taken.insert({c.domain, c.path, c.name}).second) continue;
+    r.cookies.push_back(std::move(c));
+  }
+  if (rc != SQLITE_DONE) {
+    r.cookies.clear();
+    r.error = "cookies.sqlite 无法读取: " + db.Error();
+    return r;
+  }
+  r.opened = true;
+  return r;
+}
+
+}  // namespace platform::cookies::detail

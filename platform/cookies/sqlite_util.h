@@ -1,0 +1,77 @@
+#pragma once
+// A few RAII pieces over the SQLite C interface for the cookie readers.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+namespace platform::cookies::detail {
+
+class Db {
+ public:
+  // Opens our private copy writable: SQLite then applies a -wal and rolls
+  // back a hot journal the way the browser would on its next start.
+  bool Open(const std::string& path, std::string& error) {
+    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+      error = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+      return false;
+    }
+    sqlite3_exec(db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    return true;
+  }
+  // Reads the schema once, so that a file that is not a database fails here.
+  bool Check(std::string& error) const {
+    if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK)
+      return true;
+    error = Error();
+    return false;
+  }
+  ~Db() {
+    if (db_) sqlite3_close_v2(db_);
+  }
+  sqlite3* get() const { return db_; }
+  std::string Error() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
+
+  // The column names of a table; empty when there is no such table.
+  std::set<std::string> Columns(const std::string& table) const {
+    std::set<std::string> cols;
+    sqlite3_stmt* st = nullptr;
+    std::string sql = "PRAGMA table_info(" + table + ")";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) return cols;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(st, 1);
+      if (name) cols.insert(reinterpret_cast<const char*>(name));
+    }
+    sqlite3_finalize(st);
+    return cols;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const std::string& sql) {
+    ok_ = sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr) == SQLITE_OK;
+  }
+  ~Stmt() { sqlite3_finalize(st_); }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  bool ok() const { return ok_; }
+  sqlite3_stmt* get() const { return st_; }
+  std::string Text(int col) const {
+    const void* p = sqlite3_column_blob(st_, col);
+    int n = sqlite3_column_bytes(st_, col);
+    return p && n > 0 ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+  }
+  std::int64_t Int(int col) const { return sqlite3_column_int64(st_, col); }
+
+ private:
+  sqlite3_stmt* st_ = nullptr;
+  bool ok_ = false;
+};
+
+}  // namespace platform::cookies::detail
