@@ -1,0 +1,404 @@
+// The crawl against a scripted site: which requests it makes, which deals it
+// stores in which slots, and when it stops.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "gavelhawk/search/crawl.h"
+#include "pages.h"
+
+using namespace gavelhawk::search;
+using searchtest::Closing;
+using searchtest::G;
+using searchtest::kNowMs;
+using searchtest::ListedDeal;
+
+namespace {
+
+// A site of path -> page text that logs every request.
+struct FakeSite {
+  std::map<std::string, std::string> pages;
+  std::vector<std::string> log;
+
+  void Listing(int code, int page, const std::vector<ListedDeal>& deals, std::int64_t nowMs = kNowMs) {
+    pages[ListingPath(code, page)] = searchtest::ListingText(nowMs, deals);
+  }
+  // Detail page and bid records of one deal.
+  void Deal(std::int32_t id, std::int64_t listPrice, std::int64_t current,
+            const std::string& condition = "全新") {
+    pages[SearchDetailPath(id)] = searchtest::DetailText(id, "t", listPrice, condition);
+    pages[SearchBidRecordsPath(id)] = searchtest::RecordsText(current);
+  }
+  std::string Get(const std::string& path) {
+    log.push_back(path);
+    auto it = pages.find(path);
+    return it == pages.end() ? std::string() : it->second;
+  }
+  int Count(const std::string& path) const {
+    return static_cast<int>(std::count(log.begin(), log.end(), path));
+  }
+  int CountPrefix(const std::string& prefix) const {
+    return static_cast<int>(
+        std::count_if(log.begin(), log.end(), [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }));
+  }
+  // Requests made for one deal.
+  int DealRequests(std::int32_t id) const {
+    return Count(SearchDetailPath(id)) + Count(SearchBidRecordsPath(id));
+  }
+};
+
+struct CrawlRun {
+  CrawlOutcome out;
+  std::map<int, Hit> slots;
+  std::vector<int> storeOrder;
+  int pumps = 0;
+};
+
+struct Options {
+  KeywordFilter keywords;
+  std::string maxDiscount = "0.5";
+  std::function<int(int pagesFetched)> category;  // default: index 0
+  std::function<bool(int pumps)> stopAfter;       // asked after every dispatch
+};
+
+CrawlRun Crawl(FakeSite& site, Options o = {}) {
+  CrawlRun r;
+  CrawlHooks h;
+  int pages = 0;
+  h.fetch = [&](const std::string& path) {
+    if (path.rfind("/paimai/", 0) == 0) ++pages;
+    return site.Get(path);
+  };
+  h.pump = [&] { ++r.pumps; };
+  h.categoryIndex = [&] { return o.category ? o.category(pages) : 0; };
+  h.maxDiscount = [&] { return ParseRatio(o.maxDiscount); };
+  h.stopRequested = [&] { return o.stopAfter && o.stopAfter(r.pumps); };
+  h.store = [&](int slot, const Hit& hit) {
+    r.slots[slot] = hit;
+    r.storeOrder.push_back(slot);
+  };
+  r.out = gavelhawk::search::Crawl(o.keywords, h);
+  return r;
+}
+
+KeywordFilter Upper(std::array<std::string, 4> in, std::array<std::string, 4> out = {}) {
+  for (auto& w : in) w = platform::text::GbkUpperAsciiCopy(G(w));
+  for (auto& w : out) w = platform::text::GbkUpperAsciiCopy(G(w));
+  return KeywordFilter(in, out);
+}
+
+}  // namespace
+
+TEST(CrawlPages, ReadsPagesOneToThirtyAndNeverThirtyOne) {
+  FakeSite site;  // every listing page unreadable
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(r.out.end, CrawlEnd::AllPages);
+  EXPECT_EQ(r.out.hitLast, -1);
+  ASSERT_EQ(site.log.size(), 30u);
+  for (int page = 1; page <= 30; ++page) EXPECT_EQ(site.log[page - 1], ListingPath(0, page));
+  EXPECT_EQ(site.Count(ListingPath(0, 31)), 0);
+  // One dispatch per page even when the page holds no deal.
+  EXPECT_EQ(r.pumps, 30);
+}
+
+TEST(CrawlPages, UnreadableListingPageIsPassedOver) {
+  FakeSite site;
+  site.Listing(0, 3, {Closing(100, 3000001)});
+  site.Deal(3000001, 1000, 100);
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(r.out.end, CrawlEnd::AllPages);
+  ASSERT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(r.slots[0].nDealId, 3000001);
+  EXPECT_EQ(site.CountPrefix("/paimai/"), 30);
+}
+
+TEST(CrawlPages, ClockOutOfRangeEndsTheCrawlKeepingEarlierHits) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(100, 1000001)});
+  site.Deal(1000001, 1000, 100);
+  site.pages[ListingPath(0, 2)] = G("<script>var nowMil=13860123456789;</script>");  // N = 123456
+  site.Listing(0, 3, {Closing(100, 1000003)});
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(r.out.end, CrawlEnd::BadClock);
+  EXPECT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(site.CountPrefix("/paimai/"), 2);
+  EXPECT_EQ(site.Count(ListingPath(0, 3)), 0);
+  EXPECT_EQ(site.DealRequests(1000003), 0);
+}
+
+TEST(CrawlPages, NegativeClockEndsTheCrawl) {
+  FakeSite site;
+  site.pages[ListingPath(0, 1)] = G("<script>var nowMil=-0000012345000;</script>");
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(r.out.end, CrawlEnd::BadClock);
+  EXPECT_EQ(site.log.size(), 1u);
+}
+
+TEST(CrawlPages, CategoryIsReadForEveryPage) {
+  FakeSite site;
+  // The user picks 家用电器 (index 1) while page 2 is being read.
+  Options o;
+  o.category = [](int pagesFetched) { return pagesFetched < 2 ? 0 : 1; };
+  Crawl(site, o);
+  EXPECT_EQ(site.log[0], ListingPath(0, 1));
+  EXPECT_EQ(site.log[1], ListingPath(0, 2));
+  EXPECT_EQ(site.log[2], ListingPath(4000, 3));
+  EXPECT_EQ(site.log[29], ListingPath(4000, 30));
+}
+
+TEST(CrawlPages, NoSelectionSearchesAllCategories) {
+  FakeSite site;
+  Options o;
+  o.category = [](int) { return -1; };
+  Crawl(site, o);
+  EXPECT_EQ(site.log[0], ListingPath(0, 1));
+}
+
+TEST(CrawlTimeWindow, PageOneEdgesAtTwentyOneAndTwentyTwoSeconds) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(21, 1000021), Closing(22, 1000022)});
+  site.Deal(1000021, 1000, 100);
+  site.Deal(1000022, 1000, 100);
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(site.DealRequests(1000021), 0);  // remaining 9
+  EXPECT_EQ(site.DealRequests(1000022), 2);  // remaining 10
+  ASSERT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(r.slots[0].nDealId, 1000022);
+  EXPECT_EQ(r.slots[0].strRemain, G("10秒"));
+}
+
+TEST(CrawlTimeWindow, FiftySevenThousandSixHundredPassesOneMoreEndsThePage) {
+  FakeSite site;
+  // Page 1 corrects by -12: 57612 s leave 57600, 57613 leave 57601.
+  site.Listing(0, 1, {Closing(57612, 1000001), Closing(57613, 1000002), Closing(57612, 1000003)});
+  site.Listing(0, 2, {Closing(100, 1000004)});
+  for (int id : {1000001, 1000002, 1000003, 1000004}) site.Deal(id, 1000, 100);
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(site.DealRequests(1000001), 2);
+  EXPECT_EQ(site.DealRequests(1000002), 0);
+  EXPECT_EQ(site.DealRequests(1000003), 0);  // behind the end of the page
+  EXPECT_EQ(site.DealRequests(1000004), 2);  // the next page is read
+  ASSERT_EQ(r.out.hitLast, 1);
+  EXPECT_EQ(r.slots[0].strRemain, G("960分 0秒"));
+  EXPECT_EQ(r.slots[1].nDealId, 1000004);
+}
+
+TEST(CrawlTimeWindow, CorrectionGrowsByThreeSecondsAPage) {
+  FakeSite site;
+  // The same deal, listed on pages 1, 2 and 30 with the same clock.
+  site.Listing(0, 1, {Closing(100, 1000001)});
+  site.Listing(0, 2, {Closing(100, 1000002)});
+  site.Listing(0, 30, {Closing(0, 1000030)});
+  for (int id : {1000001, 1000002, 1000030}) site.Deal(id, 1000, 100);
+  CrawlRun r = Crawl(site);
+  ASSERT_EQ(r.out.hitLast, 2);
+  EXPECT_EQ(r.slots[0].strRemain, G(" 1分28秒"));  // 100 - 12
+  EXPECT_EQ(r.slots[1].strRemain, G(" 1分31秒"));  // 100 - 9
+  EXPECT_EQ(r.slots[2].strRemain, G(" 1分15秒"));  // 0 + 75
+}
+
+TEST(CrawlTimeWindow, AtMostSixteenDealsAPage) {
+  FakeSite site;
+  std::vector<ListedDeal> deals;
+  for (int i = 0; i < 20; ++i) {
+    deals.push_back(Closing(100 + i, 2000000 + i));
+    site.Deal(2000000 + i, 1000, 100);
+  }
+  site.Listing(0, 1, deals);
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(r.out.hitLast, 15);
+  EXPECT_EQ(site.DealRequests(2000015), 2);
+  EXPECT_EQ(site.DealRequests(2000016), 0);
+  // Sixteen dispatches for page 1, one for each of the 29 empty pages.
+  EXPECT_EQ(r.pumps, 16 + 29);
+}
+
+TEST(CrawlRequests, OnlyDealsPastTheCheapFiltersCostRequests) {
+  FakeSite site;
+  site.Listing(0, 1,
+               {
+                   Closing(15, 3000001, "Apple iPad"),         // too close to its end
+                   Closing(100, 3000002, "Apple iPad case"),   // excluded word
+                   Closing(100, 3000003, "Apple iPhone"),      // include word missing
+                   Closing(100, 3000004, "Apple iPad used"),   // condition too long
+                   Closing(100, 3000005, "Apple iPad dear"),   // above the discount
+                   Closing(100, 3000006, "Apple iPad cheap"),  // stored
+               });
+  site.Deal(3000001, 1000, 100);
+  site.Deal(3000002, 1000, 100);
+  site.Deal(3000003, 1000, 100);
+  site.Deal(3000004, 1000, 100, "二手九成新");
+  site.Deal(3000005, 1000, 900);
+  site.Deal(3000006, 1000, 100);
+  Options o;
+  o.keywords = Upper({"ipad", "", "", ""}, {"case", "", "", ""});
+  CrawlRun r = Crawl(site, o);
+  EXPECT_EQ(site.DealRequests(3000001), 0);
+  EXPECT_EQ(site.DealRequests(3000002), 0);
+  EXPECT_EQ(site.DealRequests(3000003), 0);
+  // The condition is known from the detail page: no bid records are asked for.
+  EXPECT_EQ(site.Count(SearchDetailPath(3000004)), 1);
+  EXPECT_EQ(site.Count(SearchBidRecordsPath(3000004)), 0);
+  EXPECT_EQ(site.DealRequests(3000005), 2);
+  EXPECT_EQ(site.DealRequests(3000006), 2);
+  ASSERT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(r.slots[0].nDealId, 3000006);
+  // Detail before bid records.
+  auto detail = std::find(site.log.begin(), site.log.end(), SearchDetailPath(3000006));
+  auto records = std::find(site.log.begin(), site.log.end(), SearchBidRecordsPath(3000006));
+  EXPECT_LT(detail, records);
+  EXPECT_EQ(r.out.requests, 30 + 1 + 2 + 2);
+}
+
+TEST(CrawlStore, HitHoldsWhatTheListShows) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(75 + 12, 1234567, "Lenovo ThinkPad 笔记本")});
+  site.Deal(1234567, 4999, 1200, "全新");
+  Options o;
+  o.keywords = Upper({"thinkpad", "", "", ""});
+  CrawlRun r = Crawl(site, o);
+  ASSERT_EQ(r.out.hitLast, 0);
+  const Hit& h = r.slots[0];
+  EXPECT_EQ(h.nDealId, 1234567);
+  EXPECT_EQ(h.strTitle, G("Lenovo ThinkPad 笔记本"));  // letter case as listed
+  EXPECT_EQ(h.strStatus, G("全新"));
+  EXPECT_EQ(h.strRemain, G(" 1分15秒"));
+  EXPECT_EQ(h.nCurPrice, 1200);
+  EXPECT_EQ(h.nListPrice, 4999);
+  EXPECT_FLOAT_EQ(h.fDiscount, static_cast<float>(1200.0 / 4999.0));
+}
+
+TEST(CrawlStore, EqualPriceFailsAtOnePointZero) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(100, 1000001), Closing(100, 1000002)});
+  site.Deal(1000001, 1999, 1999);
+  site.Deal(1000002, 1999, 1998);
+  Options o;
+  o.maxDiscount = "1.0";
+  CrawlRun r = Crawl(site, o);
+  ASSERT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(r.slots[0].nDealId, 1000002);
+  EXPECT_EQ(site.DealRequests(1000001), 2);
+}
+
+TEST(CrawlStore, NoListPriceIsStoredWithMinusOne) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(100, 1000001), Closing(100, 1000002)});
+  site.Deal(1000001, 0, 5000);
+  site.pages[SearchBidRecordsPath(1000002)] = searchtest::RecordsText(300);  // detail page unreadable
+  CrawlRun r = Crawl(site);
+  ASSERT_EQ(r.out.hitLast, 1);
+  EXPECT_EQ(r.slots[0].nListPrice, 0);
+  EXPECT_EQ(r.slots[0].nCurPrice, 5000);
+  EXPECT_FLOAT_EQ(r.slots[0].fDiscount, -1.0f);
+  EXPECT_EQ(r.slots[1].nDealId, 1000002);
+  EXPECT_EQ(r.slots[1].strStatus, "");
+  EXPECT_FLOAT_EQ(r.slots[1].fDiscount, -1.0f);
+}
+
+TEST(CrawlStore, UnreadableLimitStoresOnlyDealsWithoutListPrice) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(100, 1000001), Closing(100, 1000002)});
+  site.Deal(1000001, 1000, 0);  // no bids yet
+  site.Deal(1000002, 0, 10);
+  Options o;
+  o.maxDiscount = "half";
+  CrawlRun r = Crawl(site, o);
+  ASSERT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(r.slots[0].nDealId, 1000002);
+}
+
+TEST(CrawlStore, KeywordsMatchTheUpperCasedTitleButChineseExactly) {
+  FakeSite site;
+  site.Listing(0, 1,
+               {Closing(100, 1000001, "數碼相機 canon"), Closing(100, 1000002, "数码相机 Canon"),
+                Closing(100, 1000003, "數碼相機 CANON")});
+  for (int id : {1000001, 1000002, 1000003}) site.Deal(id, 1000, 100);
+  Options o;
+  o.keywords = Upper({"數碼", "Canon", "", ""});
+  CrawlRun r = Crawl(site, o);
+  ASSERT_EQ(r.out.hitLast, 1);
+  EXPECT_EQ(r.slots[0].nDealId, 1000001);
+  EXPECT_EQ(r.slots[0].strTitle, G("數碼相機 canon"));
+  EXPECT_EQ(r.slots[1].nDealId, 1000003);
+  EXPECT_EQ(site.DealRequests(1000002), 0);
+}
+
+TEST(CrawlStore, FortyEighthHitEndsTheCrawlMidPage) {
+  FakeSite site;
+  int id = 5000000;
+  // 10 + 16 + 16 hits on pages 1 to 3; the 6th deal of page 4 is the 48th.
+  for (int page = 1; page <= 5; ++page) {
+    std::vector<ListedDeal> deals;
+    for (int i = 0; i < (page == 1 ? 10 : 16); ++i, ++id) {
+      deals.push_back(Closing(100 + i, id));
+      site.Deal(id, 1000, 100);
+    }
+    site.Listing(0, page, deals);
+  }
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(r.out.end, CrawlEnd::TableFull);
+  EXPECT_EQ(r.out.hitLast, 47);
+  ASSERT_EQ(r.storeOrder.size(), 48u);
+  for (int i = 0; i < 48; ++i) EXPECT_EQ(r.storeOrder[i], i);
+  const int fortyEighth = 5000000 + 10 + 16 + 16 + 5;
+  EXPECT_EQ(r.slots[47].nDealId, fortyEighth);
+  EXPECT_EQ(site.DealRequests(fortyEighth + 1), 0);
+  EXPECT_EQ(site.Count(ListingPath(0, 5)), 0);
+  EXPECT_EQ(r.out.pages, 4);
+}
+
+TEST(CrawlStore, RefusedDealDoesNotTakeASlot) {
+  FakeSite site;
+  // 47 hits, then a deal that fails the discount, then the 48th: the table
+  // fills exactly and nothing is asked for after it.
+  std::vector<ListedDeal> p1, p2, p3, p4;
+  int id = 6000000;
+  for (int i = 0; i < 16; ++i, ++id) p1.push_back(Closing(100, id)), site.Deal(id, 1000, 100);
+  for (int i = 0; i < 16; ++i, ++id) p2.push_back(Closing(100, id)), site.Deal(id, 1000, 100);
+  for (int i = 0; i < 15; ++i, ++id) p3.push_back(Closing(100, id)), site.Deal(id, 1000, 100);
+  p3.push_back(Closing(100, id)), site.Deal(id, 1000, 999), ++id;  // refused
+  p4.push_back(Closing(100, id)), site.Deal(id, 1000, 1), ++id;    // 48th
+  p4.push_back(Closing(100, id)), site.Deal(id, 1000, 1);
+  site.Listing(0, 1, p1);
+  site.Listing(0, 2, p2);
+  site.Listing(0, 3, p3);
+  site.Listing(0, 4, p4);
+  CrawlRun r = Crawl(site);
+  EXPECT_EQ(r.out.hitLast, 47);
+  EXPECT_EQ(r.slots[47].nDealId, id - 1);
+  EXPECT_EQ(site.DealRequests(id), 0);
+  EXPECT_EQ(r.slots.size(), 48u);
+}
+
+TEST(CrawlStop, StopRequestedDuringADispatchEndsAtOnce) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(100, 1000001), Closing(100, 1000002), Closing(100, 1000003)});
+  for (int id : {1000001, 1000002, 1000003}) site.Deal(id, 1000, 100);
+  Options o;
+  o.stopAfter = [](int pumps) { return pumps >= 2; };  // the second press arrives before deal 2
+  CrawlRun r = Crawl(site, o);
+  EXPECT_EQ(r.out.end, CrawlEnd::Stopped);
+  EXPECT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(site.DealRequests(1000002), 0);
+  EXPECT_EQ(site.CountPrefix("/paimai/"), 1);
+}
+
+TEST(CrawlStop, LimitIsReadAtEveryDecision) {
+  FakeSite site;
+  site.Listing(0, 1, {Closing(100, 1000001), Closing(100, 1000002)});
+  site.Deal(1000001, 1000, 600);
+  site.Deal(1000002, 1000, 600);
+  // The field is changed to 0.7 while the first deal is being read.
+  Options o;
+  CrawlRun r;
+  CrawlHooks h;
+  int decisions = 0;
+  h.fetch = [&](const std::string& p) { return site.Get(p); };
+  h.maxDiscount = [&] { return ++decisions == 1 ? 0.5 : 0.7; };
+  h.store = [&](int slot, const Hit& hit) { r.slots[slot] = hit; };
+  r.out = gavelhawk::search::Crawl(KeywordFilter(), h);
+  ASSERT_EQ(r.out.hitLast, 0);
+  EXPECT_EQ(r.slots[0].nDealId, 1000002);
+}
