@@ -1,7 +1,28 @@
-// Placeholder until the site handlers land; replaced by their owner.
+// The detail page and the site clock, read for the window.
+#include "gavelhawk/site/detail.h"
 #include "gavelhawk/ui/MainDlg.h"
 
-bool CMainDlg::LoadAuctionDetail() { return false; }
-std::int64_t CMainDlg::ReadEndTime(std::int32_t) { return 0; }
-std::int64_t CMainDlg::SiteClock() { return 0; }
-void CMainDlg::OnManualBid() {}
+bool CMainDlg::LoadAuctionDetail() {
+  namespace site = gavelhawk::site;
+  UpdateData(true);
+  std::string page = FetchPage(SiteUrl(site::DetailPath(m_nDealId)));
+  if (!site::IsDetailPage(page)) return false;
+  site::AuctionDetail d = site::ReadDetail(page);
+  m_strTitle = d.title;
+  m_nIncrement = site::BoundIncrement(m_nIncrement, d.lower, d.higher);
+  // An ended auction leaves the fields as typed; the next read replaces the
+  // members again.
+  if (d.status == 2) return false;
+  UpdateData(false);
+  return true;
+}
+
+std::int64_t CMainDlg::ReadEndTime(std::int32_t dealId) {
+  namespace site = gavelhawk::site;
+  return site::ReadEndTime(FetchPage(SiteUrl(site::DetailPath(dealId))));
+}
+
+std::int64_t CMainDlg::SiteClock() {
+  namespace site = gavelhawk::site;
+  return site::ReadNowMil(FetchPage(SiteUrl(site::DetailPath(site::kClockDealId))));
+}
