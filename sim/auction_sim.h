@@ -21,17 +21,17 @@ struct Bid {
 
 struct Auction {
   std::int64_t id = 0;
-  std::string title;      // UTF-8
-  std::string condition = "全新";  // UTF-8, the 使用状态 text
-  std::int64_t listPrice = 0;      // 京东价, yuan
-  std::int64_t startPrice = 1;     // price while nobody has bid
-  std::int64_t lowerOffset = 1;    // smallest increment
-  std::int64_t higherOffset = 500; // largest increment
-  std::int64_t startMs = 0;        // opening, site ms
-  std::int64_t endMs = 0;          // closing, site ms
-  int category = 0;                // listing code: 4000, 1000, 2000, 3000, 6000, 7000 (0: only in "all")
+  std::string title;                  // UTF-8
+  std::string condition = "全新";     // UTF-8, the 使用状态 text
+  std::int64_t listPrice = 0;         // 京东价, yuan
+  std::int64_t startPrice = 1;        // price while nobody has bid
+  std::int64_t lowerOffset = 1;       // smallest increment
+  std::int64_t higherOffset = 500;    // largest increment
+  std::int64_t startMs = 0;           // opening, site ms
+  std::int64_t endMs = 0;             // closing, site ms
+  int category = 0;                   // listing code: 4000, 1000, 2000, 3000, 6000, 7000 (0: only in "all")
   std::optional<int> statusOverride;  // otherwise 1 before start, 0 running, 2 over
-  std::vector<Bid> bids;           // any order; the highest is current
+  std::vector<Bid> bids;              // any order; the highest is current
   // When set, bid records show this instead of the highest bidder after the
   // close ("null" for none); trxPrice likewise.
   std::optional<std::string> trxBuyerOverride;
@@ -40,16 +40,16 @@ struct Auction {
 
 struct LoggedRequest {
   std::string method;
-  std::string target;      // path and query as sent
-  std::string path;        // without the query
+  std::string target;  // path and query as sent
+  std::string path;    // without the query
   std::string query;
-  std::string cookie;      // the Cookie header as received
-  std::string userAgent;   // raw bytes of the User-Agent header
-  std::int64_t siteMs = 0; // site clock at arrival
+  std::string cookie;       // the Cookie header as received
+  std::string userAgent;    // raw bytes of the User-Agent header
+  std::int64_t siteMs = 0;  // site clock at arrival
   std::chrono::steady_clock::time_point arrival;
   std::uint64_t connection = 0;  // ids count up per accepted connection
-  int status = 0;          // HTTP status answered
-  std::string body;        // the answer body (truncated to 4 KiB)
+  int status = 0;                // HTTP status answered
+  std::string body;              // the answer body (truncated to 4 KiB)
 };
 
 enum class FaultKind {
@@ -64,8 +64,8 @@ enum class FaultKind {
 
 struct Fault {
   FaultKind kind = FaultKind::None;
-  std::string pathPrefix;        // which requests ("" = all)
-  int remaining = -1;            // how many requests it hits (-1 = until cleared)
+  std::string pathPrefix;  // which requests ("" = all)
+  int remaining = -1;      // how many requests it hits (-1 = until cleared)
   int stallMs = 30000;
   std::size_t hugeBytes = 64u << 20;
 };
@@ -109,7 +109,11 @@ class Server {
   // (200 = success), and are not recorded.
   void ForceBidCode(int code, int count = 1);
 
-  // Latency added before every answer, and faults by path.
+  // Latency added before every answer, and faults by path. A request reaches
+  // the site `oneWay` after it was sent (the first request of a connection
+  // also pays the handshake, 2 x oneWay more); the answer leaves oneWay after
+  // the site took it. The log's arrival and the bid rules use the moment the
+  // request reached the site.
   void SetLatency(std::chrono::milliseconds oneWay);
   void AddFault(const Fault& f);
   void ClearFaults();
@@ -117,9 +121,19 @@ class Server {
   // The update page, UTF-8 HTML.
   void SetUpdatePage(const std::string& html);
 
+  // Prefixes (here and in Fault) match the target, path and query, so
+  // "/json/paimai/bid?" selects the bids and not the bid records.
   std::vector<LoggedRequest> Log() const;
   std::vector<LoggedRequest> LogFor(const std::string& pathPrefix) const;
   void ClearLog();
+  // Waits until the log holds `count` requests matching `pathPrefix`; false on
+  // time-out. Lets tests wait for a request instead of sleeping.
+  bool WaitForRequests(const std::string& pathPrefix, std::size_t count,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+  // The status the site shows now (0 running, 1 not started, 2 over), -1 for
+  // an unknown id.
+  int StatusOf(std::int64_t id) const;
 
   // A lively scenario relative to the current clock: auctions closing over
   // the next minutes in every category, some far below list price.

@@ -1,0 +1,96 @@
+#pragma once
+// The HTTP/1.1 layer of auction-sim: accepts connections on loopback, reads
+// requests (keep-alive, pipelining), hands each to a handler and writes what
+// it answers. One thread per connection; Stop() wakes and joins them all.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace sim::detail {
+
+struct HttpRequest {
+  std::string method;
+  std::string target;
+  std::string path;
+  std::string query;
+  std::string version;                                       // "HTTP/1.1"
+  std::vector<std::pair<std::string, std::string>> headers;  // raw bytes
+  std::uint64_t connection = 0;
+  bool firstOnConnection = false;
+
+  // All values of the header `name` (case-insensitive) joined with `sep`.
+  std::string Header(const std::string& name, const std::string& sep = ", ") const;
+  bool HasHeader(const std::string& name) const;
+};
+
+enum class ReplyKind {
+  Normal,
+  Refuse,  // close without a byte
+  Stall,   // headers and part of the body, then silence for stallMs, then close
+  Huge,    // hugeBytes of body, written in pieces
+};
+
+struct HttpReply {
+  ReplyKind kind = ReplyKind::Normal;
+  int status = 200;
+  std::string contentType = "text/html; charset=utf-8";
+  std::string body;
+  int stallMs = 0;
+  std::size_t hugeBytes = 0;
+  bool close = false;  // close the connection after this answer
+};
+
+class HttpServer {
+ public:
+  using Handler = std::function<HttpReply(const HttpRequest&)>;
+  // Called with the request once it has "arrived" (after the inbound delay).
+  using Latency = std::function<std::chrono::milliseconds()>;
+
+  HttpServer(Handler handler, Latency oneWay);
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  std::uint16_t Start(std::uint16_t port);  // throws std::runtime_error
+  void Stop();
+  std::uint16_t port() const { return port_; }
+
+ private:
+  struct Conn {
+    int fd = -1;
+    std::uint64_t id = 0;
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+
+  void AcceptLoop();
+  void Serve(Conn& c);
+  void ReapFinished(bool all);
+  // Sleeps unless stopping; false when the server is stopping.
+  bool Pause(std::chrono::milliseconds d);
+  bool SendAll(int fd, const char* data, std::size_t n);
+
+  Handler handler_;
+  Latency latency_;
+  int listenFd_ = -1;
+  std::uint16_t port_ = 0;
+  std::thread acceptThread_;
+  std::atomic<bool> stopping_{false};
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::list<std::unique_ptr<Conn>> conns_;
+  std::uint64_t nextConnId_ = 1;
+};
+
+std::string StatusText(int status);
+
+}  // namespace sim::detail
