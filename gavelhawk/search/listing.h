@@ -32,6 +32,8 @@ std::string SearchBidRecordsPath(std::int32_t dealId);
 class ListingPage {
  public:
   explicit ListingPage(std::string_view page) : w_(page) {}
+  // The reads are views into the page: it must outlive them.
+  explicit ListingPage(std::string&&) = delete;
 
   // N: the site's time in seconds modulo 100000 ("nowMil", skip 12, the
   // text before ";" without its last 3 bytes). Not range-checked here.
@@ -88,6 +90,7 @@ struct SearchDetail {
   std::string_view condition;
 };
 SearchDetail ReadSearchDetail(std::string_view page);
+SearchDetail ReadSearchDetail(std::string&&) = delete;
 
 // A condition text longer than 8 bytes rules the deal out.
 inline bool ConditionAccepted(std::string_view condition) { return condition.size() <= kMaxConditionBytes; }

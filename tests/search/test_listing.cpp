@@ -24,30 +24,34 @@ TEST(ListingPath, CategoryCodesInComboOrderAndAnythingElseIsAll) {
 }
 
 TEST(ListingPage, ClockIsSecondsModulo100000) {
-  ListingPage p(ListingText(1386012345678, {}));
+  const std::string text = ListingText(1386012345678, {}), lateText = ListingText(1386099999999, {});
+  ListingPage p(text);
   EXPECT_EQ(p.ReadClock(), 12345);
-  ListingPage late(ListingText(1386099999999, {}));
+  ListingPage late(lateText);
   EXPECT_EQ(late.ReadClock(), 99999);
 }
 
 TEST(ListingPage, EmptyOrClocklessPageReadsZero) {
-  ListingPage empty("");
+  ListingPage empty{std::string_view()};
   EXPECT_EQ(empty.ReadClock(), 0);
   std::int32_t e = -1;
   EXPECT_FALSE(empty.NextDeal(e));
-  ListingPage garbage(G("<html>nothing here</html>"));
+  const std::string text = G("<html>nothing here</html>");
+  ListingPage garbage(text);
   EXPECT_EQ(garbage.ReadClock(), 0);
 }
 
 TEST(ListingPage, ClockWithMoreDigitsThanTheSiteSendsIsOutOfRange) {
   // Fourteen digits leave six before the milliseconds: the crawl's range test must see it.
-  ListingPage p(G("<script>var nowMil=13860123456789;</script>"));
+  const std::string text = G("<script>var nowMil=13860123456789;</script>");
+  ListingPage p(text);
   EXPECT_GT(p.ReadClock(), 99999);
 }
 
 TEST(ListingPage, DealsAreReadInPageOrderWithIdTitleAndClosing) {
-  ListingPage p(ListingText(kNowMs, {Closing(30, 1234567, "Apple iPad mini 2"),
-                                     Closing(95, 7654321, "联想笔记本"), Closing(200, 42, "")}));
+  const std::string text = ListingText(kNowMs, {Closing(30, 1234567, "Apple iPad mini 2"),
+                                                Closing(95, 7654321, "联想笔记本"), Closing(200, 42, "")});
+  ListingPage p(text);
   ASSERT_EQ(p.ReadClock(), searchtest::kNowN);
   std::int32_t e = 0;
   ASSERT_TRUE(p.NextDeal(e));
@@ -67,7 +71,9 @@ TEST(ListingPage, DealsAreReadInPageOrderWithIdTitleAndClosing) {
 TEST(ListingPage, SkippingADealByTimeLeavesTheNextDealReadable) {
   // A skipped deal is never cut for its id and title; the next marker is
   // still found behind it.
-  ListingPage p(ListingText(kNowMs, {Closing(5, 1111111, "first"), Closing(50, 2222222, "second")}));
+  const std::string text =
+      ListingText(kNowMs, {Closing(5, 1111111, "first"), Closing(50, 2222222, "second")});
+  ListingPage p(text);
   p.ReadClock();
   std::int32_t e = 0;
   ASSERT_TRUE(p.NextDeal(e));
@@ -77,9 +83,10 @@ TEST(ListingPage, SkippingADealByTimeLeavesTheNextDealReadable) {
 }
 
 TEST(ListingPage, TitleWithoutClosingQuoteIsEmpty) {
-  ListingPage p(
+  const std::string text =
       G("var nowMil=1386012345000;<li class=\"resultDeals\" data-end-mili=\"1386012345000\" "
-        "data-deal=\"|1234567\"><a title=\"cut off"));
+        "data-deal=\"|1234567\"><a title=\"cut off");
+  ListingPage p(text);
   p.ReadClock();
   std::int32_t e = 0;
   ASSERT_TRUE(p.NextDeal(e));
@@ -161,23 +168,26 @@ TEST(KeywordFilter, WordsNeverMatchAcrossTwoCharacters) {
 }
 
 TEST(SearchDetail, ListPriceAndConditionFromTheDetailPage) {
-  SearchDetail d = ReadSearchDetail(searchtest::DetailText(1, "x", 1999, "全新"));
+  const std::string page = searchtest::DetailText(1, "x", 1999, "全新");
+  SearchDetail d = ReadSearchDetail(page);
   EXPECT_EQ(d.listPrice, 1999);
   EXPECT_EQ(d.condition, G("全新"));
   EXPECT_TRUE(ConditionAccepted(d.condition));
 }
 
 TEST(SearchDetail, ConditionOfMoreThanEightBytesIsRefused) {
-  SearchDetail four = ReadSearchDetail(searchtest::DetailText(1, "x", 100, "九成新外"));  // 8 bytes
+  const std::string eight = searchtest::DetailText(1, "x", 100, "九成新外");
+  SearchDetail four = ReadSearchDetail(eight);
   EXPECT_EQ(four.condition.size(), 8u);
   EXPECT_TRUE(ConditionAccepted(four.condition));
-  SearchDetail five = ReadSearchDetail(searchtest::DetailText(1, "x", 100, "二手九成新"));  // 10 bytes
+  const std::string ten = searchtest::DetailText(1, "x", 100, "二手九成新");
+  SearchDetail five = ReadSearchDetail(ten);
   EXPECT_EQ(five.condition, G("二手九成新"));
   EXPECT_FALSE(ConditionAccepted(five.condition));
 }
 
 TEST(SearchDetail, UnreadablePageGivesNoPriceAndNoCondition) {
-  SearchDetail d = ReadSearchDetail("");
+  SearchDetail d = ReadSearchDetail(std::string_view());
   EXPECT_EQ(d.listPrice, 0);
   EXPECT_EQ(d.condition, "");
   EXPECT_TRUE(ConditionAccepted(d.condition));
