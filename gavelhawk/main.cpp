@@ -1,1 +1,51 @@
-int main() { return 0; }
+#include <QApplication>
+#include <QStyleFactory>
+#include <cstdlib>
+#include <iostream>
+
+#include "gavelhawk/ui/App.h"
+#include "gavelhawk/ui/settings.h"
+
+namespace {
+
+std::vector<std::string> ArgsOf(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+int Parsed(const gavelhawk::ui::ParsedSettings& p) {
+  if (!p.error.empty()) {
+    std::cerr << "gavelhawk: " << p.error << "\n(gavelhawk --help 列出所有选项)\n";
+    return 2;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // --help and --probe need no display: answer them before Qt looks for one.
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h" || a.rfind("--probe", 0) == 0) {
+      const auto p = gavelhawk::ui::ParseSettings(ArgsOf(argc, argv), std::getenv);
+      if (const int rc = Parsed(p); rc >= 0) return rc;
+      if (p.settings.help) {
+        std::cout << gavelhawk::ui::HelpText();
+        return 0;
+      }
+      CGavelhawkApp app(p.settings);
+      return app.RunProbe(std::cout);
+    }
+  }
+
+  QApplication qapp(argc, argv);  // takes Qt's own options out of argv
+  QApplication::setApplicationName(QStringLiteral("gavelhawk"));
+  QApplication::setApplicationVersion(QStringLiteral("3.6.0.0"));
+  if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+  const auto p = gavelhawk::ui::ParseSettings(ArgsOf(argc, argv), std::getenv);
+  if (const int rc = Parsed(p); rc >= 0) return rc;
+  CGavelhawkApp app(p.settings);
+  return app.InitInstance();
+}

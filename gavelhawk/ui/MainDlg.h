@@ -61,16 +61,20 @@ struct LocalTime {
 struct MainDlgServices {
   platform::http::Transport* transport = nullptr;  // every site request
   platform::shell::Opener* opener = nullptr;       // browsers, documents, programs
-  std::string siteUrl;     // scheme and host of the auction site, no trailing slash
-  std::string homeUrl;     // 京东首页
-  std::string serviceUrl;  // 代拍服务
-  std::string updateUrl;   // the update page
-  std::string appDir;      // the program's folder, no trailing slash
-  std::function<LocalTime()> localTime;  // defaults to the system clock
+  std::string siteUrl;                             // scheme and host of the auction site, no trailing slash
+  std::string homeUrl;                             // 京东首页
+  std::string serviceUrl;                          // 代拍服务
+  std::string updateUrl;                           // the update page
+  std::string appDir;                              // the program's folder, no trailing slash
+  std::function<LocalTime()> localTime;            // defaults to the system clock
   // Called before each bid so the login can be refreshed; may be empty.
   std::function<void()> beforeBid;
   // Set when no login cookie was found: shown once, without blocking.
   std::string loginNotice;
+  // The update page is read before the window appears; this transport has
+  // short time-outs so that a silent page cannot hold start-up for long.
+  // Empty: `transport` is used.
+  platform::http::Transport* updateTransport = nullptr;
 };
 
 class CMainDlg : public QDialog {
@@ -78,16 +82,45 @@ class CMainDlg : public QDialog {
  public:
   // Control ids of dialog template 102.
   enum : int {
-    IDC_DEALID = 1000, IDC_INCREMENT = 1003, IDC_MAXPRICE = 1004, IDC_AUCTIONSITE = 1005,
-    IDC_VIEWITEM = 1006, IDC_MANUALBID = 1007, IDC_AUTOBID = 1008, IDC_PREPTIME = 1009,
-    IDC_SNIPELIST = 1010, IDC_PRICEQUERY = 1011, IDC_COLLAPSE = 1012, IDC_MODIFY = 1013,
-    IDC_CLEAR = 1014, IDC_RESULTLIST = 1015, IDC_REFRESH = 1016, IDC_INCLUDE1 = 1017,
-    IDC_EXCLUDE1 = 1018, IDC_INCLUDE2 = 1019, IDC_INCLUDE3 = 1020, IDC_EXCLUDE2 = 1021,
-    IDC_EXCLUDE3 = 1022, IDC_INCLUDE4 = 1023, IDC_EXCLUDE4 = 1024, IDC_TITLE = 1025,
-    IDC_CLEARINCLUDE = 1026, IDC_CLEAREXCLUDE = 1027, IDC_HOMEPAGE = 1028, IDC_SERVICE = 1029,
-    IDC_CATEGORY = 1030, IDC_DISCOUNT = 1032, IDC_OPENSNIPE = 1033, IDC_OPENDEALID = 1034,
-    IDC_OPENPRICE = 1035, IDC_OPENLAG = 1036, IDC_CANCELOPEN = 1037, IDC_MANUAL = 1038,
-    IDC_UPDATEHISTORY = 1039, IDC_IEMODE = 1040, IDC_DELETE = 1041,
+    IDC_DEALID = 1000,
+    IDC_INCREMENT = 1003,
+    IDC_MAXPRICE = 1004,
+    IDC_AUCTIONSITE = 1005,
+    IDC_VIEWITEM = 1006,
+    IDC_MANUALBID = 1007,
+    IDC_AUTOBID = 1008,
+    IDC_PREPTIME = 1009,
+    IDC_SNIPELIST = 1010,
+    IDC_PRICEQUERY = 1011,
+    IDC_COLLAPSE = 1012,
+    IDC_MODIFY = 1013,
+    IDC_CLEAR = 1014,
+    IDC_RESULTLIST = 1015,
+    IDC_REFRESH = 1016,
+    IDC_INCLUDE1 = 1017,
+    IDC_EXCLUDE1 = 1018,
+    IDC_INCLUDE2 = 1019,
+    IDC_INCLUDE3 = 1020,
+    IDC_EXCLUDE2 = 1021,
+    IDC_EXCLUDE3 = 1022,
+    IDC_INCLUDE4 = 1023,
+    IDC_EXCLUDE4 = 1024,
+    IDC_TITLE = 1025,
+    IDC_CLEARINCLUDE = 1026,
+    IDC_CLEAREXCLUDE = 1027,
+    IDC_HOMEPAGE = 1028,
+    IDC_SERVICE = 1029,
+    IDC_CATEGORY = 1030,
+    IDC_DISCOUNT = 1032,
+    IDC_OPENSNIPE = 1033,
+    IDC_OPENDEALID = 1034,
+    IDC_OPENPRICE = 1035,
+    IDC_OPENLAG = 1036,
+    IDC_CANCELOPEN = 1037,
+    IDC_MANUAL = 1038,
+    IDC_UPDATEHISTORY = 1039,
+    IDC_IEMODE = 1040,
+    IDC_DELETE = 1041,
   };
   static constexpr int kSnipeSlots = 10;
   static constexpr int kHitSlots = 48;
@@ -111,6 +144,10 @@ class CMainDlg : public QDialog {
   void SetTimer(int id, int ms);
   void KillTimer(int id);
   platform::dialog::WindowTimers& Timers() { return m_timers; }
+
+  // Pixels that collapse/expand takes off and gives back: 350 at the
+  // template font's 12-pixel line, scaled to the font in use.
+  int CollapseStep() const;
 
   QWidget* GetDlgItem(int id) const;
   QPushButton* Button(int id) const;

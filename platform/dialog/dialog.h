@@ -25,12 +25,15 @@ enum class Answer { Ok, Cancel };
 
 // A modal message box with the given caption. Its modal loop keeps
 // delivering timers, as a message box on the original platform did.
-Answer MessageBox(QWidget* parent, const QString& text, const QString& caption, Buttons buttons = Buttons::Ok);
+Answer MessageBox(QWidget* parent, const QString& text, const QString& caption,
+                  Buttons buttons = Buttons::Ok);
 
 // Test seam. While answers are queued, MessageBox shows nothing: it records
 // the box, runs the event loop for `holdMs` (so timers can fire "while the
-// box is open") and returns the queued answer. With no answer queued and
-// scripting on, it answers Ok (Cancel for none) and still records the box.
+// box is open") and returns the queued answer (an OK-only box always gives
+// Ok). With no answer queued and scripting on, it still records the box and
+// answers as a box closed without a choice would: Ok for an OK-only box,
+// Cancel for an OK/Cancel box. Turning scripting off drops queue and record.
 struct ShownBox {
   QString text;
   QString caption;

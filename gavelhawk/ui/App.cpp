@@ -1,0 +1,100 @@
+#include "gavelhawk/ui/App.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <ctime>
+#include <memory>
+#include <ostream>
+
+#include "gavelhawk/site/fetch.h"
+#include "gavelhawk/site/probe.h"
+#include "gavelhawk/ui/MainDlg.h"
+#include "platform/cookies/cookies.h"
+#include "platform/http/http.h"
+#include "platform/shell/demo.h"
+#include "platform/shell/shell.h"
+
+namespace {
+
+// The site transport with the user's browser login, refreshed before every
+// request when the browser's cookie file changed.
+struct SiteConnection {
+  explicit SiteConnection(const gavelhawk::ui::AppSettings& s)
+      : transport(gavelhawk::site::SiteHttpOptions()), cookies(s.cookies, platform::http::HostOf(s.siteUrl)) {
+    const platform::cookies::LoadResult& first = cookies.Current();
+    browser = first.browser;
+    if (first.cookies.empty() && s.cookies != "none") {
+      notice = "未找到登录信息，出价前请先在浏览器中登录";
+      if (!first.error.empty()) notice += "（" + first.error + "）";
+    }
+    transport.SetCookies(first.cookies);
+    transport.SetBeforeRequest(
+        [this](platform::http::CurlTransport& t) { t.SetCookies(cookies.Current().cookies); });
+  }
+  platform::http::CurlTransport transport;
+  platform::cookies::CookieSource cookies;
+  std::string browser;
+  std::string notice;
+};
+
+// The update page is read while the window waits to appear: a page that does
+// not answer must not hold it for more than a few seconds.
+platform::http::Options UpdateHttpOptions() {
+  platform::http::Options o = gavelhawk::site::SiteHttpOptions();
+  o.connectTimeout = std::chrono::milliseconds(3000);
+  o.stallTimeout = std::chrono::milliseconds(3000);
+  o.maxBytes = 1u << 20;
+  return o;
+}
+
+}  // namespace
+
+CGavelhawkApp::CGavelhawkApp(gavelhawk::ui::AppSettings settings) : settings_(std::move(settings)) {}
+
+int CGavelhawkApp::RunProbe(std::ostream& out) {
+  SiteConnection site(settings_);
+  return gavelhawk::site::RunProbe(site.transport, settings_.siteUrl, *settings_.probeId, out);
+}
+
+int CGavelhawkApp::InitInstance() {
+  gavelhawk::ui::AppSettings s = settings_;
+  std::unique_ptr<platform::shell::DemoSite> demo;
+  if (s.demo) {
+    demo = std::make_unique<platform::shell::DemoSite>();
+    if (!demo->Start()) {
+      platform::dialog::MessageBox(nullptr, QStringLiteral("无法启动演示站点：%1").arg(demo->Error()),
+                                   QStringLiteral("Gavelhawk"));
+      return 1;
+    }
+    s.siteUrl = demo->BaseUrl();
+    if (!s.updateUrlGiven) s.updateUrl = s.siteUrl + "/update";
+    if (!s.cookiesGiven) s.cookies = "none";
+    // tallyglass, started from the window, inherits this and reads the same site.
+    qputenv("AUCTION_SITE_URL", QByteArray::fromStdString(s.siteUrl));
+  }
+
+  SiteConnection site(s);
+  platform::http::CurlTransport updateTransport(UpdateHttpOptions());
+  const std::string loginBrowser =
+      !s.loginBrowser.empty() ? s.loginBrowser : gavelhawk::ui::BrowserCommand(site.browser);
+  platform::shell::SystemOpener systemOpener(loginBrowser);
+
+  MainDlgServices services;
+  services.transport = &site.transport;
+  services.updateTransport = &updateTransport;
+  services.opener = openerOverride ? openerOverride : &systemOpener;
+  services.siteUrl = s.siteUrl;
+  services.homeUrl = s.homeUrl;
+  services.serviceUrl = s.serviceUrl;
+  services.updateUrl = s.updateUrl;
+  services.appDir = QCoreApplication::applicationDirPath().toStdString();
+  services.loginNotice = site.notice;
+
+  CMainDlg dlg(services);
+  if (!dlg.OnInitDialog()) return 0;  // an accepted update ends the program here
+  if (onShown) {
+    QTimer::singleShot(0, &dlg, [this, &dlg] { onShown(dlg); });
+  }
+  dlg.exec();
+  return 0;
+}

@@ -1,0 +1,707 @@
+#include "gavelhawk/ui/MainDlg.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTime>
+#include <QTreeWidget>
+#include <cstdio>
+#include <tuple>
+#include <vector>
+
+#include "gavelhawk/site/fetch.h"
+#include "gavelhawk/ui/exchange.h"
+#include "gavelhawk/ui/update.h"
+#include "platform/shell/shell.h"
+#include "platform/text/gbk.h"
+#include "platform/text/qgbk.h"
+
+using platform::text::GbkToQString;
+using platform::text::QStringToGbk;
+
+namespace gavelhawk::ui {
+
+// Draws the cell as usual, then its right and bottom rules: the list views'
+// grid lines.
+class GridDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Mid));
+    const QRect r = option.rect;
+    painter->drawLine(r.topRight(), r.bottomRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+    painter->restore();
+  }
+};
+
+// A report-style list view that tells its owner about every click, on a row
+// or on the empty area, after the selection has followed the mouse.
+class ListView : public QTreeWidget {
+ public:
+  using QTreeWidget::QTreeWidget;
+  std::function<void(Qt::MouseButton)> onClick;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    QTreeWidget::mouseReleaseEvent(e);
+    if (onClick && (e->button() == Qt::LeftButton || e->button() == Qt::RightButton)) onClick(e->button());
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    // From the keyboard: Enter stands for a click and stays in the list
+    // (it must not run the search); Shift+F10 stands for a right click.
+    if (onClick && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+      onClick(Qt::LeftButton);
+      e->accept();
+      return;
+    }
+    if (onClick && e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier) {
+      onClick(Qt::RightButton);
+      e->accept();
+      return;
+    }
+    QTreeWidget::keyPressEvent(e);
+  }
+  void contextMenuEvent(QContextMenuEvent* e) override {
+    if (onClick && e->reason() == QContextMenuEvent::Keyboard) {
+      onClick(Qt::RightButton);
+      e->accept();
+      return;
+    }
+    QTreeWidget::contextMenuEvent(e);
+  }
+};
+
+namespace {
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48, 64}) {
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath body;
+    body.addRoundedRect(QRectF(0.5, 0.5, size - 1.0, size - 1.0), size / 5.0, size / 5.0);
+    p.fillPath(body, QColor(0x2F, 0x6F, 0xB3));
+    // A gavel head over its strike block.
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.translate(size / 2.0, size / 2.0);
+    p.rotate(-35);
+    p.drawRoundedRect(QRectF(-size * 0.30, -size * 0.28, size * 0.42, size * 0.20), size * 0.04, size * 0.04);
+    p.drawRect(QRectF(-size * 0.05, -size * 0.10, size * 0.10, size * 0.40));
+    p.resetTransform();
+    p.drawRect(QRectF(size * 0.22, size * 0.74, size * 0.56, size * 0.10));
+    p.end();
+    icon.addPixmap(pm);
+  }
+  return icon;
+}
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+}  // namespace
+
+}  // namespace gavelhawk::ui
+
+using gavelhawk::ui::ListView;
+
+CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
+    : QDialog(parent), m_services(std::move(services)), m_timers(this) {
+  m_strTitle = platform::text::Utf8ToGbk("商品名称");
+  if (!m_services.localTime) {
+    m_services.localTime = [] {
+      const QTime t = QTime::currentTime();
+      return LocalTime{t.second(), t.msec()};
+    };
+  }
+  m_timers.onTimer = [this](int id) { OnTimer(id); };
+  setObjectName(QStringLiteral("CMainDlg"));
+  setWindowTitle(QStringLiteral("Gavelhawk"));
+  setAccessibleName(QStringLiteral("Gavelhawk"));
+  // Caption bar, system menu and minimise box; no maximise, no resizing.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFont(platform::dialog::DialogFont());
+  CreateControls();
+  UpdateData(false);
+}
+
+CMainDlg::~CMainDlg() = default;
+
+// ---------------------------------------------------------------------------
+// Controls of template 102, in template order: that order is the tab order.
+
+void CMainDlg::CreateControls() {
+  using platform::dialog::MapDialogRect;
+  const QFont f = font();
+  auto rect = [&](int x, int y, int w, int h) { return MapDialogRect(f, QRect(x, y, w, h)); };
+  auto keep = [this](int id, QWidget* w) {
+    w->setObjectName(QStringLiteral("IDC_%1").arg(id));
+    m_controls[id] = w;
+  };
+  auto button = [&](int id, const char* text, QRect du) {
+    auto* b = new QPushButton(gavelhawk::ui::U(text), this);
+    b->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
+    b->setAutoDefault(true);
+    keep(id, b);
+    return b;
+  };
+  auto label = [&](const char* text, QRect du) {
+    auto* l = new QLabel(gavelhawk::ui::U(text), this);
+    l->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return l;
+  };
+  auto edit = [&](int id, QRect du, QLabel* by, const QString& name) {
+    auto* e = new QLineEdit(this);
+    e->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
+    e->setAccessibleName(name);
+    if (by) by->setBuddy(e);
+    keep(id, e);
+    return e;
+  };
+  auto group = [&](const char* text, QRect du) {
+    auto* g = new QGroupBox(gavelhawk::ui::U(text), this);
+    g->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
+    g->setFocusPolicy(Qt::NoFocus);
+    return g;
+  };
+  auto list = [&](int id, QRect du, const char* name) {
+    auto* v = new ListView(this);
+    v->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
+    v->setRootIsDecorated(false);
+    v->setIndentation(0);
+    v->setUniformRowHeights(true);
+    v->setSortingEnabled(false);
+    v->setItemsExpandable(false);
+    v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
+    v->setAllColumnsShowFocus(true);
+    v->setItemDelegate(new gavelhawk::ui::GridDelegate(v));
+    v->setFocusPolicy(Qt::StrongFocus);
+    v->setAccessibleName(gavelhawk::ui::U(name));
+    v->header()->setSectionsClickable(false);
+    v->header()->setSectionsMovable(false);
+    v->header()->setStretchLastSection(false);
+    v->header()->setMinimumSectionSize(8);
+    keep(id, v);
+    return v;
+  };
+  auto unit = [](QLineEdit* e, QLabel* u) { e->setAccessibleDescription(u->text()); };
+
+  // Top row.
+  button(IDC_HOMEPAGE, "京东首页", {12, 7, 50, 20});
+  button(IDC_AUCTIONSITE, "夺宝岛", {62, 7, 50, 20});
+  button(IDC_SERVICE, "代拍服务", {112, 7, 50, 20});
+  button(IDC_MANUAL, "操作说明", {162, 7, 50, 20});
+  button(IDC_UPDATEHISTORY, "更新历史", {212, 7, 50, 20});
+  button(IDC_PRICEQUERY, "价格查询", {262, 7, 50, 20});
+  button(IDC_COLLAPSE, "收缩", {362, 7, 50, 20});
+  auto* ie = new QCheckBox(QStringLiteral("IE模式"), this);
+  ie->setGeometry(rect(424, 14, 58, 10));
+  keep(IDC_IEMODE, ie);
+
+  // Closing snipe.
+  group("竞拍即将结束时抢拍", {7, 33, 488, 136});
+  QLabel* l = label("夺宝编号", {27, 49, 33, 8});
+  edit(IDC_DEALID, {65, 47, 62, 14}, l, l->text());
+  QLineEdit* title = edit(IDC_TITLE, {134, 49, 198, 14}, nullptr, gavelhawk::ui::U("商品名称"));
+  title->setReadOnly(true);
+  title->setFrame(false);
+  // Read-only, but a keyboard user must still be able to reach and read it.
+  title->setFocusPolicy(Qt::StrongFocus);
+  button(IDC_VIEWITEM, "查看商品", {334, 43, 50, 20});
+  button(IDC_MANUALBID, "手动出价", {386, 43, 50, 20});
+  button(IDC_AUTOBID, "自动出价", {437, 43, 50, 20});
+  l = label("最高出价", {27, 73, 33, 8});
+  QLineEdit* e = edit(IDC_MAXPRICE, {65, 69, 40, 14}, l, l->text());
+  unit(e, label("元", {109, 73, 9, 8}));
+  l = label("加价幅度", {128, 73, 33, 8});
+  e = edit(IDC_INCREMENT, {166, 69, 40, 14}, l, l->text());
+  unit(e, label("元", {210, 73, 9, 8}));
+  l = label("准备时间", {227, 71, 33, 8});
+  e = edit(IDC_PREPTIME, {265, 68, 40, 14}, l, l->text());
+  unit(e, label("毫秒", {309, 71, 17, 8}));
+  button(IDC_DELETE, "删除商品", {334, 66, 50, 20});
+  button(IDC_MODIFY, "修改商品", {386, 66, 50, 20});
+  button(IDC_CLEAR, "清空抢拍", {437, 66, 50, 20});
+  m_listSnipe = list(IDC_SNIPELIST, {17, 91, 466, 70}, "抢拍列表");
+
+  // Opening snipe.
+  group("开卖立即最高价抢拍（慎用）", {7, 174, 488, 38});
+  l = label("夺宝编号", {25, 194, 33, 8});
+  edit(IDC_OPENDEALID, {65, 190, 62, 14}, l, gavelhawk::ui::U("开卖抢拍 夺宝编号"));
+  l = label("出价", {163, 194, 17, 8});
+  e = edit(IDC_OPENPRICE, {184, 190, 40, 14}, l, gavelhawk::ui::U("开卖抢拍 出价"));
+  unit(e, label("元", {228, 194, 9, 8}));
+  l = label("竞拍滞后", {268, 194, 33, 8});
+  e = edit(IDC_OPENLAG, {306, 190, 40, 14}, l, l->text());
+  unit(e, label("毫秒", {352, 194, 17, 8}));
+  button(IDC_OPENSNIPE, "开卖抢拍", {385, 186, 50, 20});
+  button(IDC_CANCELOPEN, "取消开卖抢", {437, 186, 50, 20})->setEnabled(false);
+
+  // Search.
+  group("开拍商品查询", {7, 217, 488, 180});
+  l = label("包含字段", {23, 234, 33, 8});
+  const int includeIds[] = {IDC_INCLUDE1, IDC_INCLUDE2, IDC_INCLUDE3, IDC_INCLUDE4};
+  const int includeX[] = {61, 128, 195, 262};
+  for (int k = 0; k < 4; ++k) {
+    edit(includeIds[k], {includeX[k], 232, 67, 14}, k == 0 ? l : nullptr,
+         QStringLiteral("%1 %2").arg(l->text()).arg(k + 1));
+  }
+  button(IDC_CLEARINCLUDE, "×", {330, 232, 13, 14})->setAccessibleName(gavelhawk::ui::U("清空包含字段"));
+  l = label("屏障字段", {23, 252, 33, 8});
+  const int excludeIds[] = {IDC_EXCLUDE1, IDC_EXCLUDE2, IDC_EXCLUDE3, IDC_EXCLUDE4};
+  const int excludeX[] = {61, 116, 171, 226};
+  for (int k = 0; k < 4; ++k) {
+    edit(excludeIds[k], {excludeX[k], 250, 55, 14}, k == 0 ? l : nullptr,
+         QStringLiteral("%1 %2").arg(l->text()).arg(k + 1));
+  }
+  button(IDC_CLEAREXCLUDE, "×", {282, 250, 13, 14})->setAccessibleName(gavelhawk::ui::U("清空屏障字段"));
+  l = label("搜索范围", {357, 234, 33, 8});
+  m_comboCategory = new QComboBox(this);
+  m_comboCategory->setGeometry(rect(399, 232, 80, 14));
+  m_comboCategory->setAccessibleName(l->text());
+  l->setBuddy(m_comboCategory);
+  keep(IDC_CATEGORY, m_comboCategory);
+  l = label("最高折扣", {313, 252, 33, 8});
+  auto* discount = new QComboBox(this);
+  discount->setEditable(true);
+  discount->setInsertPolicy(QComboBox::NoInsert);
+  discount->setGeometry(rect(354, 251, 58, 14));
+  discount->setAccessibleName(l->text());
+  discount->lineEdit()->setAccessibleName(l->text());
+  l->setBuddy(discount);
+  keep(IDC_DISCOUNT, discount);
+  QPushButton* refresh = button(IDC_REFRESH, "刷新商品", {429, 248, 50, 20});
+  refresh->setDefault(true);
+  m_listResults = list(IDC_RESULTLIST, {17, 273, 466, 116}, "商品查询结果");
+
+  for (auto& [id, w] : m_controls) {
+    if (auto* le = qobject_cast<QLineEdit*>(w)) le->setFocusPolicy(Qt::StrongFocus);
+  }
+
+  const QRect whole = rect(0, 0, 502, 406);
+  setFixedSize(whole.size());
+
+  // Wiring: each control to its handler.
+  auto on = [this](int id, void (CMainDlg::*handler)()) {
+    connect(Button(id), &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+  };
+  on(IDC_AUCTIONSITE, &CMainDlg::OnAuctionSite);
+  on(IDC_VIEWITEM, &CMainDlg::OnViewItem);
+  on(IDC_MANUALBID, &CMainDlg::OnManualBid);
+  on(IDC_AUTOBID, &CMainDlg::OnAutoBid);
+  on(IDC_MODIFY, &CMainDlg::OnModifySnipe);
+  on(IDC_CLEAR, &CMainDlg::OnClearSnipes);
+  on(IDC_REFRESH, &CMainDlg::OnRefreshItems);
+  on(IDC_CLEARINCLUDE, &CMainDlg::OnClearInclude);
+  on(IDC_CLEAREXCLUDE, &CMainDlg::OnClearExclude);
+  on(IDC_HOMEPAGE, &CMainDlg::OnHomePage);
+  on(IDC_OPENSNIPE, &CMainDlg::OnOpenSnipe);
+  on(IDC_CANCELOPEN, &CMainDlg::OnCancelOpenSnipe);
+  on(IDC_MANUAL, &CMainDlg::OnManual);
+  on(IDC_COLLAPSE, &CMainDlg::OnCollapse);
+  on(IDC_UPDATEHISTORY, &CMainDlg::OnUpdateHistory);
+  on(IDC_SERVICE, &CMainDlg::OnServicePage);
+  on(IDC_DELETE, &CMainDlg::OnDeleteSnipe);
+  on(IDC_PRICEQUERY, &CMainDlg::OnPriceQuery);
+  connect(ie, &QCheckBox::clicked, this, [this] { OnIEMode(); });
+
+  static_cast<ListView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
+    if (b == Qt::RightButton) {
+      OnRClickSnipeList();
+    } else {
+      OnClickSnipeList();
+    }
+  };
+  static_cast<ListView*>(m_listResults)->onClick = [this](Qt::MouseButton b) {
+    if (b == Qt::RightButton) {
+      OnRClickResultList();
+    } else {
+      OnClickResultList();
+    }
+  };
+  connect(m_listResults->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { OnResultItemChanged(); });
+}
+
+// ---------------------------------------------------------------------------
+// Field exchange, in the documented order.
+
+namespace {
+
+enum class FieldKind { Number, Text, ComboText, Check };
+
+struct Field {
+  int id;
+  FieldKind kind;
+  void* member;
+};
+
+}  // namespace
+
+bool CMainDlg::UpdateData(bool bSaveAndValidate) {
+  const Field table[] = {
+      {IDC_DEALID, FieldKind::Number, &m_nDealId},
+      {IDC_MAXPRICE, FieldKind::Number, &m_nMaxPrice},
+      {IDC_INCREMENT, FieldKind::Number, &m_nIncrement},
+      {IDC_PREPTIME, FieldKind::Number, &m_nPrepTime},
+      {IDC_EXCLUDE1, FieldKind::Text, &m_strExclude1},
+      {IDC_EXCLUDE2, FieldKind::Text, &m_strExclude2},
+      {IDC_EXCLUDE3, FieldKind::Text, &m_strExclude3},
+      {IDC_EXCLUDE4, FieldKind::Text, &m_strExclude4},
+      {IDC_INCLUDE1, FieldKind::Text, &m_strInclude1},
+      {IDC_INCLUDE2, FieldKind::Text, &m_strInclude2},
+      {IDC_INCLUDE3, FieldKind::Text, &m_strInclude3},
+      {IDC_INCLUDE4, FieldKind::Text, &m_strInclude4},
+      {IDC_TITLE, FieldKind::Text, &m_strTitle},
+      {IDC_DISCOUNT, FieldKind::ComboText, &m_strMaxDiscount},
+      {IDC_OPENDEALID, FieldKind::Number, &m_nOpenDealId},
+      {IDC_OPENLAG, FieldKind::Number, &m_nOpenLag},
+      {IDC_OPENPRICE, FieldKind::Number, &m_nOpenPrice},
+      {IDC_IEMODE, FieldKind::Check, &m_bIEMode},
+  };
+  for (const Field& f : table) {
+    QWidget* w = GetDlgItem(f.id);
+    switch (f.kind) {
+      case FieldKind::Number: {
+        auto* e = static_cast<QLineEdit*>(w);
+        auto* n = static_cast<std::int32_t*>(f.member);
+        if (!bSaveAndValidate) {
+          e->setText(QString::number(*n));
+          break;
+        }
+        const auto parsed = gavelhawk::ui::ParseWholeNumber(e->text().toStdString());
+        if (!parsed) {
+          Message(QStringLiteral("请输入一个整数。"));
+          e->setFocus(Qt::OtherFocusReason);
+          e->selectAll();
+          return false;
+        }
+        *n = *parsed;
+        break;
+      }
+      case FieldKind::Text: {
+        auto* e = static_cast<QLineEdit*>(w);
+        auto* s = static_cast<std::string*>(f.member);
+        if (bSaveAndValidate) {
+          *s = QStringToGbk(e->text());
+        } else {
+          e->setText(GbkToQString(*s));
+          e->setCursorPosition(0);
+        }
+        break;
+      }
+      case FieldKind::ComboText: {
+        auto* c = static_cast<QComboBox*>(w);
+        auto* s = static_cast<std::string*>(f.member);
+        if (bSaveAndValidate) {
+          *s = QStringToGbk(c->currentText());
+          break;
+        }
+        // As the platform writes a combo's text: select the first item that
+        // begins with it, else put the text into the edit part.
+        const QString text = GbkToQString(*s);
+        int found = -1;
+        for (int k = 0; k < c->count() && found < 0; ++k) {
+          if (c->itemText(k).startsWith(text, Qt::CaseInsensitive)) found = k;
+        }
+        if (found >= 0) {
+          c->setCurrentIndex(found);
+        } else {
+          c->setEditText(text);
+        }
+        break;
+      }
+      case FieldKind::Check: {
+        auto* b = static_cast<QCheckBox*>(w);
+        auto* v = static_cast<bool*>(f.member);
+        if (bSaveAndValidate) {
+          *v = b->isChecked();
+        } else {
+          b->setChecked(*v);
+        }
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Start-up.
+
+bool CMainDlg::OnInitDialog() {
+  UpdateData(false);
+  setWindowIcon(gavelhawk::ui::ProgramIcon());
+  platform::shell::SkinH_Attach();
+  m_szAppDir =
+      m_services.appDir.empty() ? QCoreApplication::applicationDirPath().toStdString() : m_services.appDir;
+  while (m_szAppDir.size() > 1 && m_szAppDir.back() == '/') m_szAppDir.pop_back();
+  CheckForUpdate();
+  if (m_bExitRequested) return false;
+
+  m_comboCategory->clear();
+  for (const char* c : {"全部商品", "家用电器", "手机数码", "电脑办公", "运动健康", "箱包钟表", "其它商品"}) {
+    m_comboCategory->addItem(gavelhawk::ui::U(c));
+  }
+  m_comboCategory->setCurrentIndex(0);
+  auto* discount = static_cast<QComboBox*>(GetDlgItem(IDC_DISCOUNT));
+  discount->clear();
+  for (const char* d : {"0.5", "0.6", "0.7", "0.8", "0.9", "1.0"}) discount->addItem(QString::fromLatin1(d));
+  discount->setCurrentIndex(0);
+  // Grid lines and full-row selection are the list views' own (see CreateControls).
+  OnCollapse();
+  RefreshSnipeList();
+  RefreshResultList();
+  if (!m_services.loginNotice.empty()) {
+    // Said once, without stopping anyone: the caption carries it.
+    setWindowTitle(QStringLiteral("Gavelhawk - %1").arg(QString::fromStdString(m_services.loginNotice)));
+  }
+  return true;
+}
+
+int CMainDlg::CollapseStep() const {
+  const int line = QFontMetrics(font()).height();
+  return (350 * line + 6) / 12;
+}
+
+void CMainDlg::OnCollapse() {
+  const int outer = frameGeometry().height();
+  const int step = CollapseStep();
+  const int threshold = (300 * QFontMetrics(font()).height() + 6) / 12;
+  QPushButton* view = Button(IDC_VIEWITEM);
+  QPushButton* toggle = Button(IDC_COLLAPSE);
+  if (outer > threshold) {
+    setFixedSize(width(), std::max(1, height() - step));
+    view->hide();
+    toggle->setText(QStringLiteral("扩展"));
+  } else {
+    setFixedSize(width(), height() + step);
+    view->show();
+    toggle->setText(QStringLiteral("收缩"));
+  }
+}
+
+void CMainDlg::OnIEMode() {
+  // The box has already toggled itself; the member follows it by flipping.
+  m_bIEMode = !m_bIEMode;
+}
+
+// ---------------------------------------------------------------------------
+// Window plumbing.
+
+void CMainDlg::SetTimer(int id, int ms) { m_timers.SetTimer(id, ms); }
+
+void CMainDlg::KillTimer(int id) { m_timers.KillTimer(id); }
+
+QWidget* CMainDlg::GetDlgItem(int id) const {
+  const auto it = m_controls.find(id);
+  return it == m_controls.end() ? nullptr : it->second;
+}
+
+QPushButton* CMainDlg::Button(int id) const { return qobject_cast<QPushButton*>(GetDlgItem(id)); }
+
+std::string CMainDlg::FetchPage(const std::string& url) {
+  if (!m_services.transport) return {};
+  return gavelhawk::site::FetchPage(*m_services.transport, url);
+}
+
+std::string CMainDlg::SiteUrl(const std::string& path) const { return m_services.siteUrl + path; }
+
+void CMainDlg::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+platform::dialog::Answer CMainDlg::Message(const QString& text, const QString& caption,
+                                           platform::dialog::Buttons buttons) {
+  return platform::dialog::MessageBox(this, text, caption.isEmpty() ? QStringLiteral("Gavelhawk") : caption,
+                                      buttons);
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* e) {
+  // Enter presses the default button (the search) or the focused button; it
+  // never closes the window. Escape ends the program, as the close box does.
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    QPushButton* target = nullptr;
+    if (auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        focused && isAncestorOf(focused)) {
+      target = focused;
+    } else {
+      target = Button(IDC_REFRESH);
+    }
+    if (target && target->isEnabled()) target->click();
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* e) {
+  // Nothing survives the window: armed snipes end with it.
+  for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
+  QDialog::closeEvent(e);
+}
+
+// ---------------------------------------------------------------------------
+// The snipe list view.
+
+namespace {
+
+void SetColumns(QTreeWidget* v, const std::vector<std::tuple<const char*, int, Qt::Alignment>>& columns) {
+  v->clear();
+  v->setColumnCount(0);
+  QStringList headers;
+  for (const auto& c : columns) headers << QString::fromUtf8(std::get<0>(c));
+  v->setHeaderLabels(headers);
+  for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
+    v->headerItem()->setTextAlignment(i, std::get<2>(columns[i]) | Qt::AlignVCenter);
+    v->header()->resizeSection(i, std::get<1>(columns[i]));
+  }
+}
+
+}  // namespace
+
+void CMainDlg::RefreshSnipeList() {
+  // Every column is made centred; the list view keeps its first column left.
+  SetColumns(m_listSnipe, {{"夺宝编号", 60, Qt::AlignLeft},
+                           {"商品名称", 215, Qt::AlignHCenter},
+                           {"拍卖状态", 120, Qt::AlignHCenter},
+                           {"最高出价", 60, Qt::AlignHCenter},
+                           {"加价幅度", 60, Qt::AlignHCenter},
+                           {"准备时间", 60, Qt::AlignHCenter},
+                           {"剩余时间", 100, Qt::AlignHCenter}});
+  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
+    const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
+    auto* row = new QTreeWidgetItem(m_listSnipe);
+    row->setText(0, QString::number(s.nDealId));
+    row->setText(1, GbkToQString(s.strTitle));
+    row->setText(2, GbkToQString(s.strState));
+    row->setText(3, QString::number(s.nMaxPrice));
+    row->setText(4, QString::number(s.nIncrement));
+    row->setText(5, QString::number(s.nPrepTime));
+    row->setText(6, QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)));
+    row->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
+    for (int c = 1; c < 7; ++c) row->setTextAlignment(c, Qt::AlignCenter);
+  }
+}
+
+void CMainDlg::OnClickSnipeList() {
+  int first = -1;
+  for (int i = 0; i < m_listSnipe->topLevelItemCount(); ++i) {
+    if (m_listSnipe->topLevelItem(i)->isSelected()) {
+      first = i;
+      break;
+    }
+  }
+  if (first < 0 || first >= kSnipeSlots) return;
+  m_nSnipeSel = first;
+  const SnipeItem& s = m_snipes[static_cast<std::size_t>(first)];
+  m_nDealId = s.nDealId;
+  m_strTitle = s.strTitle;
+  m_nMaxPrice = s.nMaxPrice;
+  m_nIncrement = s.nIncrement;
+  m_nPrepTime = s.nPrepTime;
+  UpdateData(false);
+}
+
+void CMainDlg::OnRClickSnipeList() {
+  OnClickSnipeList();
+  OnViewItem();
+}
+
+// ---------------------------------------------------------------------------
+// Pages and the companion program.
+
+namespace {
+const char kAuctionListingPath[] = "/paimai/0-0-0-0-0-0-1-0-0-1-1.html";
+}
+
+void CMainDlg::OpenPage(const std::string& url) {
+  if (!m_services.opener) return;
+  if (m_bIEMode) {
+    m_services.opener->OpenInLoginBrowser(url);
+  } else {
+    m_services.opener->OpenUrl(url);
+  }
+}
+
+void CMainDlg::OnHomePage() { OpenPage(m_services.homeUrl); }
+
+void CMainDlg::OnAuctionSite() {
+  OnHomePage();
+  OpenPage(SiteUrl(kAuctionListingPath));
+}
+
+void CMainDlg::OnServicePage() { OpenPage(m_services.serviceUrl); }
+
+void CMainDlg::OnViewItem() {
+  UpdateData(true);
+  OpenPage(SiteUrl("/detail/" + std::to_string(m_nDealId)));
+}
+
+void CMainDlg::OnManual() {
+  if (m_services.opener) m_services.opener->OpenDocument(m_szAppDir + "/操作说明.doc");
+}
+
+void CMainDlg::OnPriceQuery() {
+  if (m_services.opener) m_services.opener->StartProgram(m_szAppDir + "/tallyglass", {});
+}
+
+// ---------------------------------------------------------------------------
+// The update page.
+
+void CMainDlg::CheckForUpdate() {
+  using gavelhawk::ui::UpdateOffer;
+  platform::http::Transport* t =
+      m_services.updateTransport ? m_services.updateTransport : m_services.transport;
+  if (!t || m_services.updateUrl.empty()) return;
+  const std::string page = gavelhawk::site::FetchPage(*t, m_services.updateUrl);
+  const UpdateOffer offer = gavelhawk::ui::ReadUpdateOffer(page);
+  switch (offer.kind) {
+    case UpdateOffer::Kind::None:
+      return;
+    case UpdateOffer::Kind::Important:
+      Message(QStringLiteral("有重要更新，请下载并覆盖安装"), QStringLiteral("重要更新"));
+      break;
+    case UpdateOffer::Kind::Ordinary:
+      if (Message(QStringLiteral("有更新，是否立即下载并覆盖安装？"), QStringLiteral("更新"),
+                  platform::dialog::Buttons::OkCancel) != platform::dialog::Answer::Ok) {
+        return;
+      }
+      break;
+  }
+  // Only a web address is handed on: a path, a file: address or a program
+  // name from the page would otherwise be opened or run on this machine.
+  if (!gavelhawk::ui::IsWebLink(offer.link)) {
+    Message(QStringLiteral("更新页上的下载地址无效，未打开。"), QStringLiteral("更新"));
+    return;
+  }
+  if (m_services.opener) m_services.opener->OpenUrl(offer.link);
+  m_bExitRequested = true;
+}
+
+void CMainDlg::OnUpdateHistory() {
+  platform::http::Transport* t =
+      m_services.updateTransport ? m_services.updateTransport : m_services.transport;
+  std::string page;
+  if (t && !m_services.updateUrl.empty()) page = gavelhawk::site::FetchPage(*t, m_services.updateUrl);
+  QString text = GbkToQString(gavelhawk::ui::ReadUpdateHistory(page));
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  Message(text, QStringLiteral("软件更新历史"));
+}

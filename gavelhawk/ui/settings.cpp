@@ -1,0 +1,126 @@
+#include "gavelhawk/ui/settings.h"
+
+#include "gavelhawk/ui/exchange.h"
+
+namespace gavelhawk::ui {
+
+namespace {
+
+bool IsWebBase(const std::string& url) {
+  return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+}
+
+std::string WithoutTrailingSlash(std::string url) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url;
+}
+
+}  // namespace
+
+ParsedSettings ParseSettings(const std::vector<std::string>& args,
+                             const std::function<const char*(const char*)>& getenv) {
+  ParsedSettings out;
+  AppSettings& s = out.settings;
+  auto env = [&](const char* name, std::string& into) {
+    const char* v = getenv ? getenv(name) : nullptr;
+    if (v && *v) {
+      into = v;
+      return true;
+    }
+    return false;
+  };
+  env("AUCTION_SITE_URL", s.siteUrl);
+  s.cookiesGiven = env("AUCTION_COOKIES", s.cookies);
+  env("AUCTION_LOGIN_BROWSER", s.loginBrowser);
+  s.updateUrlGiven = env("GAVELHAWK_UPDATE_URL", s.updateUrl);
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inlineValue;
+    if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inlineValue = name.substr(eq + 1);
+      name.resize(eq);
+    }
+    auto value = [&](std::string& into) {
+      if (inlineValue) {
+        into = *inlineValue;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        out.error = "选项 " + name + " 需要一个值";
+        return false;
+      }
+      into = args[++i];
+      return true;
+    };
+    if (name == "--help" || name == "-h") {
+      s.help = true;
+    } else if (name == "--demo") {
+      s.demo = true;
+    } else if (name == "--site-url") {
+      if (!value(s.siteUrl)) return out;
+    } else if (name == "--cookies") {
+      if (!value(s.cookies)) return out;
+      s.cookiesGiven = true;
+    } else if (name == "--login-browser") {
+      if (!value(s.loginBrowser)) return out;
+    } else if (name == "--update-url") {
+      if (!value(s.updateUrl)) return out;
+      s.updateUrlGiven = true;
+    } else if (name == "--probe") {
+      std::string id;
+      if (!value(id)) return out;
+      const auto n = ParseWholeNumber(id);
+      if (!n || *n <= 0) {
+        out.error = "--probe 需要一个夺宝编号（正整数）：" + id;
+        return out;
+      }
+      s.probeId = *n;
+    } else {
+      out.error = "未知的选项：" + args[i];
+      return out;
+    }
+  }
+  s.siteUrl = WithoutTrailingSlash(s.siteUrl);
+  if (!IsWebBase(s.siteUrl)) {
+    out.error = "站点地址必须以 http:// 或 https:// 开头：" + s.siteUrl;
+  } else if (!s.updateUrl.empty() && !IsWebBase(s.updateUrl)) {
+    out.error = "更新页地址必须以 http:// 或 https:// 开头：" + s.updateUrl;
+  }
+  return out;
+}
+
+std::string HelpText() {
+  return "用法: gavelhawk [选项]\n"
+         "京东夺宝岛抢拍工具。\n"
+         "\n"
+         "选项:\n"
+         "  --demo                  启动本机模拟站点 auction-sim，并在其上运行本程序\n"
+         "  --site-url URL          拍卖站点的协议和主机，末尾不带斜杠（AUCTION_SITE_URL）\n"
+         "  --cookies SPEC          登录信息来源：auto、firefox、firefox:配置目录、chromium、chrome、\n"
+         "                          cookies.txt 文件路径或 none（AUCTION_COOKIES，默认 auto）\n"
+         "  --login-browser CMD     “IE模式”用来打开网页的浏览器命令（AUCTION_LOGIN_BROWSER，\n"
+         "                          默认：登录信息所在的浏览器，否则 firefox）\n"
+         "  --update-url URL        更新页地址（GAVELHAWK_UPDATE_URL）\n"
+         "  --probe ID              不开窗口，打印读取夺宝编号 ID 所得的信息后退出\n"
+         "  -h, --help              显示本说明\n"
+         "\n"
+         "环境变量（选项优先）:\n"
+         "  AUCTION_SITE_URL        默认 " +
+         std::string(kDefaultSiteUrl) +
+         "\n"
+         "  AUCTION_COOKIES         默认 auto：Firefox、Chrome、Chromium 中第一个有本站 cookie 的\n"
+         "  AUCTION_LOGIN_BROWSER   默认：登录信息所在的浏览器，否则 firefox\n"
+         "  GAVELHAWK_UPDATE_URL    默认 " +
+         std::string(kDefaultUpdateUrl) +
+         "\n"
+         "  QT_QPA_PLATFORM         Qt 的显示平台，例如 offscreen\n";
+}
+
+std::string BrowserCommand(const std::string& browser) {
+  if (browser == "chromium") return "chromium";
+  if (browser == "chrome") return "google-chrome";
+  return "firefox";
+}
+
+}  // namespace gavelhawk::ui

@@ -1,0 +1,49 @@
+#pragma once
+// Gavelhawk's settings: built-in defaults, overridden by environment
+// variables, overridden by command-line options. There is no file.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gavelhawk::ui {
+
+inline constexpr char kDefaultSiteUrl[] = "http://dbd.jd.com";
+inline constexpr char kDefaultHomeUrl[] = "http://www.jd.com/";
+// Placeholders until the makers publish these pages: .invalid never resolves,
+// so nothing is fetched from or opened on somebody else's host.
+inline constexpr char kDefaultServiceUrl[] = "http://gavelhawk.invalid/service.html";
+inline constexpr char kDefaultUpdateUrl[] = "http://gavelhawk.invalid/update.html";
+
+struct AppSettings {
+  std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
+  std::string cookies = "auto";
+  bool cookiesGiven = false;  // by the environment or an option
+  std::string loginBrowser;   // empty: the browser the cookies came from, else firefox
+  std::string updateUrl = kDefaultUpdateUrl;
+  bool updateUrlGiven = false;
+  std::string homeUrl = kDefaultHomeUrl;
+  std::string serviceUrl = kDefaultServiceUrl;
+  bool demo = false;
+  bool help = false;
+  std::optional<std::int32_t> probeId;
+};
+
+struct ParsedSettings {
+  AppSettings settings;
+  std::string error;  // set when the command line was wrong; UTF-8
+};
+
+// `args` without the program name. `getenv` answers nullptr for unset.
+ParsedSettings ParseSettings(const std::vector<std::string>& args,
+                             const std::function<const char*(const char*)>& getenv);
+
+// `gavelhawk --help`: every option and variable.
+std::string HelpText();
+
+// The command that opens pages in a browser of the given kind
+// ("firefox", "chromium", "chrome"); firefox for anything else.
+std::string BrowserCommand(const std::string& browser);
+
+}  // namespace gavelhawk::ui

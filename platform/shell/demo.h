@@ -1,0 +1,34 @@
+#pragma once
+// --demo: a private auction-sim on loopback with a lively scenario, so that a
+// newcomer sees the program work without an account.
+#include <QString>
+#include <memory>
+#include <string>
+
+class QProcess;
+
+namespace platform::shell {
+
+class DemoSite {
+ public:
+  // `program` defaults to the auction-sim beside the running executable.
+  explicit DemoSite(QString program = QString());
+  ~DemoSite();  // stops the simulator
+  DemoSite(const DemoSite&) = delete;
+  DemoSite& operator=(const DemoSite&) = delete;
+
+  // Starts it with `--demo --port 0` and waits (at most `waitMs`) for its
+  // "PORT=<n>" line. False with `error` set when it did not come up.
+  bool Start(int waitMs = 10000);
+  bool IsRunning() const;
+  std::string BaseUrl() const { return baseUrl_; }  // "http://127.0.0.1:<n>"
+  const QString& Error() const { return error_; }
+
+ private:
+  QString program_;
+  std::unique_ptr<QProcess> proc_;
+  std::string baseUrl_;
+  QString error_;
+};
+
+}  // namespace platform::shell
