@@ -1,0 +1,311 @@
+// The crawl's reads of saved site pages, the line reader, and endID.dat.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/text/gbk.h"
+#include "tallyglass/crawl/fetch.h"
+#include "tallyglass/crawl/resume.h"
+#include "tallyglass/crawl/walk.h"
+
+namespace tallyglass::crawl {
+namespace {
+
+using platform::text::Utf8ToGbk;
+
+std::string ReadData(const std::string& name) {
+  std::ifstream f(std::string(TG_DATA_DIR) + "/" + name, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  EXPECT_FALSE(s.str().empty()) << name;
+  return s.str();
+}
+
+// Answers by address; several answers for one address are given in turn.
+class ScriptedTransport : public platform::http::Transport {
+ public:
+  void Answer(const std::string& url, std::string body) {
+    platform::http::Response r;
+    r.ok = true;
+    r.status = 200;
+    r.body = std::move(body);
+    answers_[url].push_back(r);
+  }
+  void Fail(const std::string& url) { answers_[url].push_back({}); }
+  platform::http::Response Get(const std::string& url) override {
+    requests.push_back(url);
+    auto it = answers_.find(url);
+    if (it == answers_.end() || it->second.empty()) return {};
+    platform::http::Response r = it->second.front();
+    if (it->second.size() > 1) it->second.erase(it->second.begin());
+    return r;
+  }
+  std::vector<std::string> requests;
+
+ private:
+  std::map<std::string, std::vector<platform::http::Response>> answers_;
+};
+
+const std::string kSite = "http://127.0.0.1:9";
+std::string DetailUrl(int id) { return kSite + "/detail/" + std::to_string(id); }
+std::string RecordsUrl(int id) { return kSite + "/json/paimai/bid_records?dealId=" + std::to_string(id); }
+
+// A detail page in the site's format (UTF-8 with CR LF, as it arrives).
+std::string DetailPage(const std::string& title, std::int64_t endMs, int status, int listPrice) {
+  std::string filler;
+  for (int i = 0; i < 40; ++i) filler += "<li class=\"spec\">规格参数 " + std::to_string(i) + "</li>\r\n";
+  return "<html><body>\r\n<div data-title=\"" + title +
+         "\" data-kind=\"auction-lot\" data-alt-title=\"\">\r\n<script>var timeInfo = {endTimeMili=" +
+         std::to_string(endMs) + "};\r\nvar auctionStatus = " + std::to_string(status) +
+         ";\r\n</script>\r\n" + filler + "<script>var listPrice = parseInt('" + std::to_string(listPrice) +
+         ".00');\r\nvar nowMil=1386012400000;</script>\r\n</body></html>\r\n";
+}
+std::string Records(const std::string& buyer, int price) {
+  return "{\"trxBuyerName\":" + buyer + ",\"trxPrice\":" + std::to_string(price) +
+         ".00,\"records\":[{\"price\":" + std::to_string(price) + ".00,\"userNickName\":\"x\"}]}\r\n";
+}
+
+TEST(LineReaderTest, JoinsLinesAndConvertsToGbk) {
+  EXPECT_EQ(LinesToText("a\r\nb\r\nc"), "abc");
+  EXPECT_EQ(LinesToText("a\nb\nc\n"), "abc");
+  EXPECT_EQ(LinesToText("\r\n\r\n"), "");
+  EXPECT_EQ(LinesToText("x\ry\r\n"), "x\ry") << "a lone CR stays";
+  EXPECT_EQ(LinesToText("京东\r\n价"), Utf8ToGbk("京东价"));
+  // A line far longer than one read of the reader, a character straddling
+  // every 1023-byte boundary.
+  std::string line;
+  for (int i = 0; i < 700; ++i) line += "夺";
+  std::string text = LinesToText(line + "\r\nend");
+  EXPECT_EQ(text, Utf8ToGbk(line) + "end");
+  EXPECT_EQ(text.find('?'), std::string::npos);
+}
+
+TEST(LineReaderTest, FetchGivesEmptyTextOnFailureAndAnyStatusOtherwise) {
+  ScriptedTransport t;
+  t.Fail(kSite + "/down");
+  EXPECT_EQ(FetchUrlText(t, kSite + "/down"), "");
+  EXPECT_EQ(FetchUrlText(t, kSite + "/never-answered"), "");
+  t.Answer(kSite + "/detail/1", "<html>\r\nno such auction\r\n</html>");
+  EXPECT_EQ(FetchUrlText(t, kSite + "/detail/1"), "<html>no such auction</html>");
+  EXPECT_EQ(HistoryHttpOptions().userAgent, "tallyglass");
+}
+
+TEST(PageReadTest, TodayFromTheHomePage) {
+  EXPECT_EQ(ReadToday(LinesToText(ReadData("home.html"))), 16041);
+  EXPECT_EQ(ReadToday("<html>no clock here, though it is long enough to cut</html>"), 0);
+  EXPECT_EQ(ReadToday(""), 0);
+  // Day numbers turn at 00:00 UTC.
+  EXPECT_EQ(ReadToday("var nowMil=1385942399999;"), 16040);
+  EXPECT_EQ(ReadToday("var nowMil=1385942400000;"), 16041);
+}
+
+TEST(PageReadTest, SavedDetailPage) {
+  std::string page = LinesToText(ReadData("detail_sold.html"));
+  ASSERT_GE(page.size(), kMinDetailBytes);
+  DetailRead d = ReadDetail(page);
+  EXPECT_EQ(d.title, Utf8ToGbk("Apple iPhone 5s 16G 银色 手机"));
+  EXPECT_TRUE(d.hasEnd);
+  EXPECT_EQ(d.endDay, 16041);
+  EXPECT_EQ(d.status, 2);
+  EXPECT_EQ(d.listPrice, 5288);
+}
+
+TEST(PageReadTest, DetailPageEdges) {
+  // The title area without a second "title": no title.
+  std::string page = LinesToText(DetailPage("手机", 1386012345678, 0, 99));
+  std::string noAlt = page;
+  noAlt.replace(noAlt.find("data-alt-title"), 14, "data-alt-xxxxx");
+  EXPECT_EQ(ReadDetail(noAlt).title, "");
+  EXPECT_EQ(ReadDetail(page).title, Utf8ToGbk("手机"));
+  EXPECT_EQ(ReadDetail(LinesToText(DetailPage("", 1386012345678, 0, 99))).title, "");
+
+  std::string noEnd = page;
+  noEnd.replace(noEnd.find("endTimeMili"), 11, "endTimeMilx");
+  EXPECT_FALSE(ReadDetail(noEnd).hasEnd);
+
+  DetailRead d = ReadDetail(LinesToText(DetailPage("x", 1385942399999, 1, 0)));
+  EXPECT_EQ(d.endDay, 16040);
+  EXPECT_EQ(d.status, 1);
+  EXPECT_EQ(d.listPrice, 0);
+}
+
+TEST(PageReadTest, BidRecords) {
+  BidRecordsRead b = ReadBidRecords(LinesToText(ReadData("bid_records_sold.json")));
+  EXPECT_TRUE(b.sold);
+  EXPECT_EQ(b.buyer, Utf8ToGbk("jd_小明"));
+  EXPECT_EQ(b.trxPrice, 3150);
+
+  EXPECT_FALSE(ReadBidRecords(Records("null", 0)).sold);
+  // Quotes go; a comma ends the name.
+  b = ReadBidRecords(Records("\"ali,ce\"", 77));
+  EXPECT_TRUE(b.sold);
+  EXPECT_EQ(b.buyer, "ali");
+  b = ReadBidRecords(Records("\"bo\rb\"", 40000));
+  EXPECT_EQ(b.buyer, "bob") << "carriage returns are removed first";
+  EXPECT_EQ(b.trxPrice, 40000) << "full width, no 16-bit wrap";
+  // "null" in quotes is a name like any other.
+  EXPECT_TRUE(ReadBidRecords(Records("\"null\"", 5)).sold);
+  // An answer that never came, or that names nobody, is no sale.
+  EXPECT_FALSE(ReadBidRecords("").sold);
+  EXPECT_FALSE(ReadBidRecords("<html>502 Bad Gateway</html>").sold);
+  EXPECT_FALSE(ReadBidRecords(Records("\"\"", 5)).sold);
+
+  EXPECT_EQ(ReadTrxPriceAgain(Records("\"a\"", 120)), 120);
+  EXPECT_EQ(ReadTrxPriceAgain("{\"price\":88.00}"), 88);
+  EXPECT_EQ(ReadTrxPriceAgain(""), 0);
+}
+
+TEST(PageReadTest, SecondReadBelowATenth) {
+  EXPECT_TRUE(NeedsSecondRead(1000, 99));
+  EXPECT_FALSE(NeedsSecondRead(1000, 100));
+  EXPECT_FALSE(NeedsSecondRead(0, 0));
+  EXPECT_FALSE(NeedsSecondRead(-5, 0));
+  EXPECT_FALSE(NeedsSecondRead(2000000000, 300000000)) << "ten times the price is over 32 bits";
+}
+
+class CrawlAuctionTest : public ::testing::Test {
+ protected:
+  static constexpr std::int64_t kEndMs = 1386012345678;  // day 16041
+  ScriptedTransport t;
+};
+
+TEST_F(CrawlAuctionTest, SoldAuctionBecomesARow) {
+  t.Answer(DetailUrl(2000123), ReadData("detail_sold.html"));
+  t.Answer(RecordsUrl(2000123), ReadData("bid_records_sold.json"));
+  AuctionOutcome o = CrawlAuction(t, kSite, 2000123, 16050);
+  ASSERT_EQ(o.kind, AuctionOutcome::Sold);
+  EXPECT_EQ(o.record.nProductId, 2000123);
+  EXPECT_EQ(o.record.strTitle, QString("Apple iPhone 5s 16G 银色 手机"));
+  EXPECT_EQ(o.record.nTrxPrice, 3150);
+  EXPECT_EQ(o.record.strBuyerName, QString("jd_小明"));
+  EXPECT_EQ(o.record.nPrice, 5288);
+  EXPECT_EQ(o.record.nBidTime, 16041);
+  EXPECT_EQ(t.requests, (std::vector<std::string>{DetailUrl(2000123), RecordsUrl(2000123)}));
+}
+
+TEST_F(CrawlAuctionTest, SecondReadAt99OutOf1000ButNotAt100) {
+  t.Answer(DetailUrl(5), DetailPage("低价", kEndMs, 2, 1000));
+  t.Answer(RecordsUrl(5), Records("\"a\"", 99));
+  t.Answer(RecordsUrl(5), Records("\"a\"", 450));
+  AuctionOutcome o = CrawlAuction(t, kSite, 5, 0);
+  ASSERT_EQ(o.kind, AuctionOutcome::Sold);
+  EXPECT_EQ(o.record.nTrxPrice, 450) << "the second answer's price is stored";
+  EXPECT_EQ(t.requests.size(), 3u);
+
+  t.requests.clear();
+  t.Answer(DetailUrl(6), DetailPage("整十分之一", kEndMs, 2, 1000));
+  t.Answer(RecordsUrl(6), Records("\"a\"", 100));
+  o = CrawlAuction(t, kSite, 6, 0);
+  EXPECT_EQ(o.record.nTrxPrice, 100);
+  EXPECT_EQ(t.requests.size(), 2u);
+
+  t.requests.clear();
+  t.Answer(DetailUrl(7), DetailPage("无京东价", kEndMs, 2, 0));
+  t.Answer(RecordsUrl(7), Records("\"a\"", 1));
+  o = CrawlAuction(t, kSite, 7, 0);
+  EXPECT_EQ(o.record.nTrxPrice, 1);
+  EXPECT_EQ(t.requests.size(), 2u) << "a list price of 0 never reads again";
+}
+
+TEST_F(CrawlAuctionTest, TodayStillRunningEndsTheWalk) {
+  t.Answer(DetailUrl(8), DetailPage("进行中", kEndMs, 0, 1000));
+  EXPECT_EQ(CrawlAuction(t, kSite, 8, 16041).kind, AuctionOutcome::EndOfWalk);
+  EXPECT_EQ(t.requests.size(), 1u) << "no bid records are read for it";
+  // Another day, or another status, is handled as usual.
+  t.Answer(DetailUrl(9), DetailPage("昨天的", kEndMs, 0, 1000));
+  t.Answer(RecordsUrl(9), Records("null", 0));
+  EXPECT_EQ(CrawlAuction(t, kSite, 9, 16042).kind, AuctionOutcome::Skipped);
+  t.Answer(DetailUrl(10), DetailPage("今天结束", kEndMs, 2, 1000));
+  t.Answer(RecordsUrl(10), Records("\"b\"", 500));
+  EXPECT_EQ(CrawlAuction(t, kSite, 10, 16041).kind, AuctionOutcome::Sold);
+}
+
+TEST_F(CrawlAuctionTest, ShortOrClocklessPagesAreSkipped) {
+  t.Answer(DetailUrl(11), "<html>404</html>");
+  EXPECT_EQ(CrawlAuction(t, kSite, 11, 0).kind, AuctionOutcome::Skipped);
+  std::string page = DetailPage("x", kEndMs, 2, 10);
+  page.replace(page.find("endTimeMili"), 11, "endTimeMilx");
+  t.Answer(DetailUrl(12), page);
+  EXPECT_EQ(CrawlAuction(t, kSite, 12, 0).kind, AuctionOutcome::Skipped);
+  EXPECT_EQ(CrawlAuction(t, kSite, 13, 0).kind, AuctionOutcome::Skipped) << "a failed request";
+  EXPECT_EQ(t.requests, (std::vector<std::string>{DetailUrl(11), DetailUrl(12), DetailUrl(13)}));
+}
+
+class ResumeFileTest : public ::testing::Test {
+ protected:
+  void Put(const QByteArray& bytes) {
+    QFile f(ResumeFilePath(dir_.path()));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+  }
+  QByteArray Get() {
+    QFile f(ResumeFilePath(dir_.path()));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return f.readAll();
+  }
+  QTemporaryDir dir_;
+};
+
+TEST_F(ResumeFileTest, FirstLineReadAsAtolDoes) {
+  EXPECT_FALSE(ReadResumeId(dir_.path()).has_value());
+  Put("1234567\r\n7654321\r\n");
+  EXPECT_EQ(ReadResumeId(dir_.path()), 1234567);
+  Put("12ab\r\n");
+  EXPECT_EQ(ReadResumeId(dir_.path()), 12);
+  Put("\r\n2000000\r\n");
+  EXPECT_EQ(ReadResumeId(dir_.path()), 0) << "only the first line counts";
+  Put("  +1000000");
+  EXPECT_EQ(ReadResumeId(dir_.path()), 1000000);
+  Put("");
+  EXPECT_EQ(ReadResumeId(dir_.path()), 0);
+  Put("99999999999999999999\n");
+  EXPECT_EQ(ReadResumeId(dir_.path()), 2147483647) << "held to 32 bits, not wrapped into range";
+}
+
+TEST_F(ResumeFileTest, SaveWritesOneLineAndReplacesWhole) {
+  Put("12345678901234\r\nold second line\r\n");
+  ASSERT_EQ(WriteResumeId(dir_.path(), 1234567), SaveResult::Saved);
+  EXPECT_EQ(Get(), QByteArray("1234567\r\n"));
+  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"endID.dat"}) << "no temporary file left";
+
+  EXPECT_EQ(WriteResumeId(dir_.path() + "/missing", 5), SaveResult::CannotCreate);
+  EXPECT_FALSE(QFile::exists(dir_.path() + "/missing/endID.dat"));
+}
+
+TEST_F(ResumeFileTest, FailedWriteKeepsTheOldId) {
+  Put("2000000\r\n");
+  // Files may grow to 4 bytes only: the new id cannot be written out.
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit tiny = old;
+  tiny.rlim_cur = 4;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  SaveResult r = WriteResumeId(dir_.path(), 3000000);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(r, SaveResult::WriteFailed);
+  EXPECT_EQ(Get(), QByteArray("2000000\r\n"));
+  EXPECT_EQ(ReadResumeId(dir_.path()), 2000000);
+}
+
+TEST_F(ResumeFileTest, DeliveredIdOnlyWhenThereIsNone) {
+  ASSERT_TRUE(EnsureResumeFile(dir_.path(), kDemoResumeId));
+  EXPECT_EQ(Get(), QByteArray("2000000\r\n"));
+  Put("garbage the user typed");
+  ASSERT_TRUE(EnsureResumeFile(dir_.path(), kDeliveredResumeId));
+  EXPECT_EQ(Get(), QByteArray("garbage the user typed"));
+  EXPECT_GE(kDeliveredResumeId, kFirstResumeId);
+  EXPECT_LE(kDeliveredResumeId, kLastResumeId);
+  EXPECT_FALSE(EnsureResumeFile(dir_.path() + "/missing", kDeliveredResumeId));
+}
+
+}  // namespace
+}  // namespace tallyglass::crawl
