@@ -1,0 +1,456 @@
+// 刷新商品 and the two "×" buttons in the real window, against auction-sim:
+// the requests that reach the site, the rows of the results list, the
+// message shown and the button's caption.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "gavelhawk/search/listing.h"
+#include "gavelhawk/site/bid.h"
+#include "gavelhawk/site/fetch.h"
+#include "gavelhawk/ui/MainDlg.h"
+#include "platform/dialog/dialog.h"
+#include "platform/http/http.h"
+#include "platform/text/gbk.h"
+#include "platform/text/qgbk.h"
+#include "sim/auction_sim.h"
+
+namespace {
+
+using gavelhawk::search::ListingPath;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The site's clock, frozen on a whole second: N on its listing pages is 12345.
+constexpr std::int64_t kT = 1386012345000;
+
+class SearchWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    site.Start();
+    site.SetClock(kT, /*running=*/false);
+    transport = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    MainDlgServices s;
+    s.transport = transport.get();
+    s.siteUrl = site.BaseUrl();
+    platform::dialog::SetScripted(true);
+    dlg = std::make_unique<CMainDlg>(s);
+    ASSERT_TRUE(dlg->OnInitDialog());
+    dlg->show();
+    platform::dialog::TakeShownBoxes();
+  }
+  void TearDown() override {
+    dlg.reset();
+    platform::dialog::SetScripted(false);
+    site.Stop();
+  }
+
+  // A running auction closing `seconds` after kT, with `current` as its
+  // highest bid (none when 0).
+  void Deal(std::int64_t id, std::int64_t seconds, std::int64_t listPrice, std::int64_t current,
+            const std::string& title = "Item", int category = 4000, const std::string& condition = "全新") {
+    sim::Auction a;
+    a.id = id;
+    a.title = title;
+    a.condition = condition;
+    a.listPrice = listPrice;
+    a.startMs = kT - 3600000;
+    a.endMs = kT + seconds * 1000;
+    a.category = category;
+    if (current > 0) a.bids.push_back({"alice", current, kT - 60000});
+    site.AddAuction(a);
+  }
+
+  void Type(int id, const char* utf8) {
+    auto* edit = qobject_cast<QLineEdit*>(dlg->GetDlgItem(id));
+    ASSERT_NE(edit, nullptr) << id;
+    edit->setText(U(utf8));
+  }
+  QString Field(int id) const {
+    auto* edit = qobject_cast<QLineEdit*>(dlg->GetDlgItem(id));
+    return edit ? edit->text() : QString();
+  }
+  void SetDiscount(const char* text) {
+    auto* combo = qobject_cast<QComboBox*>(dlg->GetDlgItem(CMainDlg::IDC_DISCOUNT));
+    ASSERT_NE(combo, nullptr);
+    combo->setCurrentText(U(text));
+  }
+  void Press(int id = CMainDlg::IDC_REFRESH) {
+    QPushButton* b = dlg->Button(id);
+    ASSERT_NE(b, nullptr) << id;
+    b->click();
+  }
+  QString Caption() const { return dlg->Button(CMainDlg::IDC_REFRESH)->text(); }
+
+  int Rows() const { return dlg->m_listResults->topLevelItemCount(); }
+  QString Cell(int row, int column) const {
+    QTreeWidgetItem* item = dlg->m_listResults->topLevelItem(row);
+    return item ? item->text(column) : QString();
+  }
+  QStringList Messages() {
+    QStringList t;
+    for (const auto& b : platform::dialog::TakeShownBoxes()) t << b.text;
+    return t;
+  }
+
+  std::size_t Requests(const std::string& prefix) const { return site.LogFor(prefix).size(); }
+  std::size_t DealRequests(std::int64_t id) const {
+    return Requests("/detail/" + std::to_string(id)) +
+           Requests("/json/paimai/bid_records?dealId=" + std::to_string(id));
+  }
+  std::vector<std::string> Targets() const {
+    std::vector<std::string> t;
+    for (const auto& r : site.Log()) t.push_back(r.target);
+    return t;
+  }
+
+  // Runs `step` at every dispatch of the window's messages until it returns
+  // true: what a user does while the crawl runs.
+  void DuringCrawl(std::function<bool()> step) {
+    auto* timer = new QTimer(dlg.get());
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
+      if (step()) timer->stop();
+    });
+    timer->start();
+  }
+
+  sim::Server site;
+  std::unique_ptr<platform::http::CurlTransport> transport;
+  std::unique_ptr<CMainDlg> dlg;
+};
+
+TEST_F(SearchWindow, TimeWindowEdgesOnPageOne) {
+  // Page 1 corrects by -12 s: 21 s leave 9 (skipped), 22 leave 10; 57612
+  // leaves 57600 (kept), 57613 leaves 57601 (ends the page).
+  Deal(1000021, 21, 1000, 100);
+  Deal(1000022, 22, 1000, 100);
+  Deal(1057612, 57612, 1000, 100);
+  Deal(1057613, 57613, 1000, 100);
+  Press();
+  EXPECT_EQ(DealRequests(1000021), 0u);
+  EXPECT_EQ(DealRequests(1000022), 2u);
+  EXPECT_EQ(DealRequests(1057612), 2u);
+  EXPECT_EQ(DealRequests(1057613), 0u);
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(Cell(0, 0), "1000022");
+  EXPECT_EQ(Cell(0, 3), U("10秒"));
+  EXPECT_EQ(Cell(1, 0), "1057612");
+  EXPECT_EQ(Cell(1, 3), U("960分 0秒"));
+  EXPECT_TRUE(Messages().isEmpty());
+  // The page that ended early is followed by the next.
+  EXPECT_EQ(Requests(ListingPath(0, 2)), 1u);
+}
+
+TEST_F(SearchWindow, ThirtyPagesAreReadAndNeverThirtyOne) {
+  // 31 full pages of deals that no keyword lets through.
+  for (int i = 0; i < 31 * 16; ++i) Deal(3000000 + i, 100 + i, 1000, 100, "Other thing");
+  Type(CMainDlg::IDC_INCLUDE1, "ipad");
+  Press();
+  for (int page = 1; page <= 30; ++page) EXPECT_EQ(Requests(ListingPath(0, page)), 1u) << page;
+  EXPECT_EQ(Requests(ListingPath(0, 31)), 0u);
+  EXPECT_EQ(Requests("/detail/"), 0u);
+  EXPECT_EQ(Requests("/json/"), 0u);
+  EXPECT_EQ(Messages(), QStringList{U("没有搜索结果")});
+  EXPECT_EQ(Caption(), U("刷新商品"));
+}
+
+TEST_F(SearchWindow, FortyEighthHitEndsTheCrawlMidPage) {
+  // Five pages of 16. On page 1 every fourth deal is too dear: 12 hits,
+  // then 16 and 16, and the 4th deal of page 4 is the 48th.
+  for (int i = 0; i < 80; ++i) Deal(4000000 + i, 100 + i, 1000, (i < 16 && i % 4 == 3) ? 900 : 100);
+  Press();
+  ASSERT_EQ(Rows(), 48);
+  EXPECT_EQ(dlg->m_nHitLast, 47);
+  EXPECT_EQ(Cell(47, 0), "4000051");
+  EXPECT_EQ(DealRequests(4000051), 2u);
+  EXPECT_EQ(DealRequests(4000052), 0u);
+  EXPECT_EQ(Requests("/detail/"), 52u);
+  EXPECT_EQ(Requests("/json/paimai/bid_records"), 52u);
+  EXPECT_EQ(Requests(ListingPath(0, 4)), 1u);
+  EXPECT_EQ(Requests(ListingPath(0, 5)), 0u);
+  EXPECT_TRUE(Messages().isEmpty());
+}
+
+TEST_F(SearchWindow, RequestsPerDealFollowTheOrderOfTheChecks) {
+  Deal(5000001, 15, 1000, 100, "Apple iPad");                       // too close to its end
+  Deal(5000002, 100, 1000, 100, "Apple iPad case");                 // excluded
+  Deal(5000003, 101, 1000, 100, "Apple iPhone");                    // include word missing
+  Deal(5000004, 102, 1000, 100, "Apple iPad", 4000, "二手九成新");  // condition too long
+  Deal(5000005, 103, 1000, 900, "Apple iPad");                      // too dear
+  Deal(5000006, 104, 1000, 100, "Apple iPad");                      // stored
+  Type(CMainDlg::IDC_INCLUDE1, "ipad");
+  Type(CMainDlg::IDC_EXCLUDE1, "case");
+  Press();
+  EXPECT_EQ(DealRequests(5000001), 0u);
+  EXPECT_EQ(DealRequests(5000002), 0u);
+  EXPECT_EQ(DealRequests(5000003), 0u);
+  EXPECT_EQ(Requests("/detail/5000004"), 1u);
+  EXPECT_EQ(Requests("/json/paimai/bid_records?dealId=5000004"), 0u);
+  EXPECT_EQ(DealRequests(5000005), 2u);
+  EXPECT_EQ(DealRequests(5000006), 2u);
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(Cell(0, 0), "5000006");
+  // Detail page first, then the bid records, both right after the listing page.
+  const auto t = Targets();
+  auto detail = std::find(t.begin(), t.end(), "/detail/5000006");
+  ASSERT_NE(detail, t.end());
+  ASSERT_NE(detail + 1, t.end());
+  EXPECT_EQ(*(detail + 1), "/json/paimai/bid_records?dealId=5000006");
+}
+
+TEST_F(SearchWindow, LowerCaseWordsMatchAnyCaseAndTheTitleKeepsItsCase) {
+  Deal(6000001, 100, 1000, 100, "Apple IPAD Mini");
+  Deal(6000002, 101, 1000, 100, "apple ipad mini smart CASE");
+  Deal(6000003, 102, 1000, 100, "Apple iPad Air");
+  Type(CMainDlg::IDC_INCLUDE1, "ipad");
+  Type(CMainDlg::IDC_INCLUDE3, "Mini");
+  Type(CMainDlg::IDC_EXCLUDE4, "case");
+  Press();
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(Cell(0, 1), "Apple IPAD Mini");
+  // The members keep the upper-cased words.
+  EXPECT_EQ(dlg->m_strInclude1, "IPAD");
+  EXPECT_EQ(dlg->m_strInclude3, "MINI");
+  EXPECT_EQ(dlg->m_strExclude4, "CASE");
+}
+
+TEST_F(SearchWindow, ChineseWordsMatchByteForByte) {
+  // 碼 is B4 61 in GBK, 碅 is B4 41: upper-casing the second byte would
+  // turn the word into another one.
+  Deal(7000001, 100, 1000, 100, "數碼相機");
+  Deal(7000002, 101, 1000, 100, "數碅相機");
+  Deal(7000003, 102, 1000, 100, "数码相机");
+  Deal(7000004, 103, 1000, 100, "數碼 華為");
+  Type(CMainDlg::IDC_INCLUDE2, "數碼");
+  Type(CMainDlg::IDC_EXCLUDE1, "a");  // 華 is C8 41: its second byte is "A"
+  Press();
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(Cell(0, 1), U("數碼相機"));
+  EXPECT_EQ(Cell(1, 1), U("數碼 華為"));
+  EXPECT_EQ(platform::text::GbkToUtf8(dlg->m_strInclude2), "數碼");
+  EXPECT_EQ(DealRequests(7000002), 0u);
+  EXPECT_EQ(DealRequests(7000003), 0u);
+}
+
+TEST_F(SearchWindow, EmptyRowsAndTheStartingLimitOfHalf) {
+  Deal(8000001, 100, 1000, 499);              // 0.499: kept
+  Deal(8000002, 101, 1000, 500);              // 0.5: not below the limit
+  Deal(8000003, 102, 0, 700);                 // no list price: kept, -1.00
+  Deal(8000004, 103, 1999, 0, "Nobody bid");  // no bids: 0.00
+  Press();
+  ASSERT_EQ(Rows(), 3);
+  EXPECT_EQ(Cell(0, 0), "8000001");
+  EXPECT_EQ(Cell(0, 2), U("全新"));
+  EXPECT_EQ(Cell(0, 4), "0.50");  // 0.499 shown with two decimals
+  EXPECT_EQ(Cell(0, 5), "499");
+  EXPECT_EQ(Cell(0, 6), "1000");
+  EXPECT_EQ(Cell(1, 0), "8000003");
+  EXPECT_EQ(Cell(1, 4), "-1.00");
+  EXPECT_EQ(Cell(1, 5), "700");
+  EXPECT_EQ(Cell(1, 6), "0");
+  EXPECT_EQ(Cell(2, 0), "8000004");
+  EXPECT_EQ(Cell(2, 4), "0.00");
+  EXPECT_EQ(DealRequests(8000002), 2u);
+}
+
+TEST_F(SearchWindow, OnePointZeroRefusesAnEqualPrice) {
+  Deal(8100001, 100, 1999, 1999);
+  Deal(8100002, 101, 1999, 1998);
+  SetDiscount("1.0");
+  Press();
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(Cell(0, 0), "8100002");
+  EXPECT_EQ(Cell(0, 4), "1.00");  // 0.9995 rounds up in the view, yet passed
+}
+
+TEST_F(SearchWindow, TypedLimitIsReadWithAtof) {
+  Deal(8200001, 100, 1000, 740);
+  Deal(8200002, 101, 1000, 760);
+  SetDiscount("0.75 or so");
+  Press();
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(Cell(0, 0), "8200001");
+}
+
+TEST_F(SearchWindow, UnreadableListingPageIsPassedOver) {
+  for (int i = 0; i < 20; ++i) Deal(9000000 + i, 100 + i, 1000, 100);
+  sim::Fault f;
+  f.kind = sim::FaultKind::Refuse;
+  f.pathPrefix = ListingPath(0, 1);
+  f.remaining = 1;
+  site.AddFault(f);
+  Press();
+  // Page 1's deals were never seen; page 2 holds the last four.
+  ASSERT_EQ(Rows(), 4);
+  EXPECT_EQ(Cell(0, 0), "9000016");
+  EXPECT_EQ(Cell(3, 0), "9000019");
+  EXPECT_EQ(DealRequests(9000000), 0u);
+  EXPECT_EQ(Requests(ListingPath(0, 30)), 1u);
+  EXPECT_TRUE(Messages().isEmpty());
+}
+
+TEST_F(SearchWindow, ClockOutOfRangeEndsTheCrawl) {
+  // A fourteen-digit clock: N reads as 123456.
+  site.SetClock(13860123456789, false);
+  Deal(9100001, 100, 1000, 100);
+  site.UpdateAuction(9100001, [](sim::Auction& a) {
+    a.startMs = 13860123456789 - 3600000;
+    a.endMs = 13860123456789 + 100000;
+  });
+  Press();
+  EXPECT_EQ(Requests("/paimai/"), 1u);
+  EXPECT_EQ(DealRequests(9100001), 0u);
+  EXPECT_EQ(Messages(), QStringList{U("没有搜索结果")});
+  EXPECT_EQ(Caption(), U("刷新商品"));
+}
+
+TEST_F(SearchWindow, CrawlThatFindsNothingLeavesThePreviousRows) {
+  Deal(9200001, 100, 1000, 100, "Lenovo ThinkPad");
+  Deal(9200002, 101, 2000, 300, "Lenovo IdeaPad");
+  Press();
+  ASSERT_EQ(Rows(), 2);
+  ASSERT_TRUE(Messages().isEmpty());
+
+  Type(CMainDlg::IDC_INCLUDE1, "macbook");
+  Press();
+  EXPECT_EQ(Messages(), QStringList{U("没有搜索结果")});
+  EXPECT_EQ(dlg->m_nHitLast, -1);
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(Cell(1, 1), "Lenovo IdeaPad");
+  // The slots still hold what the rows show: taking row 1 takes that hit.
+  dlg->m_listResults->topLevelItem(1)->setSelected(true);
+  EXPECT_EQ(Field(CMainDlg::IDC_DEALID), "9200002");
+  EXPECT_EQ(Field(CMainDlg::IDC_MAXPRICE), "1000");
+}
+
+TEST_F(SearchWindow, CategoryIsTakenFromTheComboForEveryPage) {
+  Deal(9300001, 100, 1000, 100, "Phone", 1000);
+  Deal(9300002, 101, 1000, 100, "Fridge", 4000);
+  dlg->m_comboCategory->setCurrentIndex(2);  // 手机数码
+  // The user switches to 家用电器 while page 1 is being read.
+  DuringCrawl([this] {
+    dlg->m_comboCategory->setCurrentIndex(1);
+    return true;
+  });
+  Press();
+  EXPECT_EQ(Requests(ListingPath(1000, 1)), 1u);
+  EXPECT_EQ(Requests(ListingPath(1000, 2)), 0u);
+  EXPECT_EQ(Requests(ListingPath(4000, 2)), 1u);
+  EXPECT_EQ(Requests(ListingPath(4000, 30)), 1u);
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(Cell(0, 1), "Phone");
+}
+
+TEST_F(SearchWindow, SecondPressEndsTheRunningCrawl) {
+  for (int i = 0; i < 10; ++i) Deal(9400000 + i, 100 + i, 1000, 100);
+  QString captionDuring;
+  DuringCrawl([this, &captionDuring] {
+    if (Requests("/json/paimai/bid_records") < 3) return false;
+    captionDuring = Caption();
+    Press();
+    return true;
+  });
+  Press();
+  EXPECT_EQ(captionDuring, U("商品刷新中"));
+  EXPECT_EQ(Caption(), U("刷新商品"));
+  // The three hits found before the press are shown; nothing more was asked for.
+  ASSERT_EQ(Rows(), 3);
+  EXPECT_EQ(Cell(2, 0), "9400002");
+  EXPECT_EQ(Requests("/detail/"), 3u);
+  EXPECT_EQ(Requests("/paimai/"), 1u);
+  EXPECT_TRUE(Messages().isEmpty());
+
+  // The next press runs a whole crawl again from slot 0.
+  site.ClearLog();
+  Press();
+  EXPECT_EQ(Rows(), 10);
+  EXPECT_EQ(Requests("/paimai/"), 30u);
+}
+
+TEST_F(SearchWindow, SnipeTimerFiresDuringACrawl) {
+  for (int i = 0; i < 5; ++i) Deal(9500000 + i, 100 + i, 1000, 100);
+  Deal(9500100, 3600, 300, 200, "Sniped", 7000);  // listed too, but too dear to be a hit
+  auto* ie = qobject_cast<QCheckBox*>(dlg->GetDlgItem(CMainDlg::IDC_IEMODE));
+  ASSERT_NE(ie, nullptr);
+  ie->click();
+  ASSERT_TRUE(dlg->m_bIEMode);
+  SnipeItem& row = dlg->m_snipes[0];
+  row.nDealId = 9500100;
+  row.nMaxPrice = 500;
+  row.nIncrement = 5;
+  row.nPrepTime = 1000;
+  row.nRemain = 5000;
+  row.strState = platform::text::Utf8ToGbk("准备竞拍");
+  dlg->m_nSnipeLast = 0;
+  dlg->SetTimer(0, 0);  // due now: it can only fire between two deals
+  Press();
+  const auto t = Targets();
+  auto bid = std::find(t.begin(), t.end(), "/json/paimai/bid?dealId=9500100&price=205");
+  ASSERT_NE(bid, t.end());
+  auto firstPage = std::find(t.begin(), t.end(), ListingPath(0, 1));
+  auto lastPage = std::find(t.begin(), t.end(), ListingPath(0, 30));
+  EXPECT_LT(firstPage, bid);
+  EXPECT_LT(bid, lastPage);
+  EXPECT_EQ(platform::text::GbkToUtf8(dlg->m_snipes[0].strState), gavelhawk::site::kStateBidPlaced);
+  EXPECT_EQ(Rows(), 5);
+}
+
+TEST_F(SearchWindow, ClearButtonsEmptyOneRowEach) {
+  Type(CMainDlg::IDC_INCLUDE1, "ipad");
+  Type(CMainDlg::IDC_INCLUDE4, "mini");
+  Type(CMainDlg::IDC_EXCLUDE2, "case");
+  Type(CMainDlg::IDC_EXCLUDE3, "二手");
+  Press(CMainDlg::IDC_CLEARINCLUDE);
+  for (int id :
+       {CMainDlg::IDC_INCLUDE1, CMainDlg::IDC_INCLUDE2, CMainDlg::IDC_INCLUDE3, CMainDlg::IDC_INCLUDE4})
+    EXPECT_EQ(Field(id), "") << id;
+  EXPECT_EQ(Field(CMainDlg::IDC_EXCLUDE2), "case");
+  EXPECT_EQ(Field(CMainDlg::IDC_EXCLUDE3), U("二手"));
+  EXPECT_EQ(dlg->m_strExclude3, platform::text::Utf8ToGbk("二手"));
+  EXPECT_EQ(dlg->m_strInclude1, "");
+
+  Type(CMainDlg::IDC_INCLUDE2, "air");
+  Press(CMainDlg::IDC_CLEAREXCLUDE);
+  for (int id :
+       {CMainDlg::IDC_EXCLUDE1, CMainDlg::IDC_EXCLUDE2, CMainDlg::IDC_EXCLUDE3, CMainDlg::IDC_EXCLUDE4})
+    EXPECT_EQ(Field(id), "") << id;
+  EXPECT_EQ(Field(CMainDlg::IDC_INCLUDE2), "air");
+  EXPECT_EQ(dlg->m_strExclude2, "");
+  // Neither button asks the site for anything.
+  EXPECT_TRUE(site.Log().empty());
+}
+
+TEST_F(SearchWindow, ClearButtonWorksDuringACrawl) {
+  for (int i = 0; i < 4; ++i) Deal(9600000 + i, 100 + i, 1000, 100, i % 2 ? "Apple iPad" : "Other");
+  Type(CMainDlg::IDC_INCLUDE1, "ipad");
+  DuringCrawl([this] {
+    Press(CMainDlg::IDC_CLEARINCLUDE);
+    return true;
+  });
+  Press();
+  EXPECT_EQ(Field(CMainDlg::IDC_INCLUDE1), "");
+  // The crawl keeps the words it started with.
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(Cell(0, 0), "9600001");
+  EXPECT_EQ(Cell(1, 0), "9600003");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Test discovery runs the binary without the test's environment.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
