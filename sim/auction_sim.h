@@ -92,8 +92,9 @@ class Server {
   // Scenario.
   void AddAuction(const Auction& a);  // replaces one with the same id
   void RemoveAuction(std::int64_t id);
-  void ClearAuctions();
+  void ClearAuctions();  // also forgets the bid times behind code 468
   std::optional<Auction> GetAuction(std::int64_t id) const;
+  // `change` runs under the server's lock: it must not call the server.
   void UpdateAuction(std::int64_t id, const std::function<void(Auction&)>& change);
   std::vector<Auction> Auctions() const;
   int ListingPageSize() const;
@@ -115,6 +116,8 @@ class Server {
   // the site took it. The log's arrival and the bid rules use the moment the
   // request reached the site.
   void SetLatency(std::chrono::milliseconds oneWay);
+  // A faulted request never reaches the site's logic (a faulted bid is not
+  // recorded). Faults are tried in the order added; `remaining` counts down.
   void AddFault(const Fault& f);
   void ClearFaults();
 
@@ -136,7 +139,11 @@ class Server {
   int StatusOf(std::int64_t id) const;
 
   // A lively scenario relative to the current clock: auctions closing over
-  // the next minutes in every category, some far below list price.
+  // the next minutes in every category, some far below list price, and ~200
+  // closed ones from id 2000001 for the history walk; running ids follow the
+  // closed ones. Also starts the other bidders, who now and then outbid on a
+  // running auction and replace closed lots with new ones, until
+  // ClearAuctions() or Stop().
   void LoadDemoScenario();
 
  private:
