@@ -1,5 +1,7 @@
 #include "gavelhawk/site/detail.h"
 
+#include <algorithm>
+
 #include "gavelhawk/site/cut.h"
 
 namespace gavelhawk::site {
@@ -11,7 +13,7 @@ namespace {
 // reads the whole value instead.
 std::int64_t ReadTime(std::string_view& w, std::string_view key, std::string_view delimiter) {
   CutAfter(w, key, static_cast<std::ptrdiff_t>(key.size()) + 1);
-  return ParseLong(TextBefore(w, delimiter));
+  return std::clamp(ParseLong(TextBefore(w, delimiter)), -kMaxTimeMs, kMaxTimeMs);
 }
 
 }  // namespace

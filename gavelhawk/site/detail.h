@@ -7,11 +7,11 @@
 
 namespace gavelhawk::site {
 
-constexpr int kClockDealId = 3333333;   // the detail page the site clock is read from
+constexpr int kClockDealId = 3333333;         // the detail page the site clock is read from
 constexpr std::size_t kMinDetailPage = 1024;  // a shorter detail page means "no such auction"
 
-std::string DetailPath(std::int64_t dealId);      // "/detail/%d"
-std::string BidRecordsPath(std::int64_t dealId);  // "/json/paimai/bid_records?dealId=%d"
+std::string DetailPath(std::int64_t dealId);                   // "/detail/%d"
+std::string BidRecordsPath(std::int64_t dealId);               // "/json/paimai/bid_records?dealId=%d"
 std::string BidPath(std::int64_t dealId, std::int64_t price);  // "/json/paimai/bid?dealId=%d&price=%d"
 
 struct AuctionDetail {
@@ -32,7 +32,10 @@ AuctionDetail ReadDetail(std::string_view page);
 std::int32_t BoundIncrement(std::int32_t increment, std::int32_t lower, std::int32_t higher);
 
 // Times in ms since 1970, read at their full width so that differences of
-// two of them are exact whatever their size.
+// two of them are exact whatever their size. A garbled value beyond
+// +-kMaxTimeMs (some 31 000 years) is held there, so that a difference of two
+// times, plus or minus any 32-bit delay, never overflows.
+constexpr std::int64_t kMaxTimeMs = 1'000'000'000'000'000;
 std::int64_t ReadEndTime(std::string_view page);  // "endTimeMili"
 std::int64_t ReadNowMil(std::string_view page);   // "nowMil"
 

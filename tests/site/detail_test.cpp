@@ -160,6 +160,15 @@ TEST(Times, ReadAtFullWidth) {
   EXPECT_EQ(ReadNowMil("var nowMil=99999999999999;"), 99999999999999);
 }
 
+TEST(Times, GarbledHugeValuesAreHeldSoDifferencesStayFinite) {
+  std::string page = "{endTimeMili=99999999999999999999999} var nowMil=-99999999999999999999999;";
+  EXPECT_EQ(ReadEndTime(page), kMaxTimeMs);
+  EXPECT_EQ(ReadNowMil(page), -kMaxTimeMs);
+  // Under UBSan an overflow here would abort the test.
+  EXPECT_EQ(ReadEndTime(page) - ReadNowMil(page), 2 * kMaxTimeMs);
+  EXPECT_EQ(RemainingText(ReadNowMil(page) - ReadEndTime(page)), "已结束");
+}
+
 TEST(Times, MissingDelimiterOrKeyReadsZero) {
   EXPECT_EQ(ReadEndTime("{endTimeMili=1386012345678"), 0);
   EXPECT_EQ(ReadNowMil("var nowMil=1386012345678"), 0);

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
+# (default 30); fails when one of them finds a crash.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${FUZZ_BUILD_DIR:-$PWD/build-fuzz}
+SECONDS_EACH=${FUZZ_SECONDS:-30}
+# The libraries are instrumented too, so coverage reaches the readers.
+CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DGH_FUZZ=ON -DGH_TESTS=ON -DGH_BENCH=OFF -DGH_SANITIZE=ON \
+  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+cmake --build "$BUILD" --target fuzz_targets
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
+status=0
+for target in fuzz_page_text fuzz_cut; do
+  corpus="$BUILD/fuzz-corpus/$target"
+  mkdir -p "$corpus"
+  seeds=()
+  if [ "$target" = fuzz_page_text ]; then seeds=(tests/data); fi
+  echo "== $target for ${SECONDS_EACH}s"
+  if ! (cd "$BUILD" && "$BUILD/bin/$target" -max_total_time="$SECONDS_EACH" -max_len=8192 \
+        -print_final_stats=1 "$corpus" "${seeds[@]/#/$PWD/}"); then
+    echo "fuzz: $target found a crash (reproducer in $BUILD)" >&2
+    status=1
+  fi
+done
+exit $status
