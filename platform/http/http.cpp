@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
-#include <exception>
 #include <mutex>
 
 namespace platform::http {
@@ -74,7 +73,7 @@ struct CurlTransport::Impl {
       }
       self->body.append(data, n);
       return n;
-    } catch (const std::exception&) {
+    } catch (...) {
       self->writeFailed = true;
       return 0;
     }
@@ -125,7 +124,7 @@ Response CurlTransport::Get(const std::string& url) {
   Response r;
   try {
     if (beforeRequest_) beforeRequest_(*this);
-  } catch (const std::exception&) {
+  } catch (...) {
     // A failing refresh leaves the cookies as they were.
   }
   CURL* c = impl_->curl;
