@@ -78,4 +78,12 @@ TEST(CurlTransport, HookRunsBeforeEveryRequestEvenAFailingOne) {
   EXPECT_EQ(calls, 2);
 }
 
+TEST(CurlTransport, ThrowingHookDoesNotEscapeTheRequest) {
+  CurlTransport t;
+  t.SetBeforeRequest([](CurlTransport&) { throw 42; });
+  platform::http::Response r;
+  EXPECT_NO_THROW(r = t.Get("file:///x"));
+  EXPECT_FALSE(r.ok);
+}
+
 }  // namespace
