@@ -558,6 +558,11 @@ void CMainDlg::closeEvent(QCloseEvent* e) {
   QDialog::closeEvent(e);
 }
 
+void CMainDlg::done(int r) {
+  for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
+  QDialog::done(r);
+}
+
 // ---------------------------------------------------------------------------
 // The snipe list view.
 

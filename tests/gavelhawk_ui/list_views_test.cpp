@@ -1,0 +1,258 @@
+// The two list views: what they show, and what a click, a right click or the
+// keyboard loads into the fields.
+#include <QHeaderView>
+#include <QSignalSpy>
+
+#include "fixture.h"
+
+namespace uitest {
+namespace {
+
+using D = CMainDlg;
+
+class ListTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    ASSERT_TRUE(Open());
+    Press(D::IDC_COLLAPSE);  // expanded: the results list is on screen
+    Boxes();
+  }
+  void PutSnipe(int i, std::int32_t id, const char* title, const char* state, int ceiling, int inc, int prep,
+                std::int64_t remain) {
+    SnipeItem& s = dlg->m_snipes[static_cast<std::size_t>(i)];
+    s.nDealId = id;
+    s.strTitle = Gbk(title);
+    s.strState = Gbk(state);
+    s.nMaxPrice = ceiling;
+    s.nIncrement = inc;
+    s.nPrepTime = prep;
+    s.nRemain = remain;
+    dlg->m_nSnipeLast = std::max(dlg->m_nSnipeLast, i);
+  }
+  void PutHit(int i, std::int32_t id, const char* title, float discount, int cur, int list) {
+    SearchHit& h = dlg->m_hits[static_cast<std::size_t>(i)];
+    h.nDealId = id;
+    h.strTitle = Gbk(title);
+    h.strStatus = Gbk("九成新");
+    h.strRemain = Gbk(" 3分 5秒");
+    h.fDiscount = discount;
+    h.nCurPrice = cur;
+    h.nListPrice = list;
+    dlg->m_nHitLast = std::max(dlg->m_nHitLast, i);
+  }
+  static QStringList Row(QTreeWidget* list, int row) {
+    QStringList t;
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    for (int c = 0; item && c < list->columnCount(); ++c) t << item->text(c);
+    return t;
+  }
+  static QStringList Headers(QTreeWidget* list) {
+    QStringList t;
+    for (int c = 0; c < list->columnCount(); ++c) t << list->headerItem()->text(c);
+    return t;
+  }
+  static std::vector<int> Widths(QTreeWidget* list) {
+    std::vector<int> w;
+    for (int c = 0; c < list->columnCount(); ++c) w.push_back(list->header()->sectionSize(c));
+    return w;
+  }
+  static Qt::Alignment Horizontal(QTreeWidget* list, int row, int column) {
+    return Qt::Alignment(list->topLevelItem(row)->textAlignment(column)) & Qt::AlignHorizontal_Mask;
+  }
+};
+
+TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
+  PutSnipe(0, 1001, "全新 手机", "准备竞拍", 500, 2, 1000, 125400);
+  PutSnipe(1, 1002, "二手 相机", "出价成功", 80, 1, 800, -1);
+  PutSnipe(2, 1003, "耳机", "准备竞拍", 9, 1, 0, 3600000);
+  dlg->RefreshSnipeList();
+  QTreeWidget* list = dlg->m_listSnipe;
+  EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("拍卖状态"), U("最高出价"), U("加价幅度"),
+                         U("准备时间"), U("剩余时间")}),
+            Headers(list));
+  EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100}), Widths(list));
+  ASSERT_EQ(3, list->topLevelItemCount());
+  EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒")}),
+            Row(list, 0));
+  EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束")}),
+            Row(list, 1));
+  EXPECT_EQ(U("60分0秒"), Row(list, 2).at(6));
+  EXPECT_EQ(Qt::AlignLeft, Horizontal(list, 0, 0));
+  for (int c = 1; c < 7; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
+  EXPECT_FALSE(list->header()->sectionsClickable());
+
+  // Fewer rows after a rebuild: nothing of the old rows stays.
+  dlg->m_nSnipeLast = 0;
+  dlg->RefreshSnipeList();
+  EXPECT_EQ(1, list->topLevelItemCount());
+  EXPECT_EQ(7, list->columnCount());
+  dlg->m_nSnipeLast = -1;
+  dlg->RefreshSnipeList();
+  EXPECT_EQ(0, list->topLevelItemCount());
+  EXPECT_EQ(7, list->columnCount());
+}
+
+TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
+  PutSnipe(0, 1001, "全新 手机", "准备竞拍", 500, 2, 1000, 125400);
+  PutSnipe(1, 1002, "二手 相机", "准备竞拍", 80, 3, 800, 60000);
+  dlg->RefreshSnipeList();
+  Type(D::IDC_PREPTIME, "9999");
+  Type(D::IDC_OPENLAG, "55");  // not a snipe field: also rewritten from its member
+  ClickList(dlg->m_listSnipe, 1);
+  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  EXPECT_EQ("1002", Field(D::IDC_DEALID));
+  EXPECT_EQ(U("二手 相机"), Field(D::IDC_TITLE));
+  EXPECT_EQ("80", Field(D::IDC_MAXPRICE));
+  EXPECT_EQ("3", Field(D::IDC_INCREMENT));
+  EXPECT_EQ("800", Field(D::IDC_PREPTIME));
+  EXPECT_EQ("100", Field(D::IDC_OPENLAG));
+  EXPECT_TRUE(opener.calls.empty());
+  EXPECT_TRUE(Boxes().empty());
+
+  // A rebuild clears the selection but remembers the row.
+  dlg->RefreshSnipeList();
+  EXPECT_TRUE(dlg->m_listSnipe->selectedItems().isEmpty());
+  EXPECT_EQ(1, dlg->m_nSnipeSel);
+}
+
+TEST_F(ListTest, SeveralSelectedSnipesLoadTheLowestAndEmptySpaceChangesNothing) {
+  for (int i = 0; i < 3; ++i) PutSnipe(i, 2000 + i, "x", "准备竞拍", 10 + i, 1, 1000, 60000);
+  dlg->RefreshSnipeList();
+  ClickList(dlg->m_listSnipe, 2);
+  ClickList(dlg->m_listSnipe, 1, Qt::LeftButton, Qt::ControlModifier);
+  EXPECT_EQ(2, dlg->m_listSnipe->selectedItems().size());
+  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  EXPECT_EQ("2001", Field(D::IDC_DEALID));
+
+  Type(D::IDC_DEALID, "555");
+  ClickList(dlg->m_listSnipe, -1);
+  EXPECT_TRUE(dlg->m_listSnipe->selectedItems().isEmpty());
+  EXPECT_EQ("555", Field(D::IDC_DEALID));
+  EXPECT_EQ(1, dlg->m_nSnipeSel);
+}
+
+TEST_F(ListTest, RightClickOnASnipeOpensItsPageByTheIEMode) {
+  PutSnipe(0, 1001, "a", "准备竞拍", 5, 1, 1000, 60000);
+  PutSnipe(1, 1002, "b", "准备竞拍", 5, 1, 1000, 60000);
+  dlg->RefreshSnipeList();
+  ClickList(dlg->m_listSnipe, 1, Qt::RightButton);
+  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  ClickIEBox();
+  ClickList(dlg->m_listSnipe, 0, Qt::RightButton);
+  EXPECT_EQ((std::vector<std::string>{"default " + server.BaseUrl() + "/detail/1002",
+                                      "login " + server.BaseUrl() + "/detail/1001"}),
+            opener.calls);
+}
+
+TEST_F(ListTest, TheKeyboardCanLoadASnipeWithoutRunningTheSearch) {
+  PutSnipe(0, 1001, "a", "准备竞拍", 5, 1, 1000, 60000);
+  PutSnipe(1, 1002, "b", "准备竞拍", 6, 1, 1000, 60000);
+  dlg->RefreshSnipeList();
+  QSignalSpy search(dlg->Button(D::IDC_REFRESH), &QPushButton::clicked);
+  dlg->m_listSnipe->setFocus();
+  dlg->m_listSnipe->setCurrentItem(dlg->m_listSnipe->topLevelItem(1));
+  QTest::keyClick(dlg->m_listSnipe, Qt::Key_Return);
+  EXPECT_EQ(0, search.count());
+  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  EXPECT_EQ("1002", Field(D::IDC_DEALID));
+}
+
+TEST_F(ListTest, ResultsShowEachHitWithItsFormats) {
+  PutHit(0, 3001, "Apple iPhone", 0.256f, 512, 1999);
+  PutHit(1, 3002, "无原价", -1.0f, 20, 0);
+  dlg->RefreshResultList();
+  QTreeWidget* list = dlg->m_listResults;
+  EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("商品状态"), U("剩余时间"), U("折扣"), U("现价"),
+                         U("原价")}),
+            Headers(list));
+  EXPECT_EQ((std::vector<int>{60, 315, 60, 60, 60, 60, 60}), Widths(list));
+  ASSERT_EQ(2, list->topLevelItemCount());
+  EXPECT_EQ(QStringList({"3001", "Apple iPhone", U("九成新"), U(" 3分 5秒"), "0.26", "512", "1999"}),
+            Row(list, 0));
+  EXPECT_EQ("-1.00", Row(list, 1).at(4));
+  EXPECT_EQ("0", Row(list, 1).at(6));
+  EXPECT_EQ(Qt::AlignLeft, Horizontal(list, 0, 0));
+  EXPECT_EQ(Qt::AlignLeft, Horizontal(list, 0, 1));
+  EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, 2));
+  EXPECT_EQ(Qt::AlignRight, Horizontal(list, 0, 3));
+  for (int c = 4; c < 7; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
+  EXPECT_EQ(QAbstractItemView::ExtendedSelection, list->selectionMode());
+}
+
+TEST_F(ListTest, ClickingAHitFillsTheSnipeInputsWithHalfTheListPrice) {
+  PutHit(0, 3001, "Apple iPhone", 0.25f, 500, 1999);
+  PutHit(1, 3002, "无原价", -1.0f, 20, 0);
+  dlg->RefreshResultList();
+  Type(D::IDC_PREPTIME, "1500");
+  Type(D::IDC_INCREMENT, "9");
+  ClickList(dlg->m_listResults, 0);
+  EXPECT_EQ("3001", Field(D::IDC_DEALID));
+  EXPECT_EQ("Apple iPhone", Field(D::IDC_TITLE));
+  EXPECT_EQ("999", Field(D::IDC_MAXPRICE));
+  EXPECT_EQ("1", Field(D::IDC_INCREMENT));
+  EXPECT_EQ("1500", Field(D::IDC_PREPTIME));  // read, then kept
+  EXPECT_EQ(1500, dlg->m_nPrepTime);
+  EXPECT_EQ(-1, dlg->m_nSnipeLast);  // taking a hit adds no snipe
+  ClickList(dlg->m_listResults, 1);
+  EXPECT_EQ("0", Field(D::IDC_MAXPRICE));
+  EXPECT_TRUE(opener.calls.empty());
+}
+
+TEST_F(ListTest, EmptySpaceKeyboardAndSeveralRowsInTheResults) {
+  for (int i = 0; i < 3; ++i) PutHit(i, 3000 + i, "hit", 0.5f, 10, 100 * (i + 1));
+  dlg->RefreshResultList();
+  QTreeWidget* list = dlg->m_listResults;
+  ClickList(list, 2);
+  ClickList(list, 1, Qt::LeftButton, Qt::ControlModifier);
+  EXPECT_EQ("3001", Field(D::IDC_DEALID));  // the topmost selected row
+
+  Type(D::IDC_DEALID, "77");
+  ClickList(list, -1);
+  EXPECT_EQ("77", Field(D::IDC_DEALID));
+
+  // Moving the selection with the keyboard takes the new hit at once.
+  list->setFocus();
+  list->setCurrentItem(list->topLevelItem(0));
+  EXPECT_EQ("3000", Field(D::IDC_DEALID));
+  QTest::keyClick(list, Qt::Key_Down);
+  EXPECT_EQ("3001", Field(D::IDC_DEALID));
+  EXPECT_EQ("100", Field(D::IDC_MAXPRICE));
+  list->clearSelection();  // a change that leaves nothing selected
+  EXPECT_EQ("3001", Field(D::IDC_DEALID));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ListTest, AfterAnEmptyCrawlTheShownRowsStillTakeTheirHits) {
+  PutHit(0, 3001, "old", 0.5f, 10, 400);
+  dlg->RefreshResultList();
+  dlg->m_nHitLast = -1;  // a crawl that found nothing leaves the view as it was
+  ClickList(dlg->m_listResults, 0);
+  EXPECT_EQ("3001", Field(D::IDC_DEALID));
+  EXPECT_EQ("200", Field(D::IDC_MAXPRICE));
+}
+
+TEST_F(ListTest, RightClickOnAHitOpensThatHitNotTheOldId) {
+  PutHit(0, 3001, "a", 0.5f, 10, 400);
+  PutHit(1, 3002, "b", 0.5f, 10, 400);
+  dlg->RefreshResultList();
+  Type(D::IDC_DEALID, "1234567");
+  ClickList(dlg->m_listResults, 1, Qt::RightButton);
+  ASSERT_EQ(1u, opener.calls.size());
+  EXPECT_EQ("default " + server.BaseUrl() + "/detail/3002", opener.calls[0]);
+  EXPECT_EQ("3002", Field(D::IDC_DEALID));
+}
+
+TEST_F(ListTest, ABadNumberFieldIsReportedWhenAHitIsTaken) {
+  PutHit(0, 3001, "a", 0.5f, 10, 400);
+  dlg->RefreshResultList();
+  Type(D::IDC_PREPTIME, "fast");
+  ClickList(dlg->m_listResults, 0);
+  EXPECT_FALSE(Texts(Boxes()).isEmpty());
+  // The hit is still taken; the preparation time keeps its member's value.
+  EXPECT_EQ("3001", Field(D::IDC_DEALID));
+  EXPECT_EQ("1000", Field(D::IDC_PREPTIME));
+}
+
+}  // namespace
+}  // namespace uitest

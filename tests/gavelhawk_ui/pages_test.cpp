@@ -1,0 +1,100 @@
+// Which command opens which address in which browser, and what starts the
+// manual and tallyglass. The opener records; no browser starts.
+#include "fixture.h"
+
+namespace uitest {
+namespace {
+
+using D = CMainDlg;
+
+class PagesTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    ASSERT_TRUE(Open());
+    Press(D::IDC_COLLAPSE);  // expanded: 查看商品 is shown
+    Boxes();
+  }
+  std::string Site(const std::string& path) const { return server.BaseUrl() + path; }
+};
+
+TEST_F(PagesTest, WithIEModeClearPagesGoToTheDefaultBrowser) {
+  Press(D::IDC_HOMEPAGE);
+  Press(D::IDC_AUCTIONSITE);
+  Press(D::IDC_SERVICE);
+  Press(D::IDC_VIEWITEM);
+  EXPECT_EQ((std::vector<std::string>{
+                "default http://home.example/",
+                "default http://home.example/",  // 夺宝岛 opens the home page first
+                "default " + Site("/paimai/0-0-0-0-0-0-1-0-0-1-1.html"),
+                "default http://service.example/page",
+                "default " + Site("/detail/3333333"),
+            }),
+            opener.calls);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(PagesTest, WithIEModeSetEveryPageGoesToTheLoginBrowser) {
+  ClickIEBox();
+  Type(D::IDC_DEALID, "4567");
+  Press(D::IDC_HOMEPAGE);
+  Press(D::IDC_AUCTIONSITE);
+  Press(D::IDC_SERVICE);
+  Press(D::IDC_VIEWITEM);
+  EXPECT_EQ((std::vector<std::string>{
+                "login http://home.example/",
+                "login http://home.example/",
+                "login " + Site("/paimai/0-0-0-0-0-0-1-0-0-1-1.html"),
+                "login http://service.example/page",
+                "login " + Site("/detail/4567"),
+            }),
+            opener.calls);
+}
+
+TEST_F(PagesTest, TheIEModeIsReadWhenThePageOpens) {
+  Press(D::IDC_HOMEPAGE);
+  ClickIEBox();
+  Press(D::IDC_HOMEPAGE);
+  ClickIEBox();
+  Press(D::IDC_HOMEPAGE);
+  EXPECT_EQ((std::vector<std::string>{"default http://home.example/", "login http://home.example/",
+                                      "default http://home.example/"}),
+            opener.calls);
+}
+
+TEST_F(PagesTest, ManualAndTallyglassComeFromTheProgramFolderWhateverTheIEMode) {
+  ClickIEBox();
+  Press(D::IDC_MANUAL);
+  Press(D::IDC_PRICEQUERY);
+  Press(D::IDC_PRICEQUERY);  // a second press starts it again
+  EXPECT_EQ(
+      (std::vector<std::string>{"document /opt/gavelhawk/操作说明.doc", "program /opt/gavelhawk/tallyglass",
+                                "program /opt/gavelhawk/tallyglass"}),
+      opener.calls);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(PagesTest, ViewItemReadsTheFieldAsItStandsNow) {
+  Type(D::IDC_DEALID, " 98765 ");
+  Press(D::IDC_VIEWITEM);
+  EXPECT_EQ(98765, dlg->m_nDealId);
+  ASSERT_EQ(1u, opener.calls.size());
+  EXPECT_EQ("default " + Site("/detail/98765"), opener.calls[0]);
+}
+
+TEST(PagesWithoutFolder, TheProgramFolderDefaultsToTheRunningProgramsOwn) {
+  platform::dialog::SetScripted(true);
+  RecordingOpener opener;
+  MainDlgServices s;
+  s.opener = &opener;
+  CMainDlg dlg(s);
+  ASSERT_TRUE(dlg.OnInitDialog());
+  dlg.OnPriceQuery();
+  EXPECT_EQ((std::vector<std::string>{"program " + QCoreApplication::applicationDirPath().toStdString() +
+                                      "/tallyglass"}),
+            opener.calls);
+  platform::dialog::SetScripted(false);
+}
+
+}  // namespace
+}  // namespace uitest

@@ -1,0 +1,223 @@
+// The update check at start-up and the update history, against the
+// simulator's update page; and the whole program's exit after an update.
+#include <QLabel>
+
+#include "fixture.h"
+#include "gavelhawk/ui/App.h"
+
+namespace uitest {
+namespace {
+
+using platform::dialog::Answer;
+using platform::dialog::Buttons;
+
+std::string UpdatePage(const std::string& version, const std::string& link) {
+  return "<html><h3>Gavelhawk 专业版 v" + version + "</h3><p>下载：<a>" + link +
+         "</a></p><p>更新历史</p><p>3.62 更快</p><p>3.61 更稳<br></p></html>";
+}
+
+class UpdateTest : public WindowTest {
+ protected:
+  std::string Link() const { return server.BaseUrl() + "/download/gavelhawk.tar.gz"; }
+};
+
+TEST_F(UpdateTest, ThePublishedOwnVersionStartsSilently) {
+  server.SetUpdatePage(UpdatePage("3.61", Link()));
+  EXPECT_TRUE(Open());
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(opener.calls.empty());
+  EXPECT_FALSE(dlg->m_bExitRequested);
+}
+
+TEST_F(UpdateTest, ANewerVersionAsksAndOkOpensTheLinkAndEndsBeforeTheWindow) {
+  server.SetUpdatePage(UpdatePage("3.6101", Link()));
+  platform::dialog::QueueAnswer(Answer::Ok);
+  EXPECT_FALSE(Open());
+  const auto boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U("有更新，是否立即下载并覆盖安装？"), boxes[0].text);
+  EXPECT_EQ(U("更新"), boxes[0].caption);
+  EXPECT_EQ(Buttons::OkCancel, boxes[0].buttons);
+  EXPECT_EQ((std::vector<std::string>{"default " + Link()}), opener.calls);
+  EXPECT_TRUE(dlg->m_bExitRequested);
+  EXPECT_FALSE(dlg->isVisible());
+  EXPECT_EQ(0, dlg->m_comboCategory->count());  // start-up went no further
+}
+
+TEST_F(UpdateTest, CancelLetsTheProgramStart) {
+  server.SetUpdatePage(UpdatePage("3.62", Link()));
+  platform::dialog::QueueAnswer(Answer::Cancel);
+  EXPECT_TRUE(Open());
+  EXPECT_EQ(QStringList{U("有更新，是否立即下载并覆盖安装？")}, Texts(Boxes()));
+  EXPECT_TRUE(opener.calls.empty());
+  EXPECT_EQ(7, dlg->m_comboCategory->count());
+  EXPECT_TRUE(dlg->isVisible());
+}
+
+TEST_F(UpdateTest, ANewMajorVersionInsistsWhateverTheIEMode) {
+  server.SetUpdatePage(UpdatePage("4.0", Link()));
+  platform::dialog::QueueAnswer(Answer::Cancel);  // an OK-only box cannot be declined
+  dlg = std::make_unique<CMainDlg>(Services());
+  dlg->m_bIEMode = true;
+  EXPECT_FALSE(dlg->OnInitDialog());
+  const auto boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U("有重要更新，请下载并覆盖安装"), boxes[0].text);
+  EXPECT_EQ(U("重要更新"), boxes[0].caption);
+  EXPECT_EQ(Buttons::Ok, boxes[0].buttons);
+  EXPECT_EQ((std::vector<std::string>{"default " + Link()}), opener.calls);
+}
+
+TEST_F(UpdateTest, AVersionWithoutClosingBracketReadsZero) {
+  server.SetUpdatePage("专业版 v9.0 " + Link());
+  EXPECT_TRUE(Open());
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(opener.calls.empty());
+  EXPECT_FALSE(dlg->m_bExitRequested);
+}
+
+TEST_F(UpdateTest, ALinkThatIsNoWebAddressIsNeverOpened) {
+  for (const std::string link : {"file:///etc/passwd", "/usr/bin/xterm", "xterm -e sh", "smb://host/x"}) {
+    server.SetUpdatePage(UpdatePage("3.7", link));
+    platform::dialog::QueueAnswer(Answer::Ok);
+    EXPECT_TRUE(Open()) << link;
+    const QStringList texts = Texts(Boxes());
+    ASSERT_EQ(2, texts.size()) << link;
+    EXPECT_EQ(U("有更新，是否立即下载并覆盖安装？"), texts[0]);
+    EXPECT_TRUE(texts[1].contains(U("无效"))) << texts[1].toStdString();
+    EXPECT_FALSE(dlg->m_bExitRequested);
+    EXPECT_EQ(7, dlg->m_comboCategory->count()) << link;
+  }
+  EXPECT_TRUE(opener.calls.empty());
+}
+
+TEST_F(UpdateTest, AnUnreadablePageStartsSilently) {
+  server.AddFault({sim::FaultKind::Status500, "/update"});
+  EXPECT_TRUE(Open());
+  server.ClearFaults();
+  server.AddFault({sim::FaultKind::Refuse, "/update"});
+  EXPECT_TRUE(Open());
+  server.ClearFaults();
+  server.AddFault({sim::FaultKind::Garbage, "/update"});
+  EXPECT_TRUE(Open());
+  auto s = Services();
+  s.updateUrl = "http://127.0.0.1:1/update";  // nobody listens
+  EXPECT_TRUE(Open(s));
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(opener.calls.empty());
+}
+
+TEST_F(UpdateTest, HistoryShowsTheSectionLineByLine) {
+  server.SetUpdatePage(UpdatePage("3.61", Link()));
+  ASSERT_TRUE(Open());
+  Press(CMainDlg::IDC_UPDATEHISTORY);
+  auto boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U("更新历史\n3.62 更快\n3.61 更稳"), boxes[0].text);
+  EXPECT_EQ(U("软件更新历史"), boxes[0].caption);
+  EXPECT_EQ(2u, server.LogFor("/update").size());  // fetched again for the history
+
+  server.AddFault({sim::FaultKind::Status500, "/update"});
+  Press(CMainDlg::IDC_UPDATEHISTORY);
+  boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U(""), boxes[0].text);
+  EXPECT_EQ(U("软件更新历史"), boxes[0].caption);
+}
+
+// The whole program, as main runs it.
+class AppTest : public WindowTest {
+ protected:
+  std::string Link() const { return server.BaseUrl() + "/download/gavelhawk.tar.gz"; }
+  gavelhawk::ui::AppSettings Settings() const {
+    gavelhawk::ui::AppSettings s;
+    s.siteUrl = server.BaseUrl();
+    s.updateUrl = server.BaseUrl() + "/update";
+    s.cookies = "none";
+    return s;
+  }
+  // Runs the program; closes its window as soon as it is up.
+  int Run(const gavelhawk::ui::AppSettings& s, bool* shown, QString* title = nullptr) {
+    CGavelhawkApp app(s);
+    app.openerOverride = &opener;
+    app.onShown = [&](CMainDlg& d) {
+      *shown = d.isVisible();
+      if (title) *title = d.windowTitle();
+      d.close();
+    };
+    return app.InitInstance();
+  }
+};
+
+TEST_F(AppTest, AnAcceptedUpdateEndsTheProgramWithExitCodeZero) {
+  server.SetUpdatePage(UpdatePage("4.0", Link()));
+  platform::dialog::QueueAnswer(Answer::Ok);
+  bool shown = false;
+  EXPECT_EQ(0, Run(Settings(), &shown));
+  EXPECT_FALSE(shown);
+  EXPECT_EQ((std::vector<std::string>{"default " + Link()}), opener.calls);
+}
+
+TEST_F(AppTest, WithoutAnUpdateTheWindowComesUpAndClosingEndsWithZero) {
+  bool shown = false;
+  EXPECT_EQ(0, Run(Settings(), &shown));
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(AppTest, ASilentUpdatePageOnlyDelaysTheWindow) {
+  // The page sends part of its answer, then nothing for ten minutes: the
+  // check gives up after a few seconds (the test's time-out guards it).
+  sim::Fault stall{sim::FaultKind::Stall, "/update"};
+  stall.stallMs = 600000;
+  server.AddFault(stall);
+  bool shown = false;
+  EXPECT_EQ(0, Run(Settings(), &shown));
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(Boxes().empty());
+  server.ClearFaults();
+}
+
+TEST_F(AppTest, AMissingLoginIsSaidInTheCaptionWithoutStoppingAnyone) {
+  auto s = Settings();
+  s.cookies = "/nonexistent/cookies.txt";
+  bool shown = false;
+  QString title;
+  EXPECT_EQ(0, Run(s, &shown, &title));
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(title.startsWith(U("Gavelhawk")));
+  EXPECT_TRUE(title.contains(U("登录"))) << title.toStdString();
+  EXPECT_TRUE(Boxes().empty());
+
+  s.cookies = "none";  // chosen on purpose: nothing to say
+  EXPECT_EQ(0, Run(s, &shown, &title));
+  EXPECT_EQ(U("Gavelhawk"), title);
+}
+
+TEST_F(AppTest, DemoRunsTheWindowAgainstItsOwnSimulator) {
+  auto s = Settings();
+  s.demo = true;
+  s.siteUrl = "http://127.0.0.1:1";  // replaced by the demo site
+  s.updateUrlGiven = false;
+  std::string siteUrl, clockPage, updatePage;
+  CGavelhawkApp app(s);
+  app.openerOverride = &opener;
+  app.onShown = [&](CMainDlg& d) {
+    siteUrl = d.Services().siteUrl;
+    clockPage = d.FetchPage(d.SiteUrl("/detail/3333333"));
+    updatePage = d.Services().updateUrl;
+    d.close();
+  };
+  EXPECT_EQ(0, app.InitInstance());
+  EXPECT_EQ(0u, siteUrl.rfind("http://127.0.0.1:", 0)) << siteUrl;
+  EXPECT_NE("http://127.0.0.1:1", siteUrl);
+  EXPECT_EQ(siteUrl + "/update", updatePage);
+  EXPECT_NE(std::string::npos, clockPage.find("nowMil")) << clockPage.substr(0, 200);
+  // tallyglass started from the window reads the same site.
+  EXPECT_EQ(QString::fromStdString(siteUrl), qEnvironmentVariable("AUCTION_SITE_URL"));
+  EXPECT_TRUE(Boxes().empty());  // the demo's own update page offers nothing
+  qunsetenv("AUCTION_SITE_URL");
+}
+
+}  // namespace
+}  // namespace uitest
