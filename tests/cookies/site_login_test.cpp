@@ -1,0 +1,154 @@
+// The login against auction-sim: a bid carries the cookies of the source the
+// user named, and nothing that is not the site's.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "fixtures.h"
+#include "platform/http/http.h"
+#include "sim/auction_sim.h"
+
+using namespace cookietest;
+using platform::cookies::CookieSource;
+using platform::http::CurlTransport;
+
+namespace {
+
+const std::string kLoginName = "thor";
+const std::string kLoginValue = "T0K3N/abc+def==";
+
+std::int64_t RealNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// The user's login for the simulator's host, plus what must never reach it.
+std::vector<Row> LoginRows(const std::string& pin) {
+  std::int64_t now = RealNow();
+  return {
+      {"127.0.0.1", kLoginName, kLoginValue, now + 3600, false, true},
+      {"127.0.0.1", "pin", pin, now + 3600},
+      {"127.0.0.1", "stale", "expired-login", now - 30},
+      {"127.0.0.2", "neighbour", "for-another-host", now + 3600},
+      {".example.com", "tracker", "for-another-domain", now + 3600},
+  };
+}
+
+class SiteLogin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.Start();
+    server_.SetClock(1700000000000, false);
+    server_.RequireLoginCookie(kLoginName, kLoginValue);
+  }
+
+  // Places one bid on a fresh auction the way the program does: the source
+  // is asked before the request, the transport carries what it gives.
+  platform::http::Response Bid(CookieSource& source, CurlTransport& transport) {
+    sim::Auction a;
+    a.id = nextId_++;
+    a.title = "测试拍品";
+    a.listPrice = 1999;
+    a.startMs = server_.Now() - 60000;
+    a.endMs = server_.Now() + 600000;
+    server_.AddAuction(a);
+    transport.SetBeforeRequest([&source](CurlTransport& t) { t.SetCookies(source.Current().cookies); });
+    return transport.Get(server_.BaseUrl() + "/json/paimai/bid?dealId=" + std::to_string(a.id) + "&price=10");
+  }
+
+  // The Cookie header of the last bid, as the site received it.
+  std::string LastBidCookie() {
+    auto log = server_.LogFor("/json/paimai/bid");
+    return log.empty() ? std::string() : log.back().cookie;
+  }
+
+  static bool Contains(const std::string& header, const std::string& pair) {
+    // Cookie pairs are separated by "; ".
+    std::string padded = "; " + header + ";";
+    return padded.find("; " + pair + ";") != std::string::npos;
+  }
+
+  void ExpectOnlyTheLogin(const std::string& pin) {
+    std::string header = LastBidCookie();
+    EXPECT_TRUE(Contains(header, kLoginName + "=" + kLoginValue)) << "the login cookie reached the site";
+    EXPECT_TRUE(Contains(header, "pin=" + pin));
+    for (const char* never : {"stale", "neighbour", "tracker"}) {
+      EXPECT_EQ(header.find(never), std::string::npos) << never << " was sent";
+    }
+  }
+
+  sim::Server server_;
+  std::int64_t nextId_ = 2000001;
+};
+
+TEST_F(SiteLogin, BidWithCookiesTxt) {
+  TempHome h;
+  std::string path = h.Path("cookies.txt");
+  std::string file;
+  for (const Row& r : LoginRows("txt-user")) file += CookiesTxtLine(r);
+  WriteFile(path, file);
+  CookieSource source(path, "127.0.0.1");
+  CurlTransport transport;
+  auto answer = Bid(source, transport);
+  ASSERT_TRUE(answer.ok) << answer.error;
+  EXPECT_NE(answer.body.find("success"), std::string::npos);
+  ExpectOnlyTheLogin("txt-user");
+}
+
+TEST_F(SiteLogin, BidWithTheFirefoxLogin) {
+  TempHome h;
+  MakeFirefoxProfile(h.Path(".mozilla/firefox/a.default-release"), 16, LoginRows("ff-user"));
+  CookieSource source("auto", "127.0.0.1");
+  CurlTransport transport;
+  auto answer = Bid(source, transport);
+  EXPECT_NE(answer.body.find("success"), std::string::npos);
+  ExpectOnlyTheLogin("ff-user");
+}
+
+TEST_F(SiteLogin, BidWithTheChromeAndChromiumLogins) {
+  for (std::string browser : {"chrome", "chromium"}) {
+    SCOPED_TRACE(browser);
+    TempHome h;
+    std::string folder = browser == "chrome" ? "google-chrome" : "chromium";
+    CreateChromiumDb(h.Path(".config/" + folder + "/Default/Cookies"), LoginRows(browser + "-user"));
+    CookieSource source(browser, "127.0.0.1");
+    CurlTransport transport;
+    auto answer = Bid(source, transport);
+    EXPECT_NE(answer.body.find("success"), std::string::npos);
+    ExpectOnlyTheLogin(browser + "-user");
+  }
+}
+
+TEST_F(SiteLogin, WithoutTheLoginTheSiteAnswers403) {
+  TempHome h;
+  MakeFirefoxProfile(h.Path(".mozilla/firefox/a.default-release"), 16, LoginRows("ff-user"));
+  CookieSource none("none", "127.0.0.1");
+  CurlTransport transport;
+  auto answer = Bid(none, transport);
+  EXPECT_NE(answer.body.find("\"code\":\"403\""), std::string::npos);
+  EXPECT_EQ(LastBidCookie(), "");
+
+  // A login for another site is no login at all.
+  CookieSource elsewhere("auto", "127.0.0.9");
+  CurlTransport other;
+  auto refused = Bid(elsewhere, other);
+  EXPECT_NE(refused.body.find("\"code\":\"403\""), std::string::npos);
+  EXPECT_EQ(LastBidCookie(), "");
+}
+
+// The user logs in after the program started: the next bid carries it,
+// without a restart.
+TEST_F(SiteLogin, ALoginMadeWhileRunningIsUsedByTheNextBid) {
+  TempHome h;
+  std::string dir = MakeFirefoxProfile(h.Path(".mozilla/firefox/a.default-release"), 16, {});
+  CookieSource source("auto", "127.0.0.1");
+  CurlTransport transport;
+  EXPECT_NE(Bid(source, transport).body.find("\"code\":\"403\""), std::string::npos);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir + "/cookies.sqlite").c_str(), &db), SQLITE_OK);
+  InsertFirefoxRows(db, 16, LoginRows("late-user"));
+  sqlite3_close(db);
+  auto answer = Bid(source, transport);
+  EXPECT_NE(answer.body.find("success"), std::string::npos);
+  ExpectOnlyTheLogin("late-user");
+}
+
+}  // namespace
