@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -25,7 +26,12 @@ namespace {
 
 std::mutex g_keyringMutex;
 KeyringLookup g_keyringLookup;
-std::map<std::string, std::string> g_keyringCache;  // found passwords, per application
+// Per application: the password found, or when the keyring last said no.
+struct KeyringAnswer {
+  std::optional<std::string> password;
+  std::chrono::steady_clock::time_point at;
+};
+std::map<std::string, KeyringAnswer> g_keyringCache;
 
 std::optional<std::string> SecretServiceLookup(const std::string& application) {
 #ifdef HAVE_LIBSECRET
@@ -64,15 +70,19 @@ namespace detail {
 
 namespace {
 
-// Asked only when a v11 value of the site turns up; a password once found is
-// kept, so the keyring is not asked before every bid.
+// Asked only when a v11 value of the site turns up. A password once found is
+// kept; a refusal is believed for a minute, so that a locked keyring does not
+// hold up every request while the browser keeps writing its cookies.
 std::optional<std::string> KeyringPassword(const std::string& application) {
   std::lock_guard<std::mutex> lock(g_keyringMutex);
+  auto now = std::chrono::steady_clock::now();
   auto it = g_keyringCache.find(application);
-  if (it != g_keyringCache.end()) return it->second;
+  if (it != g_keyringCache.end() && (it->second.password || now - it->second.at < std::chrono::minutes(1))) {
+    return it->second.password;
+  }
   std::optional<std::string> pw =
       g_keyringLookup ? g_keyringLookup(application) : SecretServiceLookup(application);
-  if (pw) g_keyringCache[application] = *pw;
+  g_keyringCache[application] = {pw, now};
   return pw;
 }
 

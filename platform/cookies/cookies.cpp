@@ -395,7 +395,10 @@ std::vector<std::string> WatchedFiles(const std::string& rawSpec) {
     files.push_back(db + "-wal");
   };
   auto firefox = [&]() {
-    for (const std::string& base : FirefoxBases()) files.push_back(base + "/profiles.ini");
+    for (const std::string& base : FirefoxBases()) {
+      files.push_back(base);  // a profile folder without profiles.ini
+      files.push_back(base + "/profiles.ini");
+    }
     for (const FirefoxProfile& p : FirefoxProfiles()) firefoxProfile(p.dir);
   };
   auto chromium = [&](const std::string& browser) {

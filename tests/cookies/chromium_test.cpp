@@ -97,7 +97,12 @@ TEST(Chromium, WithoutAKeyringTheFixedPasswordIsTried) {
 }
 
 TEST(Chromium, UndecryptableLoginIsExplained) {
-  TempHome h;  // its keyring answers nothing
+  TempHome h;
+  int asked = 0;
+  SetKeyringLookup([&asked](const std::string&) -> std::optional<std::string> {
+    ++asked;
+    return std::nullopt;  // locked, or no keyring at all
+  });
   ChromiumOptions o;
   o.prefix = "v11";
   o.password = "only-the-keyring-knows";
@@ -106,6 +111,9 @@ TEST(Chromium, UndecryptableLoginIsExplained) {
   EXPECT_TRUE(r.cookies.empty());
   EXPECT_NE(r.error.find("解密"), std::string::npos) << r.error;
   EXPECT_NE(NoLoginNotice(r).find("chromium:"), std::string::npos);
+  // The next reload, right before a bid, does not wait for the keyring again.
+  LoadCookies("chromium", kHost, kNow);
+  EXPECT_EQ(asked, 1);
 }
 
 TEST(Chromium, NetworkFolderAndNumberedProfiles) {
