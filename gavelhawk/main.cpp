@@ -25,19 +25,17 @@ int Parsed(const gavelhawk::ui::ParsedSettings& p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help and --probe need no display: answer them before Qt looks for one.
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h" || a.rfind("--probe", 0) == 0) {
-      const auto p = gavelhawk::ui::ParseSettings(ArgsOf(argc, argv), std::getenv);
-      if (const int rc = Parsed(p); rc >= 0) return rc;
-      if (p.settings.help) {
-        std::cout << gavelhawk::ui::HelpText();
-        return 0;
-      }
-      CGavelhawkApp app(p.settings);
-      return app.RunProbe(std::cout);
-    }
+  // --help, --probe and a wrong option need no display: they are answered
+  // before Qt looks for one.
+  const auto early = gavelhawk::ui::ParseSettings(gavelhawk::ui::OwnOptions(ArgsOf(argc, argv)), std::getenv);
+  if (const int rc = Parsed(early); rc >= 0) return rc;
+  if (early.settings.help) {
+    std::cout << gavelhawk::ui::HelpText();
+    return 0;
+  }
+  if (early.settings.probeId) {
+    CGavelhawkApp app(early.settings);
+    return app.RunProbe(std::cout);
   }
 
   QApplication qapp(argc, argv);  // takes Qt's own options out of argv

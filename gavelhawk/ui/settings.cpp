@@ -90,6 +90,25 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
   return out;
 }
 
+std::vector<std::string> OwnOptions(const std::vector<std::string>& args) {
+  static const char* const withValue[] = {"--site-url", "--cookies", "--login-browser", "--update-url",
+                                          "--probe"};
+  std::vector<std::string> own;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-h") {
+      own.push_back(a);
+      continue;
+    }
+    if (a.rfind("--", 0) != 0) continue;
+    own.push_back(a);
+    for (const char* name : withValue) {
+      if (a == name && i + 1 < args.size()) own.push_back(args[++i]);
+    }
+  }
+  return own;
+}
+
 std::string HelpText() {
   return "用法: gavelhawk [选项]\n"
          "京东夺宝岛抢拍工具。\n"

@@ -39,6 +39,11 @@ struct ParsedSettings {
 ParsedSettings ParseSettings(const std::vector<std::string>& args,
                              const std::function<const char*(const char*)>& getenv);
 
+// The program's own options out of a command line that may also hold Qt's
+// (-platform offscreen, -style Fusion): every "--" option with its value,
+// and -h. Lets a wrong option be reported before any display is needed.
+std::vector<std::string> OwnOptions(const std::vector<std::string>& args);
+
 // `gavelhawk --help`: every option and variable.
 std::string HelpText();
 

@@ -99,3 +99,19 @@ TEST(Settings, LoginBrowserFollowsTheCookiesBrowser) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Settings, OwnOptionsLeaveQtsOptionsOut) {
+  using gavelhawk::ui::OwnOptions;
+  EXPECT_EQ((std::vector<std::string>{"--demo", "--site-url", "http://x", "--cookies=none"}),
+            OwnOptions({"-platform", "offscreen", "--demo", "-style", "Fusion", "--site-url", "http://x",
+                        "--cookies=none"}));
+  EXPECT_EQ((std::vector<std::string>{"--bogus"}), OwnOptions({"-reverse", "--bogus"}));
+  EXPECT_EQ((std::vector<std::string>{"-h"}), OwnOptions({"-h"}));
+  // A wrong option is found even among Qt's.
+  EXPECT_NE("", ParseSettings(OwnOptions({"-platform", "offscreen", "--nope"}), Env{}.Get()).error);
+  EXPECT_EQ("", ParseSettings(OwnOptions({"-platform", "offscreen", "--probe", "12"}), Env{}.Get()).error);
+}
+
+}  // namespace
