@@ -114,6 +114,8 @@ class HistoryResultSet {
   bool Open(const Statement& statement);
   void Close();
   bool IsOpen() const { return open_; }
+  // The statement the result set holds, with its bound values.
+  const Statement& statement() const { return statement_; }
   // Runs the open statement again, so that rows appended since show.
   bool Requery();
 

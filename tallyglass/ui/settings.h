@@ -1,0 +1,40 @@
+#pragma once
+// Tallyglass's settings: built-in defaults, overridden by environment
+// variables, overridden by command-line options. There is no file.
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tallyglass::ui {
+
+inline constexpr char kDefaultSiteUrl[] = "http://dbd.jd.com";
+// Placeholders until the makers publish these pages: .invalid never
+// resolves, so nothing is opened on somebody else's host.
+inline constexpr char kDefaultShopUrl[] = "http://tallyglass.invalid/shop.html";
+inline constexpr char kDefaultServiceUrl[] = "http://tallyglass.invalid/service.html";
+
+struct Settings {
+  std::string dataDir;                    // empty: the default folder (see DataDir)
+  std::string database;                   // a postgresql:// address; empty: the local SQLite file
+  std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
+  std::string cookies = "auto";
+  bool cookiesGiven = false;
+  std::string shopUrl = kDefaultShopUrl;
+  std::string serviceUrl = kDefaultServiceUrl;
+  bool demo = false;
+  bool help = false;
+};
+
+struct ParsedSettings {
+  Settings settings;
+  std::string error;  // set when the command line was wrong; UTF-8
+};
+
+// `args` without the program name. `getenv` answers nullptr for unset.
+ParsedSettings ParseSettings(const std::vector<std::string>& args,
+                             const std::function<const char*(const char*)>& getenv);
+
+// `tallyglass --help`.
+std::string HelpText();
+
+}  // namespace tallyglass::ui

@@ -1,0 +1,182 @@
+// Start-up of the application: one running copy, the database file that is
+// missing or unreadable, and the exit step.
+#include "tallyglass/ui/App.h"
+
+#include <QDir>
+#include <QTimer>
+
+#include "tests/tallyglass/window_fixture.h"
+
+namespace tgtest {
+namespace {
+
+class AppStart : public HistoryWindowTest {
+ protected:
+  tallyglass::ui::Settings Settings() {
+    tallyglass::ui::Settings s;
+    s.dataDir = folder.toStdString();
+    s.siteUrl = server.BaseUrl();
+    s.cookies = "none";
+    return s;
+  }
+};
+
+TEST_F(AppStart, FirstStartMakesTheFolderTheTableAndTheResumeFile) {
+  CHistoryApp app(Settings());
+  app.transportOverride = transport.get();
+  app.openerOverride = &opener;
+  QStringList headings;
+  std::int32_t lastId = -1;
+  app.onShown = [&](CHistoryDlg& d) {
+    headings.clear();
+    auto* grid = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID));
+    for (int c = 0; c < grid->View()->model()->columnCount(); ++c)
+      headings << grid->View()->model()->headerData(c, Qt::Horizontal).toString();
+    lastId = d.m_nLastId;
+    d.close();
+  };
+  EXPECT_EQ(app.InitInstance(), 0);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(headings, (QStringList{"ProductID", "Title", "trxPrice", "trxBuyerName", "Price", "bidTime"}));
+  EXPECT_EQ(lastId, tallyglass::crawl::kDeliveredResumeId);
+  EXPECT_TRUE(QFile::exists(folder + "/" + tallyglass::db::kDatabaseFileName));
+  EXPECT_EQ(ResumeFile(), QByteArray("1000000\r\n"));
+  EXPECT_TRUE(app.m_bDbOpened);
+  EXPECT_FALSE(app.m_pConnection->IsOpen()) << "the exit step closed the connection";
+}
+
+TEST_F(AppStart, AnExistingResumeFileIsKept) {
+  ASSERT_TRUE(QDir().mkpath(folder));
+  ASSERT_EQ(tallyglass::crawl::WriteResumeId(folder, 2345678), tallyglass::crawl::SaveResult::Saved);
+  CHistoryApp app(Settings());
+  app.transportOverride = transport.get();
+  std::int32_t lastId = -1;
+  app.onShown = [&](CHistoryDlg& d) {
+    lastId = d.m_nLastId;
+    d.close();
+  };
+  app.InitInstance();
+  EXPECT_EQ(lastId, 2345678);
+  EXPECT_EQ(ResumeFile(), QByteArray("2345678\r\n"));
+}
+
+TEST_F(AppStart, SecondCopyIsRefused) {
+  auto first = std::make_unique<CHistoryApp>(Settings());
+  first->transportOverride = transport.get();
+  int secondResult = -1;
+  bool secondShown = false;
+  std::vector<QString> boxesOfSecond;
+  first->onShown = [&](CHistoryDlg& d) {
+    CHistoryApp second(Settings());
+    second.transportOverride = transport.get();
+    second.onShown = [&](CHistoryDlg& d2) {
+      secondShown = true;
+      d2.close();
+    };
+    secondResult = second.InitInstance();
+    boxesOfSecond = Boxes();
+    EXPECT_TRUE(d.isVisible()) << "the first copy is not touched";
+    d.close();
+  };
+  first->InitInstance();
+  EXPECT_EQ(secondResult, 0);
+  EXPECT_FALSE(secondShown);
+  EXPECT_EQ(boxesOfSecond, std::vector<QString>{"程序已运行。"});
+
+  // Once the first copy has ended, a new one starts.
+  first.reset();
+  CHistoryApp third(Settings());
+  third.transportOverride = transport.get();
+  bool thirdShown = false;
+  third.onShown = [&](CHistoryDlg& d) {
+    thirdShown = true;
+    d.close();
+  };
+  third.InitInstance();
+  EXPECT_TRUE(thirdShown);
+}
+
+TEST_F(AppStart, UnreadableDatabaseIsReportedAndTheWindowStillOpens) {
+  ASSERT_TRUE(QDir().mkpath(folder));
+  QFile garbage(folder + "/" + tallyglass::db::kDatabaseFileName);
+  ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+  garbage.write(QByteArray(2048, '\x7f'));
+  garbage.close();
+
+  CHistoryApp app(Settings());
+  app.transportOverride = transport.get();
+  app.openerOverride = &opener;
+  std::vector<QString> boxesAtStart;
+  int rows = -1;
+  std::vector<QString> boxesOfQuery;
+  app.onShown = [&](CHistoryDlg& d) {
+    boxesAtStart = Boxes();
+    rows = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID))->View()->model()->rowCount();
+    // The window stays usable: a query reports the missing connection.
+    static_cast<QLineEdit*>(d.GetDlgItem(IDC_INCLUDE1))->setText("手机");
+    QTest::mouseClick(static_cast<QPushButton*>(d.GetDlgItem(IDC_QUERY)), Qt::LeftButton);
+    boxesOfQuery = Boxes();
+    d.close();
+  };
+  EXPECT_EQ(app.InitInstance(), 0);
+  ASSERT_EQ(boxesAtStart.size(), 2u);
+  EXPECT_EQ(boxesAtStart[0], "连接数据库失败!\r\n错误信息:file is not a database");
+  EXPECT_EQ(boxesAtStart[1], "读取记录错误。");
+  EXPECT_EQ(rows, 0);
+  ASSERT_EQ(boxesOfQuery.size(), 1u);
+  EXPECT_TRUE(boxesOfQuery[0].startsWith("数据库操作失败!\r\n错误信息:")) << boxesOfQuery[0].toStdString();
+  EXPECT_TRUE(Boxes().empty()) << "the exit step shows nothing";
+  EXPECT_EQ(garbage.size(), 2048) << "the user's file is left alone";
+}
+
+TEST_F(AppStart, FolderThatCannotBeMadeIsAConnectionFailure) {
+  QFile blocker(tmp.path() + "/blocker");
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  tallyglass::ui::Settings s = Settings();
+  s.dataDir = (tmp.path() + "/blocker/Tallyglass").toStdString();
+  CHistoryApp app(s);
+  app.transportOverride = transport.get();
+  app.onShown = [&](CHistoryDlg& d) { d.close(); };
+  app.InitInstance();
+  std::vector<QString> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_TRUE(boxes[0].startsWith("连接数据库失败!\r\n错误信息:") && boxes[0].contains("blocker"))
+      << boxes[0].toStdString();
+  EXPECT_EQ(boxes[1], "读取记录错误。");
+}
+
+TEST(SettingsTest, OptionsOverTheEnvironmentOverTheDefaults) {
+  auto env = [](const char* name) -> const char* {
+    std::string n = name;
+    if (n == "TALLYGLASS_DATA_DIR") return "/env/data";
+    if (n == "AUCTION_SITE_URL") return "http://env.example/";
+    if (n == "TALLYGLASS_DATABASE") return "";
+    return nullptr;
+  };
+  auto p = tallyglass::ui::ParseSettings({}, env);
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.settings.dataDir, "/env/data");
+  EXPECT_EQ(p.settings.siteUrl, "http://env.example");
+  EXPECT_EQ(p.settings.database, "");
+  EXPECT_EQ(p.settings.cookies, "auto");
+  EXPECT_FALSE(p.settings.cookiesGiven);
+
+  p = tallyglass::ui::ParseSettings({"--data-dir", "/opt/d", "--database=postgresql://h/db", "--site-url",
+                                     "http://127.0.0.1:8080", "--cookies", "none", "--demo"},
+                                    env);
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.settings.dataDir, "/opt/d");
+  EXPECT_EQ(p.settings.database, "postgresql://h/db");
+  EXPECT_EQ(p.settings.siteUrl, "http://127.0.0.1:8080");
+  EXPECT_EQ(p.settings.cookies, "none");
+  EXPECT_TRUE(p.settings.cookiesGiven);
+  EXPECT_TRUE(p.settings.demo);
+
+  EXPECT_FALSE(tallyglass::ui::ParseSettings({"--bogus"}, env).error.empty());
+  EXPECT_FALSE(tallyglass::ui::ParseSettings({"--data-dir"}, env).error.empty());
+  EXPECT_NE(tallyglass::ui::HelpText().find("TALLYGLASS_DATABASE"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tgtest

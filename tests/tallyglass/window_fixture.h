@@ -1,0 +1,229 @@
+#pragma once
+// The history window wired to an in-process auction-sim, a real SQLite file
+// in a temporary folder, a browser that only records what it was asked to
+// open, and scripted message boxes.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dialog/dialog.h"
+#include "platform/http/http.h"
+#include "platform/shell/shell.h"
+#include "sim/auction_sim.h"
+#include "tallyglass/crawl/fetch.h"
+#include "tallyglass/crawl/resume.h"
+#include "tallyglass/db/history_db.h"
+#include "tallyglass/ui/DataGrid.h"
+#include "tallyglass/ui/HistoryDlg.h"
+
+namespace tgtest {
+
+struct RecordingOpener : platform::shell::Opener {
+  std::vector<std::string> urls;
+  void OpenUrl(const std::string& url) override { urls.push_back(url); }
+  void OpenInLoginBrowser(const std::string& url) override { urls.push_back(url); }
+  void OpenDocument(const std::string&) override {}
+  void StartProgram(const std::string&, const QStringList&) override {}
+};
+
+// Site time: day 16041 (1386000000 s), 8 hours before the day turns at
+// 00:00 UTC.
+constexpr std::int64_t kT0 = 1386000000000;
+constexpr std::int32_t kToday = 16041;
+constexpr std::int64_t kDay = 86400000;
+
+// One stored row as the database holds it.
+struct StoredRow {
+  int id;
+  QString title;
+  int trxPrice;
+  QString buyer;
+  int price;
+  int bidTime;
+};
+
+class HistoryWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp.isValid());
+    folder = tmp.path() + "/Tallyglass";
+    server.Start();
+    server.SetClock(kT0, /*running=*/false);
+    transport = std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+    platform::dialog::SetScripted(true);
+  }
+
+  void TearDown() override {
+    dlg.reset();
+    db.reset();
+    platform::dialog::SetScripted(false);
+    server.Stop();
+  }
+
+  // Opens the database and the window, as the application does, with
+  // endID.dat holding `lastId`.
+  void OpenWindow(std::int32_t lastId = 2000000) {
+    db = std::make_unique<tallyglass::db::HistoryDb>();
+    ASSERT_TRUE(db->Open(folder, {})) << db->LastError().toStdString();
+    ASSERT_EQ(tallyglass::crawl::WriteResumeId(folder, lastId), tallyglass::crawl::SaveResult::Saved);
+    HistoryDlgServices s;
+    s.db = db.get();
+    s.transport = transport.get();
+    s.opener = &opener;
+    s.siteUrl = server.BaseUrl();
+    s.shopUrl = "http://shop.invalid/";
+    s.serviceUrl = "http://service.invalid/page.html";
+    s.folder = folder;
+    dlg = std::make_unique<CHistoryDlg>(s);
+    dlg->OnInitDialog();
+    dlg->show();
+  }
+
+  // Rows put into the database before the window opens.
+  void Seed(const std::vector<StoredRow>& rows) {
+    tallyglass::db::HistoryDb seed;
+    ASSERT_TRUE(seed.Open(folder, {})) << seed.LastError().toStdString();
+    tallyglass::db::HistoryResultSet rs(&seed);
+    for (const StoredRow& r : rows) {
+      tallyglass::db::HistoryRecord h{r.id, r.title, r.trxPrice, r.buyer, r.price, r.bidTime};
+      ASSERT_TRUE(rs.Append(h)) << rs.LastError().toStdString();
+    }
+  }
+
+  // Every row of History, by id.
+  std::vector<StoredRow> Stored() {
+    std::vector<StoredRow> rows;
+    QSqlQuery q(db->Database());
+    EXPECT_TRUE(
+        q.exec("SELECT ProductID,Title,trxPrice,trxBuyerName,Price,bidTime FROM History ORDER BY ProductID"));
+    while (q.next()) {
+      rows.push_back({q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt(), q.value(3).toString(),
+                      q.value(4).toInt(), q.value(5).toInt()});
+    }
+    return rows;
+  }
+
+  // A closed auction `daysAgo` days before today, won by `buyer` at `price`.
+  sim::Auction Sold(std::int64_t id, const std::string& title, std::int64_t price, const std::string& buyer,
+                    std::int64_t listPrice = 1999, int daysAgo = 1) {
+    sim::Auction a;
+    a.id = id;
+    a.title = title;
+    a.listPrice = listPrice;
+    a.startMs = kT0 - daysAgo * kDay - 3600000;
+    a.endMs = kT0 - daysAgo * kDay;
+    a.bids.push_back({buyer, price, a.endMs - 60000});
+    server.AddAuction(a);
+    return a;
+  }
+  // A closed auction nobody won: its bid records name "null".
+  void Unsold(std::int64_t id) {
+    sim::Auction a;
+    a.id = id;
+    a.title = "流拍 " + std::to_string(id);
+    a.listPrice = 500;
+    a.startMs = kT0 - kDay - 3600000;
+    a.endMs = kT0 - kDay;
+    server.AddAuction(a);
+  }
+  // An auction that closes later today: the walk ends at it.
+  void RunningToday(std::int64_t id) {
+    sim::Auction a;
+    a.id = id;
+    a.title = "进行中 " + std::to_string(id);
+    a.listPrice = 800;
+    a.startMs = kT0 - 3600000;
+    a.endMs = kT0 + 3600000;
+    server.AddAuction(a);
+  }
+
+  void Type(int id, const QString& text) {
+    auto* e = qobject_cast<QLineEdit*>(dlg->GetDlgItem(id));
+    ASSERT_NE(e, nullptr) << id;
+    e->setText(text);
+  }
+  QString Field(int id) const {
+    auto* e = qobject_cast<QLineEdit*>(dlg->GetDlgItem(id));
+    return e ? e->text() : QString("<no field>");
+  }
+  QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dlg->GetDlgItem(id)); }
+  void Press(int id) {
+    QPushButton* b = Button(id);
+    ASSERT_NE(b, nullptr) << id;
+    ASSERT_TRUE(b->isEnabled()) << id;
+    QTest::mouseClick(b, Qt::LeftButton);
+  }
+  QTableView* Grid() const { return static_cast<CDataGrid*>(dlg->GetDlgItem(IDC_GRID))->View(); }
+  QStringList Headings() const {
+    QStringList h;
+    QAbstractItemModel* m = Grid()->model();
+    for (int c = 0; m && c < m->columnCount(); ++c) h << m->headerData(c, Qt::Horizontal).toString();
+    return h;
+  }
+  // The ids of the grid's rows, in its order.
+  std::vector<int> GridIds() const {
+    std::vector<int> ids;
+    QAbstractItemModel* m = Grid()->model();
+    if (!m) return ids;
+    while (m->canFetchMore({})) m->fetchMore({});
+    int col = Headings().indexOf("ProductID");
+    for (int r = 0; r < m->rowCount(); ++r) ids.push_back(m->index(r, col).data().toInt());
+    return ids;
+  }
+  void ClickGridRow(int row) {
+    QTableView* v = Grid();
+    QRect cell = v->visualRect(v->model()->index(row, 1));
+    ASSERT_TRUE(cell.isValid()) << row;
+    QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, cell.center());
+  }
+  static std::vector<QString> Boxes() {
+    std::vector<QString> texts;
+    for (const auto& b : platform::dialog::TakeShownBoxes()) {
+      EXPECT_EQ(b.caption, "tallyglass") << b.text.toStdString();
+      texts.push_back(b.text);
+    }
+    return texts;
+  }
+  QByteArray ResumeFile() const {
+    QFile f(tallyglass::crawl::ResumeFilePath(folder));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+  }
+  // Targets of the requests that reached the site for `path`, in order.
+  std::vector<std::string> Requests(const std::string& prefix) const {
+    std::vector<std::string> t;
+    for (const auto& r : server.LogFor(prefix)) t.push_back(r.target);
+    return t;
+  }
+  int HomeReads() const {
+    int n = 0;
+    for (const auto& r : server.Log()) n += r.target == "/";
+    return n;
+  }
+  static std::string Detail(std::int64_t id) { return "/detail/" + std::to_string(id); }
+  static std::string Records(std::int64_t id) {
+    return "/json/paimai/bid_records?dealId=" + std::to_string(id);
+  }
+  // Queues a click of a button, delivered by the walk's own message pump.
+  static void ClickLater(QPushButton* b) { QMetaObject::invokeMethod(b, "click", Qt::QueuedConnection); }
+
+  QTemporaryDir tmp;
+  QString folder;
+  sim::Server server;
+  std::unique_ptr<platform::http::CurlTransport> transport;
+  RecordingOpener opener;
+  std::unique_ptr<tallyglass::db::HistoryDb> db;
+  std::unique_ptr<CHistoryDlg> dlg;
+};
+
+}  // namespace tgtest
