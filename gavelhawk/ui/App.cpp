@@ -41,8 +41,8 @@ struct SiteConnection {
 // not answer must not hold it for more than a few seconds.
 platform::http::Options UpdateHttpOptions() {
   platform::http::Options o = gavelhawk::site::SiteHttpOptions();
-  o.connectTimeout = std::chrono::milliseconds(3000);
-  o.stallTimeout = std::chrono::milliseconds(3000);
+  o.connectTimeout = std::chrono::milliseconds(2500);
+  o.stallTimeout = std::chrono::milliseconds(2000);
   o.maxBytes = 1u << 20;
   return o;
 }

@@ -1,12 +1,10 @@
 // The shell layer: what reaches a started program (its arguments and the
-// environment), the single-instance lock, the skin call and the demo site.
+// environment), the single-instance lock and the demo site.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
-#include <QPalette>
 #include <QTemporaryDir>
 
 #include "fixture.h"
@@ -85,18 +83,6 @@ TEST(SingleInstance, ALockLeftByACrashedCopyIsTakenOver) {
   ASSERT_EQ(0, WEXITSTATUS(status));
   platform::shell::SingleInstance next(name);
   EXPECT_TRUE(next.IsFirst());
-}
-
-TEST(Skin, AppliedOnceAndLaterCallsChangeNothing) {
-  platform::shell::SkinH_Attach();
-  const QColor skinned = QGuiApplication::palette().color(QPalette::Window);
-  QPalette custom = QGuiApplication::palette();
-  custom.setColor(QPalette::Window, Qt::magenta);
-  QGuiApplication::setPalette(custom);
-  platform::shell::SkinH_Attach();
-  EXPECT_EQ(QColor(Qt::magenta), QGuiApplication::palette().color(QPalette::Window));
-  EXPECT_NE(QColor(Qt::magenta), skinned);
-  QGuiApplication::setPalette(QPalette());
 }
 
 TEST(DemoSite, StartsTheSimulatorReadsItsPortAndStopsIt) {

@@ -154,22 +154,6 @@ TEST_F(WindowTest, EscapeAndTheCloseBoxEndTheWindowAndItsTimers) {
   EXPECT_TRUE(dlg->Timers().RunningIds().empty());
 }
 
-TEST_F(WindowTest, TimersAreNumberedOneShotsWithTheirDelays) {
-  ASSERT_TRUE(Open());
-  dlg->SetTimer(2, 40000);
-  dlg->SetTimer(102, 1000);
-  EXPECT_EQ(40000, dlg->Timers().RequestedDelay(2));
-  EXPECT_EQ(1000, dlg->Timers().RequestedDelay(102));
-  EXPECT_EQ((std::vector<int>{2, 102}), dlg->Timers().RunningIds());
-  dlg->SetTimer(2, 7000);  // setting a running id restarts it
-  EXPECT_EQ(7000, dlg->Timers().RequestedDelay(2));
-  dlg->KillTimer(102);
-  EXPECT_FALSE(dlg->Timers().IsSet(102));
-  EXPECT_EQ(-1, dlg->Timers().RequestedDelay(102));
-  EXPECT_EQ((std::vector<int>{2}), dlg->Timers().RunningIds());
-  dlg->KillTimer(2);
-}
-
 // Layout: the template's rectangles, converted with the font in use, must
 // leave every text readable and no control on top of another.
 TEST_F(WindowTest, NoControlOverlapsAnotherAndNoTextIsClipped) {
