@@ -1,5 +1,6 @@
 #include "gavelhawk/search/crawl.h"
 
+#include "gavelhawk/site/detail.h"
 #include "platform/text/gbk.h"
 
 namespace gavelhawk::search {
@@ -48,11 +49,11 @@ CrawlOutcome Crawl(const KeywordFilter& keywords, const CrawlHooks& hooks) {
       // Cheap filters first: a deal that fails here costs no request.
       if (!keywords.Passes(platform::text::GbkUpperAsciiCopy(title))) continue;
 
-      const std::string detail = fetch(SearchDetailPath(hit.nDealId));
+      const std::string detail = fetch(gavelhawk::site::DetailPath(hit.nDealId));
       const SearchDetail d = ReadSearchDetail(detail);
       if (!ConditionAccepted(d.condition)) continue;
 
-      const std::string records = fetch(SearchBidRecordsPath(hit.nDealId));
+      const std::string records = fetch(gavelhawk::site::BidRecordsPath(hit.nDealId));
       hit.nCurPrice = ReadCurrentPrice(records);
       hit.nListPrice = d.listPrice;
       const double maxRatio = hooks.maxDiscount ? hooks.maxDiscount() : 0.0;

@@ -58,12 +58,6 @@ std::string ListingPath(int categoryCode, int page) {
   return "/paimai/0-0-" + std::to_string(categoryCode) + "-0-0-0-1-0-0-0-" + std::to_string(page) + ".html";
 }
 
-std::string SearchDetailPath(std::int32_t dealId) { return "/detail/" + std::to_string(dealId); }
-
-std::string SearchBidRecordsPath(std::int32_t dealId) {
-  return "/json/paimai/bid_records?dealId=" + std::to_string(dealId);
-}
-
 std::int64_t ListingPage::ReadClock() {
   CutAfter(w_, "nowMil", 12);
   std::string_view digits = TextBefore(w_, ";");

@@ -22,9 +22,6 @@ int CategoryCode(int index);
 
 // "/paimai/0-0-CODE-0-0-0-1-0-0-0-PAGE.html"
 std::string ListingPath(int categoryCode, int page);
-// "/detail/ID" and "/json/paimai/bid_records?dealId=ID"
-std::string SearchDetailPath(std::int32_t dealId);
-std::string SearchBidRecordsPath(std::int32_t dealId);
 
 // One listing page, read front to back with one working text: the clock
 // first, then deal after deal. Each key is looked for only behind the point

@@ -6,9 +6,12 @@
 #include <map>
 
 #include "gavelhawk/search/crawl.h"
+#include "gavelhawk/site/detail.h"
 #include "pages.h"
 
 using namespace gavelhawk::search;
+using gavelhawk::site::BidRecordsPath;
+using gavelhawk::site::DetailPath;
 using searchtest::Closing;
 using searchtest::G;
 using searchtest::kNowMs;
@@ -27,8 +30,8 @@ struct FakeSite {
   // Detail page and bid records of one deal.
   void Deal(std::int32_t id, std::int64_t listPrice, std::int64_t current,
             const std::string& condition = "全新") {
-    pages[SearchDetailPath(id)] = searchtest::DetailText(id, "t", listPrice, condition);
-    pages[SearchBidRecordsPath(id)] = searchtest::RecordsText(current);
+    pages[DetailPath(id)] = searchtest::DetailText(id, "t", listPrice, condition);
+    pages[BidRecordsPath(id)] = searchtest::RecordsText(current);
   }
   std::string Get(const std::string& path) {
     log.push_back(path);
@@ -43,9 +46,7 @@ struct FakeSite {
         std::count_if(log.begin(), log.end(), [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }));
   }
   // Requests made for one deal.
-  int DealRequests(std::int32_t id) const {
-    return Count(SearchDetailPath(id)) + Count(SearchBidRecordsPath(id));
-  }
+  int DealRequests(std::int32_t id) const { return Count(DetailPath(id)) + Count(BidRecordsPath(id)); }
 };
 
 struct CrawlRun {
@@ -238,15 +239,15 @@ TEST(CrawlRequests, OnlyDealsPastTheCheapFiltersCostRequests) {
   EXPECT_EQ(site.DealRequests(3000002), 0);
   EXPECT_EQ(site.DealRequests(3000003), 0);
   // The condition is known from the detail page: no bid records are asked for.
-  EXPECT_EQ(site.Count(SearchDetailPath(3000004)), 1);
-  EXPECT_EQ(site.Count(SearchBidRecordsPath(3000004)), 0);
+  EXPECT_EQ(site.Count(DetailPath(3000004)), 1);
+  EXPECT_EQ(site.Count(BidRecordsPath(3000004)), 0);
   EXPECT_EQ(site.DealRequests(3000005), 2);
   EXPECT_EQ(site.DealRequests(3000006), 2);
   ASSERT_EQ(r.out.hitLast, 0);
   EXPECT_EQ(r.slots[0].nDealId, 3000006);
   // Detail before bid records.
-  auto detail = std::find(site.log.begin(), site.log.end(), SearchDetailPath(3000006));
-  auto records = std::find(site.log.begin(), site.log.end(), SearchBidRecordsPath(3000006));
+  auto detail = std::find(site.log.begin(), site.log.end(), DetailPath(3000006));
+  auto records = std::find(site.log.begin(), site.log.end(), BidRecordsPath(3000006));
   EXPECT_LT(detail, records);
   EXPECT_EQ(r.out.requests, 30 + 1 + 2 + 2);
 }
@@ -286,7 +287,7 @@ TEST(CrawlStore, NoListPriceIsStoredWithMinusOne) {
   FakeSite site;
   site.Listing(0, 1, {Closing(100, 1000001), Closing(100, 1000002)});
   site.Deal(1000001, 0, 5000);
-  site.pages[SearchBidRecordsPath(1000002)] = searchtest::RecordsText(300);  // detail page unreadable
+  site.pages[BidRecordsPath(1000002)] = searchtest::RecordsText(300);  // detail page unreadable
   CrawlRun r = Crawl(site);
   ASSERT_EQ(r.out.hitLast, 1);
   EXPECT_EQ(r.slots[0].nListPrice, 0);

@@ -19,8 +19,6 @@ TEST(ListingPath, CategoryCodesInComboOrderAndAnythingElseIsAll) {
   for (int i = 0; i < 7; ++i) EXPECT_EQ(CategoryCode(i), expected[i]) << "index " << i;
   EXPECT_EQ(CategoryCode(-1), 0);
   EXPECT_EQ(CategoryCode(7), 0);
-  EXPECT_EQ(SearchDetailPath(1234567), "/detail/1234567");
-  EXPECT_EQ(SearchBidRecordsPath(1234567), "/json/paimai/bid_records?dealId=1234567");
 }
 
 TEST(ListingPage, ClockIsSecondsModulo100000) {
