@@ -377,6 +377,22 @@ TEST_F(SearchWindow, SecondPressEndsTheRunningCrawl) {
   EXPECT_EQ(Requests("/paimai/"), 30u);
 }
 
+TEST_F(SearchWindow, ClosingTheWindowEndsTheCrawl) {
+  for (int i = 0; i < 10; ++i) Deal(9450000 + i, 100 + i, 1000, 100);
+  DuringCrawl([this] {
+    if (Requests("/json/paimai/bid_records") < 2) return false;
+    dlg->close();
+    return true;
+  });
+  Press();
+  EXPECT_FALSE(dlg->isVisible());
+  EXPECT_EQ(Requests("/detail/"), 2u);
+  EXPECT_EQ(Requests("/paimai/"), 1u);
+  // Nobody is left to read a message.
+  EXPECT_TRUE(Messages().isEmpty());
+  EXPECT_FALSE(dlg->m_bCrawling);
+}
+
 TEST_F(SearchWindow, SnipeTimerFiresDuringACrawl) {
   for (int i = 0; i < 5; ++i) Deal(9500000 + i, 100 + i, 1000, 100);
   Deal(9500100, 3600, 300, 200, "Sniped", 7000);  // listed too, but too dear to be a hit
