@@ -22,11 +22,9 @@ struct SiteConnection {
   explicit SiteConnection(const gavelhawk::ui::AppSettings& s)
       : transport(gavelhawk::site::SiteHttpOptions()), cookies(s.cookies, platform::http::HostOf(s.siteUrl)) {
     const platform::cookies::LoadResult& first = cookies.Current();
-    browser = first.browser;
-    if (first.cookies.empty() && s.cookies != "none") {
-      notice = "未找到登录信息，出价前请先在浏览器中登录";
-      if (!first.error.empty()) notice += "（" + first.error + "）";
-    }
+    browser = first.browserCommand;
+    // "none" is the user's own choice (and the demo's): nothing to tell.
+    if (s.cookies != "none") notice = platform::cookies::NoLoginNotice(first);
     transport.SetCookies(first.cookies);
     transport.SetBeforeRequest(
         [this](platform::http::CurlTransport& t) { t.SetCookies(cookies.Current().cookies); });
@@ -76,7 +74,7 @@ int CGavelhawkApp::InitInstance() {
   SiteConnection site(s);
   platform::http::CurlTransport updateTransport(UpdateHttpOptions());
   const std::string loginBrowser =
-      !s.loginBrowser.empty() ? s.loginBrowser : gavelhawk::ui::BrowserCommand(site.browser);
+      !s.loginBrowser.empty() ? s.loginBrowser : (site.browser.empty() ? "firefox" : site.browser);
   platform::shell::SystemOpener systemOpener(loginBrowser);
 
   MainDlgServices services;

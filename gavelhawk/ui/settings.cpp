@@ -136,10 +136,4 @@ std::string HelpText() {
          "  QT_QPA_PLATFORM         Qt 的显示平台，例如 offscreen\n";
 }
 
-std::string BrowserCommand(const std::string& browser) {
-  if (browser == "chromium") return "chromium";
-  if (browser == "chrome") return "google-chrome";
-  return "firefox";
-}
-
 }  // namespace gavelhawk::ui

@@ -47,8 +47,4 @@ std::vector<std::string> OwnOptions(const std::vector<std::string>& args);
 // `gavelhawk --help`: every option and variable.
 std::string HelpText();
 
-// The command that opens pages in a browser of the given kind
-// ("firefox", "chromium", "chrome"); firefox for anything else.
-std::string BrowserCommand(const std::string& browser);
-
 }  // namespace gavelhawk::ui

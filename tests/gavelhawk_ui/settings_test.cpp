@@ -91,13 +91,6 @@ TEST(Settings, HelpListsEveryOptionAndVariable) {
   }
 }
 
-TEST(Settings, LoginBrowserFollowsTheCookiesBrowser) {
-  EXPECT_EQ("firefox", gavelhawk::ui::BrowserCommand("firefox"));
-  EXPECT_EQ("chromium", gavelhawk::ui::BrowserCommand("chromium"));
-  EXPECT_EQ("google-chrome", gavelhawk::ui::BrowserCommand("chrome"));
-  EXPECT_EQ("firefox", gavelhawk::ui::BrowserCommand(""));
-}
-
 }  // namespace
 
 namespace {
