@@ -45,21 +45,6 @@ TEST_F(AppStart, FirstStartMakesTheFolderTheTableAndTheResumeFile) {
   EXPECT_FALSE(app.m_pConnection->IsOpen()) << "the exit step closed the connection";
 }
 
-TEST_F(AppStart, AnExistingResumeFileIsKept) {
-  ASSERT_TRUE(QDir().mkpath(folder));
-  ASSERT_EQ(tallyglass::crawl::WriteResumeId(folder, 2345678), tallyglass::crawl::SaveResult::Saved);
-  CHistoryApp app(Settings());
-  app.transportOverride = transport.get();
-  std::int32_t lastId = -1;
-  app.onShown = [&](CHistoryDlg& d) {
-    lastId = d.m_nLastId;
-    d.close();
-  };
-  app.InitInstance();
-  EXPECT_EQ(lastId, 2345678);
-  EXPECT_EQ(ResumeFile(), QByteArray("2345678\r\n"));
-}
-
 TEST_F(AppStart, SecondCopyIsRefused) {
   auto first = std::make_unique<CHistoryApp>(Settings());
   first->transportOverride = transport.get();
@@ -127,55 +112,6 @@ TEST_F(AppStart, UnreadableDatabaseIsReportedAndTheWindowStillOpens) {
   EXPECT_TRUE(boxesOfQuery[0].startsWith("数据库操作失败!\r\n错误信息:")) << boxesOfQuery[0].toStdString();
   EXPECT_TRUE(Boxes().empty()) << "the exit step shows nothing";
   EXPECT_EQ(garbage.size(), 2048) << "the user's file is left alone";
-}
-
-TEST_F(AppStart, FolderThatCannotBeMadeIsAConnectionFailure) {
-  QFile blocker(tmp.path() + "/blocker");
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
-  tallyglass::ui::Settings s = Settings();
-  s.dataDir = (tmp.path() + "/blocker/Tallyglass").toStdString();
-  CHistoryApp app(s);
-  app.transportOverride = transport.get();
-  app.onShown = [&](CHistoryDlg& d) { d.close(); };
-  app.InitInstance();
-  std::vector<QString> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_TRUE(boxes[0].startsWith("连接数据库失败!\r\n错误信息:") && boxes[0].contains("blocker"))
-      << boxes[0].toStdString();
-  EXPECT_EQ(boxes[1], "读取记录错误。");
-}
-
-TEST(SettingsTest, OptionsOverTheEnvironmentOverTheDefaults) {
-  auto env = [](const char* name) -> const char* {
-    std::string n = name;
-    if (n == "TALLYGLASS_DATA_DIR") return "/env/data";
-    if (n == "AUCTION_SITE_URL") return "http://env.example/";
-    if (n == "TALLYGLASS_DATABASE") return "";
-    return nullptr;
-  };
-  auto p = tallyglass::ui::ParseSettings({}, env);
-  EXPECT_EQ(p.error, "");
-  EXPECT_EQ(p.settings.dataDir, "/env/data");
-  EXPECT_EQ(p.settings.siteUrl, "http://env.example");
-  EXPECT_EQ(p.settings.database, "");
-  EXPECT_EQ(p.settings.cookies, "auto");
-  EXPECT_FALSE(p.settings.cookiesGiven);
-
-  p = tallyglass::ui::ParseSettings({"--data-dir", "/opt/d", "--database=postgresql://h/db", "--site-url",
-                                     "http://127.0.0.1:8080", "--cookies", "none", "--demo"},
-                                    env);
-  EXPECT_EQ(p.error, "");
-  EXPECT_EQ(p.settings.dataDir, "/opt/d");
-  EXPECT_EQ(p.settings.database, "postgresql://h/db");
-  EXPECT_EQ(p.settings.siteUrl, "http://127.0.0.1:8080");
-  EXPECT_EQ(p.settings.cookies, "none");
-  EXPECT_TRUE(p.settings.cookiesGiven);
-  EXPECT_TRUE(p.settings.demo);
-
-  EXPECT_FALSE(tallyglass::ui::ParseSettings({"--bogus"}, env).error.empty());
-  EXPECT_FALSE(tallyglass::ui::ParseSettings({"--data-dir"}, env).error.empty());
-  EXPECT_NE(tallyglass::ui::HelpText().find("TALLYGLASS_DATABASE"), std::string::npos);
 }
 
 }  // namespace

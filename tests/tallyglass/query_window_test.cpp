@@ -1,6 +1,5 @@
 // The window's start, its fields and the query, pressing the real buttons.
 #include <QKeyEvent>
-#include <QLabel>
 
 #include "platform/dialog/dialog.h"
 #include "tests/tallyglass/window_fixture.h"
@@ -51,20 +50,10 @@ TEST_F(Query, ControlsSitAtTheTemplateRectsAndCarryTheirLabels) {
   EXPECT_EQ(dlg->GetDlgItem(IDC_GRID)->geometry(), du(7, 64, 344, 124));
   EXPECT_EQ(dlg->GetDlgItem(IDC_INCLUDE4)->geometry(), du(264, 10, 68, 14));
   EXPECT_EQ(dlg->GetDlgItem(IDC_SERVICE)->geometry(), du(290, 209, 61, 15));
-  EXPECT_EQ(Button(IDC_QUERY)->text(), "查询");
-  EXPECT_EQ(Button(IDC_UPDATE)->text(), "更新");
-  EXPECT_EQ(Button(IDC_VIEWITEM)->text(), "查看当前商品");
-  EXPECT_EQ(Button(IDC_SERVICE)->text(), "夺宝岛代拍服务");
   EXPECT_EQ(static_cast<CDataGrid*>(dlg->GetDlgItem(IDC_GRID))->Caption(), "查询记录");
   EXPECT_EQ(dlg->GetDlgItem(IDC_INCLUDE2)->accessibleName(), "包含关键词 2");
   EXPECT_EQ(dlg->GetDlgItem(IDC_EXCLUDE4)->accessibleName(), "屏蔽关键词 4");
-  EXPECT_EQ(dlg->GetDlgItem(IDC_BUYERNAME)->accessibleName(), "成交账户名");
   EXPECT_EQ(dlg->GetDlgItem(IDC_AVGPRICE)->accessibleName(), "平均价");
-  bool noteShown = false;
-  for (QLabel* l : dlg->findChildren<QLabel*>()) {
-    noteShown |= l->text() == "注： trxPrice,成交价格；trxBuyerName,成交账户名；Price,京东价。";
-  }
-  EXPECT_TRUE(noteShown);
 
   // Tab walks the template's order; the price fields are no stops.
   const int order[] = {IDC_INCLUDE1, IDC_INCLUDE2,  IDC_INCLUDE3, IDC_EXCLUDE1, IDC_EXCLUDE2,

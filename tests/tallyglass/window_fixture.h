@@ -114,39 +114,27 @@ class HistoryWindowTest : public ::testing::Test {
     return rows;
   }
 
-  // A closed auction `daysAgo` days before today, won by `buyer` at `price`.
-  sim::Auction Sold(std::int64_t id, const std::string& title, std::int64_t price, const std::string& buyer,
-                    std::int64_t listPrice = 1999, int daysAgo = 1) {
+  // An auction closed `daysAgo` days before today, won by `buyer` at `price`
+  // (nobody when `buyer` is empty: its bid records name "null"), or, with
+  // daysAgo -1, one that closes later today: the walk ends at it.
+  sim::Auction Lot(std::int64_t id, const std::string& title, std::int64_t price = 0,
+                   const std::string& buyer = "", std::int64_t listPrice = 1999, int daysAgo = 1) {
     sim::Auction a;
     a.id = id;
     a.title = title;
     a.listPrice = listPrice;
-    a.startMs = kT0 - daysAgo * kDay - 3600000;
-    a.endMs = kT0 - daysAgo * kDay;
-    a.bids.push_back({buyer, price, a.endMs - 60000});
+    a.endMs = daysAgo < 0 ? kT0 + 3600000 : kT0 - daysAgo * kDay;
+    a.startMs = a.endMs - 2 * 3600000;
+    if (!buyer.empty()) a.bids.push_back({buyer, price, a.startMs + 60000});
     server.AddAuction(a);
     return a;
   }
-  // A closed auction nobody won: its bid records name "null".
-  void Unsold(std::int64_t id) {
-    sim::Auction a;
-    a.id = id;
-    a.title = "流拍 " + std::to_string(id);
-    a.listPrice = 500;
-    a.startMs = kT0 - kDay - 3600000;
-    a.endMs = kT0 - kDay;
-    server.AddAuction(a);
+  sim::Auction Sold(std::int64_t id, const std::string& title, std::int64_t price, const std::string& buyer,
+                    std::int64_t listPrice = 1999, int daysAgo = 1) {
+    return Lot(id, title, price, buyer, listPrice, daysAgo);
   }
-  // An auction that closes later today: the walk ends at it.
-  void RunningToday(std::int64_t id) {
-    sim::Auction a;
-    a.id = id;
-    a.title = "进行中 " + std::to_string(id);
-    a.listPrice = 800;
-    a.startMs = kT0 - 3600000;
-    a.endMs = kT0 + 3600000;
-    server.AddAuction(a);
-  }
+  void Unsold(std::int64_t id) { Lot(id, "流拍"); }
+  void RunningToday(std::int64_t id) { Lot(id, "进行中", 0, "", 800, -1); }
 
   void Type(int id, const QString& text) {
     auto* e = qobject_cast<QLineEdit*>(dlg->GetDlgItem(id));
