@@ -103,8 +103,8 @@ AuctionOutcome CrawlAuction(platform::http::Transport& transport, const std::str
   const std::string recordsUrl = siteUrl + "/json/paimai/bid_records?dealId=" + std::to_string(id);
   BidRecordsRead b = ReadBidRecords(FetchUrlText(transport, recordsUrl));
   if (!b.sold) return out;
-  // A price far below the list price may be a records page caught
-  // mid-update; the second answer is taken as it comes.
+  // A deal price below a tenth of the list price is read once more; the
+  // second answer stands.
   if (NeedsSecondRead(d.listPrice, b.trxPrice))
     b.trxPrice = ReadTrxPriceAgain(FetchUrlText(transport, recordsUrl));
 

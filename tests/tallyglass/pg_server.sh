@@ -29,7 +29,10 @@ if [ "$(id -u)" -eq 0 ]; then
   AS=(runuser -u postgres --)
 fi
 
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/tallyglass-pg.XXXXXX")
+# Under /tmp when the cluster belongs to postgres: it may not reach $TMPDIR.
+TMPBASE=${TMPDIR:-/tmp}
+[ ${#AS[@]} -gt 0 ] && TMPBASE=/tmp
+TMP=$(mktemp -d "$TMPBASE/tallyglass-pg.XXXXXX")
 chmod 755 "$TMP"
 [ ${#AS[@]} -gt 0 ] && chown postgres "$TMP"
 cleanup() {
