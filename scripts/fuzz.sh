@@ -14,7 +14,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 status=0
-for target in fuzz_page_text fuzz_cut; do
+for target in fuzz_page_text fuzz_cut fuzz_search_crawl; do
   corpus="$BUILD/fuzz-corpus/$target"
   mkdir -p "$corpus"
   seeds=()
