@@ -57,10 +57,11 @@ int Utf8SequenceLength(const unsigned char* p, size_t avail) {
   return len;
 }
 
-// Converts as much of `in` as possible; returns the number of bytes left
-// unconverted at the end because they form an incomplete character.
-size_t ConvertUtf8(std::string_view in, std::string& out, bool final) {
-  iconv_t cd = ToGbk();
+// Runs `cd` over `in`, appending to `out`. At a byte sequence iconv cannot
+// convert, `onError(src, srcLeft, errno)` appends its replacement and returns
+// how many bytes to skip, or 0 to stop there. Returns the bytes left over.
+template <typename OnError>
+size_t RunIconv(iconv_t cd, std::string_view in, std::string& out, OnError onError) {
   char* src = const_cast<char*>(in.data());
   size_t srcLeft = in.size();
   char buf[4096];
@@ -71,20 +72,34 @@ size_t ConvertUtf8(std::string_view in, std::string& out, bool final) {
     out.append(buf, static_cast<size_t>(dst - buf));
     if (r != static_cast<size_t>(-1)) break;
     if (errno == E2BIG) continue;
-    int len = Utf8SequenceLength(reinterpret_cast<unsigned char*>(src), srcLeft);
-    if (len < 0 || errno == EINVAL) {
-      if (!final) return srcLeft;
-      out.push_back('?');
-      return 0;
-    }
-    // A character GBK lacks, or a malformed byte.
-    out.push_back('?');
-    size_t skip = len > 0 ? static_cast<size_t>(len) : 1;
+    size_t skip = onError(reinterpret_cast<const unsigned char*>(src), srcLeft, errno);
+    if (skip == 0) break;
     src += skip;
     srcLeft -= skip;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  return 0;
+  return srcLeft;
+}
+
+// Converts as much of `in` as possible; returns the number of bytes left
+// unconverted at the end because they form an incomplete character.
+size_t ConvertUtf8(std::string_view in, std::string& out, bool final) {
+  bool heldBack = false;
+  size_t left = RunIconv(ToGbk(), in, out, [&](const unsigned char* src, size_t srcLeft, int err) -> size_t {
+    int len = Utf8SequenceLength(src, srcLeft);
+    if (len < 0 || err == EINVAL) {
+      if (!final) {
+        heldBack = true;
+        return 0;
+      }
+      out.push_back('?');
+      return srcLeft;
+    }
+    // A character GBK lacks, or a malformed byte.
+    out.push_back('?');
+    return len > 0 ? static_cast<size_t>(len) : 1;
+  });
+  return heldBack ? left : 0;
 }
 
 }  // namespace
@@ -97,25 +112,12 @@ std::string Utf8ToGbk(std::string_view utf8) {
 }
 
 std::string GbkToUtf8(std::string_view gbk) {
-  iconv_t cd = FromGbkToUtf8();
   std::string out;
   out.reserve(gbk.size() * 3 / 2);
-  char* src = const_cast<char*>(gbk.data());
-  size_t srcLeft = gbk.size();
-  char buf[4096];
-  while (srcLeft > 0) {
-    char* dst = buf;
-    size_t dstLeft = sizeof buf;
-    size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    out.append(buf, static_cast<size_t>(dst - buf));
-    if (r != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG) continue;
+  RunIconv(FromGbkToUtf8(), gbk, out, [&](const unsigned char*, size_t srcLeft, int err) -> size_t {
     out += "\xEF\xBF\xBD";
-    if (errno == EINVAL) break;
-    ++src;
-    --srcLeft;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  }
+    return err == EINVAL ? srcLeft : 1;
+  });
   return out;
 }
 
