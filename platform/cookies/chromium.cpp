@@ -227,24 +227,12 @@ std::string ChromiumDatabase(const std::string& where) {
 StoreRead ReadChromiumDatabase(const std::string& database, const std::string& browser,
                                const std::string& host, std::int64_t now) {
   StoreRead r;
-  PrivateCopy copy(database);
-  if (!copy.ok()) {
-    r.error = copy.error();
-    return r;
-  }
-  Db db;
-  std::string err;
-  if (!db.Open(copy.path(), err) || !db.Check(err)) {
-    r.error = "Cookies 数据库无法读取: " + err;
-    return r;
-  }
-  std::set<std::string> cols = db.Columns("cookies");
-  for (const char* need : {"host_key", "name", "value", "path", "expires_utc"}) {
-    if (!cols.count(need)) {
-      r.error = "不是 Chromium 的 Cookies 数据库";
-      return r;
-    }
-  }
+  CopiedStore store(database);
+  r.error = store.Open("cookies", {"host_key", "name", "value", "path", "expires_utc"}, "Cookies 数据库",
+                       "不是 Chromium 的 Cookies 数据库");
+  if (!r.error.empty()) return r;
+  const Db& db = store.db;
+  const std::set<std::string>& cols = store.cols;
   std::int64_t version = 0;
   if (!db.Columns("meta").empty()) {
     Stmt v(db.get(), "SELECT value FROM meta WHERE key = 'version'");

@@ -129,24 +129,12 @@ std::string FirefoxDatabase(const std::string& where) {
 
 StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& host, std::int64_t now) {
   StoreRead r;
-  PrivateCopy copy(database);
-  if (!copy.ok()) {
-    r.error = copy.error();
-    return r;
-  }
-  Db db;
-  std::string err;
-  if (!db.Open(copy.path(), err) || !db.Check(err)) {
-    r.error = "cookies.sqlite 无法读取: " + err;
-    return r;
-  }
-  std::set<std::string> cols = db.Columns("moz_cookies");
-  for (const char* need : {"host", "name", "value", "path", "expiry"}) {
-    if (!cols.count(need)) {
-      r.error = "不是 Firefox 的 cookies 数据库";
-      return r;
-    }
-  }
+  CopiedStore store(database);
+  r.error = store.Open("moz_cookies", {"host", "name", "value", "path", "expiry"}, "cookies.sqlite",
+                       "不是 Firefox 的 cookies 数据库");
+  if (!r.error.empty()) return r;
+  const Db& db = store.db;
+  const std::set<std::string>& cols = store.cols;
   std::int64_t version = 0;
   {
     Stmt v(db.get(), "PRAGMA user_version");

@@ -3,8 +3,11 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <set>
 #include <string>
+
+#include "platform/cookies/cookies_internal.h"
 
 namespace platform::cookies::detail {
 
@@ -72,6 +75,27 @@ class Stmt {
  private:
   sqlite3_stmt* st_ = nullptr;
   bool ok_ = false;
+};
+
+// A browser's cookie store copied aside and opened, with the columns of its
+// cookie table checked.
+struct CopiedStore {
+  explicit CopiedStore(const std::string& database) : copy(database) {}
+  // Empty when the store is ready; otherwise why it cannot be read.
+  std::string Open(const char* table, std::initializer_list<const char*> needed, const std::string& label,
+                   const std::string& notThisKind) {
+    if (!copy.ok()) return copy.error();
+    std::string err;
+    if (!db.Open(copy.path(), err) || !db.Check(err)) return label + " 无法读取: " + err;
+    cols = db.Columns(table);
+    for (const char* need : needed) {
+      if (!cols.count(need)) return notThisKind;
+    }
+    return {};
+  }
+  PrivateCopy copy;
+  Db db;
+  std::set<std::string> cols;
 };
 
 }  // namespace platform::cookies::detail
