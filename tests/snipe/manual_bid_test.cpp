@@ -1,0 +1,186 @@
+// 手动出价 against auction-sim: the amount that reaches the site, the message
+// for each answer, the measured preparation time, the login and browser paths.
+#include "window_fixture.h"
+
+namespace snipetest {
+namespace {
+
+class ManualBid : public WindowTest {
+ protected:
+  void Fill(std::int64_t id, int ceiling, int increment) {
+    Type(CMainDlg::IDC_DEALID, QString::number(id));
+    Type(CMainDlg::IDC_MAXPRICE, QString::number(ceiling));
+    Type(CMainDlg::IDC_INCREMENT, QString::number(increment));
+  }
+};
+
+TEST_F(ManualBid, AmountIsCurrentPlusIncrementCappedAtTheCeiling) {
+  SetIEMode(true);
+  Auction(701, 12, 600000);
+  Auction(702, 19, 600000);
+  Fill(701, 20, 3);
+  Press(CMainDlg::IDC_MANUALBID);
+  server.AdvanceClock(5000);  // the site takes one bid per user every 4 s
+  Fill(702, 20, 3);
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ((std::vector<std::string>{BidTarget(701, 15), BidTarget(702, 20)}), Bids());
+  EXPECT_EQ(QStringList({U("出价成功"), U("出价成功")}), Texts(Boxes()));
+  EXPECT_EQ(15, server.GetAuction(701)->bids.back().price);
+}
+
+TEST_F(ManualBid, CurrentAtTheCeilingIsRefusedWithoutARequest) {
+  SetIEMode(true);
+  Auction(703, 20, 600000);
+  Fill(703, 20, 3);
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_TRUE(Bids().empty());
+  auto boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U("出价失败,当前出价已过高"), boxes[0].text);
+  EXPECT_EQ(U("Gavelhawk"), boxes[0].caption);
+}
+
+TEST_F(ManualBid, UnknownOrEndedAuctionIsRefusedBeforeAnyBidRead) {
+  SetIEMode(true);
+  sim::Auction over = Auction(704, 5, 600000);
+  over.endMs = kT0 - 1000;
+  server.AddAuction(over);
+  for (std::int64_t id : {704, 999999}) {
+    Fill(id, 50, 1);
+    Press(CMainDlg::IDC_MANUALBID);
+    EXPECT_EQ(QStringList{U("商品不存在或拍卖已结束")}, Texts(Boxes())) << id;
+  }
+  EXPECT_TRUE(server.LogFor("/json/paimai/").empty());
+  // The fields keep what the user typed.
+  EXPECT_EQ(QString("999999"), Field(CMainDlg::IDC_DEALID));
+  EXPECT_EQ(QString("50"), Field(CMainDlg::IDC_MAXPRICE));
+}
+
+TEST_F(ManualBid, IncrementIsBoundedBySiteAndShownBeforeBidding) {
+  SetIEMode(true);
+  sim::Auction a = Auction(705, 10, 600000);
+  a.lowerOffset = 5;
+  a.higherOffset = 50;
+  server.AddAuction(a);
+  Fill(705, 100, 1);
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(std::vector<std::string>{BidTarget(705, 15)}, Bids());
+  EXPECT_EQ(QString("5"), Field(CMainDlg::IDC_INCREMENT));
+  EXPECT_EQ(U("测试商品 705"), Field(CMainDlg::IDC_TITLE));
+}
+
+TEST_F(ManualBid, ElapsedTimeOfBothRequestsBecomesThePreparationTime) {
+  SetIEMode(true);
+  Auction(706, 10, 600000);
+  Fill(706, 100, 1);
+  localTimes = {{10, 900}, {11, 150}};
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(QString("250"), Field(CMainDlg::IDC_PREPTIME));
+  EXPECT_EQ(250, dlg->m_nPrepTime);
+
+  server.AdvanceClock(5000);
+  server.UpdateAuction(706, [](sim::Auction& a) { a.bids.push_back({"bob", 20, kT0}); });
+  localTimes = {{59, 800}, {0, 100}};
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(QString("300"), Field(CMainDlg::IDC_PREPTIME));
+  EXPECT_EQ(QStringList({U("出价成功"), U("出价成功")}), Texts(Boxes()));
+}
+
+TEST_F(ManualBid, FailedBidLeavesThePreparationTime) {
+  SetIEMode(true);
+  Auction(707, 10, 600000);
+  Fill(707, 100, 1);
+  Type(CMainDlg::IDC_PREPTIME, "1234");
+  localTimes = {{10, 0}, {20, 0}};
+  server.ForceBidCode(468);
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(QString("1234"), Field(CMainDlg::IDC_PREPTIME));
+  EXPECT_EQ(QStringList{U("出价太快,4秒内不可连续出价")}, Texts(Boxes()));
+}
+
+TEST_F(ManualBid, EveryRefusalCodeShowsItsMessage) {
+  SetIEMode(true);
+  Auction(708, 10, 600000);
+  Fill(708, 100, 1);
+  const std::vector<std::pair<int, const char*>> codes = {
+      {400, "请您输入参拍价格(正整数)"},
+      {450, "拍卖已结束"},
+      {452, "拍卖未开始"},
+      {453, "您已是当前最高价"},
+      {457, "您暂无拍卖资格"},
+      {460, "出价未超目前最高价"},
+      {461, "加价不得高于最高加价"},
+      {462, "出价不能超过京东价"},
+      {463, "参拍价格(正整数)错误"},
+      {468, "出价太快,4秒内不可连续出价"},
+      {4201, "同时在拍商品超过5个"},
+      {4203, "在拍或未支付的商品总数不得超过5个"},
+      {501,
+       "拍卖失败,请直接在浏览器中操作，查看错误原因。\r\n并失败原因及反馈代码告诉作者，以完善软件。\r\n"
+       "反馈代码：501"},
+  };
+  for (const auto& [code, text] : codes) {
+    server.ForceBidCode(code);
+    Press(CMainDlg::IDC_MANUALBID);
+    auto boxes = Boxes();
+    ASSERT_EQ(1u, boxes.size()) << code;
+    EXPECT_EQ(U(text), boxes[0].text) << code;
+    EXPECT_EQ(platform::dialog::Buttons::Ok, boxes[0].buttons);
+  }
+  EXPECT_EQ(codes.size(), Bids().size());
+  EXPECT_TRUE(opener.loginUrls.empty());
+  EXPECT_TRUE(server.GetAuction(708)->bids.size() == 1);  // none of them was taken
+}
+
+TEST_F(ManualBid, EmptyAnswerIsAFailureWithCodeZero) {
+  SetIEMode(true);
+  Auction(709, 10, 600000);
+  Fill(709, 100, 1);
+  server.AddFault({sim::FaultKind::Empty, "/json/paimai/bid?", 1});
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(QStringList{U(
+                "拍卖失败,请直接在浏览器中操作，查看错误原因。\r\n并失败原因及反馈代码告诉作者，以完善软件。"
+                "\r\n反馈代码：0")},
+            Texts(Boxes()));
+}
+
+TEST_F(ManualBid, EmptyRecordsCountAsPriceOne) {
+  SetIEMode(true);
+  Auction(710, 30, 600000);
+  Fill(710, 100, 3);
+  server.AddFault({sim::FaultKind::Empty, "/json/paimai/bid_records", 1});
+  server.ForceBidCode(460);
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(std::vector<std::string>{BidTarget(710, 4)}, Bids());
+}
+
+TEST_F(ManualBid, NotLoggedInShowsTheMessageThenTheHomePageInTheLoginBrowser) {
+  SetIEMode(true);
+  server.RequireLoginCookie("pt_key", "secret");
+  Auction(711, 10, 600000);
+  Fill(711, 100, 1);
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(QStringList{U("未登录京东")}, Texts(Boxes()));
+  EXPECT_EQ(std::vector<std::string>{server.BaseUrl() + "/"}, opener.loginUrls);
+  EXPECT_TRUE(opener.urls.empty());
+
+  // Logged in, the same press bids.
+  transport->SetCookies({{"127.0.0.1", false, "/", false, false, 0, "pt_key", "secret"}});
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_EQ(QStringList{U("出价成功")}, Texts(Boxes()));
+  EXPECT_EQ(11, server.GetAuction(711)->bids.back().price);
+}
+
+TEST_F(ManualBid, WithoutIEModeTheBidGoesToTheBrowserAndNothingIsShown) {
+  Auction(712, 12, 600000);
+  Fill(712, 20, 3);
+  Press(CMainDlg::IDC_MANUALBID);
+  EXPECT_TRUE(Bids().empty());
+  EXPECT_EQ(std::vector<std::string>{Url(BidTarget(712, 15))}, opener.urls);
+  EXPECT_TRUE(Boxes().empty());
+  // The records were still read from the site.
+  EXPECT_EQ(1u, server.LogFor("/json/paimai/bid_records?dealId=712").size());
+}
+
+}  // namespace
+}  // namespace snipetest
