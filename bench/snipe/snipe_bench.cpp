@@ -4,13 +4,17 @@
 //     timer was due (arming moment + requested delay);
 //   - arrival error: when each bid reached the site, by the site's clock,
 //     versus closing - preparation - 2000 ms plus the path's floor up to the
-//     bid's arrival (records round trip + one way);
+//     bid's arrival (records round trip + one way). About one one-way
+//     latency of it is the age of the site clock's reading when it arrived;
+//     a preparation time measured by the manual bid (two round trips) makes
+//     up for it, so the bid then lands 2000 ms before closing;
 //   - bid path: timer to the bid's answer, as a ratio to two round trips,
 //     and whether the bid rode the records read's connection.
 // Usage: snipe_bench [one-way latency ms, default 20] [snipes, default 6]
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -83,7 +87,8 @@ int main(int argc, char** argv) {
   const int oneWay = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
   const int snipes = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 10) : 6;
   constexpr int kPrep = 1000;
-  constexpr std::int64_t kFirstClose = 9000, kSpacing = 1500;
+  // The site takes one bid per user every 4 s, so the closings are spaced wider.
+  constexpr std::int64_t kFirstClose = 9000, kSpacing = 4200;
 
   sim::Server server;
   server.Start();
@@ -104,7 +109,7 @@ int main(int argc, char** argv) {
   opening.id = 3999;
   opening.title = "bench opening";
   opening.listPrice = 5000;
-  opening.startMs = t0 + 4000;
+  opening.startMs = t0 + kFirstClose + snipes * kSpacing;  // after the last closing bid
   opening.endMs = t0 + 3600000;
   server.AddAuction(opening);
 
@@ -196,7 +201,8 @@ int main(int argc, char** argv) {
   std::printf("bid arrival vs due, site clock:  median %+.1f, worst %+.1f (ms)\n", a.median, a.worst);
   std::printf("bid path / two round trips:      median %.2f, worst %.2f\n", r.median, r.worst);
   if (openBid)
-    std::printf("opening timer error (ms):        %+.1f\n", Ms(openBid->start - openDue));
+    std::printf("opening timer error (ms):        %+.1f (%s)\n", Ms(openBid->start - openDue),
+                dlg.Button(CMainDlg::IDC_OPENSNIPE)->text().toStdString().c_str());
   else
     std::printf("opening snipe did not fire\n");
   server.Stop();
