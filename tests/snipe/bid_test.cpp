@@ -48,34 +48,6 @@ TEST(Amount, IncrementCappedAtTheCeiling) {
   EXPECT_EQ(2147483647, BidAmount(2147483647, 2147483647, 2147483647));
 }
 
-struct CodeCase {
-  int code;
-  const char* manual;
-  const char* snipe;
-};
-
-TEST(CodeTable, EveryCodeHasItsMessageAndStateText) {
-  const CodeCase cases[] = {
-      {400, "请您输入参拍价格(正整数)", "出价失败(400)"},
-      {403, "未登录京东", "出价失败(未登录)"},
-      {450, "拍卖已结束", "出价失败(已结束)"},
-      {452, "拍卖未开始", "出价失败(未开始)"},
-      {453, "您已是当前最高价", "出价失败(您是最高价)"},
-      {457, "您暂无拍卖资格", "出价失败(无拍卖资格)"},
-      {461, "加价不得高于最高加价", "出价失败(不得高于最高加价)"},
-      {462, "出价不能超过京东价", "出价失败(不能超过京东价)"},
-      {463, "参拍价格(正整数)错误", "出价失败(463)"},
-      {468, "出价太快,4秒内不可连续出价", "出价失败(4秒内不可连续出价)"},
-      {4201, "同时在拍商品超过5个", "出价失败(同时在拍商品已超5个)"},
-      {4203, "在拍或未支付的商品总数不得超过5个", "出价失败(在拍或未支付的商品总数不得超过5个)"},
-  };
-  for (const CodeCase& c : cases) {
-    SCOPED_TRACE(c.code);
-    EXPECT_EQ(c.manual, ManualBidMessage(c.code));
-    EXPECT_EQ(c.snipe, SnipeStateText(c.code, 10, 50, 11));
-  }
-}
-
 TEST(CodeTable, UnknownCodesNameTheCode) {
   const std::string other =
       "拍卖失败,"
