@@ -7,7 +7,7 @@
 
 namespace gavelhawk::site {
 
-// Codes the program treats specially.
+// Codes with a path of their own.
 constexpr std::int32_t kCodeNotLoggedIn = 403;
 constexpr std::int32_t kCodeNotAboveCurrent = 460;
 
