@@ -323,6 +323,8 @@ detail::HttpReply Server::Impl::Route(const detail::HttpRequest& req, std::int64
   }
   if (path == "/") {
     reply.body = pages::HomePage(now);
+    // The site hands out a visit cookie of its own, as the real one does.
+    reply.setCookies.push_back("__jdv=visit" + std::to_string(now) + "; Path=/");
     return reply;
   }
   if (path == "/update") {

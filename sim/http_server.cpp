@@ -70,9 +70,11 @@ bool ParseHead(const std::string& head, HttpRequest& req) {
   return true;
 }
 
-std::string HeadOf(int status, const std::string& contentType, std::size_t length, bool keepAlive) {
+std::string HeadOf(int status, const std::string& contentType, std::size_t length, bool keepAlive,
+                   const std::vector<std::string>& setCookies = {}) {
   std::string h = "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) + "\r\n";
   h += "Server: auction-sim\r\n";
+  for (const std::string& c : setCookies) h += "Set-Cookie: " + c + "\r\n";
   h += "Content-Type: " + contentType + "\r\n";
   h += "Content-Length: " + std::to_string(length) + "\r\n";
   h += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
@@ -343,7 +345,8 @@ void HttpServer::Serve(Conn& c) {
       if (!sent || left > 0 || !keepAlive) break;
       continue;
     }
-    std::string out = HeadOf(reply.status, reply.contentType, reply.body.size(), keepAlive) + reply.body;
+    std::string out =
+        HeadOf(reply.status, reply.contentType, reply.body.size(), keepAlive, reply.setCookies) + reply.body;
     if (!SendAll(c.fd, out.data(), out.size()) || !keepAlive) break;
   }
 

@@ -46,7 +46,8 @@ struct HttpReply {
   std::string body;
   int stallMs = 0;
   std::size_t hugeBytes = 0;
-  bool close = false;  // close the connection after this answer
+  bool close = false;                   // close the connection after this answer
+  std::vector<std::string> setCookies;  // Set-Cookie header values
 };
 
 class HttpServer {

@@ -25,9 +25,7 @@ struct SiteConnection {
     browser = first.browserCommand;
     // "none" is the user's own choice (and the demo's): nothing to tell.
     if (s.cookies != "none") notice = platform::cookies::NoLoginNotice(first);
-    transport.SetCookies(first.cookies);
-    transport.SetBeforeRequest(
-        [this](platform::http::CurlTransport& t) { t.SetCookies(cookies.Current().cookies); });
+    platform::cookies::KeepLoginCurrent(cookies, transport);
   }
   platform::http::CurlTransport transport;
   platform::cookies::CookieSource cookies;

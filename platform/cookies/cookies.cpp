@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "platform/cookies/cookies_internal.h"
@@ -369,6 +370,17 @@ const LoadResult& CookieSource::Current(std::int64_t now) {
     if (last_.cookies.empty()) last_.error = "登录已过期";
   }
   return last_;
+}
+
+void KeepLoginCurrent(CookieSource& source, http::CurlTransport& transport) {
+  auto applied = std::make_shared<std::vector<http::Cookie>>(source.Current().cookies);
+  transport.SetCookies(*applied);
+  transport.SetBeforeRequest([&source, applied](http::CurlTransport& t) {
+    const std::vector<http::Cookie>& now = source.Current().cookies;
+    if (now == *applied) return;
+    *applied = now;
+    t.SetCookies(now);
+  });
 }
 
 namespace detail {

@@ -56,4 +56,10 @@ class CookieSource {
   bool loaded_ = false;
 };
 
+// Keeps `transport`'s login in step with `source`: before every request the
+// browser's cookies are checked (cheaply) and handed over only when they
+// changed, so cookies the site sets during the session are not thrown away
+// on every request. Both must outlive the transport's use.
+void KeepLoginCurrent(CookieSource& source, http::CurlTransport& transport);
+
 }  // namespace platform::cookies

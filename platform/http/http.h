@@ -21,6 +21,8 @@ struct Cookie {
   std::int64_t expires = 0;  // seconds since 1970; 0 = session cookie
   std::string name;
   std::string value;
+
+  bool operator==(const Cookie&) const = default;
 };
 
 struct Options {

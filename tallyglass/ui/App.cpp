@@ -25,9 +25,7 @@ struct SiteConnection {
   explicit SiteConnection(const tallyglass::ui::Settings& s)
       : transport(tallyglass::crawl::HistoryHttpOptions()),
         cookies(s.cookies, platform::http::HostOf(s.siteUrl)) {
-    transport.SetCookies(cookies.Current().cookies);
-    transport.SetBeforeRequest(
-        [this](platform::http::CurlTransport& t) { t.SetCookies(cookies.Current().cookies); });
+    platform::cookies::KeepLoginCurrent(cookies, transport);
   }
   platform::http::CurlTransport transport;
   platform::cookies::CookieSource cookies;

@@ -41,7 +41,7 @@ class SiteLogin : public ::testing::Test {
 
   // Places one bid on a fresh auction the way the program does: the source
   // is asked before the request, the transport carries what it gives.
-  platform::http::Response Bid(CookieSource& source, CurlTransport& transport) {
+  platform::http::Response Bid(CookieSource& source, CurlTransport& transport, bool wire = true) {
     sim::Auction a;
     a.id = nextId_++;
     a.title = "测试拍品";
@@ -49,7 +49,7 @@ class SiteLogin : public ::testing::Test {
     a.startMs = server_.Now() - 60000;
     a.endMs = server_.Now() + 600000;
     server_.AddAuction(a);
-    transport.SetBeforeRequest([&source](CurlTransport& t) { t.SetCookies(source.Current().cookies); });
+    if (wire) platform::cookies::KeepLoginCurrent(source, transport);
     return transport.Get(server_.BaseUrl() + "/json/paimai/bid?dealId=" + std::to_string(a.id) + "&price=10");
   }
 
@@ -149,6 +149,22 @@ TEST_F(SiteLogin, ALoginMadeWhileRunningIsUsedByTheNextBid) {
   auto answer = Bid(source, transport);
   EXPECT_NE(answer.body.find("success"), std::string::npos);
   ExpectOnlyTheLogin("late-user");
+}
+
+TEST_F(SiteLogin, CookiesTheSiteSetSurviveTheLoginCheckBeforeEachRequest) {
+  TempHome h;
+  std::string path = h.Path("cookies.txt");
+  std::string file;
+  for (const Row& r : LoginRows("txt-user")) file += CookiesTxtLine(r);
+  WriteFile(path, file);
+  CookieSource source(path, "127.0.0.1");
+  CurlTransport transport;
+  platform::cookies::KeepLoginCurrent(source, transport);
+  ASSERT_TRUE(transport.Get(server_.BaseUrl() + "/").ok);  // the site sets its visit cookie
+  auto answer = Bid(source, transport, false);
+  EXPECT_NE(answer.body.find("success"), std::string::npos);
+  ExpectOnlyTheLogin("txt-user");
+  EXPECT_NE(LastBidCookie().find("__jdv=visit"), std::string::npos) << LastBidCookie();
 }
 
 }  // namespace
