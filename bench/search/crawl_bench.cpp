@@ -2,7 +2,7 @@
 // latency on every request, and sets the time against its floor: the
 // requests made, one after another, each costing one round trip.
 //
-//   bench_search_crawl [one-way latency ms = 10] [deals passing the cheap filters = 40]
+//   search_crawl_bench [one-way latency ms = 10] [deals passing the cheap filters = 40]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   const int oneWayMs = argc > 1 ? std::atoi(argv[1]) : 10;
   const int passing = argc > 2 ? std::atoi(argv[2]) : 40;
   if (oneWayMs < 0 || passing < 0 || passing > 40) {
-    std::fprintf(stderr, "usage: bench_search_crawl [one-way latency ms >= 0] [passing deals 0..40]\n");
+    std::fprintf(stderr, "usage: search_crawl_bench [one-way latency ms >= 0] [passing deals 0..40]\n");
     return 2;
   }
   const Figures f = RunOnce(oneWayMs, passing);
