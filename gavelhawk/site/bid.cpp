@@ -11,6 +11,7 @@ const char kMsgNoSuchAuction[] = "商品不存在或拍卖已结束";
 const char kMsgAlreadyTooHigh[] = "出价失败,当前出价已过高";
 const char kStateWaiting[] = "准备竞拍";
 const char kStateBidPlaced[] = "出价成功";
+const char kStateNoSiteTime[] = "未能读取站点时间";
 const char kStateHandedOver[] = "出价结束";
 
 namespace {

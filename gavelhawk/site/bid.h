@@ -19,6 +19,7 @@ extern const char kMsgAlreadyTooHigh[];  // 出价失败,当前出价已过高
 extern const char kStateWaiting[];     // 准备竞拍
 extern const char kStateBidPlaced[];   // 出价成功
 extern const char kStateHandedOver[];  // 出价结束 (bid address given to the browser)
+extern const char kStateNoSiteTime[];  // 未能读取站点时间 (not armed: no closing time or site clock)
 
 // The first "price" of the bid records, whole yuan. An empty or broken
 // answer, and any value below 1, count as 1.

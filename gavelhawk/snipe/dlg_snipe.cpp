@@ -135,7 +135,17 @@ void CMainDlg::ArmSnipe(int i) {
   KillTimer(i);
   KillTimer(snipe::kWarmupTimerBase + i);
   SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+  // A page that could not be read gives a time of 0. Arming on it would bid
+  // at once or never, while the row said it waits: read once more, and
+  // otherwise say so in the row and leave it unarmed.
+  if (row.nEndTime <= 0) row.nEndTime = ReadEndTime(row.nDealId);
   std::int64_t now = SiteClock();
+  if (now <= 0) now = SiteClock();
+  if (row.nEndTime <= 0 || now <= 0) {
+    row.strState = Utf8ToGbk(site::kStateNoSiteTime);
+    row.nRemain = -1;
+    return;
+  }
   // Set the timers straight after the clock answered: the delays count from
   // this moment.
   snipe::ArmPlan plan = snipe::PlanArm(row.nEndTime, now, row.nPrepTime);

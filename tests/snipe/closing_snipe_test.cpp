@@ -73,6 +73,26 @@ TEST_F(ClosingSnipe, EveryAnswerGivesItsStateText) {
   EXPECT_TRUE(Boxes().empty());  // a timer reports only in the row
 }
 
+TEST_F(ClosingSnipe, UnreadableSiteTimeLeavesTheRowUnarmedAndSaysSo) {
+  SetIEMode(true);
+  Auction(812, 10, 60000);
+  // Both reads of the clock page fail: the row must not wait for a bid that
+  // will never come, nor bid at once.
+  server.AddFault({sim::FaultKind::Empty, "/detail/3333333", 2});
+  AddSnipe(812, 50, 1, 1000);
+  EXPECT_FALSE(Running(0));
+  EXPECT_FALSE(Running(100));
+  EXPECT_EQ(U("未能读取站点时间"), Shown(0, kStateColumn));
+  EXPECT_TRUE(Bids().empty());
+
+  // One failed read is retried, and the row is armed as usual.
+  server.AddFault({sim::FaultKind::Empty, "/detail/3333333", 1});
+  Press(CMainDlg::IDC_CLEAR);
+  AddSnipe(812, 50, 1, 1000);
+  EXPECT_EQ(57000, Delay(0));
+  EXPECT_EQ(U("准备竞拍"), Shown(0, kStateColumn));
+}
+
 TEST_F(ClosingSnipe, EmptyBidAnswerReadsAsCodeZero) {
   SetIEMode(true);
   Auction(811, 10, 2500);
