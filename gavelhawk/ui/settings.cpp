@@ -116,7 +116,7 @@ std::string HelpText() {
          "选项:\n"
          "  --demo                  启动本机模拟站点 auction-sim，并在其上运行本程序\n"
          "  --site-url URL          拍卖站点的协议和主机，末尾不带斜杠（AUCTION_SITE_URL）\n"
-         "  --cookies SPEC          登录信息来源：auto、firefox、firefox:配置目录、chromium、chrome、\n"
+         "  --cookies SOURCE        登录信息来源：auto、firefox、firefox:配置目录、chromium、chrome、\n"
          "                          cookies.txt 文件路径或 none（AUCTION_COOKIES，默认 auto）\n"
          "  --login-browser CMD     “IE模式”用来打开网页的浏览器命令（AUCTION_LOGIN_BROWSER，\n"
          "                          默认：登录信息所在的浏览器，否则 firefox）\n"

@@ -299,10 +299,10 @@ LoadResult LoadCookiesTxt(const std::string& path, const std::string& host, std:
 
 }  // namespace
 
-LoadResult LoadCookies(const std::string& rawSpec, const std::string& rawHost, std::int64_t now) {
-  std::string spec = Trim(rawSpec);
+LoadResult LoadCookies(const std::string& rawSourceName, const std::string& rawHost, std::int64_t now) {
+  std::string sourceName = Trim(rawSourceName);
   std::string host = Lower(Trim(rawHost));
-  std::string key = Lower(spec);
+  std::string key = Lower(sourceName);
   if (key.empty() || key == "auto") {
     const char* order[] = {"firefox", "chrome", "chromium"};
     std::vector<LoadResult> tried;
@@ -338,11 +338,11 @@ LoadResult LoadCookies(const std::string& rawSpec, const std::string& rawHost, s
   for (const std::string b : {"firefox", "chrome", "chromium"}) {
     if (key == b) return LoadBrowser(b, host, now);
     if (key.rfind(b + ":", 0) == 0) {
-      std::string where = detail::ExpandHome(Trim(spec.substr(b.size() + 1)));
+      std::string where = detail::ExpandHome(Trim(sourceName.substr(b.size() + 1)));
       return b == "firefox" ? LoadFirefoxProfile(where, host, now) : LoadChromiumProfile(b, where, host, now);
     }
   }
-  return LoadCookiesTxt(detail::ExpandHome(spec), host, now);
+  return LoadCookiesTxt(detail::ExpandHome(sourceName), host, now);
 }
 
 std::string NoLoginNotice(const LoadResult& result) {
@@ -350,16 +350,16 @@ std::string NoLoginNotice(const LoadResult& result) {
   return "未找到京东登录 (来源: " + result.source + ")";
 }
 
-CookieSource::CookieSource(std::string spec, std::string host)
-    : spec_(std::move(spec)), host_(std::move(host)) {}
+CookieSource::CookieSource(std::string sourceName, std::string host)
+    : sourceName_(std::move(sourceName)), host_(std::move(host)) {}
 
 const LoadResult& CookieSource::Current() { return Current(static_cast<std::int64_t>(std::time(nullptr))); }
 
 const LoadResult& CookieSource::Current(std::int64_t now) {
   // Taken before the load, so that a change during the load is seen next time.
-  std::string stamp = detail::Stamp(detail::WatchedFiles(spec_));
+  std::string stamp = detail::Stamp(detail::WatchedFiles(sourceName_));
   if (!loaded_ || stamp != stamp_) {
-    last_ = LoadCookies(spec_, host_, now);
+    last_ = LoadCookies(sourceName_, host_, now);
     stamp_ = std::move(stamp);
     loaded_ = true;
   }
@@ -385,9 +385,9 @@ void KeepLoginCurrent(CookieSource& source, http::CurlTransport& transport) {
 
 namespace detail {
 
-std::vector<std::string> WatchedFiles(const std::string& rawSpec) {
-  std::string spec = Trim(rawSpec);
-  std::string key = Lower(spec);
+std::vector<std::string> WatchedFiles(const std::string& rawSourceName) {
+  std::string sourceName = Trim(rawSourceName);
+  std::string key = Lower(sourceName);
   std::vector<std::string> files;
   auto firefoxProfile = [&files](const std::string& where) {
     std::string db = FirefoxDatabase(where);
@@ -428,13 +428,13 @@ std::vector<std::string> WatchedFiles(const std::string& rawSpec) {
   } else if (key == "chrome" || key == "chromium") {
     chromium(key);
   } else if (key.rfind("firefox:", 0) == 0) {
-    firefoxProfile(ExpandHome(Trim(spec.substr(8))));
+    firefoxProfile(ExpandHome(Trim(sourceName.substr(8))));
   } else if (key.rfind("chrome:", 0) == 0) {
-    chromiumProfile(ExpandHome(Trim(spec.substr(7))));
+    chromiumProfile(ExpandHome(Trim(sourceName.substr(7))));
   } else if (key.rfind("chromium:", 0) == 0) {
-    chromiumProfile(ExpandHome(Trim(spec.substr(9))));
+    chromiumProfile(ExpandHome(Trim(sourceName.substr(9))));
   } else {
-    files.push_back(ExpandHome(spec));
+    files.push_back(ExpandHome(sourceName));
   }
   return files;
 }

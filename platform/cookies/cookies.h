@@ -23,12 +23,12 @@ struct LoadResult {
   std::string browserCommand;
 };
 
-// Loads the cookies for `host` from the source named by `spec`, the value of
+// Loads the cookies for `host` from the source named by `sourceName`, the value of
 // AUCTION_COOKIES: "auto", "firefox", "firefox:PROFILE-PATH", "chromium",
 // "chrome", a path to a cookies.txt file, or "none". `now` (seconds since
 // 1970) drops expired cookies. "chromium:PROFILE-PATH" and
 // "chrome:PROFILE-PATH" name a Chromium profile folder the same way.
-LoadResult LoadCookies(const std::string& spec, const std::string& host, std::int64_t now);
+LoadResult LoadCookies(const std::string& sourceName, const std::string& host, std::int64_t now);
 
 // The line the window shows when no login was found, naming the source that
 // was tried (UTF-8); empty when there are cookies.
@@ -43,14 +43,14 @@ void SetKeyringLookup(KeyringLookup lookup);
 // Caches a LoadResult and reloads it only when the underlying file changed.
 class CookieSource {
  public:
-  CookieSource(std::string spec, std::string host);
+  CookieSource(std::string sourceName, std::string host);
   // Reloads when the browser's file changed since the last load (cheap when not).
   const LoadResult& Current();
   // The same at a given time; cookies that expired since the load are dropped.
   const LoadResult& Current(std::int64_t now);
 
  private:
-  std::string spec_, host_;
+  std::string sourceName_, host_;
   LoadResult last_;
   std::string stamp_;
   bool loaded_ = false;

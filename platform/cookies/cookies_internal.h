@@ -69,6 +69,6 @@ StoreRead ReadChromiumDatabase(const std::string& database, const std::string& b
                                const std::string& host, std::int64_t now);
 
 // The files whose change means the login may have changed.
-std::vector<std::string> WatchedFiles(const std::string& spec);
+std::vector<std::string> WatchedFiles(const std::string& sourceName);
 
 }  // namespace platform::cookies::detail

@@ -89,7 +89,7 @@ std::string HelpText() {
          "                    默认 " +
          std::string(kDefaultSiteUrl) +
          "\n"
-         "  --cookies SPEC    登录信息来源: auto, firefox, chromium, chrome,\n"
+         "  --cookies SOURCE  登录信息来源: auto, firefox, chromium, chrome,\n"
          "                    firefox:配置文件夹, cookies.txt 文件路径, 或 none\n"
          "                    环境变量 AUCTION_COOKIES; 默认 auto\n"
          "  --demo            启动本地模拟站点 (auction-sim) 并连接它, 数据放在单独的文件夹\n"

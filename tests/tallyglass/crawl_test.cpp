@@ -30,7 +30,7 @@ std::string ReadData(const std::string& name) {
 // A detail page in the site's format (UTF-8 with CR LF, as it arrives).
 std::string DetailPage(const std::string& title, std::int64_t endMs, int status, int listPrice) {
   std::string filler;
-  for (int i = 0; i < 40; ++i) filler += "<li class=\"spec\">规格参数 " + std::to_string(i) + "</li>\r\n";
+  for (int i = 0; i < 40; ++i) filler += "<li class=\"params\">规格参数 " + std::to_string(i) + "</li>\r\n";
   return "<html><body>\r\n<div data-title=\"" + title +
          "\" data-kind=\"auction-lot\" data-alt-title=\"\">\r\n<script>var timeInfo = {endTimeMili=" +
          std::to_string(endMs) + "};\r\nvar auctionStatus = " + std::to_string(status) +
