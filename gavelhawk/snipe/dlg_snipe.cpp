@@ -108,13 +108,7 @@ void CMainDlg::OnDeleteSnipe() {
   if (!plan.moves.empty()) {
     // The fields show the last row that moved, as they always have after a
     // delete.
-    const SnipeItem& shown = m_snipes[static_cast<std::size_t>(plan.moves.back().to)];
-    m_nDealId = shown.nDealId;
-    m_strTitle = shown.strTitle;
-    m_nMaxPrice = shown.nMaxPrice;
-    m_nIncrement = shown.nIncrement;
-    m_nPrepTime = shown.nPrepTime;
-    UpdateData(false);
+    ShowSnipeInFields(plan.moves.back().to);
   }
   m_nSnipeSel = plan.freedIndex;
   m_nSnipeLast = plan.newLast;

@@ -616,7 +616,11 @@ void CMainDlg::OnClickSnipeList() {
   }
   if (first < 0 || first >= kSnipeSlots) return;
   m_nSnipeSel = first;
-  const SnipeItem& s = m_snipes[static_cast<std::size_t>(first)];
+  ShowSnipeInFields(first);
+}
+
+void CMainDlg::ShowSnipeInFields(int i) {
+  const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
   m_nDealId = s.nDealId;
   m_strTitle = s.strTitle;
   m_nMaxPrice = s.nMaxPrice;

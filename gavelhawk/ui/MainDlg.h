@@ -192,6 +192,8 @@ class CMainDlg : public QDialog {
 
   // --- 4.x: window (gavelhawk/ui)
   void RefreshSnipeList();
+  // Copies snipe row i into the closing-snipe members and shows them.
+  void ShowSnipeInFields(int i);
   void OnClickSnipeList();
   void OnRClickSnipeList();
   void OpenPage(const std::string& url);
