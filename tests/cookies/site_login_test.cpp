@@ -31,6 +31,15 @@ std::vector<Row> LoginRows(const std::string& pin) {
   };
 }
 
+// A cookies.txt holding LoginRows(pin); returns its path.
+std::string WriteLoginCookiesTxt(TempHome& h, const std::string& pin) {
+  std::string path = h.Path("cookies.txt");
+  std::string file;
+  for (const Row& r : LoginRows(pin)) file += CookiesTxtLine(r);
+  WriteFile(path, file);
+  return path;
+}
+
 class SiteLogin : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,11 +89,7 @@ class SiteLogin : public ::testing::Test {
 
 TEST_F(SiteLogin, BidWithCookiesTxt) {
   TempHome h;
-  std::string path = h.Path("cookies.txt");
-  std::string file;
-  for (const Row& r : LoginRows("txt-user")) file += CookiesTxtLine(r);
-  WriteFile(path, file);
-  CookieSource source(path, "127.0.0.1");
+  CookieSource source(WriteLoginCookiesTxt(h, "txt-user"), "127.0.0.1");
   CurlTransport transport;
   auto answer = Bid(source, transport);
   ASSERT_TRUE(answer.ok) << answer.error;
@@ -153,11 +158,7 @@ TEST_F(SiteLogin, ALoginMadeWhileRunningIsUsedByTheNextBid) {
 
 TEST_F(SiteLogin, CookiesTheSiteSetSurviveTheLoginCheckBeforeEachRequest) {
   TempHome h;
-  std::string path = h.Path("cookies.txt");
-  std::string file;
-  for (const Row& r : LoginRows("txt-user")) file += CookiesTxtLine(r);
-  WriteFile(path, file);
-  CookieSource source(path, "127.0.0.1");
+  CookieSource source(WriteLoginCookiesTxt(h, "txt-user"), "127.0.0.1");
   CurlTransport transport;
   platform::cookies::KeepLoginCurrent(source, transport);
   ASSERT_TRUE(transport.Get(server_.BaseUrl() + "/").ok);  // the site sets its visit cookie
