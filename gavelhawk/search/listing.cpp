@@ -5,16 +5,16 @@
 
 #include <cstdio>
 
-#include "gavelhawk/site/cut.h"
+#include "pages/cut.h"
 #include "platform/text/gbk.h"
 
 namespace gavelhawk::search {
 namespace {
 
-using site::CutAfter;
-using site::ParseLong;
-using site::ReadNumber;
-using site::TextBefore;
+using pages::CutAfter;
+using pages::ParseLong;
+using pages::ReadNumber;
+using pages::TextBefore;
 
 // GBK keys and texts, converted once.
 const std::string& ListPriceKey() {

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 
-#include "gavelhawk/site/cut.h"
+#include "pages/cut.h"
 
 namespace gavelhawk::site {
+
+using pages::CutAfter;
+using pages::ParseLong;
+using pages::ReadNumber;
+using pages::TextBefore;
 
 const char kMsgBidPlaced[] = "出价成功";
 const char kMsgNoSuchAuction[] = "商品不存在或拍卖已结束";

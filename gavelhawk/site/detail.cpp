@@ -2,9 +2,14 @@
 
 #include <algorithm>
 
-#include "gavelhawk/site/cut.h"
+#include "pages/cut.h"
 
 namespace gavelhawk::site {
+
+using pages::CutAfter;
+using pages::ParseLong;
+using pages::ReadNumber;
+using pages::TextBefore;
 namespace {
 
 // The documented cuts of the times skip the key plus five bytes, so they keep

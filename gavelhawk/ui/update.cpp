@@ -3,15 +3,15 @@
 #include <charconv>
 #include <cmath>
 
-#include "gavelhawk/site/cut.h"
+#include "pages/cut.h"
 #include "platform/text/gbk.h"
 
 namespace gavelhawk::ui {
 
 namespace {
 
-using gavelhawk::site::CutAfter;
-using gavelhawk::site::TextBefore;
+using pages::CutAfter;
+using pages::TextBefore;
 
 const std::string& Gbk(const char* utf8, std::string& slot) {
   if (slot.empty()) slot = platform::text::Utf8ToGbk(utf8);

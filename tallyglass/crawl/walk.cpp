@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
-#include "gavelhawk/site/cut.h"
+#include "pages/cut.h"
 #include "platform/text/gbk.h"
 #include "tallyglass/crawl/fetch.h"
 
 namespace tallyglass::crawl {
 
-using gavelhawk::site::CutAfter;
-using gavelhawk::site::ParseLong;
-using gavelhawk::site::ReadNumber;
-using gavelhawk::site::TextBefore;
+using pages::CutAfter;
+using pages::ParseLong;
+using pages::ReadNumber;
+using pages::TextBefore;
 
 namespace {
 

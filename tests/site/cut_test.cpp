@@ -1,5 +1,5 @@
 // The find-and-cut idiom every read of site text rests on.
-#include "gavelhawk/site/cut.h"
+#include "pages/cut.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 
 namespace {
 
-using gavelhawk::site::CutAfter;
-using gavelhawk::site::ParseLong;
-using gavelhawk::site::ReadNumber;
-using gavelhawk::site::TextBefore;
+using pages::CutAfter;
+using pages::ParseLong;
+using pages::ReadNumber;
+using pages::TextBefore;
 
 std::string Cut(std::string_view w, std::string_view key, std::ptrdiff_t skip) {
   CutAfter(w, key, skip);

@@ -1,8 +1,8 @@
-#include "gavelhawk/site/cut.h"
+#include "pages/cut.h"
 
 #include <limits>
 
-namespace gavelhawk::site {
+namespace pages {
 
 void CutAfter(std::string_view& w, std::string_view key, std::ptrdiff_t skip) {
   size_t found = w.find(key);
@@ -47,4 +47,4 @@ std::int32_t ReadNumber(std::string_view w, std::string_view delimiter) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(ParseLong(w.substr(0, q))));
 }
 
-}  // namespace gavelhawk::site
+}  // namespace pages
