@@ -78,6 +78,11 @@ int CGavelhawkApp::InitInstance() {
   MainDlgServices services;
   services.transport = &site.transport;
   services.updateTransport = &updateTransport;
+  services.newTransport = [&site]() -> std::unique_ptr<platform::http::Transport> {
+    auto t = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    platform::cookies::KeepLoginCurrent(site.cookies, *t);
+    return t;
+  };
   services.opener = openerOverride ? openerOverride : &systemOpener;
   services.siteUrl = s.siteUrl;
   services.homeUrl = s.homeUrl;

@@ -75,6 +75,11 @@ struct MainDlgServices {
   // short time-outs so that a silent page cannot hold start-up for long.
   // Empty: `transport` is used.
   platform::http::Transport* updateTransport = nullptr;
+  // Makes a transport for a worker thread (a libcurl handle belongs to one
+  // thread), carrying the same login as `transport`. Work that runs off the
+  // window's thread (the snipe engine, the crawl, the manual bid) takes its
+  // own from here.
+  std::function<std::unique_ptr<platform::http::Transport>()> newTransport;
 };
 
 class CMainDlg : public QDialog {

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <ctime>
 #include <mutex>
@@ -59,6 +60,7 @@ struct CurlTransport::Impl {
   std::size_t maxBytes = 0;
   bool truncated = false;
   bool writeFailed = false;
+  std::atomic<bool> cancel{false};
   char errbuf[CURL_ERROR_SIZE] = {};
 
   static size_t Write(char* data, size_t size, size_t count, void* user) {
@@ -78,6 +80,10 @@ struct CurlTransport::Impl {
       return 0;
     }
   }
+
+  static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<Impl*>(user)->cancel.load() ? 1 : 0;
+  }
 };
 
 CurlTransport::CurlTransport(Options options)
@@ -91,6 +97,9 @@ CurlTransport::CurlTransport(Options options)
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl_->errbuf);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::Write);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, impl_.get());
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, impl_.get());
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   if (!options_.userAgent.empty()) curl_easy_setopt(c, CURLOPT_USERAGENT, options_.userAgent.c_str());
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
   // libcurl counts the stall in whole seconds; round up so a short time-out
@@ -120,8 +129,17 @@ CurlTransport::~CurlTransport() {
   curl_slist_free_all(impl_->resolve);
 }
 
-Response CurlTransport::Get(const std::string& url) {
+Response CurlTransport::Get(const std::string& url) { return GetWithin(url, std::chrono::milliseconds(0)); }
+
+void CurlTransport::Cancel(bool on) { impl_->cancel.store(on); }
+
+Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseconds deadline) {
   Response r;
+  if (impl_->cancel.load()) {
+    r.cancelled = true;
+    r.error = "cancelled";
+    return r;
+  }
   try {
     if (beforeRequest_) beforeRequest_(*this);
   } catch (...) {
@@ -137,6 +155,8 @@ Response CurlTransport::Get(const std::string& url) {
   impl_->writeFailed = false;
   impl_->errbuf[0] = '\0';
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  if (deadline.count() <= 0) deadline = options_.deadline;
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<std::int64_t>(deadline.count(), 0)));
   if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK) {
     r.error = "bad address";
     return r;
@@ -149,6 +169,12 @@ Response CurlTransport::Get(const std::string& url) {
   r.body.swap(impl_->body);
   if (rc == CURLE_OK) {
     r.ok = true;
+  } else if (rc == CURLE_ABORTED_BY_CALLBACK && impl_->cancel.load()) {
+    r.cancelled = true;
+    r.error = "cancelled";
+  } else if (rc == CURLE_OPERATION_TIMEDOUT) {
+    r.timedOut = true;
+    r.error = impl_->errbuf[0] ? impl_->errbuf : curl_easy_strerror(rc);
   } else if (impl_->truncated) {
     r.error = "answer larger than " + std::to_string(impl_->maxBytes) + " bytes";
   } else if (impl_->writeFailed) {

@@ -31,6 +31,9 @@ struct Options {
   // The transfer is abandoned when fewer than one byte per second arrives
   // for this long.
   std::chrono::milliseconds stallTimeout{20000};
+  // Overall limit of one request, whatever trickles in; 0 = none. A request
+  // may set its own (Transport::GetWithin).
+  std::chrono::milliseconds deadline{0};
   // Answers are cut off at this many bytes.
   std::size_t maxBytes = 32u << 20;
   // Fixed name resolutions, "host:port:address" as curl's --resolve takes
@@ -45,6 +48,8 @@ struct Response {
                            // and body holds the first maxBytes bytes)
   std::string body;        // raw bytes as received
   std::string error;       // a short description when !ok
+  bool timedOut = false;   // ended by the deadline (or a time-out)
+  bool cancelled = false;  // ended by Transport::Cancel
 };
 
 // The seam in front of the network: tests script it, the programs use
@@ -53,6 +58,15 @@ class Transport {
  public:
   virtual ~Transport() = default;
   virtual Response Get(const std::string& url) = 0;
+  // The same with an overall deadline for this one request (0: the
+  // transport's own). Transports without deadlines ignore it.
+  virtual Response GetWithin(const std::string& url, std::chrono::milliseconds deadline) {
+    (void)deadline;
+    return Get(url);
+  }
+  // Ends the request under way on another thread as soon as possible (and
+  // every later one until Cancel(false)). Safe to call from any thread.
+  virtual void Cancel(bool on = true) { (void)on; }
 };
 
 // libcurl, one easy handle kept for the life of the object so that
@@ -66,6 +80,8 @@ class CurlTransport : public Transport {
   CurlTransport& operator=(const CurlTransport&) = delete;
 
   Response Get(const std::string& url) override;
+  Response GetWithin(const std::string& url, std::chrono::milliseconds deadline) override;
+  void Cancel(bool on = true) override;
 
   // Replaces the login cookies. Each goes only to the hosts it belongs to;
   // expired ones are dropped. Cookies the site sets in its answers are kept

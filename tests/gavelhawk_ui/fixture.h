@@ -56,6 +56,9 @@ class WindowTest : public ::testing::Test {
   MainDlgServices Services() {
     MainDlgServices s;
     s.transport = transport.get();
+    s.newTransport = [] {
+      return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    };
     s.opener = &opener;
     s.siteUrl = server.BaseUrl();
     s.homeUrl = "http://home.example/";

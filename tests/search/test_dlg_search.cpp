@@ -41,6 +41,9 @@ class SearchWindow : public ::testing::Test {
     transport = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
     MainDlgServices s;
     s.transport = transport.get();
+    s.newTransport = [] {
+      return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    };
     s.siteUrl = site.BaseUrl();
     platform::dialog::SetScripted(true);
     dlg = std::make_unique<CMainDlg>(s);

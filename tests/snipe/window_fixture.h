@@ -51,6 +51,9 @@ class WindowTest : public ::testing::Test {
     transport = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
     MainDlgServices s;
     s.transport = transport.get();
+    s.newTransport = [] {
+      return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    };
     s.opener = &opener;
     s.siteUrl = server.BaseUrl();
     s.homeUrl = server.BaseUrl() + "/";
