@@ -1,5 +1,8 @@
 #include "gavelhawk/site/fetch.h"
 
+#include <cstdlib>
+
+#include "pages/cut.h"
 #include "platform/text/gbk.h"
 
 namespace gavelhawk::site {
@@ -8,7 +11,15 @@ const char kAgentName[] = "\xBE\xA9\xB6\xAB";
 
 namespace {
 constexpr std::size_t kPiece = 2048;
+
+std::chrono::milliseconds DeadlineSetting(const char* name, std::int64_t fallback) {
+  const char* v = std::getenv(name);
+  std::int64_t ms = v ? pages::ParseLong(v) : 0;
+  // Nonsense (0, negative, over a day) keeps the default.
+  if (ms <= 0 || ms > 86400000) ms = fallback;
+  return std::chrono::milliseconds(ms);
 }
+}  // namespace
 
 std::string ToPageText(std::string_view body) {
   platform::text::Utf8ToGbkStream stream;
@@ -37,12 +48,48 @@ std::string FetchPage(platform::http::Transport& transport, const std::string& u
   return ToPageText(r.body);
 }
 
+std::string FetchPage(platform::http::Transport& transport, const std::string& url,
+                      std::chrono::milliseconds deadline) {
+  platform::http::Response r = transport.GetWithin(url, deadline);
+  if (!r.ok && !r.truncated) return {};
+  return ToPageText(r.body);
+}
+
+PageResult FetchPageChecked(platform::http::Transport& transport, const std::string& url,
+                            std::chrono::milliseconds deadline) {
+  platform::http::Response r = transport.GetWithin(url, deadline);
+  PageResult out;
+  if (!r.ok && !r.truncated) {
+    out.failed = true;
+    out.error = r.timedOut ? "time-out: " + r.error : r.error;
+    if (out.error.empty()) out.error = "no answer";
+    return out;
+  }
+  if (r.status >= 400) {
+    out.failed = true;
+    out.error = "HTTP " + std::to_string(r.status);
+  }
+  out.text = ToPageText(r.body);
+  return out;
+}
+
+std::chrono::milliseconds RequestDeadline() {
+  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_REQUEST_DEADLINE_MS", 3000);
+  return d;
+}
+
+std::chrono::milliseconds PageDeadline() {
+  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_PAGE_DEADLINE_MS", 15000);
+  return d;
+}
+
 platform::http::Options SiteHttpOptions() {
   platform::http::Options o;
   o.userAgent = kAgentName;
   o.connectTimeout = std::chrono::milliseconds(5000);
   o.stallTimeout = std::chrono::milliseconds(10000);
   o.maxBytes = 32u << 20;
+  o.deadline = PageDeadline();
   return o;
 }
 

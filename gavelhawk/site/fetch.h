@@ -1,6 +1,7 @@
 #pragma once
 // FetchPage: one GET whose whole answer comes back as GBK page text with
 // every CR LF pair removed; the empty text when nothing was fetched.
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -20,7 +21,29 @@ std::string ToPageText(std::string_view body);
 // text on any failure. The HTTP status is not looked at.
 std::string FetchPage(platform::http::Transport& transport, const std::string& url);
 
-// Options for the site's transport: the agent name, time-outs, the cap.
+// The same with an overall deadline for this request.
+std::string FetchPage(platform::http::Transport& transport, const std::string& url,
+                      std::chrono::milliseconds deadline);
+
+// A fetch that also says whether the request itself failed: refused, timed
+// out, TLS, cancelled, or an HTTP status of 400 or more. `error` is a short
+// reason for the user; `text` is the page text as FetchPage gives it.
+struct PageResult {
+  std::string text;
+  bool failed = false;
+  std::string error;
+};
+PageResult FetchPageChecked(platform::http::Transport& transport, const std::string& url,
+                            std::chrono::milliseconds deadline);
+
+// Overall limits of a site request: the clock read, bid records and bids
+// (AUCTION_REQUEST_DEADLINE_MS, 3000 by default), and whole pages
+// (AUCTION_PAGE_DEADLINE_MS, 15000). Read from the environment once.
+std::chrono::milliseconds RequestDeadline();
+std::chrono::milliseconds PageDeadline();
+
+// Options for the site's transport: the agent name, time-outs, the cap, the
+// page deadline.
 platform::http::Options SiteHttpOptions();
 
 }  // namespace gavelhawk::site
