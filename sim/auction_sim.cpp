@@ -222,8 +222,18 @@ detail::HttpReply Server::Impl::Handle(const detail::HttpRequest& req) {
     reply.status = 405;
     reply.body = pages::NotFoundPage();
   } else if (auto fault = TakeFault(req.target)) {
-    // A faulted request never reaches the site's logic: nothing is recorded.
+    // A faulted request never reaches the site's logic (nothing is recorded),
+    // except a slow or trickling one, which is answered late.
     switch (fault->kind) {
+      case FaultKind::Slow:
+        reply = Route(req, entry.siteMs);
+        reply.delayMs = fault->slowMs;
+        break;
+      case FaultKind::Trickle:
+        reply = Route(req, entry.siteMs);
+        reply.kind = detail::ReplyKind::Trickle;
+        reply.trickleMs = fault->trickleMs;
+        break;
       case FaultKind::Refuse:
         reply.kind = detail::ReplyKind::Refuse;
         reply.status = 0;

@@ -60,6 +60,8 @@ enum class FaultKind {
   Huge,       // a body of `hugeBytes` bytes
   Status500,  // an error page
   Empty,      // 200 with an empty body
+  Slow,       // the site's usual answer, `slowMs` later
+  Trickle,    // the site's usual answer, its body one byte every `trickleMs`
 };
 
 struct Fault {
@@ -68,6 +70,8 @@ struct Fault {
   int remaining = -1;      // how many requests it hits (-1 = until cleared)
   int stallMs = 30000;
   std::size_t hugeBytes = 64u << 20;
+  int slowMs = 300;
+  int trickleMs = 500;
 };
 
 class Server {
@@ -117,7 +121,8 @@ class Server {
   // request reached the site.
   void SetLatency(std::chrono::milliseconds oneWay);
   // A faulted request never reaches the site's logic (a faulted bid is not
-  // recorded). Faults are tried in the order added; `remaining` counts down.
+  // recorded), except a slow or trickling one, which is answered as usual. Faults are tried in the order
+  // added; `remaining` counts down.
   void AddFault(const Fault& f);
   void ClearFaults();
 

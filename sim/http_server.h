@@ -34,9 +34,10 @@ struct HttpRequest {
 
 enum class ReplyKind {
   Normal,
-  Refuse,  // close without a byte
-  Stall,   // headers and part of the body, then silence for stallMs, then close
-  Huge,    // hugeBytes of body, written in pieces
+  Refuse,   // close without a byte
+  Stall,    // headers and part of the body, then silence for stallMs, then close
+  Huge,     // hugeBytes of body, written in pieces
+  Trickle,  // the body one byte every trickleMs
 };
 
 struct HttpReply {
@@ -46,6 +47,8 @@ struct HttpReply {
   std::string body;
   int stallMs = 0;
   std::size_t hugeBytes = 0;
+  int trickleMs = 0;
+  int delayMs = 0;                      // held back this much longer before it is sent
   bool close = false;                   // close the connection after this answer
   std::vector<std::string> setCookies;  // Set-Cookie header values
 };
