@@ -355,7 +355,18 @@ CookieSource::CookieSource(std::string sourceName, std::string host)
 
 const LoadResult& CookieSource::Current() { return Current(static_cast<std::int64_t>(std::time(nullptr))); }
 
+std::vector<http::Cookie> CookieSource::Cookies() {
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  std::lock_guard lk(mu_);
+  return CurrentLocked(now).cookies;
+}
+
 const LoadResult& CookieSource::Current(std::int64_t now) {
+  std::lock_guard lk(mu_);
+  return CurrentLocked(now);
+}
+
+const LoadResult& CookieSource::CurrentLocked(std::int64_t now) {
   // Taken before the load, so that a change during the load is seen next time.
   std::string stamp = detail::Stamp(detail::WatchedFiles(sourceName_));
   if (!loaded_ || stamp != stamp_) {
@@ -373,10 +384,10 @@ const LoadResult& CookieSource::Current(std::int64_t now) {
 }
 
 void KeepLoginCurrent(CookieSource& source, http::CurlTransport& transport) {
-  auto applied = std::make_shared<std::vector<http::Cookie>>(source.Current().cookies);
+  auto applied = std::make_shared<std::vector<http::Cookie>>(source.Cookies());
   transport.SetCookies(*applied);
   transport.SetBeforeRequest([&source, applied](http::CurlTransport& t) {
-    const std::vector<http::Cookie>& now = source.Current().cookies;
+    std::vector<http::Cookie> now = source.Cookies();
     if (now == *applied) return;
     *applied = now;
     t.SetCookies(now);

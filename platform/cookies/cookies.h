@@ -4,6 +4,7 @@
 // written to a log or a message.
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,8 +49,13 @@ class CookieSource {
   const LoadResult& Current();
   // The same at a given time; cookies that expired since the load are dropped.
   const LoadResult& Current(std::int64_t now);
+  // A copy of the current cookies; safe while other threads ask too (every
+  // site transport of the program shares one source).
+  std::vector<http::Cookie> Cookies();
 
  private:
+  const LoadResult& CurrentLocked(std::int64_t now);
+  std::mutex mu_;
   std::string sourceName_, host_;
   LoadResult last_;
   std::string stamp_;
