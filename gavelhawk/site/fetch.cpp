@@ -1,5 +1,6 @@
 #include "gavelhawk/site/fetch.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "pages/cut.h"
@@ -73,14 +74,26 @@ PageResult FetchPageChecked(platform::http::Transport& transport, const std::str
   return out;
 }
 
+namespace {
+std::atomic<std::int64_t> givenRequestMs{0};
+std::atomic<std::int64_t> givenPageMs{0};
+}  // namespace
+
 std::chrono::milliseconds RequestDeadline() {
   static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_REQUEST_DEADLINE_MS", 3000);
-  return d;
+  const std::int64_t given = givenRequestMs;
+  return given > 0 ? std::chrono::milliseconds(given) : d;
 }
 
 std::chrono::milliseconds PageDeadline() {
   static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_PAGE_DEADLINE_MS", 15000);
-  return d;
+  const std::int64_t given = givenPageMs;
+  return given > 0 ? std::chrono::milliseconds(given) : d;
+}
+
+void SetDeadlines(std::chrono::milliseconds request, std::chrono::milliseconds page) {
+  if (request.count() > 0) givenRequestMs = request.count();
+  if (page.count() > 0) givenPageMs = page.count();
 }
 
 platform::http::Options SiteHttpOptions() {

@@ -38,9 +38,12 @@ PageResult FetchPageChecked(platform::http::Transport& transport, const std::str
 
 // Overall limits of a site request: the clock read, bid records and bids
 // (AUCTION_REQUEST_DEADLINE_MS, 3000 by default), and whole pages
-// (AUCTION_PAGE_DEADLINE_MS, 15000). Read from the environment once.
+// (AUCTION_PAGE_DEADLINE_MS, 15000). Read from the environment once,
+// unless SetDeadlines gave them.
 std::chrono::milliseconds RequestDeadline();
 std::chrono::milliseconds PageDeadline();
+// The command line's values, over the environment's; 0 leaves one as it is.
+void SetDeadlines(std::chrono::milliseconds request, std::chrono::milliseconds page);
 
 // Options for the site's transport: the agent name, time-outs, the cap, the
 // page deadline.

@@ -45,7 +45,10 @@ platform::http::Options UpdateHttpOptions() {
 
 }  // namespace
 
-CGavelhawkApp::CGavelhawkApp(gavelhawk::ui::AppSettings settings) : settings_(std::move(settings)) {}
+CGavelhawkApp::CGavelhawkApp(gavelhawk::ui::AppSettings settings) : settings_(std::move(settings)) {
+  gavelhawk::site::SetDeadlines(std::chrono::milliseconds(settings_.requestDeadlineMs.value_or(0)),
+                                std::chrono::milliseconds(settings_.pageDeadlineMs.value_or(0)));
+}
 
 int CGavelhawkApp::RunProbe(std::ostream& out) {
   SiteConnection site(settings_);

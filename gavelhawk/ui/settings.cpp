@@ -76,6 +76,15 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
         return out;
       }
       s.probeId = *n;
+    } else if (name == "--request-deadline-ms" || name == "--page-deadline-ms") {
+      std::string ms;
+      if (!value(ms)) return out;
+      const auto n = ParseWholeNumber(ms);
+      if (!n || *n <= 0 || *n > 86400000) {
+        out.error = name + " 需要一个毫秒数（1 到 86400000）：" + ms;
+        return out;
+      }
+      (name == "--request-deadline-ms" ? s.requestDeadlineMs : s.pageDeadlineMs) = *n;
     } else {
       out.error = "未知的选项：" + args[i];
       return out;
@@ -91,8 +100,9 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
 }
 
 std::vector<std::string> OwnOptions(const std::vector<std::string>& args) {
-  static const char* const withValue[] = {"--site-url", "--cookies", "--login-browser", "--update-url",
-                                          "--probe"};
+  static const char* const withValue[] = {"--site-url",        "--cookies", "--login-browser",
+                                          "--update-url",      "--probe",   "--request-deadline-ms",
+                                          "--page-deadline-ms"};
   std::vector<std::string> own;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -122,6 +132,9 @@ std::string HelpText() {
          "                          默认：登录信息所在的浏览器，否则 firefox）\n"
          "  --update-url URL        更新页地址（GAVELHAWK_UPDATE_URL）\n"
          "  --probe ID              不开窗口，打印读取夺宝编号 ID 所得的信息后退出\n"
+         "  --request-deadline-ms MS  读取站点时间、出价记录和出价的请求最长用时，超时即算请求失败\n"
+         "                          （AUCTION_REQUEST_DEADLINE_MS，默认 3000）\n"
+         "  --page-deadline-ms MS   读取一个网页的请求最长用时（AUCTION_PAGE_DEADLINE_MS，默认 15000）\n"
          "  -h, --help              显示本说明\n"
          "\n"
          "环境变量（选项优先）:\n"
@@ -133,6 +146,8 @@ std::string HelpText() {
          "  GAVELHAWK_UPDATE_URL    默认 " +
          std::string(kDefaultUpdateUrl) +
          "\n"
+         "  AUCTION_REQUEST_DEADLINE_MS  默认 3000\n"
+         "  AUCTION_PAGE_DEADLINE_MS     默认 15000\n"
          "  QT_QPA_PLATFORM         Qt 的显示平台，例如 offscreen\n";
 }
 

@@ -28,6 +28,10 @@ struct AppSettings {
   bool demo = false;
   bool help = false;
   std::optional<std::int32_t> probeId;
+  // Overall limits of a clock/records/bid request and of a page, ms; unset:
+  // AUCTION_REQUEST_DEADLINE_MS / AUCTION_PAGE_DEADLINE_MS or the default.
+  std::optional<std::int32_t> requestDeadlineMs;
+  std::optional<std::int32_t> pageDeadlineMs;
 };
 
 struct ParsedSettings {

@@ -45,9 +45,12 @@ TEST(Settings, EnvironmentOverridesDefaultsAndOptionsOverrideBoth) {
   EXPECT_EQ("http://u.example/up", p.settings.updateUrl);
 
   p = ParseSettings({"--site-url", "https://s.example", "--cookies=none", "--login-browser", "firefox -P w",
-                     "--update-url=http://v.example/u", "--demo"},
+                     "--update-url=http://v.example/u", "--demo", "--request-deadline-ms", "1500",
+                     "--page-deadline-ms=9000"},
                     env.Get());
   ASSERT_EQ("", p.error);
+  EXPECT_EQ(1500, p.settings.requestDeadlineMs);
+  EXPECT_EQ(9000, p.settings.pageDeadlineMs);
   EXPECT_EQ("https://s.example", p.settings.siteUrl);
   EXPECT_EQ("none", p.settings.cookies);
   EXPECT_EQ("firefox -P w", p.settings.loginBrowser);
@@ -76,6 +79,8 @@ TEST(Settings, WrongCommandLinesAreRefusedWithAReason) {
   EXPECT_NE("", ParseSettings({"--site-url"}, Env{}.Get()).error);
   EXPECT_NE("", ParseSettings({"--site-url", "ftp://x"}, Env{}.Get()).error);
   EXPECT_NE("", ParseSettings({"--update-url", "/tmp/page"}, Env{}.Get()).error);
+  for (const char* ms : {"0", "-5", "soon", "86400001"})
+    EXPECT_NE("", ParseSettings({"--page-deadline-ms", ms}, Env{}.Get()).error) << ms;
   Env env{{{"AUCTION_SITE_URL", "dbd.jd.com"}}};
   EXPECT_NE("", ParseSettings({}, env.Get()).error);
 }
@@ -84,9 +89,10 @@ TEST(Settings, HelpListsEveryOptionAndVariable) {
   EXPECT_TRUE(ParseSettings({"-h"}, Env{}.Get()).settings.help);
   EXPECT_TRUE(ParseSettings({"--help"}, Env{}.Get()).settings.help);
   const std::string help = gavelhawk::ui::HelpText();
-  for (const char* word :
-       {"--demo", "--site-url", "--cookies", "--login-browser", "--update-url", "--probe", "--help",
-        "AUCTION_SITE_URL", "AUCTION_COOKIES", "AUCTION_LOGIN_BROWSER", "GAVELHAWK_UPDATE_URL"}) {
+  for (const char* word : {"--demo", "--site-url", "--cookies", "--login-browser", "--update-url", "--probe",
+                           "--help", "--request-deadline-ms", "--page-deadline-ms", "AUCTION_SITE_URL",
+                           "AUCTION_COOKIES", "AUCTION_LOGIN_BROWSER", "GAVELHAWK_UPDATE_URL",
+                           "AUCTION_REQUEST_DEADLINE_MS", "AUCTION_PAGE_DEADLINE_MS"}) {
     EXPECT_NE(std::string::npos, help.find(word)) << word;
   }
 }
@@ -105,6 +111,8 @@ TEST(Settings, OwnOptionsLeaveQtsOptionsOut) {
   // A wrong option is found even among Qt's.
   EXPECT_NE("", ParseSettings(OwnOptions({"-platform", "offscreen", "--nope"}), Env{}.Get()).error);
   EXPECT_EQ("", ParseSettings(OwnOptions({"-platform", "offscreen", "--probe", "12"}), Env{}.Get()).error);
+  EXPECT_EQ((std::vector<std::string>{"--page-deadline-ms", "900"}),
+            OwnOptions({"-platform", "offscreen", "--page-deadline-ms", "900"}));
 }
 
 }  // namespace

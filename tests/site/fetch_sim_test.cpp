@@ -134,6 +134,23 @@ TEST_F(FetchSim, StalledServerIsEmptyTextEvenAfterPartOfThePage) {
   EXPECT_TRUE(IsDetailPage(FetchPage(t, base + DetailPath(kClockDealId))));
 }
 
+TEST_F(FetchSim, TricklingAnswerEndsAtTheDeadlineAsAFailedRequest) {
+  // Ten bytes a second never trips the stall time-out; only the deadline ends it.
+  sim::Fault trickle{sim::FaultKind::Trickle, "/json/paimai/bid_records", 2};
+  trickle.trickleMs = 100;
+  server.AddFault(trickle);
+  CurlTransport t(SiteHttpOptions());
+  const std::string url = base + BidRecordsPath(1001);
+  const platform::http::Response raw = t.GetWithin(url, std::chrono::milliseconds(400));
+  EXPECT_FALSE(raw.ok);
+  EXPECT_TRUE(raw.timedOut);
+  const PageResult read = FetchPageChecked(t, url, std::chrono::milliseconds(400));
+  EXPECT_TRUE(read.failed);
+  EXPECT_EQ(read.error.rfind("time-out", 0), 0u) << read.error;
+  // The next answer comes whole again.
+  EXPECT_FALSE(FetchPageChecked(t, url, std::chrono::milliseconds(400)).failed);
+}
+
 TEST_F(FetchSim, OversizedAnswerIsCutOffNotHeldWhole) {
   sim::Fault huge{sim::FaultKind::Huge, "/detail/", 1};
   huge.hugeBytes = 16u << 20;
