@@ -54,6 +54,10 @@ struct CrawlOutcome {
   int pages = 0;     // listing pages fetched
   int requests = 0;  // every fetch, listing pages included
   CrawlEnd end = CrawlEnd::AllPages;
+  // Listing pages whose request failed (refused, time-out, HTTP >= 400) and
+  // the reason of the last one; only a crawl that can tell (ParallelCrawl).
+  int failedPages = 0;
+  std::string pageError;
 };
 
 // Runs one crawl. `keywords` hold the upper-cased words. Missing hooks

@@ -82,6 +82,14 @@ struct MainDlgServices {
   std::function<std::unique_ptr<platform::http::Transport>()> newTransport;
 };
 
+// Work that runs off the window's thread and reports back to it: the
+// listing crawl (gavelhawk/search/dlg_search.cpp). Ending it stops it and
+// waits for its threads.
+struct CrawlTask;
+struct TaskEnd {
+  void operator()(CrawlTask* t) const;
+};
+
 class CMainDlg : public QDialog {
   Q_OBJECT
  public:
@@ -256,4 +264,7 @@ class CMainDlg : public QDialog {
   platform::dialog::WindowTimers m_timers;
   std::map<int, QWidget*> m_controls;
   int m_expandedHeight = 0;
+  // Last, so that it ends first: its threads stop before the rest of the
+  // window is taken apart.
+  std::unique_ptr<CrawlTask, TaskEnd> m_crawlTask;
 };
