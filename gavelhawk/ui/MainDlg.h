@@ -83,11 +83,13 @@ struct MainDlgServices {
 };
 
 // Work that runs off the window's thread and reports back to it: the
-// listing crawl (gavelhawk/search/dlg_search.cpp). Ending it stops it and
-// waits for its threads.
+// listing crawl (gavelhawk/search/dlg_search.cpp) and the manual bid
+// (gavelhawk/site/dlg_bid.cpp). Ending one stops it and waits for its threads.
 struct CrawlTask;
+struct BidTask;
 struct TaskEnd {
   void operator()(CrawlTask* t) const;
+  void operator()(BidTask* t) const;
 };
 
 class CMainDlg : public QDialog {
@@ -248,6 +250,8 @@ class CMainDlg : public QDialog {
   // A crawl in progress (the search owns these).
   bool m_bCrawling = false;
   bool m_bCrawlStop = false;
+  // A manual bid in progress.
+  bool m_bBidding = false;
 
   // True once the update check asked the program to end.
   bool m_bExitRequested = false;
@@ -264,7 +268,8 @@ class CMainDlg : public QDialog {
   platform::dialog::WindowTimers m_timers;
   std::map<int, QWidget*> m_controls;
   int m_expandedHeight = 0;
-  // Last, so that it ends first: its threads stop before the rest of the
+  // Last, so that they end first: their threads stop before the rest of the
   // window is taken apart.
+  std::unique_ptr<BidTask, TaskEnd> m_bidTask;
   std::unique_ptr<CrawlTask, TaskEnd> m_crawlTask;
 };

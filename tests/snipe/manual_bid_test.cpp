@@ -12,6 +12,11 @@ class ManualBid : public WindowTest {
     Type(CMainDlg::IDC_MAXPRICE, QString::number(ceiling));
     Type(CMainDlg::IDC_INCREMENT, QString::number(increment));
   }
+  // Presses 手动出价 and serves the window until the bid has reported back.
+  void Bid() {
+    Press(CMainDlg::IDC_MANUALBID);
+    ASSERT_TRUE(WaitUntil([this] { return !dlg->m_bBidding; }));
+  }
 };
 
 TEST_F(ManualBid, AmountIsCurrentPlusIncrementCappedAtTheCeiling) {
@@ -19,10 +24,10 @@ TEST_F(ManualBid, AmountIsCurrentPlusIncrementCappedAtTheCeiling) {
   Auction(701, 12, 600000);
   Auction(702, 19, 600000);
   Fill(701, 20, 3);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   server.AdvanceClock(5000);  // the site takes one bid per user every 4 s
   Fill(702, 20, 3);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ((std::vector<std::string>{BidTarget(701, 15), BidTarget(702, 20)}), Bids());
   EXPECT_EQ(QStringList({U("出价成功"), U("出价成功")}), Texts(Boxes()));
   EXPECT_EQ(15, server.GetAuction(701)->bids.back().price);
@@ -32,7 +37,7 @@ TEST_F(ManualBid, CurrentAtTheCeilingIsRefusedWithoutARequest) {
   SetIEMode(true);
   Auction(703, 20, 600000);
   Fill(703, 20, 3);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_TRUE(Bids().empty());
   auto boxes = Boxes();
   ASSERT_EQ(1u, boxes.size());
@@ -47,7 +52,7 @@ TEST_F(ManualBid, UnknownOrEndedAuctionIsRefusedBeforeAnyBidRead) {
   server.AddAuction(over);
   for (std::int64_t id : {704, 999999}) {
     Fill(id, 50, 1);
-    Press(CMainDlg::IDC_MANUALBID);
+    Bid();
     EXPECT_EQ(QStringList{U("商品不存在或拍卖已结束")}, Texts(Boxes())) << id;
   }
   EXPECT_TRUE(server.LogFor("/json/paimai/").empty());
@@ -63,7 +68,7 @@ TEST_F(ManualBid, IncrementIsBoundedBySiteAndShownBeforeBidding) {
   a.higherOffset = 50;
   server.AddAuction(a);
   Fill(705, 100, 1);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ(std::vector<std::string>{BidTarget(705, 15)}, Bids());
   EXPECT_EQ(QString("5"), Field(CMainDlg::IDC_INCREMENT));
   EXPECT_EQ(U("测试商品 705"), Field(CMainDlg::IDC_TITLE));
@@ -74,14 +79,14 @@ TEST_F(ManualBid, ElapsedTimeOfBothRequestsBecomesThePreparationTime) {
   Auction(706, 10, 600000);
   Fill(706, 100, 1);
   localTimes = {{10, 900}, {11, 150}};
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ(QString("250"), Field(CMainDlg::IDC_PREPTIME));
   EXPECT_EQ(250, dlg->m_nPrepTime);
 
   server.AdvanceClock(5000);
   server.UpdateAuction(706, [](sim::Auction& a) { a.bids.push_back({"bob", 20, kT0}); });
   localTimes = {{59, 800}, {0, 100}};
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ(QString("300"), Field(CMainDlg::IDC_PREPTIME));
   EXPECT_EQ(QStringList({U("出价成功"), U("出价成功")}), Texts(Boxes()));
 }
@@ -93,7 +98,7 @@ TEST_F(ManualBid, FailedBidLeavesThePreparationTime) {
   Type(CMainDlg::IDC_PREPTIME, "1234");
   localTimes = {{10, 0}, {20, 0}};
   server.ForceBidCode(468);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ(QString("1234"), Field(CMainDlg::IDC_PREPTIME));
   EXPECT_EQ(QStringList{U("出价太快,4秒内不可连续出价")}, Texts(Boxes()));
 }
@@ -121,7 +126,7 @@ TEST_F(ManualBid, EveryRefusalCodeShowsItsMessage) {
   };
   for (const auto& [code, text] : codes) {
     server.ForceBidCode(code);
-    Press(CMainDlg::IDC_MANUALBID);
+    Bid();
     auto boxes = Boxes();
     ASSERT_EQ(1u, boxes.size()) << code;
     EXPECT_EQ(U(text), boxes[0].text) << code;
@@ -137,7 +142,7 @@ TEST_F(ManualBid, EmptyAnswerIsAFailureWithCodeZero) {
   Auction(709, 10, 600000);
   Fill(709, 100, 1);
   server.AddFault({sim::FaultKind::Empty, "/json/paimai/bid?", 1});
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ(QStringList{U(
                 "拍卖失败,请直接在浏览器中操作，查看错误原因。\r\n并失败原因及反馈代码告诉作者，以完善软件。"
                 "\r\n反馈代码：0")},
@@ -150,7 +155,7 @@ TEST_F(ManualBid, EmptyRecordsCountAsPriceOne) {
   Fill(710, 100, 3);
   server.AddFault({sim::FaultKind::Empty, "/json/paimai/bid_records", 1});
   server.ForceBidCode(460);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ(std::vector<std::string>{BidTarget(710, 4)}, Bids());
 }
 
@@ -159,14 +164,14 @@ TEST_F(ManualBid, NotLoggedInShowsTheMessageThenTheHomePageInTheLoginBrowser) {
   server.RequireLoginCookie("pt_key", "secret");
   Auction(711, 10, 600000);
   Fill(711, 100, 1);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_EQ(QStringList{U("未登录京东")}, Texts(Boxes()));
   EXPECT_EQ(std::vector<std::string>{server.BaseUrl() + "/"}, opener.loginUrls);
   EXPECT_TRUE(opener.urls.empty());
 
   // Logged in, the same press bids.
-  transport->SetCookies({{"127.0.0.1", false, "/", false, false, 0, "pt_key", "secret"}});
-  Press(CMainDlg::IDC_MANUALBID);
+  LogIn({{"127.0.0.1", false, "/", false, false, 0, "pt_key", "secret"}});
+  Bid();
   EXPECT_EQ(QStringList{U("出价成功")}, Texts(Boxes()));
   EXPECT_EQ(11, server.GetAuction(711)->bids.back().price);
 }
@@ -174,12 +179,81 @@ TEST_F(ManualBid, NotLoggedInShowsTheMessageThenTheHomePageInTheLoginBrowser) {
 TEST_F(ManualBid, WithoutIEModeTheBidGoesToTheBrowserAndNothingIsShown) {
   Auction(712, 12, 600000);
   Fill(712, 20, 3);
-  Press(CMainDlg::IDC_MANUALBID);
+  Bid();
   EXPECT_TRUE(Bids().empty());
   EXPECT_EQ(std::vector<std::string>{Url(BidTarget(712, 15))}, opener.urls);
   EXPECT_TRUE(Boxes().empty());
   // The records were still read from the site.
   EXPECT_EQ(1u, server.LogFor("/json/paimai/bid_records?dealId=712").size());
+}
+
+TEST_F(ManualBid, BadFieldsStopWithOneMessageBeforeAnyRequest) {
+  SetIEMode(true);
+  Auction(713, 10, 600000);
+  const struct {
+    const char* ceiling;
+    const char* increment;
+    const char* message;
+  } cases[] = {
+      {"abc", "1", "请输入一个整数。"},
+      {"0", "1", "最高出价和加价幅度必须大于0"},
+      {"100", "-2", "最高出价和加价幅度必须大于0"},
+  };
+  for (const auto& c : cases) {
+    Type(CMainDlg::IDC_DEALID, "713");
+    Type(CMainDlg::IDC_MAXPRICE, U(c.ceiling));
+    Type(CMainDlg::IDC_INCREMENT, U(c.increment));
+    Bid();
+    EXPECT_EQ(QStringList{U(c.message)}, Texts(Boxes())) << c.ceiling << " " << c.increment;
+  }
+  EXPECT_TRUE(server.Log().empty());
+}
+
+TEST_F(ManualBid, FailedRequestIsANetworkErrorWithItsReason) {
+  SetIEMode(true);
+  Auction(714, 10, 600000);
+  Fill(714, 100, 1);
+  const struct {
+    sim::FaultKind kind;
+    const char* path;
+    const char* reason;  // empty: whatever the transport says
+    std::size_t bids;    // bid requests sent
+  } cases[] = {
+      {sim::FaultKind::Refuse, "/json/paimai/bid_records", "", 0},  // no bid without the current price
+      {sim::FaultKind::Status500, "/json/paimai/bid?", "HTTP 500", 1},
+  };
+  for (const auto& c : cases) {
+    server.ClearLog();
+    server.AddFault({c.kind, c.path, 1});
+    Bid();
+    const QStringList shown = Texts(Boxes());
+    ASSERT_EQ(1, shown.size()) << c.path;
+    EXPECT_TRUE(shown[0].startsWith(U("网络错误："))) << shown[0].toStdString();
+    EXPECT_GT(shown[0].size(), U("网络错误：").size());
+    if (*c.reason) {
+      EXPECT_EQ(U("网络错误：") + U(c.reason), shown[0]);
+    }
+    EXPECT_EQ(c.bids, Bids().size()) << c.path;
+  }
+  EXPECT_EQ(1u, server.GetAuction(714)->bids.size());  // nothing was taken
+}
+
+TEST_F(ManualBid, SecondPressWhileOneIsUnderWayDoesNothing) {
+  SetIEMode(true);
+  Auction(715, 10, 600000);
+  Fill(715, 100, 1);
+  sim::Fault slow{sim::FaultKind::Slow, "/json/paimai/bid_records", 1};
+  slow.slowMs = 500;
+  server.AddFault(slow);
+  Press(CMainDlg::IDC_MANUALBID);
+  // The window is free again before the bid has gone out.
+  EXPECT_TRUE(Bids().empty());
+  Press(CMainDlg::IDC_MANUALBID);
+  ASSERT_TRUE(WaitUntil([this] { return !dlg->m_bBidding; }));
+  EXPECT_EQ(std::vector<std::string>{BidTarget(715, 11)}, Bids());
+  EXPECT_EQ(1u, server.LogFor("/detail/715").size());
+  EXPECT_EQ(1u, server.LogFor("/json/paimai/bid_records").size());
+  EXPECT_EQ(QStringList{U("出价成功")}, Texts(Boxes()));
 }
 
 }  // namespace

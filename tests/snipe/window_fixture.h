@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -51,8 +52,14 @@ class WindowTest : public ::testing::Test {
     transport = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
     MainDlgServices s;
     s.transport = transport.get();
-    s.newTransport = [] {
-      return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    // Transports of the window's workers carry the login as it stands.
+    s.newTransport = [this] {
+      auto t = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+      t->SetBeforeRequest([this](platform::http::CurlTransport& c) {
+        std::lock_guard lk(loginMu);
+        c.SetCookies(login);
+      });
+      return t;
     };
     s.opener = &opener;
     s.siteUrl = server.BaseUrl();
@@ -170,6 +177,13 @@ class WindowTest : public ::testing::Test {
     return true;
   }
 
+  // The user logs in to the site in the browser.
+  void LogIn(const std::vector<platform::http::Cookie>& cookies) {
+    transport->SetCookies(cookies);
+    std::lock_guard lk(loginMu);
+    login = cookies;
+  }
+
   int Delay(int timerId) { return dlg->Timers().RequestedDelay(timerId); }
   bool Running(int timerId) { return dlg->Timers().IsSet(timerId); }
 
@@ -177,6 +191,8 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<platform::http::CurlTransport> transport;
   RecordingOpener opener;
   std::deque<LocalTime> localTimes;
+  std::mutex loginMu;
+  std::vector<platform::http::Cookie> login;
   std::unique_ptr<CMainDlg> dlg;
 };
 
