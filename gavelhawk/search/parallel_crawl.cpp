@@ -69,7 +69,8 @@ struct Issued {
 
 }  // namespace
 
-struct ParallelCrawl::State {
+// What the crawl's thread and its lanes share.
+struct detail::CrawlState {
   std::mutex mu;
   std::condition_variable jobsCv;
   std::condition_variable answersCv;
@@ -87,8 +88,10 @@ struct ParallelCrawl::State {
 
 namespace {
 
-template <class S>
-void Lane(std::shared_ptr<S> st, std::function<std::unique_ptr<platform::http::Transport>()> make) {
+using detail::CrawlState;
+
+// One lane: its own transport, one request at a time from the queue.
+void Lane(std::shared_ptr<CrawlState> st, std::function<std::unique_ptr<platform::http::Transport>()> make) {
   std::unique_ptr<platform::http::Transport> t;
   if (make) t = make();
   if (!t) t = std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
@@ -118,16 +121,19 @@ void Lane(std::shared_ptr<S> st, std::function<std::unique_ptr<platform::http::T
 }
 
 // The crawl's decisions, taken on one thread in listing order.
-template <class S>
 class Crawler {
  public:
-  Crawler(const KeywordFilter& keywords, const ParallelCrawlSetup& setup, S& st, int lanes)
+  Crawler(const KeywordFilter& keywords, const ParallelCrawlSetup& setup, CrawlState& st, int lanes)
       : keywords_(keywords), setup_(setup), st_(st), lanes_(lanes) {}
 
   CrawlOutcome Run() {
     for (;;) {
       Advance();
       if (finished_) break;
+      if (st_.stop) {
+        out_.end = CrawlEnd::Stopped;
+        break;
+      }
       Issue();
       if (inFlight_ == 0) break;  // nothing left to wait for (cannot happen)
       std::deque<Answer> got;
@@ -296,6 +302,7 @@ class Crawler {
   // come after the 48th hit) only while fewer than kMaxExtraRequests such
   // have been made, so that never more than that are made in vain.
   void Issue() {
+    if (st_.stop) return;
     int unsure = 0;
     int possible = 0;       // hits there can be before the point looked at
     bool reachable = true;  // every page before it is read, its clock good
@@ -373,7 +380,7 @@ class Crawler {
 
   const KeywordFilter& keywords_;
   const ParallelCrawlSetup& setup_;
-  S& st_;
+  CrawlState& st_;
   const int lanes_;
   std::array<Page, kPages + 1> pages_{};  // 1..30
   std::map<std::uint64_t, Issued> issued_;
@@ -389,7 +396,7 @@ class Crawler {
 }  // namespace
 
 ParallelCrawl::ParallelCrawl(KeywordFilter keywords, ParallelCrawlSetup setup)
-    : keywords_(std::move(keywords)), setup_(std::move(setup)), state_(std::make_shared<State>()) {}
+    : keywords_(std::move(keywords)), setup_(std::move(setup)), state_(std::make_shared<CrawlState>()) {}
 
 ParallelCrawl::~ParallelCrawl() {
   Stop();
@@ -399,8 +406,8 @@ ParallelCrawl::~ParallelCrawl() {
 CrawlOutcome ParallelCrawl::Run() {
   const int lanes = std::clamp(setup_.inFlight, 1, 32);
   std::vector<std::thread> threads;
-  for (int i = 0; i < lanes; ++i) threads.emplace_back(Lane<State>, state_, setup_.newTransport);
-  CrawlOutcome out = Crawler<State>(keywords_, setup_, *state_, lanes).Run();
+  for (int i = 0; i < lanes; ++i) threads.emplace_back(Lane, state_, setup_.newTransport);
+  CrawlOutcome out = Crawler(keywords_, setup_, *state_, lanes).Run();
   {
     std::lock_guard lk(state_->mu);
     state_->quit = true;

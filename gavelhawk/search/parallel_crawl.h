@@ -19,6 +19,10 @@
 
 namespace gavelhawk::search {
 
+namespace detail {
+struct CrawlState;
+}
+
 constexpr int kMaxInFlight = 8;
 constexpr int kMaxExtraRequests = 8;
 
@@ -55,10 +59,9 @@ class ParallelCrawl {
   void Stop();
 
  private:
-  struct State;
   KeywordFilter keywords_;
   ParallelCrawlSetup setup_;
-  std::shared_ptr<State> state_;
+  std::shared_ptr<detail::CrawlState> state_;
   std::thread runner_;
 };
 
