@@ -1,7 +1,6 @@
-// The manual bid (手动出价). The records read and the bid run on a thread of
-// their own, with a transport kept from one press to the next; the window
-// shows the outcome when they are done.
-#include <QTime>
+// The manual bid (手动出价). The detail read, the records read and the bid
+// run on a thread of their own, with a transport kept from one press to the
+// next; the window shows the outcome when they are done.
 #include <thread>
 
 #include "gavelhawk/site/bid.h"
@@ -13,17 +12,16 @@
 
 namespace {
 
-LocalTime Now(const MainDlgServices& s) {
-  if (s.localTime) return s.localTime();
-  QTime t = QTime::currentTime();
-  return {t.second(), t.msec()};
-}
-
 const char kMsgNotPositive[] = "最高出价和加价幅度必须大于0";
 const char kMsgNetwork[] = "网络错误：";
 
 // What the worker found out, for the window to show.
 struct BidOutcome {
+  bool detailRead = false;  // a detail page came: title and bounded increment
+  std::string title;
+  std::int32_t increment = 0;
+  bool auctionOver = false;
+  LocalTime started;    // before the records read
   std::string failure;  // a request that failed, with its reason
   bool tooHigh = false;
   std::string browserUrl;  // IE mode off: the address to hand to the browser
@@ -56,13 +54,6 @@ void CMainDlg::OnManualBid() {
     Message(QString::fromUtf8(kMsgNotPositive));
     return;
   }
-  if (!LoadAuctionDetail()) {
-    Message(QString::fromUtf8(site::kMsgNoSuchAuction));
-    return;
-  }
-  // The span of the two requests is what a snipe needs before closing, so
-  // it is measured from here to the answer.
-  const LocalTime t1 = Now(m_services);
   if (m_services.beforeBid) m_services.beforeBid();
 
   if (!m_bidTask) {
@@ -76,7 +67,7 @@ void CMainDlg::OnManualBid() {
   BidTask* task = m_bidTask.get();
   const std::int32_t dealId = m_nDealId;
   const std::int32_t ceiling = m_nMaxPrice;
-  const std::int32_t increment = m_nIncrement;
+  const std::int32_t typedIncrement = m_nIncrement;
   const bool ieMode = m_bIEMode;
   const std::string base = m_services.siteUrl;
   const auto localTime = m_services.localTime;
@@ -84,33 +75,61 @@ void CMainDlg::OnManualBid() {
   task->thread = std::thread([=, this] {
     platform::http::Transport& t = *task->transport;
     BidOutcome out;
-    const site::PageResult records =
-        site::FetchPageChecked(t, base + site::BidRecordsPath(dealId), site::RequestDeadline());
-    const std::int32_t current = site::ReadCurrentPrice(records.text);
-    if (records.failed) {
-      out.failure = records.error;
-    } else if (current >= ceiling) {
-      out.tooHigh = true;
-    } else {
-      const std::string url = base + site::BidPath(dealId, site::BidAmount(current, increment, ceiling));
-      if (!ieMode) {
-        out.browserUrl = url;
+    // The detail page as LoadAuctionDetail reads it: a short page or an
+    // ended auction is refused.
+    const std::string page = site::FetchPage(t, base + site::DetailPath(dealId), site::PageDeadline());
+    if (site::IsDetailPage(page)) {
+      const site::AuctionDetail d = site::ReadDetail(page);
+      out.detailRead = true;
+      out.title = d.title;
+      out.increment = site::BoundIncrement(typedIncrement, d.lower, d.higher);
+      out.auctionOver = d.status == 2;
+    }
+    if (out.detailRead && !out.auctionOver) {
+      // The span of the two requests is what a snipe needs before closing,
+      // so it is measured from here to the answer.
+      out.started = localTime ? localTime() : LocalTime{};
+      const site::PageResult records =
+          site::FetchPageChecked(t, base + site::BidRecordsPath(dealId), site::RequestDeadline());
+      const std::int32_t current = site::ReadCurrentPrice(records.text);
+      if (records.failed) {
+        out.failure = records.error;
+      } else if (current >= ceiling) {
+        out.tooHigh = true;
       } else {
-        const site::PageResult answer = site::FetchPageChecked(t, url, site::RequestDeadline());
-        if (answer.failed) {
-          out.failure = answer.error;
-        } else if (site::IsBidSuccess(answer.text)) {
-          out.placed = true;
-          out.answered = localTime ? localTime() : LocalTime{};
+        const std::string url =
+            base + site::BidPath(dealId, site::BidAmount(current, out.increment, ceiling));
+        if (!ieMode) {
+          out.browserUrl = url;
         } else {
-          out.code = site::ReadResultCode(answer.text);
+          const site::PageResult answer = site::FetchPageChecked(t, url, site::RequestDeadline());
+          if (answer.failed) {
+            out.failure = answer.error;
+          } else if (site::IsBidSuccess(answer.text)) {
+            out.placed = true;
+            out.answered = localTime ? localTime() : LocalTime{};
+          } else {
+            out.code = site::ReadResultCode(answer.text);
+          }
         }
       }
     }
     QMetaObject::invokeMethod(
         this,
-        [this, out, t1] {
+        [this, out] {
+          namespace site = gavelhawk::site;
           m_bBidding = false;
+          if (out.detailRead) {
+            m_strTitle = out.title;
+            m_nIncrement = out.increment;
+          }
+          // An ended auction leaves the fields as typed; the next read
+          // replaces the members again.
+          if (!out.detailRead || out.auctionOver) {
+            Message(QString::fromUtf8(site::kMsgNoSuchAuction));
+            return;
+          }
+          UpdateData(false);
           if (!out.failure.empty()) {
             Message(QString::fromUtf8(kMsgNetwork) + QString::fromStdString(out.failure));
           } else if (out.tooHigh) {
@@ -118,8 +137,8 @@ void CMainDlg::OnManualBid() {
           } else if (!out.browserUrl.empty()) {
             if (m_services.opener) m_services.opener->OpenUrl(out.browserUrl);
           } else if (out.placed) {
-            m_nPrepTime =
-                site::ElapsedMs(t1.second, t1.millisecond, out.answered.second, out.answered.millisecond);
+            m_nPrepTime = site::ElapsedMs(out.started.second, out.started.millisecond, out.answered.second,
+                                          out.answered.millisecond);
             UpdateData(false);
             Message(QString::fromUtf8(site::kMsgBidPlaced));
           } else {
