@@ -61,7 +61,7 @@ TEST_F(ManualBid, UnknownOrEndedAuctionIsRefusedBeforeAnyBidRead) {
   EXPECT_EQ(QString("50"), Field(CMainDlg::IDC_MAXPRICE));
 }
 
-TEST_F(ManualBid, IncrementIsBoundedBySiteAndShownBeforeBidding) {
+TEST_F(ManualBid, IncrementIsBoundedBySiteAndShown) {
   SetIEMode(true);
   sim::Auction a = Auction(705, 10, 600000);
   a.lowerOffset = 5;
