@@ -23,6 +23,9 @@ class QTreeWidgetItem;
 namespace platform::http {
 class Transport;
 }
+namespace gavelhawk::site {
+struct ManualBidOutcome;
+}
 namespace platform::shell {
 class Opener;
 }
@@ -182,6 +185,7 @@ class CMainDlg : public QDialog {
   std::int64_t ReadEndTime(std::int32_t dealId);
   std::int64_t SiteClock();
   void OnManualBid();
+  void ShowManualBid(const gavelhawk::site::ManualBidOutcome& out);
 
   // --- 2.x: snipes (gavelhawk/snipe/dlg_snipe.cpp)
   void OnAutoBid();

@@ -1,0 +1,55 @@
+#include "gavelhawk/site/manual_bid.h"
+
+#include "gavelhawk/site/bid.h"
+#include "gavelhawk/site/detail.h"
+#include "gavelhawk/site/fetch.h"
+
+namespace gavelhawk::site {
+
+ManualBidOutcome RunManualBid(platform::http::Transport& transport, const ManualBidRequest& request) {
+  ManualBidOutcome out;
+  auto now = [&] { return request.localTime ? request.localTime() : ClockReading{}; };
+  const std::string& base = request.siteUrl;
+  // A short detail page or an ended auction is refused before anything else.
+  const std::string page = FetchPage(transport, base + DetailPath(request.dealId), PageDeadline());
+  if (!IsDetailPage(page)) return out;
+  const AuctionDetail d = ReadDetail(page);
+  out.detailRead = true;
+  out.title = d.title;
+  out.increment = BoundIncrement(request.increment, d.lower, d.higher);
+  out.auctionOver = d.status == 2;
+  if (out.auctionOver) return out;
+
+  // The span of the two requests is what a snipe needs before closing, so
+  // it is measured from here to the answer.
+  out.started = now();
+  const PageResult records =
+      FetchPageChecked(transport, base + BidRecordsPath(request.dealId), RequestDeadline());
+  if (records.failed) {
+    // No bid without the current price.
+    out.failure = records.error;
+    return out;
+  }
+  const std::int32_t current = ReadCurrentPrice(records.text);
+  if (current >= request.ceiling) {
+    out.tooHigh = true;
+    return out;
+  }
+  const std::string url = base + BidPath(request.dealId, BidAmount(current, out.increment, request.ceiling));
+  if (!request.sendBid) {
+    out.browserUrl = url;
+    return out;
+  }
+  const PageResult answer = FetchPageChecked(transport, url, RequestDeadline());
+  if (answer.failed) {
+    out.failure = answer.error;
+  } else if (IsBidSuccess(answer.text)) {
+    out.placed = true;
+    out.answered = now();
+  } else {
+    out.code = ReadResultCode(answer.text);
+  }
+  return out;
+}
+
+}  // namespace gavelhawk::site
