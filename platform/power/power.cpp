@@ -1,5 +1,6 @@
 #include "platform/power/power.h"
 
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusReply>
 
@@ -25,18 +26,27 @@ SleepInhibitor::Held SleepInhibitor::Hold(const QString& why) {
   if (held_ != Held::None) return held_;
   QStringList errors;
   if (system_.isConnected()) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep") << app_ << why << QStringLiteral("delay");
-    QDBusReply<QDBusUnixFileDescriptor> reply = system_.call(call, QDBus::Block, kCallTimeoutMs);
-    if (reply.isValid() && reply.value().isValid()) {
-      fd_ = reply.value();
-      held_ = Held::Login1;
-      error_.clear();
-      return held_;
+    // A "block" lock keeps the machine awake; where policy refuses one, a
+    // "delay" lock at least gives the bid in flight a few seconds.
+    for (const char* mode : {"block", "delay"}) {
+      QDBusMessage call = QDBusMessage::createMethodCall(
+          QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+          QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+      call << QStringLiteral("sleep") << app_ << why << QString::fromLatin1(mode);
+      QDBusReply<QDBusUnixFileDescriptor> reply = system_.call(call, QDBus::Block, kCallTimeoutMs);
+      if (reply.isValid() && reply.value().isValid()) {
+        fd_ = reply.value();
+        held_ = Held::Login1;
+        error_.clear();
+        return held_;
+      }
+      errors << QStringLiteral("login1 %1: %2").arg(QString::fromLatin1(mode), reply.error().message());
+      // No logind at all: asking again in the other mode cannot help.
+      if (reply.error().type() == QDBusError::ServiceUnknown || reply.error().type() == QDBusError::NoReply ||
+          reply.error().type() == QDBusError::Timeout) {
+        break;
+      }
     }
-    errors << QStringLiteral("login1: %1").arg(reply.error().message());
   } else {
     errors << QStringLiteral("login1: 没有系统总线");
   }

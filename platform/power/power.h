@@ -1,7 +1,8 @@
 #pragma once
 // Keeping the machine awake while a snipe waits: a sleep inhibitor from
-// logind (org.freedesktop.login1 Manager.Inhibit, kept as its file
-// descriptor), else the desktop's org.freedesktop.ScreenSaver Inhibit.
+// logind (org.freedesktop.login1 Manager.Inhibit, "block", else "delay",
+// kept as its file descriptor), else the desktop's
+// org.freedesktop.ScreenSaver Inhibit.
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QString>

@@ -183,7 +183,7 @@ TEST(Desktop, TheSleepInhibitorTakesLogindElseTheScreenSaverAndReleasesIt) {
                                            "/org/freedesktop/login1");
     platform::power::SleepInhibitor inhibitor("Gavelhawk", system.Connect("sys-client"), noBus);
     EXPECT_EQ(Held::Login1, inhibitor.Hold(why));
-    EXPECT_EQ(QStringList{"sleep|Gavelhawk|" + why + "|delay"}, logind->Calls());
+    EXPECT_EQ(QStringList{"sleep|Gavelhawk|" + why + "|block"}, logind->Calls());
     ASSERT_GE(logind->readEnd, 0);
     EXPECT_FALSE(Closed(logind->readEnd, 200));  // held while it waits
     inhibitor.Release();
