@@ -60,6 +60,17 @@ int CGavelhawkApp::RunProbe(std::ostream& out) {
 
 int CGavelhawkApp::InitInstance() {
   gavelhawk::ui::AppSettings s = settings_;
+  // One client snipes a list at a time: a second window, or `gavelhawk
+  // snipe`, finds it locked and stops here, before any demo site starts.
+  const std::string savedList = gavelhawk::ui::SavedListPath(std::getenv, s.demo);
+  std::string refusal;
+  const std::unique_ptr<gavelhawk::ui::SavedListLock> listLock =
+      gavelhawk::ui::LockSavedList(savedList, &refusal);
+  if (!listLock) {
+    platform::dialog::MessageBox(nullptr, QString::fromStdString(refusal), QStringLiteral("Gavelhawk"));
+    return 1;
+  }
+
   std::unique_ptr<platform::shell::DemoSite> demo;
   if (s.demo) {
     demo = std::make_unique<platform::shell::DemoSite>();
@@ -75,16 +86,6 @@ int CGavelhawkApp::InitInstance() {
     qputenv("AUCTION_SITE_URL", QByteArray::fromStdString(s.siteUrl));
   }
 
-  // One client snipes a list at a time: a second window, or `gavelhawk
-  // snipe`, finds it locked and stops here.
-  const std::string savedList = gavelhawk::ui::SavedListPath(std::getenv, s.demo);
-  std::string refusal;
-  const std::unique_ptr<gavelhawk::ui::SavedListLock> listLock =
-      gavelhawk::ui::LockSavedList(savedList, &refusal);
-  if (!listLock) {
-    platform::dialog::MessageBox(nullptr, QString::fromStdString(refusal), QStringLiteral("Gavelhawk"));
-    return 1;
-  }
   gavelhawk::log::Install(gavelhawk::log::DefaultLogPath(std::getenv));
   gavelhawk::log::Log("Gavelhawk 启动，站点 " + s.siteUrl);
 

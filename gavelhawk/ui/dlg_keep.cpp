@@ -76,8 +76,10 @@ class LogView : public QDialog {
     list_ = new QListWidget(this);
     list_->setAccessibleName(QStringLiteral("日志"));
     list_->setUniformItemSizes(true);
+    list_->setTextElideMode(Qt::ElideNone);  // a long line scrolls, it is not cut
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     box->addWidget(list_);
-    resize(640, 360);
+    resize(760, 400);
     // The log is written from any thread; the view reads it on its own.
     connect(&poll_, &QTimer::timeout, this, [this] { Reload(); });
     poll_.start(500);
