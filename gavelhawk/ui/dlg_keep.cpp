@@ -128,7 +128,7 @@ struct CMainDlg::KeepState : QObject {
   int expandedHeight = 0;
 
   // The kept list.
-  bool restored = false;
+  bool restored = false;  // the kept list was read: changes may replace it
   std::vector<SavedSnipe> lastSaved;
   bool saveFailureTold = false;
 
@@ -259,8 +259,14 @@ void CMainDlg::RestoreSnipeList() {
   gavelhawk::ui::LoadedList loaded =
       gavelhawk::ui::LoadSnipes(m_services.savedListPath, QDateTime::currentMSecsSinceEpoch());
   if (!loaded.problem.empty()) {
-    log::Log(loaded.problem);
-    Message(QString::fromStdString(loaded.problem));
+    std::string told = loaded.problem;
+    if (loaded.setAside.empty()) {
+      // The file is still there and may hold the user's list: never write over it.
+      m_keep->restored = false;
+      told += "\n本次运行不保存抢拍列表。";
+    }
+    log::Log(told);
+    Message(QString::fromStdString(told));
   }
   if (loaded.rows.empty()) return;
   const int n = static_cast<int>(std::min<std::size_t>(loaded.rows.size(), kSnipeSlots));
