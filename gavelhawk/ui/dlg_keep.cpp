@@ -17,11 +17,11 @@
 #include <climits>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/search/listing.h"
-#include "gavelhawk/site/bid.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/saved_list.h"
@@ -34,7 +34,6 @@ namespace {
 namespace log = gavelhawk::log;
 using gavelhawk::ui::SavedSnipe;
 using platform::text::GbkToQString;
-using platform::text::GbkToUtf8;
 
 std::int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -284,9 +283,9 @@ void CMainDlg::RestoreSnipeList() {
     row.nEndTime = r.endTime;
     row.nRemain = -1;
     if (r.waiting) ++waiting;
-    if (r.state == platform::text::Utf8ToGbk(gavelhawk::ui::kStateMissedWhileOff) && !r.waiting) {
-      log::Log(Utf8(QStringLiteral("夺宝编号 %1 在程序未运行时已结束，未出价").arg(r.dealId)));
-    }
+  }
+  for (const std::int32_t id : loaded.missed) {
+    log::Log(Utf8(QStringLiteral("夺宝编号 %1 在程序未运行时已结束，未出价").arg(id)));
   }
   m_nSnipeLast = n - 1;
   m_keep->lastSaved = loaded.rows;

@@ -173,6 +173,7 @@ LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
       r.waiting = false;
       r.state = Utf8ToGbk(kStateMissedWhileOff);
       r.outcome = r.state;
+      result.missed.push_back(r.dealId);
     }
   }
   result.rows = std::move(*rows);

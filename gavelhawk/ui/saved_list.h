@@ -41,6 +41,8 @@ struct LoadedList {
   // told once.
   std::string problem;
   std::string setAside;  // where a damaged file went
+  // Rows this load found closed while the program was off, by auction id.
+  std::vector<std::int32_t> missed;
 };
 
 // Reads the list. A row that was waiting and closed at or before `nowMs` (ms

@@ -49,6 +49,7 @@ TEST(SavedList, RowsComeBackAsSavedAndARowThatClosedWhileOffNeverWaitsAgain) {
 
   const auto loaded = LoadSnipes(path, kNow);
   EXPECT_EQ("", loaded.problem);
+  EXPECT_EQ((std::vector<std::int32_t>{4000003, 4000004}), loaded.missed);
   ASSERT_EQ(4u, loaded.rows.size());
   struct Want {
     const char* state;
