@@ -129,7 +129,6 @@ int CGavelhawkApp::InitInstance() {
   services.inhibitor = &inhibitor;
   services.demo = s.demo;
 
-  int rc = 0;
   {
     CMainDlg dlg(services);
     if (dlg.OnInitDialog()) {  // an accepted update ends the program here
@@ -142,5 +141,5 @@ int CGavelhawkApp::InitInstance() {
   }
   gavelhawk::log::SetNotifier(nullptr);
   gavelhawk::log::Log("Gavelhawk 退出");
-  return rc;
+  return 0;
 }
