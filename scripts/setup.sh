@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libsecret-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-wqy-microhei xvfb xauth x11-apps imagemagick xdotool
+  fonts-wqy-microhei xvfb xauth x11-apps imagemagick xdotool dbus-daemon
   postgresql
 )
 missing=()

@@ -1,16 +1,22 @@
 #include "gavelhawk/ui/App.h"
 
 #include <QCoreApplication>
+#include <QMetaObject>
 #include <QTimer>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <ostream>
 
+#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/fetch.h"
 #include "gavelhawk/site/probe.h"
 #include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/ui/saved_list.h"
 #include "platform/cookies/cookies.h"
 #include "platform/http/http.h"
+#include "platform/notify/notify.h"
+#include "platform/power/power.h"
 #include "platform/shell/demo.h"
 #include "platform/shell/shell.h"
 
@@ -57,6 +63,17 @@ int CGavelhawkApp::RunProbe(std::ostream& out) {
 
 int CGavelhawkApp::InitInstance() {
   gavelhawk::ui::AppSettings s = settings_;
+  // One client snipes a list at a time: a second window, or `gavelhawk
+  // snipe`, finds it locked and stops here, before any demo site starts.
+  const std::string savedList = gavelhawk::ui::SavedListPath(std::getenv, s.demo);
+  std::string refusal;
+  const std::unique_ptr<gavelhawk::ui::SavedListLock> listLock =
+      gavelhawk::ui::LockSavedList(savedList, &refusal);
+  if (!listLock) {
+    platform::dialog::MessageBox(nullptr, QString::fromStdString(refusal), QStringLiteral("Gavelhawk"));
+    return 1;
+  }
+
   std::unique_ptr<platform::shell::DemoSite> demo;
   if (s.demo) {
     demo = std::make_unique<platform::shell::DemoSite>();
@@ -71,6 +88,24 @@ int CGavelhawkApp::InitInstance() {
     // tallyglass, started from the window, inherits this and reads the same site.
     qputenv("AUCTION_SITE_URL", QByteArray::fromStdString(s.siteUrl));
   }
+
+  gavelhawk::log::Install(gavelhawk::log::DefaultLogPath(std::getenv));
+  gavelhawk::log::Log("Gavelhawk 启动，站点 " + s.siteUrl);
+
+  // Bid results reach the desktop from whatever thread told them.
+  platform::notify::Notifier notifier(QStringLiteral("Gavelhawk"));
+  // Posted to the notifier's thread; the notifier outlives every poster (it
+  // is unhooked before it goes).
+  platform::notify::Notifier* notifierPtr = &notifier;
+  gavelhawk::log::SetNotifier([notifierPtr](const std::string& title, const std::string& body) {
+    QMetaObject::invokeMethod(
+        notifierPtr,
+        [notifierPtr, t = QString::fromStdString(title), b = QString::fromStdString(body)] {
+          notifierPtr->Notify(t, b);
+        },
+        Qt::QueuedConnection);
+  });
+  platform::power::SleepInhibitor inhibitor(QStringLiteral("Gavelhawk"));
 
   SiteConnection site(s);
   platform::http::CurlTransport updateTransport(UpdateHttpOptions());
@@ -93,12 +128,21 @@ int CGavelhawkApp::InitInstance() {
   services.updateUrl = s.updateUrl;
   services.appDir = QCoreApplication::applicationDirPath().toStdString();
   services.loginNotice = site.notice;
+  services.savedListPath = savedList;
+  services.inhibitor = &inhibitor;
+  services.demo = s.demo;
 
-  CMainDlg dlg(services);
-  if (!dlg.OnInitDialog()) return 0;  // an accepted update ends the program here
-  if (onShown) {
-    QTimer::singleShot(0, &dlg, [this, &dlg] { onShown(dlg); });
+  {
+    CMainDlg dlg(services);
+    if (dlg.OnInitDialog()) {  // an accepted update ends the program here
+      notifier.SetIcon(dlg.windowIcon());
+      if (onShown) {
+        QTimer::singleShot(0, &dlg, [this, &dlg] { onShown(dlg); });
+      }
+      dlg.exec();
+    }
   }
-  dlg.exec();
+  gavelhawk::log::SetNotifier(nullptr);
+  gavelhawk::log::Log("Gavelhawk 退出");
   return 0;
 }

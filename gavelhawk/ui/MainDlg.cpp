@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -23,6 +24,7 @@
 
 #include "gavelhawk/site/fetch.h"
 #include "gavelhawk/ui/exchange.h"
+#include "gavelhawk/ui/settings.h"
 #include "gavelhawk/ui/update.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
@@ -134,9 +136,10 @@ CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
   setObjectName(QStringLiteral("CMainDlg"));
   setWindowTitle(QStringLiteral("Gavelhawk"));
   setAccessibleName(QStringLiteral("Gavelhawk"));
-  // Caption bar, system menu and minimise box; no maximise, no resizing.
+  // Caption bar, system menu, minimise and maximise boxes; resizable down to
+  // the template's size.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(platform::dialog::DialogFont());
   CreateControls();
   UpdateData(false);
@@ -212,6 +215,7 @@ void CMainDlg::CreateControls() {
   button(IDC_MANUAL, "操作说明", {162, 7, 50, 20});
   button(IDC_UPDATEHISTORY, "更新历史", {212, 7, 50, 20});
   button(IDC_PRICEQUERY, "价格查询", {262, 7, 50, 20});
+  button(IDC_LOG, "日志", {312, 7, 50, 20});
   button(IDC_COLLAPSE, "收缩", {362, 7, 50, 20});
   auto* ie = new QCheckBox(QStringLiteral("IE模式"), this);
   ie->setGeometry(rect(424, 14, 58, 10));
@@ -298,7 +302,9 @@ void CMainDlg::CreateControls() {
   }
 
   const QRect whole = rect(0, 0, 502, 406);
-  setFixedSize(whole.size());
+  setMinimumSize(whole.size());
+  resize(whole.size());
+  KeepTemplateLayout();
 
   // Wiring: each control to its handler.
   auto on = [this](int id, void (CMainDlg::*handler)()) {
@@ -322,6 +328,7 @@ void CMainDlg::CreateControls() {
   on(IDC_SERVICE, &CMainDlg::OnServicePage);
   on(IDC_DELETE, &CMainDlg::OnDeleteSnipe);
   on(IDC_PRICEQUERY, &CMainDlg::OnPriceQuery);
+  on(IDC_LOG, &CMainDlg::OnShowLog);
   connect(ie, &QCheckBox::clicked, this, [this] { OnIEMode(); });
 
   static_cast<ListView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
@@ -469,6 +476,7 @@ bool CMainDlg::OnInitDialog() {
   discount->setCurrentIndex(0);
   // Grid lines and full-row selection are the list views' own (see CreateControls).
   OnCollapse();
+  RestoreSnipeList();
   RefreshSnipeList();
   RefreshResultList();
   if (!m_services.loginNotice.empty()) {
@@ -484,17 +492,18 @@ int CMainDlg::CollapseStep() const {
 }
 
 void CMainDlg::OnCollapse() {
-  const int outer = frameGeometry().height();
-  const int step = CollapseStep();
-  const int threshold = (300 * QFontMetrics(font()).height() + 6) / 12;
   QPushButton* view = Button(IDC_VIEWITEM);
   QPushButton* toggle = Button(IDC_COLLAPSE);
-  if (outer > threshold) {
-    setFixedSize(width(), std::max(1, height() - step));
+  if (!IsCollapsed()) {
+    // Only the upper part stays: the height is fixed, the width still free.
+    const int h = EnterCollapsed();
+    setMinimumHeight(h);
+    setMaximumHeight(h);
+    resize(width(), h);
     view->hide();
     toggle->setText(QStringLiteral("扩展"));
   } else {
-    setFixedSize(width(), height() + step);
+    ExpandKeepingOnScreen();
     view->show();
     toggle->setText(QStringLiteral("收缩"));
   }
@@ -553,12 +562,18 @@ void CMainDlg::keyPressEvent(QKeyEvent* e) {
 }
 
 void CMainDlg::closeEvent(QCloseEvent* e) {
-  // Nothing survives the window: armed snipes end with it.
+  // Armed snipes end with the window (the saved list keeps them for the next
+  // start): the user is asked first while any waits.
+  if (!ConfirmQuit()) {
+    e->ignore();
+    return;
+  }
   for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
   QDialog::closeEvent(e);
 }
 
 void CMainDlg::done(int r) {
+  if (!ConfirmQuit()) return;
   for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
   QDialog::done(r);
 }
@@ -604,6 +619,7 @@ void CMainDlg::RefreshSnipeList() {
     row->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
     for (int c = 1; c < 7; ++c) row->setTextAlignment(c, Qt::AlignCenter);
   }
+  SnipeListChanged();
 }
 
 void CMainDlg::OnClickSnipeList() {
@@ -665,11 +681,25 @@ void CMainDlg::OnViewItem() {
 }
 
 void CMainDlg::OnManual() {
-  if (m_services.opener) m_services.opener->OpenDocument(m_szAppDir + "/操作说明.doc");
+  // Beside the program when built, in the shared data folder when installed.
+  const std::string beside = m_szAppDir + "/" + gavelhawk::ui::kManualFile;
+  const std::string installed = m_szAppDir + "/../share/gavelhawk/" + gavelhawk::ui::kManualFile;
+  std::string manual = beside;
+  if (!QFileInfo::exists(QString::fromStdString(beside)) &&
+      QFileInfo::exists(QString::fromStdString(installed))) {
+    manual = QFileInfo(QString::fromStdString(installed)).canonicalFilePath().toStdString();
+  }
+  if (!QFileInfo::exists(QString::fromStdString(manual))) {
+    Message(QStringLiteral("找不到操作说明：%1").arg(QString::fromStdString(beside)));
+    return;
+  }
+  if (m_services.opener) m_services.opener->OpenDocument(manual);
 }
 
 void CMainDlg::OnPriceQuery() {
-  if (m_services.opener) m_services.opener->StartProgram(m_szAppDir + "/tallyglass", {});
+  // A demo window's companion reads the demo's history, not the real one.
+  const QStringList args = m_services.demo ? QStringList{QStringLiteral("--demo")} : QStringList{};
+  if (m_services.opener) m_services.opener->StartProgram(m_szAppDir + "/tallyglass", args);
 }
 
 // ---------------------------------------------------------------------------

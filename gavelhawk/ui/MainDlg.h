@@ -29,6 +29,9 @@ struct ManualBidOutcome;
 namespace platform::shell {
 class Opener;
 }
+namespace platform::power {
+class SleepInhibitor;
+}
 
 // Text members hold GBK bytes, as the site's text does; they become UTF-16
 // only in the fields.
@@ -83,6 +86,17 @@ struct MainDlgServices {
   // window's thread (the snipe engine, the crawl, the manual bid) takes its
   // own from here.
   std::function<std::unique_ptr<platform::http::Transport>()> newTransport;
+
+  // Where the snipe list is kept across restarts; empty: nothing is saved
+  // or restored.
+  std::string savedListPath;
+  // The site's clock in ms for the live countdown. Empty: estimated from the
+  // last clock read the window made.
+  std::function<std::int64_t()> siteNow;
+  // Held while a row waits; null: the machine may sleep.
+  platform::power::SleepInhibitor* inhibitor = nullptr;
+  // The window runs against the demo site: the companion starts in its demo too.
+  bool demo = false;
 };
 
 // Work that runs off the window's thread and reports back to it: the
@@ -260,6 +274,40 @@ class CMainDlg : public QDialog {
   // True once the update check asked the program to end.
   bool m_bExitRequested = false;
 
+  // --- the list kept, the user told, the machine awake, the countdown live
+  // (gavelhawk/ui/dlg_keep.cpp)
+  static constexpr int IDC_LOG = 1042;
+  // Every change of the snipe list passes here (RefreshSnipeList calls it):
+  // the list is saved, armed and finished rows are logged and told, and the
+  // sleep inhibitor follows the waiting rows.
+  void SnipeListChanged();
+  // Rows still waiting for their bid.
+  int WaitingSnipeCount() const;
+  // Start-up: the saved rows back, waiting rows armed again, rows that closed
+  // meanwhile marked; a damaged file is reported here.
+  void RestoreSnipeList();
+  // Asked before the window closes while rows wait; true: it may close.
+  bool ConfirmQuit();
+  // The site clock the countdown counts from; 0 while none is known.
+  std::int64_t CountdownClock() const;
+  // Refreshes the remaining times of waiting rows and of the search results.
+  void OnCountdownTick();
+  // The search results were shown anew: their remaining times count from now.
+  void ResultListShown();
+  void OnShowLog();
+  // Places the controls for the window's size: both lists take what the
+  // window has beyond the template's size.
+  void LayoutToSize();
+  struct KeepState;
+
+ private:
+  void KeepTemplateLayout();
+  bool IsCollapsed() const;
+  int EnterCollapsed();  // the collapsed height
+  void ExpandKeepingOnScreen();
+  std::shared_ptr<KeepState> m_keep;
+
+ public:
  protected:
   void keyPressEvent(QKeyEvent* e) override;
   void closeEvent(QCloseEvent* e) override;

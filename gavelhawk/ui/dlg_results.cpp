@@ -44,6 +44,7 @@ void CMainDlg::RefreshResultList() {
     row->setText(6, QString::number(h.nListPrice));
     for (int c = 0; c < 7; ++c) row->setTextAlignment(c, columns[c].align | Qt::AlignVCenter);
   }
+  ResultListShown();
 }
 
 void CMainDlg::TakeSelectedHit() {

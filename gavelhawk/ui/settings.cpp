@@ -148,7 +148,11 @@ std::string HelpText() {
          "\n"
          "  AUCTION_REQUEST_DEADLINE_MS  默认 3000\n"
          "  AUCTION_PAGE_DEADLINE_MS     默认 15000\n"
-         "  QT_QPA_PLATFORM         Qt 的显示平台，例如 offscreen\n";
+         "  QT_QPA_PLATFORM         Qt 的显示平台，例如 offscreen\n"
+         "\n"
+         "程序保存的文件:\n"
+         "  $XDG_DATA_HOME/Gavelhawk/snipes.json    抢拍列表（窗口运行时锁定；--demo 用 Gavelhawk-demo）\n"
+         "  $XDG_STATE_HOME/Gavelhawk/gavelhawk.log 日志（满 1 MB 轮换为 gavelhawk.log.1）\n";
 }
 
 }  // namespace gavelhawk::ui

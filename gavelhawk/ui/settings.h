@@ -16,6 +16,10 @@ inline constexpr char kDefaultHomeUrl[] = "http://www.jd.com/";
 inline constexpr char kDefaultServiceUrl[] = "http://gavelhawk.invalid/service.html";
 inline constexpr char kDefaultUpdateUrl[] = "http://gavelhawk.invalid/update.html";
 
+// The manual 操作说明 opens: beside the program, or in share/gavelhawk when
+// installed.
+inline constexpr char kManualFile[] = "gavelhawk-manual.html";
+
 struct AppSettings {
   std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
   std::string cookies = "auto";

@@ -64,14 +64,22 @@ TEST_F(PagesTest, TheIEModeIsReadWhenThePageOpens) {
 
 TEST_F(PagesTest, ManualAndTallyglassComeFromTheProgramFolderWhateverTheIEMode) {
   ClickIEBox();
-  Press(D::IDC_MANUAL);
+  Press(D::IDC_MANUAL);  // /opt/gavelhawk holds no manual: said, nothing opened
   Press(D::IDC_PRICEQUERY);
   Press(D::IDC_PRICEQUERY);  // a second press starts it again
   EXPECT_EQ(
-      (std::vector<std::string>{"document /opt/gavelhawk/操作说明.doc", "program /opt/gavelhawk/tallyglass",
-                                "program /opt/gavelhawk/tallyglass"}),
+      (std::vector<std::string>{"program /opt/gavelhawk/tallyglass", "program /opt/gavelhawk/tallyglass"}),
       opener.calls);
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(QStringList{U("找不到操作说明：/opt/gavelhawk/gavelhawk-manual.html")}, Texts(Boxes()));
+}
+
+TEST_F(PagesTest, ADemoWindowStartsTallyglassInItsDemo) {
+  dlg.reset();
+  MainDlgServices s = Services();
+  s.demo = true;
+  ASSERT_TRUE(Open(s));
+  Press(D::IDC_PRICEQUERY);
+  EXPECT_EQ((std::vector<std::string>{"program /opt/gavelhawk/tallyglass --demo"}), opener.calls);
 }
 
 TEST_F(PagesTest, ViewItemReadsTheFieldAsItStandsNow) {
@@ -82,7 +90,7 @@ TEST_F(PagesTest, ViewItemReadsTheFieldAsItStandsNow) {
   EXPECT_EQ("default " + Site("/detail/98765"), opener.calls[0]);
 }
 
-TEST(PagesWithoutFolder, TheProgramFolderDefaultsToTheRunningProgramsOwn) {
+TEST(PagesWithoutFolder, TheProgramFolderDefaultsToTheRunningProgramsOwnAndTheManualShipsThere) {
   platform::dialog::SetScripted(true);
   RecordingOpener opener;
   MainDlgServices s;
@@ -90,9 +98,12 @@ TEST(PagesWithoutFolder, TheProgramFolderDefaultsToTheRunningProgramsOwn) {
   CMainDlg dlg(s);
   ASSERT_TRUE(dlg.OnInitDialog());
   dlg.OnPriceQuery();
-  EXPECT_EQ((std::vector<std::string>{"program " + QCoreApplication::applicationDirPath().toStdString() +
-                                      "/tallyglass"}),
+  dlg.OnManual();
+  const std::string dir = QCoreApplication::applicationDirPath().toStdString();
+  EXPECT_EQ((std::vector<std::string>{"program " + dir + "/tallyglass",
+                                      "document " + dir + "/gavelhawk-manual.html"}),
             opener.calls);
+  EXPECT_TRUE(platform::dialog::TakeShownBoxes().empty());
   platform::dialog::SetScripted(false);
 }
 

@@ -1,8 +1,14 @@
-// Renders the main window, collapsed and expanded, to PNG files for a look
-// at the layout without a display: gavelhawk_ui_shot /tmp/gh
+// Renders the main window, collapsed, expanded and enlarged, and the log
+// window, to PNG files for a look at the layout without a display:
+// gavelhawk_ui_shot /tmp/gh. On a real display (QT_QPA_PLATFORM=xcb) it also
+// saves the whole screen after 扩展 from the screen's lower edge.
 #include <QApplication>
+#include <QListWidget>
+#include <QScreen>
+#include <QThread>
 #include <QTreeWidget>
 
+#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/text/gbk.h"
 
@@ -36,10 +42,32 @@ int main(int argc, char** argv) {
   dlg.RefreshSnipeList();
   dlg.RefreshResultList();
   dlg.show();
-  QApplication::processEvents();
+  auto settle = [] {
+    for (int i = 0; i < 20; ++i) {
+      QApplication::processEvents();
+      QThread::msleep(10);
+    }
+  };
+  settle();
   dlg.grab().save(prefix + QStringLiteral("-collapsed.png"));
+  const QRect avail = dlg.screen()->availableGeometry();
+  dlg.move(avail.left() + 40, avail.bottom() - dlg.frameGeometry().height());
+  settle();
   dlg.OnCollapse();
-  QApplication::processEvents();
+  settle();
   dlg.grab().save(prefix + QStringLiteral("-expanded.png"));
+  if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+    dlg.screen()->grabWindow(0).save(prefix + QStringLiteral("-screen.png"));
+  }
+  dlg.resize(dlg.width() + 300, dlg.height() + 120);
+  settle();
+  dlg.grab().save(prefix + QStringLiteral("-resized.png"));
+  gavelhawk::log::Log(
+      "夺宝编号 4000000 已设定抢拍：距结束 2分5秒，最高出价 500 元，加价 1 元，准备时间 1000 毫秒");
+  gavelhawk::log::Log("站点时钟估计：比本机时钟快 120 毫秒");
+  dlg.OnShowLog();
+  settle();
+  if (auto* log = dlg.findChild<QListWidget*>())
+    log->window()->grab().save(prefix + QStringLiteral("-log.png"));
   return 0;
 }

@@ -90,7 +90,7 @@ TEST_F(WindowTest, StartsCollapsedAndTogglesByThreeHundredFiftyScaledPixels) {
   EXPECT_EQ(350 * QFontMetrics(dlg->font()).height() / 12, dlg->CollapseStep());
 }
 
-TEST_F(WindowTest, CollapseDecidesByTheWindowHeightNotTheCaption) {
+TEST_F(WindowTest, CollapseDecidesByTheWindowsOwnStateNotTheCaption) {
   ASSERT_TRUE(Open());
   Press(D::IDC_COLLAPSE);  // expanded, caption 收缩
   const int expanded = dlg->height();

@@ -4,6 +4,7 @@
 
 #include "fixture.h"
 #include "gavelhawk/ui/App.h"
+#include "gavelhawk/ui/saved_list.h"
 
 namespace uitest {
 namespace {
@@ -217,6 +218,19 @@ TEST_F(AppTest, DemoRunsTheWindowAgainstItsOwnSimulator) {
   EXPECT_EQ(QString::fromStdString(siteUrl), qEnvironmentVariable("AUCTION_SITE_URL"));
   EXPECT_TRUE(Boxes().empty());  // the demo's own update page offers nothing
   qunsetenv("AUCTION_SITE_URL");
+}
+
+TEST_F(AppTest, ASecondWindowOnTheSameListIsRefusedAndNothingStarts) {
+  std::string refusal;
+  const auto held = gavelhawk::ui::LockSavedList(gavelhawk::ui::SavedListPath(std::getenv), &refusal);
+  ASSERT_TRUE(held) << refusal;
+  bool shown = false;
+  EXPECT_EQ(1, Run(Settings(), &shown));
+  EXPECT_FALSE(shown);
+  const QStringList told = Texts(Boxes());
+  ASSERT_EQ(1, told.size());
+  EXPECT_TRUE(told[0].startsWith(U("抢拍列表正由另一个 Gavelhawk 使用"))) << told[0].toStdString();
+  EXPECT_TRUE(server.Log().empty());  // not even the update page was read
 }
 
 }  // namespace

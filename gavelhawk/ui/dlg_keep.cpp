@@ -1,0 +1,455 @@
+// What keeps the window trustworthy while the user looks away: the snipe
+// list saved and restored, the question before quitting, the log and the
+// notifications, the sleep inhibitor, the live countdown and the layout that
+// follows the window's size.
+#include <QDateTime>
+#include <QDialog>
+#include <QEvent>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "gavelhawk/log/event_log.h"
+#include "gavelhawk/search/listing.h"
+#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/ui/exchange.h"
+#include "gavelhawk/ui/saved_list.h"
+#include "platform/power/power.h"
+#include "platform/text/gbk.h"
+#include "platform/text/qgbk.h"
+
+namespace {
+
+namespace log = gavelhawk::log;
+using gavelhawk::ui::SavedSnipe;
+using platform::text::GbkToQString;
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string Utf8(const QString& s) { return s.toStdString(); }
+
+bool SameRows(const std::vector<SavedSnipe>& a, const std::vector<SavedSnipe>& b) {
+  auto key = [](const SavedSnipe& r) {
+    return std::tie(r.dealId, r.title, r.state, r.maxPrice, r.increment, r.prepTime, r.endTime, r.waiting,
+                    r.outcome);
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](const SavedSnipe& x, const SavedSnipe& y) { return key(x) == key(y); });
+}
+
+// Seconds in a search result's remaining time ("%2d分%2d秒" or "%2d秒").
+std::optional<std::int64_t> ParseSearchRemain(const std::string& gbk) {
+  const QString t = GbkToQString(gbk).remove(QLatin1Char(' '));
+  const int min = t.indexOf(QStringLiteral("分"));
+  const int sec = t.indexOf(QStringLiteral("秒"));
+  if (sec < 0 || sec != t.size() - 1) return std::nullopt;
+  bool ok1 = true, ok2 = true;
+  const std::int64_t m = min < 0 ? 0 : t.left(min).toLongLong(&ok1);
+  const std::int64_t s = t.mid(min + 1, sec - min - 1).toLongLong(&ok2);
+  if (!ok1 || !ok2) return std::nullopt;
+  return m * 60 + s;
+}
+
+// The log window: every event so far, newest last, following new ones.
+class LogView : public QDialog {
+ public:
+  explicit LogView(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("日志"));
+    setObjectName(QStringLiteral("LogView"));
+    auto* box = new QVBoxLayout(this);
+    list_ = new QListWidget(this);
+    list_->setAccessibleName(QStringLiteral("日志"));
+    list_->setUniformItemSizes(true);
+    list_->setTextElideMode(Qt::ElideNone);  // a long line scrolls, it is not cut
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    box->addWidget(list_);
+    resize(760, 400);
+    // The log is written from any thread; the view reads it on its own.
+    connect(&poll_, &QTimer::timeout, this, [this] { Reload(); });
+    poll_.start(500);
+    Reload();
+  }
+  QListWidget* List() const { return list_; }
+
+  void Reload() {
+    const std::vector<log::Event> events = log::Journal().Events();
+    if (events.size() == shown_ && (events.empty() || events.back().wallMs == lastMs_)) return;
+    const bool atEnd =
+        list_->count() == 0 || list_->currentRow() == list_->count() - 1 || list_->currentRow() < 0;
+    list_->clear();
+    for (const log::Event& e : events) {
+      list_->addItem(QString::fromStdString(log::FormatTime(e.wallMs) + "  " + e.text));
+    }
+    shown_ = events.size();
+    lastMs_ = events.empty() ? 0 : events.back().wallMs;
+    if (atEnd) list_->scrollToBottom();
+  }
+
+ private:
+  QListWidget* list_ = nullptr;
+  QTimer poll_;
+  std::size_t shown_ = 0;
+  std::int64_t lastMs_ = 0;
+};
+
+}  // namespace
+
+struct CMainDlg::KeepState : QObject {
+  explicit KeepState(CMainDlg* d) : dlg(d) {}
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (watched == dlg && e->type() == QEvent::Resize) dlg->LayoutToSize();
+    return false;
+  }
+  CMainDlg* dlg;
+
+  // Layout: every control's rectangle at the template's size.
+  QSize templateSize;
+  std::vector<std::pair<QPointer<QWidget>, QRect>> base;
+  QWidget* snipeGroup = nullptr;
+  QWidget* openGroup = nullptr;
+  QWidget* searchGroup = nullptr;
+  bool collapsed = false;
+  int expandedHeight = 0;
+
+  // The kept list.
+  bool restored = false;  // the kept list was read: changes may replace it
+  std::vector<SavedSnipe> lastSaved;
+  bool saveFailureTold = false;
+
+  // What each row was at the last change, by auction id.
+  struct Seen {
+    bool waiting = false;
+    std::int64_t endTime = 0;
+    std::int64_t remain = 0;
+  };
+  std::map<std::int32_t, Seen> seen;
+
+  // The site clock estimated from the window's last clock read.
+  bool haveOffset = false;
+  std::int64_t offsetMs = 0;  // site ms - steady ms
+  std::optional<std::int64_t> loggedSkew;
+
+  QTimer countdown;
+  std::vector<std::int64_t> hitRemain;  // seconds when shown; -1: unknown
+  std::int64_t resultsShownAt = 0;
+
+  bool quitConfirmed = false;
+  bool inhibitTried = false;
+  QPointer<LogView> logView;
+};
+
+// ---------------------------------------------------------------------------
+// Layout.
+
+void CMainDlg::KeepTemplateLayout() {
+  m_keep = std::make_shared<KeepState>(this);
+  m_keep->templateSize = size();
+  m_keep->expandedHeight = height();
+  const auto groups = findChildren<QGroupBox*>(QString(), Qt::FindDirectChildrenOnly);
+  if (groups.size() >= 3) {
+    m_keep->snipeGroup = groups[0];
+    m_keep->openGroup = groups[1];
+    m_keep->searchGroup = groups[2];
+  }
+  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    m_keep->base.emplace_back(w, w->geometry());
+  }
+  installEventFilter(m_keep.get());
+  connect(&m_keep->countdown, &QTimer::timeout, this, [this] { OnCountdownTick(); });
+}
+
+void CMainDlg::LayoutToSize() {
+  if (!m_keep || m_keep->base.empty()) return;
+  KeepState& k = *m_keep;
+  const int h = k.collapsed ? k.expandedHeight : height();
+  const int dw = std::max(0, width() - k.templateSize.width());
+  const int dh = std::max(0, h - k.templateSize.height());
+  // The snipe list takes a third of the extra height, the results the rest.
+  const int snipeShare = dh / 3;
+  const int resultShare = dh - snipeShare;
+  int lowerTop = INT_MAX;  // everything from the opening snipe down moves
+  for (const auto& [w, r] : k.base) {
+    if (w == k.openGroup) lowerTop = r.top();
+  }
+  for (const auto& [w, r0] : k.base) {
+    if (!w) continue;
+    QRect r = r0;
+    if (w == m_listSnipe || w == k.snipeGroup) {
+      r.setWidth(r.width() + dw);
+      r.setHeight(r.height() + snipeShare);
+    } else if (w == m_listResults || w == k.searchGroup) {
+      r.translate(0, snipeShare);
+      r.setWidth(r.width() + dw);
+      r.setHeight(r.height() + resultShare);
+    } else if (r.top() >= lowerTop) {
+      r.translate(0, snipeShare);
+      if (w == k.openGroup) r.setWidth(r.width() + dw);
+    }
+    if (w->geometry() != r) w->setGeometry(r);
+  }
+}
+
+bool CMainDlg::IsCollapsed() const { return m_keep && m_keep->collapsed; }
+
+int CMainDlg::EnterCollapsed() {
+  KeepState& k = *m_keep;
+  k.expandedHeight = std::max(height(), k.templateSize.height());
+  k.collapsed = true;
+  const int dh = k.expandedHeight - k.templateSize.height();
+  return std::max(1, k.templateSize.height() - CollapseStep() + dh / 3);
+}
+
+void CMainDlg::ExpandKeepingOnScreen() {
+  KeepState& k = *m_keep;
+  k.collapsed = false;
+  setMinimumHeight(k.templateSize.height());
+  setMaximumHeight(QWIDGETSIZE_MAX);
+  int h = std::max(k.expandedHeight, k.templateSize.height());
+  QScreen* s = screen();
+  if (!s || !isVisible()) {
+    resize(width(), h);
+    return;
+  }
+  // The frame (caption bar, borders) counts: the whole window must fit.
+  const QRect avail = s->availableGeometry();
+  const QRect frame = frameGeometry();
+  const int extraW = frame.width() - width();
+  const int extraH = frame.height() - height();
+  // A window the user made taller than the screen gives back what it must.
+  h = std::max(k.templateSize.height(), std::min(h, avail.height() - extraH));
+  resize(width(), h);
+  int x = frame.x();
+  int y = frame.y();
+  if (y + h + extraH > avail.bottom() + 1) y = avail.bottom() + 1 - (h + extraH);
+  if (x + width() + extraW > avail.right() + 1) x = avail.right() + 1 - (width() + extraW);
+  x = std::max(x, avail.left());
+  y = std::max(y, avail.top());
+  if (x != frame.x() || y != frame.y()) move(x, y);
+}
+
+// ---------------------------------------------------------------------------
+// The kept list, the log and the notifications, the sleep inhibitor.
+
+int CMainDlg::WaitingSnipeCount() const {
+  int n = 0;
+  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) n += m_timers.IsSet(i) ? 1 : 0;
+  return n;
+}
+
+void CMainDlg::RestoreSnipeList() {
+  m_keep->restored = true;
+  m_keep->countdown.start(1000);
+  if (m_services.savedListPath.empty()) return;
+  gavelhawk::ui::LoadedList loaded =
+      gavelhawk::ui::LoadSnipes(m_services.savedListPath, QDateTime::currentMSecsSinceEpoch());
+  if (!loaded.problem.empty()) {
+    std::string told = loaded.problem;
+    if (loaded.setAside.empty()) {
+      // The file is still there and may hold the user's list: never write over it.
+      m_keep->restored = false;
+      told += "\n本次运行不保存抢拍列表。";
+    }
+    log::Log(told);
+    Message(QString::fromStdString(told));
+  }
+  if (loaded.rows.empty()) return;
+  const int n = static_cast<int>(std::min<std::size_t>(loaded.rows.size(), kSnipeSlots));
+  int waiting = 0;
+  for (int i = 0; i < n; ++i) {
+    const SavedSnipe& r = loaded.rows[static_cast<std::size_t>(i)];
+    SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+    row = SnipeItem{};
+    row.nDealId = r.dealId;
+    row.strTitle = r.title;
+    row.strState = r.state;
+    row.nMaxPrice = r.maxPrice;
+    row.nIncrement = r.increment;
+    row.nPrepTime = r.prepTime;
+    row.nEndTime = r.endTime;
+    row.nRemain = -1;
+    if (r.waiting) ++waiting;
+  }
+  for (const std::int32_t id : loaded.missed) {
+    log::Log(Utf8(QStringLiteral("夺宝编号 %1 在程序未运行时已结束，未出价").arg(id)));
+  }
+  m_nSnipeLast = n - 1;
+  m_keep->lastSaved = loaded.rows;
+  log::Log(Utf8(QStringLiteral("恢复抢拍列表：%1 个商品，%2 个等待竞拍").arg(n).arg(waiting)));
+  // Armed again from a fresh clock read; the engine decides nothing from
+  // what the clock said before the restart.
+  for (int i = 0; i < n; ++i) {
+    if (loaded.rows[static_cast<std::size_t>(i)].waiting) ArmSnipe(i);
+  }
+}
+
+void CMainDlg::SnipeListChanged() {
+  if (!m_keep) return;
+  KeepState& k = *m_keep;
+  std::vector<SavedSnipe> rows;
+  std::map<std::int32_t, KeepState::Seen> seen;
+  std::int64_t lastClockRead = 0;
+  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
+    const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
+    const bool waiting = m_timers.IsSet(i);
+    const auto before = k.seen.find(s.nDealId);
+    const bool wasWaiting = before != k.seen.end() && before->second.waiting;
+    if (waiting &&
+        (!wasWaiting || before->second.endTime != s.nEndTime || before->second.remain != s.nRemain)) {
+      // Armed just now: nEndTime - nRemain is the site clock it read.
+      lastClockRead = std::max(lastClockRead, s.nEndTime - s.nRemain);
+      log::Log(Utf8(
+          QStringLiteral("夺宝编号 %1 已设定抢拍：距结束 %2，最高出价 %3 元，加价 %4 元，准备时间 %5 毫秒")
+              .arg(s.nDealId)
+              .arg(QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)))
+              .arg(s.nMaxPrice)
+              .arg(s.nIncrement)
+              .arg(s.nPrepTime)));
+    } else if (!waiting && wasWaiting) {
+      log::Notify("Gavelhawk", Utf8(QStringLiteral("夺宝编号 %1 %2：%3")
+                                        .arg(s.nDealId)
+                                        .arg(GbkToQString(s.strTitle), GbkToQString(s.strState))));
+    }
+    seen[s.nDealId] = {waiting, s.nEndTime, s.nRemain};
+    SavedSnipe r;
+    r.dealId = s.nDealId;
+    r.title = s.strTitle;
+    r.state = s.strState;
+    r.maxPrice = s.nMaxPrice;
+    r.increment = s.nIncrement;
+    r.prepTime = s.nPrepTime;
+    r.endTime = s.nEndTime;
+    r.waiting = waiting;
+    if (!waiting) r.outcome = s.strState;
+    rows.push_back(std::move(r));
+  }
+  k.seen = std::move(seen);
+
+  if (lastClockRead > 0) {
+    k.haveOffset = true;
+    k.offsetMs = lastClockRead - SteadyMs();
+    const std::int64_t skew = lastClockRead - QDateTime::currentMSecsSinceEpoch();
+    if (!k.loggedSkew || std::llabs(*k.loggedSkew - skew) >= 1000) {
+      k.loggedSkew = skew;
+      log::Log(Utf8(QStringLiteral("站点时钟估计：比本机时钟%1 %2 毫秒")
+                        .arg(skew >= 0 ? QStringLiteral("快") : QStringLiteral("慢"))
+                        .arg(std::llabs(skew))));
+    }
+  }
+
+  if (k.restored && !m_services.savedListPath.empty() && !SameRows(rows, k.lastSaved)) {
+    std::string error;
+    if (gavelhawk::ui::SaveSnipes(m_services.savedListPath, rows, &error)) {
+      k.lastSaved = std::move(rows);
+    } else {
+      log::Log(error);
+      if (!k.saveFailureTold) {
+        k.saveFailureTold = true;
+        // Told once, after the handler that changed the list has finished.
+        QTimer::singleShot(0, this, [this, error] { Message(QString::fromStdString(error)); });
+      }
+    }
+  }
+
+  if (platform::power::SleepInhibitor* inhibitor = m_services.inhibitor) {
+    const int waiting = WaitingSnipeCount();
+    using Held = platform::power::SleepInhibitor::Held;
+    if (waiting > 0 && inhibitor->held() == Held::None && !k.inhibitTried) {
+      // Asked once per run: a bus that does not answer must not hold every change.
+      const Held held = inhibitor->Hold(QStringLiteral("还有%1个商品等待竞拍").arg(waiting));
+      if (held == Held::None) {
+        k.inhibitTried = true;
+        log::Log(
+            Utf8(QStringLiteral("无法阻止系统休眠（%1）：电脑休眠时抢拍会错过").arg(inhibitor->LastError())));
+      } else {
+        log::Log(held == Held::Login1 ? "等待竞拍期间阻止系统休眠（login1）"
+                                      : "等待竞拍期间阻止屏幕保护和休眠（ScreenSaver）");
+      }
+    } else if (waiting == 0 && inhibitor->held() != Held::None) {
+      inhibitor->Release();
+      log::Log("没有等待竞拍的商品，不再阻止系统休眠");
+    }
+  }
+}
+
+bool CMainDlg::ConfirmQuit() {
+  if (!m_keep || m_keep->quitConfirmed) return true;
+  const int waiting = WaitingSnipeCount();
+  if (waiting == 0) return true;
+  if (Message(QStringLiteral("还有%1个商品等待竞拍，确定退出吗？").arg(waiting), QString(),
+              platform::dialog::Buttons::OkCancel) != platform::dialog::Answer::Ok) {
+    return false;
+  }
+  m_keep->quitConfirmed = true;
+  log::Log(Utf8(QStringLiteral("退出：%1 个等待竞拍的商品不再抢拍，下次启动时恢复").arg(waiting)));
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The live countdown.
+
+std::int64_t CMainDlg::CountdownClock() const {
+  if (m_services.siteNow) return m_services.siteNow();
+  if (!m_keep || !m_keep->haveOffset) return 0;
+  return SteadyMs() + m_keep->offsetMs;
+}
+
+void CMainDlg::ResultListShown() {
+  if (!m_keep) return;
+  m_keep->hitRemain.clear();
+  for (int i = 0; i <= m_nHitLast && i < kHitSlots; ++i) {
+    m_keep->hitRemain.push_back(
+        ParseSearchRemain(m_hits[static_cast<std::size_t>(i)].strRemain).value_or(-1));
+  }
+  m_keep->resultsShownAt = m_services.siteNow ? m_services.siteNow() : SteadyMs();
+}
+
+void CMainDlg::OnCountdownTick() {
+  if (const std::int64_t now = CountdownClock(); now > 0) {
+    for (int i = 0; i <= m_nSnipeLast && i < m_listSnipe->topLevelItemCount(); ++i) {
+      if (!m_timers.IsSet(i)) continue;
+      const QString text = QString::fromStdString(
+          gavelhawk::ui::FormatRemain(m_snipes[static_cast<std::size_t>(i)].nEndTime - now));
+      QTreeWidgetItem* item = m_listSnipe->topLevelItem(i);
+      if (item->text(6) != text) item->setText(6, text);
+    }
+  }
+  if (!m_keep) return;
+  const std::int64_t elapsed =
+      ((m_services.siteNow ? m_services.siteNow() : SteadyMs()) - m_keep->resultsShownAt) / 1000;
+  const int shown =
+      std::min<int>(static_cast<int>(m_keep->hitRemain.size()), m_listResults->topLevelItemCount());
+  for (int i = 0; i < shown; ++i) {
+    const std::int64_t at = m_keep->hitRemain[static_cast<std::size_t>(i)];
+    if (at < 0) continue;
+    const std::int64_t left = at - elapsed;
+    const QString text =
+        left > 0 ? GbkToQString(gavelhawk::search::RemainText(left)) : QStringLiteral("已结束");
+    QTreeWidgetItem* item = m_listResults->topLevelItem(i);
+    if (item->text(3) != text) item->setText(3, text);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The log window.
+
+void CMainDlg::OnShowLog() {
+  if (!m_keep->logView) m_keep->logView = new LogView(this);
+  m_keep->logView->show();
+  m_keep->logView->raise();
+  m_keep->logView->activateWindow();
+}

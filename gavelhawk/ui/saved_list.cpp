@@ -1,0 +1,214 @@
+#include "gavelhawk/ui/saved_list.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QSaveFile>
+#include <limits>
+#include <optional>
+
+#include "platform/text/gbk.h"
+
+namespace gavelhawk::ui {
+
+namespace {
+
+using platform::text::GbkToUtf8;
+using platform::text::Utf8ToGbk;
+
+constexpr int kFormatVersion = 1;
+constexpr std::size_t kMaxRows = 10;
+
+QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+QJsonObject ToJson(const SavedSnipe& r) {
+  QJsonObject o;
+  o["dealId"] = r.dealId;
+  o["title"] = Q(GbkToUtf8(r.title));
+  o["state"] = Q(GbkToUtf8(r.state));
+  o["maxPrice"] = r.maxPrice;
+  o["increment"] = r.increment;
+  o["prepTime"] = r.prepTime;
+  o["endTime"] = static_cast<qint64>(r.endTime);
+  o["waiting"] = r.waiting;
+  o["outcome"] = Q(GbkToUtf8(r.outcome));
+  return o;
+}
+
+std::optional<std::int64_t> Integer(const QJsonObject& o, const char* key, std::int64_t lo, std::int64_t hi) {
+  const QJsonValue v = o.value(QLatin1String(key));
+  if (!v.isDouble()) return std::nullopt;
+  const double d = v.toDouble();
+  // Doubles hold every integer a site time needs (< 2^53) exactly.
+  if (d != static_cast<double>(static_cast<std::int64_t>(d))) return std::nullopt;
+  const auto n = static_cast<std::int64_t>(d);
+  if (n < lo || n > hi) return std::nullopt;
+  return n;
+}
+
+std::optional<SavedSnipe> FromJson(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
+  const QJsonObject o = value.toObject();
+  constexpr std::int64_t lo = std::numeric_limits<std::int32_t>::min();
+  constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
+  const auto id = Integer(o, "dealId", lo, hi);
+  const auto maxPrice = Integer(o, "maxPrice", lo, hi);
+  const auto increment = Integer(o, "increment", lo, hi);
+  const auto prep = Integer(o, "prepTime", lo, hi);
+  const auto end = Integer(o, "endTime", -(std::int64_t{1} << 53), std::int64_t{1} << 53);
+  if (!id || !maxPrice || !increment || !prep || !end) return std::nullopt;
+  for (const char* key : {"title", "state", "outcome"}) {
+    if (!o.value(QLatin1String(key)).isString()) return std::nullopt;
+  }
+  if (!o.value(QLatin1String("waiting")).isBool()) return std::nullopt;
+  SavedSnipe r;
+  r.dealId = static_cast<std::int32_t>(*id);
+  r.title = Utf8ToGbk(S(o.value(QLatin1String("title")).toString()));
+  r.state = Utf8ToGbk(S(o.value(QLatin1String("state")).toString()));
+  r.maxPrice = static_cast<std::int32_t>(*maxPrice);
+  r.increment = static_cast<std::int32_t>(*increment);
+  r.prepTime = static_cast<std::int32_t>(*prep);
+  r.endTime = *end;
+  r.waiting = o.value(QLatin1String("waiting")).toBool();
+  r.outcome = Utf8ToGbk(S(o.value(QLatin1String("outcome")).toString()));
+  return r;
+}
+
+// The rows of a well-formed file, or nothing when any part of it is not.
+std::optional<std::vector<SavedSnipe>> Parse(const QByteArray& bytes) {
+  QJsonParseError err{};
+  const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
+  if (err.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
+  const QJsonObject top = doc.object();
+  if (top.value(QLatin1String("version")).toInt(-1) != kFormatVersion) return std::nullopt;
+  const QJsonValue list = top.value(QLatin1String("snipes"));
+  if (!list.isArray() || static_cast<std::size_t>(list.toArray().size()) > kMaxRows) return std::nullopt;
+  std::vector<SavedSnipe> rows;
+  for (const QJsonValue& v : list.toArray()) {
+    auto r = FromJson(v);
+    if (!r) return std::nullopt;
+    rows.push_back(std::move(*r));
+  }
+  return rows;
+}
+
+// Renames a damaged file beside itself, never over an earlier one.
+QString SetAside(const QString& path) {
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  QString target = path + QStringLiteral(".damaged-") + stamp;
+  for (int n = 2; QFileInfo::exists(target) && n < 100; ++n) {
+    target = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+  }
+  return QFile::rename(path, target) ? target : QString();
+}
+
+}  // namespace
+
+std::string SavedListPath(const std::function<const char*(const char*)>& getenv, bool demo) {
+  std::string base;
+  if (const char* d = getenv("XDG_DATA_HOME"); d && *d == '/') {
+    base = d;
+  } else if (const char* home = getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.local/share";
+  } else {
+    base = QDir::homePath().toStdString() + "/.local/share";
+  }
+  return base + (demo ? "/Gavelhawk-demo" : "/Gavelhawk") + "/snipes.json";
+}
+
+bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error) {
+  auto fail = [&](const QString& why) {
+    if (error) *error = S(QStringLiteral("无法保存抢拍列表 %1：%2").arg(Q(path), why));
+    return false;
+  };
+  const QString file = Q(path);
+  if (!QDir().mkpath(QFileInfo(file).absolutePath())) return fail(QStringLiteral("无法创建文件夹"));
+  QJsonArray list;
+  for (const SavedSnipe& r : rows) list.append(ToJson(r));
+  QJsonObject top;
+  top["version"] = kFormatVersion;
+  top["snipes"] = list;
+  QSaveFile out(file);
+  if (!out.open(QIODevice::WriteOnly)) return fail(out.errorString());
+  const QByteArray bytes = QJsonDocument(top).toJson(QJsonDocument::Indented);
+  if (out.write(bytes) != bytes.size()) {
+    out.cancelWriting();
+    return fail(out.errorString());
+  }
+  if (!out.commit()) return fail(out.errorString());
+  return true;
+}
+
+LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
+  LoadedList result;
+  const QString file = Q(path);
+  QFile in(file);
+  if (!in.exists()) return result;
+  if (!in.open(QIODevice::ReadOnly)) {
+    result.problem = S(QStringLiteral("无法读取抢拍列表 %1：%2").arg(file, in.errorString()));
+    return result;
+  }
+  // A real list is a few kilobytes; anything huge is not one.
+  const QByteArray bytes = in.read(1 << 20);
+  const bool whole = in.atEnd();
+  in.close();
+  auto rows = whole ? Parse(bytes) : std::nullopt;
+  if (!rows) {
+    const QString aside = SetAside(file);
+    result.setAside = S(aside);
+    result.problem =
+        aside.isEmpty()
+            ? S(QStringLiteral("抢拍列表文件 %1 已损坏，也无法改名保留；本次从空列表开始。").arg(file))
+            : S(QStringLiteral("抢拍列表文件已损坏，已另存为 %1；本次从空列表开始。").arg(aside));
+    return result;
+  }
+  for (SavedSnipe& r : *rows) {
+    if (r.waiting && r.endTime > 0 && r.endTime <= nowMs) {
+      r.waiting = false;
+      r.state = Utf8ToGbk(kStateMissedWhileOff);
+      r.outcome = r.state;
+      result.missed.push_back(r.dealId);
+    }
+  }
+  result.rows = std::move(*rows);
+  return result;
+}
+
+struct SavedListLock::Impl {
+  explicit Impl(const QString& file) : lock(file) {}
+  QLockFile lock;
+};
+
+SavedListLock::SavedListLock() = default;
+SavedListLock::~SavedListLock() = default;  // QLockFile unlocks when destroyed
+
+std::unique_ptr<SavedListLock> LockSavedList(const std::string& path, std::string* refusal) {
+  const QString file = Q(path);
+  QDir().mkpath(QFileInfo(file).absolutePath());
+  std::unique_ptr<SavedListLock> held(new SavedListLock);
+  held->impl_ = std::make_unique<SavedListLock::Impl>(file + QStringLiteral(".lock"));
+  QLockFile& lock = held->impl_->lock;
+  // A window runs for days: only a dead owner makes the lock stale, never its age.
+  lock.setStaleLockTime(0);
+  if (lock.tryLock(0)) return held;
+  if (refusal) {
+    qint64 pid = 0;
+    QString host, app;
+    if (lock.error() == QLockFile::LockFailedError && lock.getLockInfo(&pid, &host, &app)) {
+      *refusal = S(QStringLiteral("抢拍列表正由另一个 Gavelhawk 使用（进程 %1）。\n"
+                                  "同一个列表不能同时由两处抢拍：请先关闭那个窗口或 gavelhawk snipe。")
+                       .arg(pid));
+    } else {
+      *refusal = S(QStringLiteral("无法锁定抢拍列表 %1.lock，没有打开它。").arg(file));
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace gavelhawk::ui

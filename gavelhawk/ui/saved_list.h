@@ -1,0 +1,72 @@
+#pragma once
+// The snipe list kept across restarts: $XDG_DATA_HOME/Gavelhawk/snipes.json,
+// rewritten whole and atomically, and the lock that keeps two clients (the
+// window, `gavelhawk snipe`) from sniping the same list at once.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace gavelhawk::ui {
+
+// State text of a row whose closing passed while the program was not running.
+inline constexpr char kStateMissedWhileOff[] = "已结束(未运行)";
+
+// One row as kept. Texts are GBK, as in SnipeItem; the file holds UTF-8.
+struct SavedSnipe {
+  std::int32_t dealId = 0;
+  std::string title;
+  std::string state;
+  std::int32_t maxPrice = 0;
+  std::int32_t increment = 0;
+  std::int32_t prepTime = 0;
+  std::int64_t endTime = 0;  // site ms
+  bool waiting = false;      // its bid was still to come when saved
+  std::string outcome;       // what became of the bid; empty while waiting
+};
+
+// `$XDG_DATA_HOME/Gavelhawk/snipes.json` (~/.local/share when unset). The demo
+// keeps its list apart: its auctions are not the site's.
+std::string SavedListPath(const std::function<const char*(const char*)>& getenv, bool demo = false);
+
+// Replaces the file with `rows` in one step: a failed write leaves the old
+// file. False with `error` (UTF-8) set when it could not be written.
+bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error = nullptr);
+
+struct LoadedList {
+  std::vector<SavedSnipe> rows;
+  // UTF-8, for the user; empty when the list loaded (or there was none). A
+  // damaged file has been renamed aside by the time this is set, so it is
+  // told once.
+  std::string problem;
+  std::string setAside;  // where a damaged file went
+  // Rows this load found closed while the program was off, by auction id.
+  std::vector<std::int32_t> missed;
+};
+
+// Reads the list. A row that was waiting and closed at or before `nowMs` (ms
+// since the epoch) comes back finished, as kStateMissedWhileOff: it must
+// never bid.
+LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs);
+
+// Held while a client uses the list; released when destroyed. A lock left by
+// a copy that crashed is taken over.
+class SavedListLock {
+ public:
+  ~SavedListLock();
+  SavedListLock(const SavedListLock&) = delete;
+  SavedListLock& operator=(const SavedListLock&) = delete;
+  struct Impl;
+
+ private:
+  friend std::unique_ptr<SavedListLock> LockSavedList(const std::string&, std::string*);
+  SavedListLock();
+  std::unique_ptr<Impl> impl_;
+};
+
+// Takes the lock beside `path` (`path`.lock). Null with `refusal` (UTF-8,
+// ready to show) set when another client holds it or it cannot be taken.
+std::unique_ptr<SavedListLock> LockSavedList(const std::string& path, std::string* refusal);
+
+}  // namespace gavelhawk::ui

@@ -1,0 +1,289 @@
+// The window a user can leave running: the list kept across restarts, the
+// question before quitting, the live countdown, the log and the desktop
+// notice of a result, and a window that grows.
+#include <QDateTime>
+#include <QFile>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QScreen>
+#include <QTemporaryDir>
+
+#include "fixture.h"
+#include "gavelhawk/log/event_log.h"
+#include "gavelhawk/ui/saved_list.h"
+
+namespace uitest {
+namespace {
+
+using D = CMainDlg;
+using gavelhawk::ui::SavedSnipe;
+
+class KeepTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    // The site's clock is the wall clock, frozen: a restart compares closing
+    // times with the wall clock.
+    t0 = QDateTime::currentMSecsSinceEpoch();
+    server.SetClock(t0, /*running=*/false);
+    savedList = (dir.path() + "/Gavelhawk/snipes.json").toStdString();
+  }
+
+  void AddAuction(std::int64_t id, std::int64_t closesInMs) {
+    sim::Auction a;
+    a.id = id;
+    a.title = "测试商品 " + std::to_string(id);
+    a.listPrice = 1000;
+    a.startMs = t0 - 3600000;
+    a.endMs = t0 + closesInMs;
+    server.AddAuction(a);
+  }
+  void Snipe(std::int64_t id, int ceiling = 300) {
+    Type(D::IDC_DEALID, QString::number(id));
+    Type(D::IDC_MAXPRICE, QString::number(ceiling));
+    Type(D::IDC_INCREMENT, "2");
+    Type(D::IDC_PREPTIME, "500");
+    Press(D::IDC_AUTOBID);
+  }
+  MainDlgServices Kept() {
+    MainDlgServices s = Services();
+    s.savedListPath = savedList;
+    return s;
+  }
+  QString Shown(QTreeWidget* list, int row, int column) const {
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    return item ? item->text(column) : QStringLiteral("<no row %1>").arg(row);
+  }
+  std::vector<std::string> Bids() const {
+    std::vector<std::string> out;
+    for (const auto& r : server.LogFor("/json/paimai/bid?")) out.push_back(r.target);
+    return out;
+  }
+  static bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    return QTest::qWaitFor(done, timeoutMs);
+  }
+
+  QTemporaryDir dir;
+  std::string savedList;
+  std::int64_t t0 = 0;
+};
+
+TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
+  AddAuction(4000001, 600000);
+  AddAuction(4000002, 900000);
+  ASSERT_TRUE(Open(Kept()));
+  Snipe(4000001);
+  Snipe(4000002);
+  ASSERT_EQ(2, dlg->WaitingSnipeCount());
+  platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
+  ASSERT_TRUE(dlg->close());
+  EXPECT_EQ(QStringList{U("还有2个商品等待竞拍，确定退出吗？")}, Texts(Boxes()));
+  dlg.reset();
+
+  // While the program was off, 4000002 closed; a row already finished stays
+  // as it was.
+  auto kept = gavelhawk::ui::LoadSnipes(savedList, t0);
+  ASSERT_EQ(2u, kept.rows.size());
+  EXPECT_TRUE(kept.rows[0].waiting);
+  EXPECT_TRUE(kept.rows[1].waiting);
+  kept.rows[1].endTime = t0 - 1000;
+  SavedSnipe done = kept.rows[0];
+  done.dealId = 4000003;
+  done.state = done.outcome = Gbk("出价成功");
+  done.waiting = false;
+  kept.rows.push_back(done);
+  ASSERT_TRUE(gavelhawk::ui::SaveSnipes(savedList, kept.rows));
+  server.ClearLog();
+
+  ASSERT_TRUE(Open(Kept()));
+  EXPECT_TRUE(Boxes().empty());
+  struct Row {
+    const char* id;
+    const char* title;
+    const char* state;
+    const char* remain;
+    bool waiting;
+  };
+  const Row want[] = {{"4000001", "测试商品 4000001", "准备竞拍", "10分0秒", true},
+                      {"4000002", "测试商品 4000002", "已结束(未运行)", "已结束", false},
+                      {"4000003", "测试商品 4000001", "出价成功", "已结束", false}};  // a copy of the first
+  ASSERT_EQ(3, dlg->m_listSnipe->topLevelItemCount());
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(U(want[i].id), Shown(dlg->m_listSnipe, i, 0));
+    EXPECT_EQ(U(want[i].title), Shown(dlg->m_listSnipe, i, 1));
+    EXPECT_EQ(U(want[i].state), Shown(dlg->m_listSnipe, i, 2));
+    EXPECT_EQ("300", Shown(dlg->m_listSnipe, i, 3));
+    EXPECT_EQ("2", Shown(dlg->m_listSnipe, i, 4));
+    EXPECT_EQ("500", Shown(dlg->m_listSnipe, i, 5));
+    EXPECT_EQ(U(want[i].remain), Shown(dlg->m_listSnipe, i, 6));
+    EXPECT_EQ(want[i].waiting, dlg->Timers().IsSet(i));
+  }
+  // Only the waiting row read its closing again; nothing was bid.
+  EXPECT_TRUE(Bids().empty());
+  EXPECT_TRUE(server.LogFor("/detail/4000002").empty());
+  EXPECT_FALSE(server.LogFor("/detail/3333333").empty());  // a fresh clock read
+  // What the window shows is what it keeps.
+  const auto rewritten = gavelhawk::ui::LoadSnipes(savedList, t0);
+  ASSERT_EQ(3u, rewritten.rows.size());
+  EXPECT_EQ(Gbk("已结束(未运行)"), rewritten.rows[1].state);
+  EXPECT_FALSE(rewritten.rows[1].waiting);
+
+  // A change is kept at once.
+  Press(D::IDC_CLEAR);
+  EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
+}
+
+TEST_F(KeepTest, ADamagedListIsSetAsideToldOnceAndTheWindowStartsEmpty) {
+  QDir().mkpath(dir.path() + "/Gavelhawk");
+  QFile f(QString::fromStdString(savedList));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("{\"version\":1,\"snipes\":[{\"dealId\":40");
+  f.close();
+  ASSERT_TRUE(Open(Kept()));
+  const QStringList told = Texts(Boxes());
+  ASSERT_EQ(1, told.size());
+  EXPECT_TRUE(told[0].startsWith(U("抢拍列表文件已损坏，已另存为 ") + QString::fromStdString(savedList) +
+                                 ".damaged-"))
+      << told[0].toStdString();
+  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(1, QDir(dir.path() + "/Gavelhawk").entryList({"snipes.json.damaged-*"}, QDir::Files).size());
+  dlg.reset();
+  ASSERT_TRUE(Open(Kept()));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(KeepTest, ClosingWhileRowsWaitAsksAndCancelKeepsThemRunning) {
+  AddAuction(4000001, 600000);
+  AddAuction(4000002, 900000);
+  struct Case {
+    const char* how;
+    platform::dialog::Answer answer;
+  };
+  const Case cases[] = {{"Escape", platform::dialog::Answer::Cancel},
+                        {"close box", platform::dialog::Answer::Cancel},
+                        {"Escape", platform::dialog::Answer::Ok},
+                        {"close box", platform::dialog::Answer::Ok}};
+  for (const Case& c : cases) {
+    const bool ok = c.answer == platform::dialog::Answer::Ok;
+    SCOPED_TRACE(std::string(c.how) + (ok ? " OK" : " Cancel"));
+    ASSERT_TRUE(Open(Services()));
+    Snipe(4000001);
+    Snipe(4000002);
+    Boxes();
+    platform::dialog::QueueAnswer(c.answer);
+    if (std::string(c.how) == "Escape") {
+      QTest::keyClick(Edit(D::IDC_DEALID), Qt::Key_Escape);
+    } else {
+      dlg->close();
+    }
+    const auto boxes = Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(U("还有2个商品等待竞拍，确定退出吗？"), boxes[0].text);
+    EXPECT_EQ(platform::dialog::Buttons::OkCancel, boxes[0].buttons);
+    EXPECT_EQ(!ok, dlg->isVisible());
+    EXPECT_EQ(ok ? 0 : 2, dlg->WaitingSnipeCount());
+    EXPECT_EQ(U("准备竞拍"), Shown(dlg->m_listSnipe, 1, 2));
+  }
+}
+
+TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
+  AddAuction(4000001, 600000);
+  std::int64_t siteNow = t0;
+  MainDlgServices s = Services();
+  s.siteNow = [&siteNow] { return siteNow; };
+  ASSERT_TRUE(Open(s));
+  Snipe(4000001);
+  ASSERT_EQ(U("10分0秒"), Shown(dlg->m_listSnipe, 0, 6));
+  dlg->m_hits[0].strRemain = Gbk(" 3分 5秒");
+  dlg->m_hits[1].strRemain = Gbk("50秒");
+  dlg->m_nHitLast = 1;
+  dlg->RefreshResultList();
+
+  siteNow += 65000;
+  EXPECT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 0, 6) == U("8分55秒"); }))
+      << Shown(dlg->m_listSnipe, 0, 6).toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return Shown(dlg->m_listResults, 0, 3) == U(" 2分 0秒"); }))
+      << Shown(dlg->m_listResults, 0, 3).toStdString();
+  EXPECT_EQ(U("已结束"), Shown(dlg->m_listResults, 1, 3));
+  // The row keeps what arming stored; only the text moves.
+  EXPECT_EQ(600000, dlg->m_snipes[0].nRemain);
+}
+
+TEST_F(KeepTest, WithoutAnEngineClockTheCountdownRunsFromTheLastClockRead) {
+  AddAuction(4000001, 600000);
+  ASSERT_TRUE(Open(Services()));
+  Snipe(4000001);
+  ASSERT_EQ(U("10分0秒"), Shown(dlg->m_listSnipe, 0, 6));
+  // The site's clock stands still here; the window's estimate runs on.
+  EXPECT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 0, 6).startsWith(U("9分5")); }, 4000))
+      << Shown(dlg->m_listSnipe, 0, 6).toStdString();
+}
+
+TEST_F(KeepTest, ABidResultIsToldOnTheDesktopAndInTheLog) {
+  std::vector<std::string> told;
+  gavelhawk::log::SetNotifier(
+      [&told](const std::string& title, const std::string& body) { told.push_back(title + "|" + body); });
+  AddAuction(4000001, 2600);  // the bid is due at once
+  ASSERT_TRUE(Open(Services()));
+  ClickIEBox();
+  Snipe(4000001);
+  ASSERT_TRUE(WaitUntil([&] { return !Bids().empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !told.empty(); }));
+  gavelhawk::log::SetNotifier(nullptr);
+  EXPECT_EQ((std::vector<std::string>{"Gavelhawk|夺宝编号 4000001 测试商品 4000001：出价成功"}), told);
+  EXPECT_EQ(0, dlg->WaitingSnipeCount());
+
+  Press(D::IDC_LOG);
+  auto* list = dlg->findChild<QListWidget*>();
+  ASSERT_NE(list, nullptr);
+  QStringList lines;
+  for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+  const QString all = lines.join('\n');
+  EXPECT_TRUE(all.contains(U("夺宝编号 4000001 已设定抢拍"))) << all.toStdString();
+  EXPECT_TRUE(all.contains(U("站点时钟估计"))) << all.toStdString();
+  EXPECT_TRUE(all.contains(U("夺宝编号 4000001 测试商品 4000001：出价成功"))) << all.toStdString();
+  EXPECT_TRUE(QRegularExpression(R"(^\d\d:\d\d:\d\d\.\d{3}  )").match(lines.last()).hasMatch())
+      << lines.last().toStdString();
+}
+
+TEST_F(KeepTest, BothListsGrowWithTheWindowAndExpandingKeepsItOnTheScreen) {
+  ASSERT_TRUE(Open(Services()));
+  Press(D::IDC_COLLAPSE);  // expanded, at the template's size
+  const QSize base = dlg->size();
+  EXPECT_EQ(base, dlg->minimumSize());
+  const QRect snipe = dlg->m_listSnipe->geometry();
+  const QRect results = dlg->m_listResults->geometry();
+  const QRect search = dlg->Button(D::IDC_REFRESH)->geometry();
+  const QRect top = dlg->Button(D::IDC_HOMEPAGE)->geometry();
+
+  dlg->resize(base.width() + 120, base.height() + 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(snipe.adjusted(0, 0, 120, 100), dlg->m_listSnipe->geometry());
+  EXPECT_EQ(results.adjusted(0, 100, 120, 300), dlg->m_listResults->geometry());
+  EXPECT_EQ(search.translated(0, 100), dlg->Button(D::IDC_REFRESH)->geometry());
+  EXPECT_EQ(top, dlg->Button(D::IDC_HOMEPAGE)->geometry());
+
+  // Back at the template's size every control is where it was.
+  dlg->resize(base);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(snipe, dlg->m_listSnipe->geometry());
+  EXPECT_EQ(results, dlg->m_listResults->geometry());
+
+  // Collapsed low on the screen, 扩展 moves the window up so all of it shows.
+  Press(D::IDC_COLLAPSE);
+  const QRect avail = dlg->screen()->availableGeometry();
+  dlg->move(avail.left() + 10, avail.bottom() - dlg->frameGeometry().height());
+  QCoreApplication::processEvents();
+  Press(D::IDC_COLLAPSE);
+  QCoreApplication::processEvents();
+  const QRect frame = dlg->frameGeometry();
+  EXPECT_EQ(base.height(), dlg->height());
+  ASSERT_LE(frame.height(), avail.height());
+  EXPECT_GE(frame.top(), avail.top());
+  EXPECT_LE(frame.bottom(), avail.bottom());
+  EXPECT_GE(frame.left(), avail.left());
+}
+
+}  // namespace
+}  // namespace uitest

@@ -1,0 +1,160 @@
+// The snipe list kept across restarts, and the lock that keeps two clients
+// from sniping the same list.
+#include "gavelhawk/ui/saved_list.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <map>
+
+#include "platform/text/gbk.h"
+
+namespace {
+
+using gavelhawk::ui::LoadSnipes;
+using gavelhawk::ui::SavedSnipe;
+using platform::text::Utf8ToGbk;
+
+constexpr std::int64_t kNow = 1386999990000;
+
+SavedSnipe Row(std::int32_t id, const char* state, std::int64_t endTime, bool waiting,
+               const char* outcome = "") {
+  SavedSnipe r;
+  r.dealId = id;
+  r.title = Utf8ToGbk("九成新 联想 ThinkPad X1 “碳纤维” 笔记本");
+  r.state = Utf8ToGbk(state);
+  r.maxPrice = 1234;
+  r.increment = 3;
+  r.prepTime = 800;
+  r.endTime = endTime;
+  r.waiting = waiting;
+  r.outcome = Utf8ToGbk(outcome);
+  return r;
+}
+
+TEST(SavedList, RowsComeBackAsSavedAndARowThatClosedWhileOffNeverWaitsAgain) {
+  QTemporaryDir dir;
+  const std::string path = (dir.path() + "/Gavelhawk/snipes.json").toStdString();
+  const std::vector<SavedSnipe> saved = {
+      Row(4000001, "准备竞拍", kNow + 600000, true), Row(4000002, "出价成功", kNow - 5000, false, "出价成功"),
+      Row(4000003, "准备竞拍", kNow - 1, true),  // closed while the program was off
+      Row(4000004, "准备竞拍", kNow, true),      // closing now: too late to bid
+  };
+  std::string error;
+  ASSERT_TRUE(gavelhawk::ui::SaveSnipes(path, saved, &error)) << error;
+
+  const auto loaded = LoadSnipes(path, kNow);
+  EXPECT_EQ("", loaded.problem);
+  EXPECT_EQ((std::vector<std::int32_t>{4000003, 4000004}), loaded.missed);
+  ASSERT_EQ(4u, loaded.rows.size());
+  struct Want {
+    const char* state;
+    bool waiting;
+    const char* outcome;
+  };
+  const Want want[] = {{"准备竞拍", true, ""},
+                       {"出价成功", false, "出价成功"},
+                       {"已结束(未运行)", false, "已结束(未运行)"},
+                       {"已结束(未运行)", false, "已结束(未运行)"}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const SavedSnipe& r = loaded.rows[i];
+    SCOPED_TRACE(saved[i].dealId);
+    EXPECT_EQ(saved[i].dealId, r.dealId);
+    EXPECT_EQ(saved[i].title, r.title);
+    EXPECT_EQ(saved[i].maxPrice, r.maxPrice);
+    EXPECT_EQ(saved[i].increment, r.increment);
+    EXPECT_EQ(saved[i].prepTime, r.prepTime);
+    EXPECT_EQ(saved[i].endTime, r.endTime);
+    EXPECT_EQ(Utf8ToGbk(want[i].state), r.state);
+    EXPECT_EQ(want[i].waiting, r.waiting);
+    EXPECT_EQ(Utf8ToGbk(want[i].outcome), r.outcome);
+  }
+  // A rewrite replaces the list whole; no temporary file is left beside it.
+  ASSERT_TRUE(gavelhawk::ui::SaveSnipes(path, {saved[1]}));
+  EXPECT_EQ(1u, LoadSnipes(path, kNow).rows.size());
+  EXPECT_EQ(QStringList{"snipes.json"}, QDir(dir.path() + "/Gavelhawk").entryList(QDir::Files));
+}
+
+TEST(SavedList, ADamagedFileIsKeptAsideAndToldOnce) {
+  const char* damaged[] = {
+      "{\"version\":1,\"snipes\":[{\"dealId\":4000001,",        // cut short
+      "\xff\xfe garbage",                                       // not JSON
+      "{\"version\":1,\"snipes\":[{\"dealId\":\"4000001\"}]}",  // wrong type
+      "{\"version\":1,\"snipes\":{}}",                          // not a list
+      "{\"version\":1,\"snipes\":[{\"dealId\":4000001,\"title\":\"\",\"state\":\"\",\"maxPrice\":99999999999,"
+      "\"increment\":1,\"prepTime\":1,\"endTime\":1,\"waiting\":true,\"outcome\":\"\"}]}",  // out of range
+  };
+  for (const char* bytes : damaged) {
+    SCOPED_TRACE(bytes);
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/snipes.json";
+    {
+      QFile f(file);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    const auto loaded = LoadSnipes(file.toStdString(), kNow);
+    EXPECT_TRUE(loaded.rows.empty());
+    EXPECT_NE(std::string::npos, loaded.problem.find("已损坏")) << loaded.problem;
+    EXPECT_NE(std::string::npos, loaded.problem.find(loaded.setAside)) << loaded.problem;
+    EXPECT_FALSE(QFile::exists(file));
+    QFile aside(QString::fromStdString(loaded.setAside));
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly)) << loaded.setAside;
+    EXPECT_EQ(QByteArray(bytes), aside.readAll());
+    EXPECT_TRUE(QString::fromStdString(loaded.setAside).startsWith(file + ".damaged-"));
+    // Told once: the next start finds no list and says nothing.
+    EXPECT_EQ("", LoadSnipes(file.toStdString(), kNow).problem);
+  }
+}
+
+TEST(SavedList, ASecondClientIsRefusedWhileTheListIsHeldAndACrashedOnesLockIsTakenOver) {
+  QTemporaryDir dir;
+  const std::string path = (dir.path() + "/Gavelhawk/snipes.json").toStdString();
+  const QString lockFile = QString::fromStdString(path) + ".lock";
+  std::string refusal;
+  auto first = gavelhawk::ui::LockSavedList(path, &refusal);
+  ASSERT_TRUE(first) << refusal;
+  EXPECT_FALSE(gavelhawk::ui::LockSavedList(path, &refusal));
+  EXPECT_NE(std::string::npos, refusal.find("抢拍列表正由另一个 Gavelhawk 使用")) << refusal;
+  EXPECT_NE(std::string::npos, refusal.find(std::to_string(QCoreApplication::applicationPid()))) << refusal;
+
+  // The same lock as left behind by a copy that has since died.
+  QFile held(lockFile);
+  ASSERT_TRUE(held.open(QIODevice::ReadOnly));
+  QList<QByteArray> lines = held.readAll().split('\n');
+  held.close();
+  QProcess gone;
+  gone.start("true", {});
+  ASSERT_TRUE(gone.waitForStarted());
+  const qint64 deadPid = gone.processId();
+  ASSERT_TRUE(gone.waitForFinished());
+  lines[0] = QByteArray::number(deadPid);
+  first.reset();
+  ASSERT_FALSE(QFile::exists(lockFile));
+  QFile stale(lockFile);
+  ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+  stale.write(lines.join('\n'));
+  stale.close();
+  refusal.clear();
+  EXPECT_TRUE(gavelhawk::ui::LockSavedList(path, &refusal)) << refusal;
+}
+
+TEST(SavedList, TheListLivesUnderTheUsersDataFolder) {
+  auto env = [](std::map<std::string, std::string> vars) {
+    return [vars](const char* name) -> const char* {
+      const auto it = vars.find(name);
+      return it == vars.end() ? nullptr : it->second.c_str();
+    };
+  };
+  EXPECT_EQ("/d/Gavelhawk/snipes.json",
+            gavelhawk::ui::SavedListPath(env({{"XDG_DATA_HOME", "/d"}, {"HOME", "/h"}})));
+  EXPECT_EQ("/h/.local/share/Gavelhawk/snipes.json", gavelhawk::ui::SavedListPath(env({{"HOME", "/h"}})));
+  EXPECT_EQ("/d/Gavelhawk-demo/snipes.json",
+            gavelhawk::ui::SavedListPath(env({{"XDG_DATA_HOME", "/d"}}), /*demo=*/true));
+}
+
+}  // namespace
