@@ -85,6 +85,10 @@ class HistoryWindowTest : public ::testing::Test {
     s.shopUrl = "http://shop.invalid/";
     s.serviceUrl = "http://service.invalid/page.html";
     s.folder = folder;
+    s.newTransport = [] {
+      return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+    };
+    s.inFlight = inFlight;
     dlg = std::make_unique<CHistoryDlg>(s);
     dlg->OnInitDialog();
     dlg->show();
@@ -212,6 +216,7 @@ class HistoryWindowTest : public ::testing::Test {
   RecordingOpener opener;
   std::unique_ptr<tallyglass::db::HistoryDb> db;
   std::unique_ptr<CHistoryDlg> dlg;
+  int inFlight = tallyglass::crawl::kDefaultInFlight;
 };
 
 }  // namespace tgtest
