@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <memory>
 
 #include "tallyglass/crawl/fetch.h"
 #include "tallyglass/crawl/resume.h"
@@ -130,6 +132,8 @@ void CHistoryDlg::UpdateDatabase() {
   m_walk = std::make_unique<WalkSession>(services_.db, m_szFolder, std::move(factory), options, m_nLastId);
   m_walk->onStep = [this](std::int32_t id, AuctionOutcome::Kind kind) {
     if (onAuctionHandled) onAuctionHandled(id, kind);
+    // Closed in between: the ids after this one are not handled.
+    if (m_bClosing || m_bEnded) m_walk->Stop();
   };
   m_bStopped = false;
 
@@ -159,17 +163,32 @@ void CHistoryDlg::UpdateDatabase() {
     shownRows = m_walk->stored();
     sinceRefresh.restart();
   };
-  connect(&tick, &QTimer::timeout, &loop, [&] {
+  m_walkTick = [&] {
     if (m_bClosing || m_bEnded) m_walk->Stop();
     const bool over = m_walk->Pump();
     ShowWalkProgress();
     if (m_walk->stored() != shownRows && sinceRefresh.elapsed() >= 1000) refreshGrid();
     if (over) loop.quit();
+  };
+  connect(&tick, &QTimer::timeout, &loop, [this] { m_walkTick(); });
+  // The readers wake this thread when they have something; the tick is for
+  // commits that are due by time, and the progress.
+  auto posted = std::make_shared<std::atomic<bool>>(false);
+  m_walk->SetOnReady([this, posted] {
+    if (posted->exchange(true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, posted] {
+          posted->store(false);
+          if (m_walkTick) m_walkTick();
+        },
+        Qt::QueuedConnection);
   });
   m_walk->Start();
   tick.start();
   loop.exec();
   tick.stop();
+  m_walkTick = nullptr;
 
   // The grid shows what the walk stored.
   refreshGrid();

@@ -14,8 +14,11 @@ constexpr std::int64_t kLastId = std::numeric_limits<std::int32_t>::max();
 }  // namespace
 
 Walker::Walker(TransportFactory factory, WalkOptions options, std::int32_t lastId)
-    : factory_(std::move(factory)), options_(std::move(options)), next_(std::int64_t{lastId} + 1),
-      frontier_(std::int64_t{lastId} + 1) {
+    : factory_(std::move(factory)),
+      options_(std::move(options)),
+      next_(std::int64_t{lastId} + 1),
+      frontier_(std::int64_t{lastId} + 1),
+      taken_(std::int64_t{lastId} + 1) {
   options_.inFlight = std::clamp(options_.inFlight, 1, kMaxInFlight);
 }
 
@@ -43,6 +46,12 @@ std::vector<WalkStep> Walker::Take() {
   std::vector<WalkStep> out;
   out.swap(ready_);
   return out;
+}
+
+void Walker::Handled(std::int32_t id) {
+  std::lock_guard lock(mu_);
+  taken_ = std::max(taken_, std::int64_t{id} + 1);
+  cv_.notify_all();
 }
 
 bool Walker::Finished() const {
@@ -108,18 +117,20 @@ void Walker::Work(int index) {
     std::int64_t id = 0;
     {
       std::unique_lock lock(mu_);
-      // Read ahead of the next id to hand on, but not without bound: a slow
-      // id must not let the others pile up results.
-      const std::int64_t window = 4 * std::int64_t{options_.inFlight};
-      cv_.wait(lock, [&] { return stopping_ || ended_ || (todayKnown_ && next_ < frontier_ + window); });
+      // Read ahead of what was taken, but not without bound: a slow id must
+      // not let the others pile up results. One in flight is the walk of
+      // old: the next id only once the last one was handled.
+      const std::int64_t window = options_.inFlight == 1 ? 1 : 4 * std::int64_t{options_.inFlight};
+      cv_.wait(lock, [&] { return stopping_ || ended_ || (todayKnown_ && next_ < taken_ + window); });
       if (stopping_ || ended_ || next_ > kLastId) break;
       id = next_++;
       context.today = today_;
     }
     AuctionOutcome o = CrawlAuction(context, static_cast<std::int32_t>(id));
-    std::lock_guard lock(mu_);
+    std::unique_lock lock(mu_);
     if (stopping_ || ended_) break;
     done_.emplace(id, std::move(o));
+    const std::size_t before = ready_.size();
     for (auto it = done_.find(frontier_); it != done_.end(); it = done_.find(frontier_)) {
       const AuctionOutcome::Kind kind = it->second.kind;
       ready_.push_back({static_cast<std::int32_t>(frontier_), std::move(it->second)});
@@ -132,18 +143,28 @@ void Walker::Work(int index) {
       }
     }
     cv_.notify_all();
+    const bool news = ready_.size() != before;
+    lock.unlock();
+    if (news && onReady) onReady();
   }
 
-  std::lock_guard lock(mu_);
-  std::erase(transports_, transport.get());
-  --running_;
-  cv_.notify_all();
+  {
+    std::lock_guard lock(mu_);
+    std::erase(transports_, transport.get());
+    --running_;
+    cv_.notify_all();
+  }
+  if (onReady) onReady();
 }
 
 WalkSession::WalkSession(db::HistoryDb* db, QString folder, TransportFactory factory, WalkOptions options,
                          std::int32_t lastId, BatchLimits limits)
-    : db_(db), folder_(std::move(folder)), limits_(limits),
-      walker_(std::move(factory), std::move(options), lastId), lastAppended_(lastId), currentId_(lastId) {}
+    : db_(db),
+      folder_(std::move(folder)),
+      limits_(limits),
+      walker_(std::move(factory), std::move(options), lastId),
+      lastAppended_(lastId),
+      currentId_(lastId) {}
 
 WalkSession::~WalkSession() = default;
 
@@ -154,6 +175,9 @@ void WalkSession::Start() {
 
 void WalkSession::Stop() {
   stopRequested_ = true;
+  // Asked while an id is being handled: the ones after it are not. Asked
+  // from outside, the ids already read in order are still stored.
+  if (pumping_) dropRest_ = true;
   walker_.Stop();
 }
 
@@ -186,8 +210,9 @@ bool WalkSession::Commit() {
 bool WalkSession::Pump() {
   if (over_) return true;
   bool end = false;
+  pumping_ = true;
   for (WalkStep& step : walker_.Take()) {
-    if (stopRequested_) break;
+    if (dropRest_) break;
     const AuctionOutcome::Kind kind = step.outcome.kind;
     if (kind == AuctionOutcome::Failed) {
       result_ = Result::NetworkError;
@@ -200,6 +225,7 @@ bool WalkSession::Pump() {
     if (kind == AuctionOutcome::Sold) pending_.push_back(std::move(step.outcome.record));
     if (kind == AuctionOutcome::Implausible) ++implausible_;
     if (onStep) onStep(step.id, kind);
+    walker_.Handled(step.id);
     if (pending_.size() >= limits_.rows && !Commit()) {
       end = true;
       break;
@@ -209,7 +235,9 @@ bool WalkSession::Pump() {
       break;
     }
   }
-  if (!pending_.empty() && std::chrono::steady_clock::now() - lastCommit_ >= limits_.time && !Commit()) end = true;
+  pumping_ = false;
+  if (!pending_.empty() && std::chrono::steady_clock::now() - lastCommit_ >= limits_.time && !Commit())
+    end = true;
   if (end || stopRequested_ || walker_.Finished()) {
     // A database error drops the rest; the network's and the user's stop
     // keep what was read before it.

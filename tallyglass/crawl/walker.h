@@ -56,8 +56,13 @@ class Walker {
   // The steps read since the last call, in id order without gaps. The walk
   // ends with a step of kind EndOfWalk or Failed, after which none follow.
   std::vector<WalkStep> Take();
+  // The step of `id` was dealt with: the readers may go further.
+  void Handled(std::int32_t id);
   // Nothing more will come.
   bool Finished() const;
+  // Called on a reader's thread when steps are ready to take or the walk
+  // finished. Set before Start().
+  std::function<void()> onReady;
   // Waits until a step can be taken or the walk finished.
   void WaitForSteps(std::chrono::milliseconds timeout);
   std::int32_t today() const;
@@ -77,6 +82,7 @@ class Walker {
   std::int32_t today_ = 0;
   std::int64_t next_ = 0;      // the next id to hand to a worker
   std::int64_t frontier_ = 0;  // the next id to hand on in order
+  std::int64_t taken_ = 0;     // the first id not yet dealt with by the taker
   std::map<std::int64_t, AuctionOutcome> done_;
   std::vector<WalkStep> ready_;
   bool stopping_ = false;
@@ -100,13 +106,17 @@ class WalkSession {
   ~WalkSession();
 
   void Start();
-  // The user's stop: what was handed on and committed stays.
+  // The user's stop: the ids read in order so far are stored, the rest
+  // dropped (they are read again by the next walk).
   void Stop();
   // Handles the steps read since the last call and commits when a batch is
   // due. True once the walk is over and everything is committed.
   bool Pump();
   // Pumps until the walk is over (tests, benchmarks).
   void RunToEnd();
+  // Called on a reader's thread when Pump() has something to do. Set before
+  // Start().
+  void SetOnReady(std::function<void()> f) { walker_.onReady = std::move(f); }
 
   // Called for every id handled in order (not for a failed one); may call
   // Stop(), which drops the ids after it.
@@ -135,6 +145,7 @@ class WalkSession {
   std::vector<db::HistoryRecord> pending_;
   std::chrono::steady_clock::time_point started_, lastCommit_;
   bool stopRequested_ = false;
+  bool pumping_ = false, dropRest_ = false;
   bool over_ = false;
   Result result_ = Result::Running;
   QString error_;

@@ -145,4 +145,5 @@ class CHistoryDlg : public QDialog {
   void ShowWalkProgress();
   std::unique_ptr<tallyglass::crawl::WalkSession> m_walk;
   QLabel* m_walkProgress = nullptr;
+  std::function<void()> m_walkTick;  // set while a walk runs
 };
