@@ -153,5 +153,31 @@ TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowS
   }
 }
 
+TEST(TallyglassSettings, IdsInFlightFromTheEnvironmentAndTheCommandLine) {
+  const struct {
+    const char* env;  // TALLYGLASS_IN_FLIGHT, nullptr: unset
+    std::vector<std::string> args;
+    int inFlight;
+    bool error;
+  } cases[] = {
+      {nullptr, {}, 8, false},
+      {"3", {}, 3, false},
+      {"0", {}, 8, false},  // nonsense in the environment keeps the default
+      {"many", {}, 8, false},
+      {"3", {"--in-flight", "16"}, 16, false},
+      {nullptr, {"--in-flight=64"}, 64, false},
+      {nullptr, {"--in-flight", "65"}, 8, true},
+      {nullptr, {"--in-flight", "-1"}, 8, true},
+  };
+  for (const auto& c : cases) {
+    auto p = tallyglass::ui::ParseSettings(c.args, [&](const char* name) -> const char* {
+      return std::string(name) == "TALLYGLASS_IN_FLIGHT" ? c.env : nullptr;
+    });
+    EXPECT_EQ(p.settings.inFlight, c.inFlight) << (c.env ? c.env : "-");
+    EXPECT_EQ(!p.error.empty(), c.error) << p.error;
+  }
+  EXPECT_NE(tallyglass::ui::HelpText().find("TALLYGLASS_IN_FLIGHT"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tgtest
