@@ -70,8 +70,8 @@ void CHistoryDlg::CheckResumeAtStart() {
     const auto answer = platform::dialog::MessageBox(
         this,
         QStringLiteral("数据库中没有记录, 但 %1 记录的ID为 %2。\r\n"
-                       "按\"确定\"从头更新 (重新获取全部历史, 从ID %3 之后开始);\r\n"
-                       "按\"取消\"从ID %2 之后继续。")
+                       "按 OK 从头更新 (重新获取全部历史, 从ID %3 之后开始);\r\n"
+                       "按 Cancel 从ID %2 之后继续。")
             .arg(ResumePath(m_szFolder))
             .arg(m_nLastId)
             .arg(services_.firstId),

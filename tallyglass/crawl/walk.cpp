@@ -41,8 +41,8 @@ bool Wait(const CrawlContext& c, std::chrono::milliseconds pause) {
 
 // One GET with the context's retries. An unreachable site is only tried
 // once when `onceIfUnreachable`: nobody is there to answer a second time.
-FetchResult FetchWithRetries(const CrawlContext& c, const std::string& url, std::chrono::milliseconds deadline,
-                             bool onceIfUnreachable = false) {
+FetchResult FetchWithRetries(const CrawlContext& c, const std::string& url,
+                             std::chrono::milliseconds deadline, bool onceIfUnreachable = false) {
   std::chrono::milliseconds pause = c.backoff;
   for (int attempt = 0;; ++attempt) {
     FetchResult r = FetchUrlTextChecked(*c.transport, url, deadline);
@@ -200,7 +200,9 @@ std::int64_t ReadTrxPriceAgain(std::string_view text) {
   return PriceBefore(w, ".");
 }
 
-bool NeedsSecondRead(std::int32_t listPrice, std::int64_t trxPrice) { return listPrice > 0 && trxPrice * 10 < listPrice; }
+bool NeedsSecondRead(std::int32_t listPrice, std::int64_t trxPrice) {
+  return listPrice > 0 && trxPrice * 10 < listPrice;
+}
 
 AuctionOutcome CrawlAuction(platform::http::Transport& transport, const std::string& siteUrl, std::int32_t id,
                             std::int32_t today) {
@@ -238,12 +240,11 @@ AuctionOutcome CrawlAuction(const CrawlContext& c, std::int32_t id) {
   }
 
   out.kind = Plausible(b.trxPrice, d.listPrice, d.endDay, today) ? AuctionOutcome::Sold
-                                                                   : AuctionOutcome::Implausible;
+                                                                 : AuctionOutcome::Implausible;
   out.record.nProductId = id;
   out.record.strTitle = ToStored(d.title);
-  out.record.nTrxPrice = static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(b.trxPrice, std::numeric_limits<std::int32_t>::min(),
-                               std::numeric_limits<std::int32_t>::max()));
+  out.record.nTrxPrice = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      b.trxPrice, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
   out.record.strBuyerName = ToStored(b.buyer);
   out.record.nPrice = d.listPrice;
   out.record.nBidTime = d.endDay;

@@ -33,8 +33,8 @@ struct DetailRead {
 DetailRead ReadDetail(std::string_view page);
 
 struct BidRecordsRead {
-  bool sold = false;  // a buyer is named
-  std::string buyer;  // GBK, double quotes removed
+  bool sold = false;          // a buyer is named
+  std::string buyer;          // GBK, double quotes removed
   std::int64_t trxPrice = 0;  // full width: a price past 32 bits must not wrap into a plausible one
 };
 // The bid records' winner. "null", and a text without "trxBuyerName" (an
