@@ -117,10 +117,11 @@ void Walker::Work(int index) {
     std::int64_t id = 0;
     {
       std::unique_lock lock(mu_);
-      // Read ahead of what was taken, but not without bound: a slow id must
-      // not let the others pile up results. One in flight is the walk of
-      // old: the next id only once the last one was handled.
-      const std::int64_t window = options_.inFlight == 1 ? 1 : 4 * std::int64_t{options_.inFlight};
+      // Read ahead of what was handled, but not without bound: a slow id
+      // must not let the others pile up results, and past the end of the
+      // walk every id read ahead is a request for nothing. One in flight is
+      // the walk of old: the next id only once the last one was handled.
+      const std::int64_t window = options_.inFlight == 1 ? 1 : 2 * std::int64_t{options_.inFlight};
       cv_.wait(lock, [&] { return stopping_ || ended_ || (todayKnown_ && next_ < taken_ + window); });
       if (stopping_ || ended_ || next_ > kLastId) break;
       id = next_++;
