@@ -46,10 +46,12 @@ void CHistoryDlg::ResumeFromStore() {
   QString error;
   std::optional<std::int32_t> largest = tallyglass::db::LargestProductId(services_.db, &error);
   m_nLastId = largest ? *largest : services_.firstId;
-  Message(QStringLiteral("%1 已损坏, 无法读出记录ID。\r\n将从ID %2 之后继续更新 (%3)。")
-              .arg(ResumePath(m_szFolder))
-              .arg(m_nLastId)
-              .arg(largest ? QStringLiteral("数据库中最大的记录ID") : QStringLiteral("数据库中没有记录")));
+  const bool missing =
+      tallyglass::crawl::CheckResumeFile(m_szFolder) == tallyglass::crawl::ResumeFileState::Missing;
+  Message(QStringLiteral("%1 %2, 无法读出记录ID。\r\n将从ID %3 之后继续更新 (%4)。")
+              .arg(ResumePath(m_szFolder), missing ? QStringLiteral("不存在") : QStringLiteral("已损坏"),
+                   QString::number(m_nLastId),
+                   largest ? QStringLiteral("数据库中最大的记录ID") : QStringLiteral("数据库中没有记录")));
   if (tallyglass::crawl::WriteResumeId(m_szFolder, m_nLastId) != tallyglass::crawl::SaveResult::Saved)
     Message(QStringLiteral("ID File write error!\r\n%1").arg(ResumePath(m_szFolder)));
 }
@@ -58,13 +60,14 @@ void CHistoryDlg::CheckResumeAtStart() {
   using tallyglass::crawl::ResumeFileState;
   if (!services_.db || !services_.db->IsOpen()) return;
   const ResumeFileState state = tallyglass::crawl::CheckResumeFile(m_szFolder);
-  if (state == ResumeFileState::Corrupt) {
+  // Missing here means it could not even be created at start.
+  if (state != ResumeFileState::Ok) {
     ResumeFromStore();
     return;
   }
   QString error;
-  if (state == ResumeFileState::Ok && m_nLastId > services_.firstId &&
-      !tallyglass::db::LargestProductId(services_.db, &error) && error.isEmpty()) {
+  if (m_nLastId > services_.firstId && !tallyglass::db::LargestProductId(services_.db, &error) &&
+      error.isEmpty()) {
     // A deleted or emptied database with an endID.dat far ahead would skip
     // the whole old history without a word.
     const auto answer = platform::dialog::MessageBox(
@@ -72,9 +75,7 @@ void CHistoryDlg::CheckResumeAtStart() {
         QStringLiteral("数据库中没有记录, 但 %1 记录的ID为 %2。\r\n"
                        "按 OK 从头更新 (重新获取全部历史, 从ID %3 之后开始);\r\n"
                        "按 Cancel 从ID %2 之后继续。")
-            .arg(ResumePath(m_szFolder))
-            .arg(m_nLastId)
-            .arg(services_.firstId),
+            .arg(ResumePath(m_szFolder), QString::number(m_nLastId), QString::number(services_.firstId)),
         QString::fromLatin1(tallyglass::ui::kProgramName), platform::dialog::Buttons::OkCancel);
     if (answer == platform::dialog::Answer::Ok) {
       m_nLastId = services_.firstId;
