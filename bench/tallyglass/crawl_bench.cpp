@@ -11,11 +11,13 @@
 #include <QCoreApplication>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/auction_sim.h"
@@ -84,7 +86,8 @@ int main(int argc, char** argv) {
           "latency each way (default 50 and 200 ms), one id at a time and with --in-flight ids\n"
           "(default 8), and prints for each: ids per second, that as a multiple of the latency\n"
           "floor of the one-at-a-time walk (requests x round trip), and whether both stored the\n"
-          "same rows.\n");
+          "same rows. Then 暂停 while a page hangs: milliseconds until the walk is over (the\n"
+          "window's answer) and until its reader threads are gone (what closing waits for).\n");
       return 0;
     }
     if (!std::strcmp(argv[i], "--ids") && i + 1 < argc) {
@@ -138,6 +141,49 @@ int main(int argc, char** argv) {
                 floorRate > 0 ? manyRate / floorRate : 0.0, manyRate / oneRate, same ? "yes" : "NO");
     if (!same) status = 1;
   }
+
+  // 暂停 while a page hangs: how long until the walk is over (what the
+  // window waits for) and until its readers are gone (what closing waits for).
+  server.SetLatency(std::chrono::milliseconds(0));
+  sim::Fault hang{sim::FaultKind::Stall, "/detail/" + std::to_string(kFirst + ids / 2), -1};
+  hang.stallMs = 60000;
+  server.AddFault(hang);
+  std::vector<double> overMs, goneMs;
+  for (int round = 0; round < 5; ++round) {
+    QTemporaryDir dir;
+    tallyglass::db::HistoryDb db;
+    if (!db.Open(dir.path(), {})) return 1;
+    tallyglass::crawl::WalkOptions o;
+    o.siteUrl = server.BaseUrl();
+    o.inFlight = inFlight;
+    server.ClearLog();
+    auto walk = std::make_unique<tallyglass::crawl::WalkSession>(
+        &db, dir.path(),
+        [] {
+          return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+        },
+        o, kFirst - 1);
+    walk->Start();
+    // Handled up to the page that hangs, which was asked for.
+    while (!walk->Pump() &&
+           (walk->currentId() < kFirst + ids / 2 - 1 || server.LogFor(hang.pathPrefix).empty()))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto t0 = std::chrono::steady_clock::now();
+    walk->Stop();
+    while (!walk->Pump()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto t1 = std::chrono::steady_clock::now();
+    walk.reset();
+    const auto t2 = std::chrono::steady_clock::now();
+    overMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    goneMs.push_back(std::chrono::duration<double, std::milli>(t2 - t0).count());
+  }
+  std::sort(overMs.begin(), overMs.end());
+  std::sort(goneMs.begin(), goneMs.end());
+  std::printf("pause during a page that hangs, %zu rounds (min / median / max ms):\n", overMs.size());
+  std::printf("  walk over:       %6.1f %6.1f %6.1f\n", overMs.front(), overMs[overMs.size() / 2],
+              overMs.back());
+  std::printf("  readers gone:    %6.1f %6.1f %6.1f\n", goneMs.front(), goneMs[goneMs.size() / 2],
+              goneMs.back());
   server.Stop();
   return status;
 }
