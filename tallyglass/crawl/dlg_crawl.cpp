@@ -97,8 +97,9 @@ void CHistoryDlg::ShowWalkProgress() {
 }
 
 void CHistoryDlg::UpdateDatabase() {
-  if (!m_bStopped) {
-    // Pressed again during the walk: the stop request.
+  if (!m_bStopped || m_walkTick) {
+    // Pressed again during the walk (or while it winds down): the stop
+    // request, never a second walk.
     m_bStopped = true;
     if (m_walk) m_walk->Stop();
     return;

@@ -141,7 +141,11 @@ TEST_F(Crawl, PauseSavesAndTheNextPressResumesAfterTheLastStored) {
   OpenWindow(2000000);
   server.ClearLog();
   dlg->onAuctionHandled = [&](std::int32_t id, Kind) {
-    if (id == 2000002) Button(IDC_UPDATE)->click();  // the user presses 暂停
+    if (id != 2000002) return;
+    // The user presses 暂停, and again before the walk has wound down: no
+    // second walk starts under the first.
+    Button(IDC_UPDATE)->click();
+    Button(IDC_UPDATE)->click();
   };
   Press(IDC_UPDATE);
   EXPECT_EQ(Boxes(), std::vector<QString>{"更新完成,当前记录ID为2000002"});
