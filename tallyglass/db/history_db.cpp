@@ -166,7 +166,8 @@ bool HistoryDb::CheckSqliteFile(const QString& path) {
     if (line != QLatin1String("ok")) problems << line;
   }
   if (!problems.isEmpty()) {
-    lastError_ = QStringLiteral("%1: quick_check: %2").arg(path, problems.mid(0, 5).join(QStringLiteral("; ")));
+    lastError_ =
+        QStringLiteral("%1: quick_check: %2").arg(path, problems.mid(0, 5).join(QStringLiteral("; ")));
     return false;
   }
   // The walk commits in batches; a write-ahead log keeps readers and the
