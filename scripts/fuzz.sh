@@ -14,11 +14,12 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 status=0
-for target in fuzz_page_text fuzz_cut fuzz_search_crawl; do
+for target in fuzz_page_text fuzz_cut fuzz_search_crawl fuzz_history_page; do
   corpus="$BUILD/fuzz-corpus/$target"
   mkdir -p "$corpus"
   seeds=()
   if [ "$target" = fuzz_page_text ]; then seeds=("$PWD/tests/data"); fi
+  if [ "$target" = fuzz_history_page ]; then seeds=("$PWD/tests/tallyglass/data"); fi
   echo "== $target for ${SECONDS_EACH}s"
   if ! (cd "$BUILD" && "$BUILD/bin/$target" -max_total_time="$SECONDS_EACH" -max_len=8192 \
         -print_final_stats=1 "$corpus" "${seeds[@]}"); then

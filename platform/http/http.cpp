@@ -180,6 +180,8 @@ Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseco
   } else if (impl_->writeFailed) {
     r.error = "out of memory";
   } else {
+    r.unreachable =
+        rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_RESOLVE_PROXY;
     r.error = impl_->errbuf[0] ? impl_->errbuf : curl_easy_strerror(rc);
   }
   return r;

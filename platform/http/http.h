@@ -50,6 +50,8 @@ struct Response {
   std::string error;       // a short description when !ok
   bool timedOut = false;   // ended by the deadline (or a time-out)
   bool cancelled = false;  // ended by Transport::Cancel
+  // No connection could be made: refused, or no such host.
+  bool unreachable = false;
 };
 
 // The seam in front of the network: tests script it, the programs use

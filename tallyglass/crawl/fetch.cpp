@@ -1,8 +1,23 @@
 #include "tallyglass/crawl/fetch.h"
 
+#include <cstdlib>
+
+#include "pages/cut.h"
 #include "platform/text/gbk.h"
 
 namespace tallyglass::crawl {
+
+namespace {
+
+std::chrono::milliseconds DeadlineSetting(const char* name, std::int64_t fallback) {
+  const char* v = std::getenv(name);
+  std::int64_t ms = v ? pages::ParseLong(v) : 0;
+  // Nonsense (0, negative, over a day) keeps the default.
+  if (ms <= 0 || ms > 86400000) ms = fallback;
+  return std::chrono::milliseconds(ms);
+}
+
+}  // namespace
 
 std::string LinesToText(std::string_view body) {
   std::string joined;
@@ -22,14 +37,47 @@ std::string LinesToText(std::string_view body) {
 }
 
 std::string FetchUrlText(platform::http::Transport& transport, const std::string& url) {
-  platform::http::Response r = transport.Get(url);
-  if (!r.ok) return {};
-  return LinesToText(r.body);
+  FetchResult r = FetchUrlTextChecked(transport, url, PageDeadline());
+  return r.failed ? std::string() : std::move(r.text);
+}
+
+FetchResult FetchUrlTextChecked(platform::http::Transport& transport, const std::string& url,
+                                std::chrono::milliseconds deadline) {
+  platform::http::Response r = transport.GetWithin(url, deadline);
+  FetchResult out;
+  if (!r.ok) {
+    out.failed = true;
+    out.unreachable = r.unreachable;
+    out.cancelled = r.cancelled;
+    out.error = r.timedOut ? "time-out: " + r.error : r.error;
+    if (out.error.empty()) out.error = "no answer";
+    return out;
+  }
+  if (r.status >= 500) {
+    out.failed = true;
+    out.error = "HTTP " + std::to_string(r.status);
+    return out;
+  }
+  out.text = LinesToText(r.body);
+  return out;
+}
+
+std::chrono::milliseconds PageDeadline() {
+  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_PAGE_DEADLINE_MS", 15000);
+  return d;
+}
+
+std::chrono::milliseconds RequestDeadline() {
+  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_REQUEST_DEADLINE_MS", 3000);
+  return d;
 }
 
 platform::http::Options HistoryHttpOptions() {
   platform::http::Options o;
   o.userAgent = "tallyglass";
+  o.connectTimeout = std::chrono::milliseconds(5000);
+  o.stallTimeout = std::chrono::milliseconds(10000);
+  o.deadline = PageDeadline();
   return o;
 }
 

@@ -27,6 +27,21 @@ std::optional<std::int32_t> ReadResumeId(const QString& folder) {
                                                             std::numeric_limits<std::int32_t>::max()));
 }
 
+ResumeFileState CheckResumeFile(const QString& folder) {
+  QFile f(ResumeFilePath(folder));
+  if (!f.exists()) return ResumeFileState::Missing;
+  if (!f.open(QIODevice::ReadOnly)) return ResumeFileState::Corrupt;
+  const QByteArray line = f.readLine(256);
+  if (f.error() != QFileDevice::NoError) return ResumeFileState::Corrupt;
+  const QByteArray id = line.trimmed();
+  if (id.isEmpty() || id.size() > 10) return ResumeFileState::Corrupt;
+  for (char c : id) {
+    if (c < '0' || c > '9') return ResumeFileState::Corrupt;
+  }
+  return id.toLongLong() <= std::numeric_limits<std::int32_t>::max() ? ResumeFileState::Ok
+                                                                     : ResumeFileState::Corrupt;
+}
+
 SaveResult WriteResumeId(const QString& folder, std::int32_t id) {
   QSaveFile f(ResumeFilePath(folder));
   if (!f.open(QIODevice::WriteOnly)) return SaveResult::CannotCreate;

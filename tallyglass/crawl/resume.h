@@ -21,6 +21,12 @@ QString ResumeFilePath(const QString& folder);
 // no digits give 0), held to 32 bits. Empty when the file cannot be read.
 std::optional<std::int32_t> ReadResumeId(const QString& folder);
 
+// Whether endID.dat holds an id as the program writes it: one line of
+// digits (blanks around them allowed). Anything else is damage to report,
+// not an id to walk from.
+enum class ResumeFileState { Ok, Missing, Corrupt };
+ResumeFileState CheckResumeFile(const QString& folder);
+
 enum class SaveResult { Saved, CannotCreate, WriteFailed };
 // Replaces the file atomically with "ID\r\n": on any failure the old file
 // stays as it was.

@@ -142,9 +142,37 @@ bool HistoryDb::Open(const QString& dataDir, const QString& databaseUrl) {
   // SQLite opens any file lazily; the first statement is what finds out that
   // it is not a database.
   if (!CreateMissing()) {
+    if (engine_ == Engine::Sqlite) lastError_ = db.databaseName() + QStringLiteral(": ") + lastError_;
     db.close();
     return false;
   }
+  if (engine_ == Engine::Sqlite && !CheckSqliteFile(db.databaseName())) {
+    db.close();
+    return false;
+  }
+  return true;
+}
+
+bool HistoryDb::CheckSqliteFile(const QString& path) {
+  QSqlQuery q(Database());
+  // Damage is found now, naming the file, not at the first query.
+  if (!q.exec(QStringLiteral("PRAGMA quick_check"))) {
+    lastError_ = QStringLiteral("%1: %2").arg(path, EngineText(q.lastError()));
+    return false;
+  }
+  QStringList problems;
+  while (q.next()) {
+    const QString line = q.value(0).toString();
+    if (line != QLatin1String("ok")) problems << line;
+  }
+  if (!problems.isEmpty()) {
+    lastError_ =
+        QStringLiteral("%1: quick_check: %2").arg(path, problems.mid(0, 5).join(QStringLiteral("; ")));
+    return false;
+  }
+  // The walk commits in batches; a write-ahead log keeps readers and the
+  // writer out of each other's way and costs one sync per commit.
+  q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
   return true;
 }
 
@@ -366,6 +394,56 @@ bool HistoryResultSet::Append(const HistoryRecord& r, bool* stored) {
   }
   if (stored) *stored = q.numRowsAffected() > 0;
   return true;
+}
+
+bool AppendBatch(HistoryDb* db, const std::vector<HistoryRecord>& rows, std::size_t* saved, QString* error) {
+  *saved = 0;
+  error->clear();
+  if (rows.empty()) return true;
+  if (!db || !db->IsOpen()) {
+    *error = QStringLiteral("no database connection");
+    return false;
+  }
+  HistoryResultSet writer(db);
+  QSqlDatabase d = db->Database();
+  if (d.transaction()) {
+    bool ok = true;
+    for (const HistoryRecord& r : rows) {
+      if (!writer.Append(r)) {
+        ok = false;
+        break;
+      }
+    }
+    if (ok && d.commit()) {
+      *saved = rows.size();
+      return true;
+    }
+    d.rollback();
+  }
+  for (const HistoryRecord& r : rows) {
+    if (!writer.Append(r)) {
+      *error = writer.LastError();
+      return false;
+    }
+    ++*saved;
+  }
+  return true;
+}
+
+std::optional<std::int32_t> LargestProductId(HistoryDb* db, QString* error) {
+  error->clear();
+  if (!db || !db->IsOpen()) {
+    *error = QStringLiteral("no database connection");
+    return std::nullopt;
+  }
+  QSqlQuery q(db->Database());
+  if (!q.exec(QStringLiteral("SELECT MAX(%1) FROM %2")
+                  .arg(db->Ident(QStringLiteral("ProductID")), db->Ident(QStringLiteral("History"))))) {
+    *error = EngineText(q.lastError());
+    return std::nullopt;
+  }
+  if (!q.next() || q.value(0).isNull()) return std::nullopt;
+  return q.value(0).toInt();
 }
 
 }  // namespace tallyglass::db

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QSqlQueryModel;
 class QAbstractItemModel;
@@ -70,6 +71,7 @@ class HistoryDb {
 
  private:
   bool CreateMissing();
+  bool CheckSqliteFile(const QString& path);
   QString name_;
   Engine engine_ = Engine::Sqlite;
   QString lastError_;
@@ -152,5 +154,16 @@ class HistoryResultSet {
   int current_ = -1;
   QString lastError_;
 };
+
+// Saves `rows` in one transaction. When one of them fails, the batch is
+// rolled back and the rows are saved one by one up to the failing one, so
+// what is kept is what saving row by row would have kept. *saved: how many
+// of the rows, from the first, are in the database; *error: the engine's
+// text of the failure.
+bool AppendBatch(HistoryDb* db, const std::vector<HistoryRecord>& rows, std::size_t* saved, QString* error);
+
+// The largest ProductID stored; empty when the table is empty or cannot be
+// read (*error then says why).
+std::optional<std::int32_t> LargestProductId(HistoryDb* db, QString* error);
 
 }  // namespace tallyglass::db

@@ -31,6 +31,17 @@ struct SiteConnection {
   platform::cookies::CookieSource cookies;
 };
 
+// A reader thread's own transport, with its own view of the login: a
+// cookie source is not shared between threads.
+struct LoggedInTransport : platform::http::CurlTransport {
+  explicit LoggedInTransport(const tallyglass::ui::Settings& s)
+      : platform::http::CurlTransport(tallyglass::crawl::HistoryHttpOptions()),
+        cookies(s.cookies, platform::http::HostOf(s.siteUrl)) {
+    platform::cookies::KeepLoginCurrent(cookies, *this);
+  }
+  platform::cookies::CookieSource cookies;
+};
+
 }  // namespace
 
 CHistoryApp::CHistoryApp(tallyglass::ui::Settings settings) : settings_(std::move(settings)) {}
@@ -99,6 +110,19 @@ int CHistoryApp::InitInstance() {
   services.shopUrl = s.shopUrl;
   services.serviceUrl = s.serviceUrl;
   services.folder = m_szFolder;
+  services.inFlight = s.inFlight;
+  services.firstId = s.demo ? tallyglass::crawl::kDemoResumeId : tallyglass::crawl::kDeliveredResumeId;
+  if (transportOverride) {
+    // Tests hand in a transport for the window; the walk's readers get
+    // plain ones to the same site.
+    services.newTransport = [] {
+      return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+    };
+  } else {
+    services.newTransport = [s]() -> std::unique_ptr<platform::http::Transport> {
+      return std::make_unique<LoggedInTransport>(s);
+    };
+  }
 
   {
     CHistoryDlg dlg(services);

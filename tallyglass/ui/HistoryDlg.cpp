@@ -258,6 +258,7 @@ bool CHistoryDlg::OnInitDialog() {
   platform::shell::SkinH_Attach();
   m_szFolder = services_.folder;
   LoadLastId();
+  CheckResumeAtStart();
   OpenHistoryTable();
   m_grid->AttachDataSource(m_pRecordset.get());
   m_bClosing = false;

@@ -11,10 +11,13 @@
 #include <string>
 
 #include "platform/dialog/dialog.h"
+#include "tallyglass/crawl/resume.h"
 #include "tallyglass/crawl/walk.h"
+#include "tallyglass/crawl/walker.h"
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/db/query.h"
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class CDataGrid;
@@ -62,6 +65,11 @@ struct HistoryDlgServices {
   std::string shopUrl;     // shown in the caption
   std::string serviceUrl;  // button 夺宝岛代拍服务
   QString folder;          // the data folder: endID.dat
+  // The walk: one transport per reader thread, ids in flight, and the id a
+  // walk from the start resumes after.
+  tallyglass::crawl::TransportFactory newTransport;
+  int inFlight = tallyglass::crawl::kDefaultInFlight;
+  std::int32_t firstId = tallyglass::crawl::kDeliveredResumeId;
 };
 
 class CHistoryDlg : public QDialog {
@@ -130,4 +138,12 @@ class CHistoryDlg : public QDialog {
   HistoryDlgServices services_;
   // Set when the window ends by any road: a running crawl stops on it too.
   bool m_bEnded = false;
+
+  // The walk (dlg_crawl.cpp).
+  void CheckResumeAtStart();
+  void ResumeFromStore();
+  void ShowWalkProgress();
+  std::unique_ptr<tallyglass::crawl::WalkSession> m_walk;
+  QLabel* m_walkProgress = nullptr;
+  std::function<void()> m_walkTick;  // set while a walk runs
 };

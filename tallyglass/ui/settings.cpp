@@ -9,6 +9,19 @@ std::string WithoutTrailingSlash(std::string url) {
   return url;
 }
 
+// A whole number from 1 to 64, nothing else around it.
+bool ParseInFlight(const std::string& text, int* out) {
+  if (text.empty() || text.size() > 2) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < 1 || v > 64) return false;
+  *out = v;
+  return true;
+}
+
 }  // namespace
 
 ParsedSettings ParseSettings(const std::vector<std::string>& args,
@@ -27,15 +40,21 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
   env("TALLYGLASS_DATABASE", s.database);
   if (env("AUCTION_SITE_URL", s.siteUrl)) s.siteUrl = WithoutTrailingSlash(s.siteUrl);
   s.cookiesGiven = env("AUCTION_COOKIES", s.cookies);
+  // A wrong value in the environment keeps the default; on the command line
+  // it is an error.
+  std::string inFlight;
+  if (env("TALLYGLASS_IN_FLIGHT", inFlight)) ParseInFlight(inFlight, &s.inFlight);
 
   struct Option {
     const char* name;
     std::string* into;
   };
+  std::string inFlightOption;
   const Option withValue[] = {{"--data-dir", &s.dataDir},
                               {"--database", &s.database},
                               {"--site-url", &s.siteUrl},
-                              {"--cookies", &s.cookies}};
+                              {"--cookies", &s.cookies},
+                              {"--in-flight", &inFlightOption}};
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
@@ -65,6 +84,10 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
       *o.into = value;
       if (o.into == &s.siteUrl) s.siteUrl = WithoutTrailingSlash(s.siteUrl);
       if (o.into == &s.cookies) s.cookiesGiven = true;
+      if (o.into == &inFlightOption && !ParseInFlight(value, &s.inFlight)) {
+        p.error = "--in-flight 需要 1 到 64 之间的整数";
+        return p;
+      }
       break;
     }
     if (!known) {
@@ -92,6 +115,8 @@ std::string HelpText() {
          "  --cookies SOURCE  登录信息来源: auto, firefox, chromium, chrome,\n"
          "                    firefox:配置文件夹, cookies.txt 文件路径, 或 none\n"
          "                    环境变量 AUCTION_COOKIES; 默认 auto\n"
+         "  --in-flight N     更新时同时读取的拍卖ID个数 (1 到 64)\n"
+         "                    环境变量 TALLYGLASS_IN_FLIGHT; 默认 8\n"
          "  --demo            启动本地模拟站点 (auction-sim) 并连接它, 数据放在单独的文件夹\n"
          "  -h, --help        显示本说明\n";
 }

@@ -21,6 +21,7 @@ struct Settings {
   bool cookiesGiven = false;
   std::string shopUrl = kDefaultShopUrl;
   std::string serviceUrl = kDefaultServiceUrl;
+  int inFlight = 8;  // ids the walk reads at once, 1 to 64
   bool demo = false;
   bool help = false;
 };

@@ -3,7 +3,9 @@
 #include "tallyglass/ui/App.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
+#include <functional>
 
 #include "tests/tallyglass/window_fixture.h"
 
@@ -81,37 +83,100 @@ TEST_F(AppStart, SecondCopyIsRefused) {
   EXPECT_TRUE(thirdShown);
 }
 
-TEST_F(AppStart, UnreadableDatabaseIsReportedAndTheWindowStillOpens) {
-  ASSERT_TRUE(QDir().mkpath(folder));
-  QFile garbage(folder + "/" + tallyglass::db::kDatabaseFileName);
-  ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
-  garbage.write(QByteArray(2048, '\x7f'));
-  garbage.close();
-
-  CHistoryApp app(Settings());
-  app.transportOverride = transport.get();
-  app.openerOverride = &opener;
-  std::vector<QString> boxesAtStart;
-  int rows = -1;
-  std::vector<QString> boxesOfQuery;
-  app.onShown = [&](CHistoryDlg& d) {
-    boxesAtStart = Boxes();
-    rows = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID))->View()->model()->rowCount();
-    // The window stays usable: a query reports the missing connection.
-    static_cast<QLineEdit*>(d.GetDlgItem(IDC_INCLUDE1))->setText("手机");
-    QTest::mouseClick(static_cast<QPushButton*>(d.GetDlgItem(IDC_QUERY)), Qt::LeftButton);
-    boxesOfQuery = Boxes();
-    d.close();
+TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowStillOpens) {
+  const QString file = folder + "/" + tallyglass::db::kDatabaseFileName;
+  // Not a database at all; and a database with one page of its table
+  // overwritten, which only a check of the whole file finds.
+  auto notADatabase = [&] {
+    QFile garbage(file);
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(2048, '\x7f'));
   };
-  EXPECT_EQ(app.InitInstance(), 0);
-  ASSERT_EQ(boxesAtStart.size(), 2u);
-  EXPECT_EQ(boxesAtStart[0], "连接数据库失败!\r\n错误信息:file is not a database");
-  EXPECT_EQ(boxesAtStart[1], "读取记录错误。");
-  EXPECT_EQ(rows, 0);
-  ASSERT_EQ(boxesOfQuery.size(), 1u);
-  EXPECT_TRUE(boxesOfQuery[0].startsWith("数据库操作失败!\r\n错误信息:")) << boxesOfQuery[0].toStdString();
-  EXPECT_TRUE(Boxes().empty()) << "the exit step shows nothing";
-  EXPECT_EQ(garbage.size(), 2048) << "the user's file is left alone";
+  auto damagedPage = [&] {
+    Seed({});
+    {
+      tallyglass::db::HistoryDb fill;
+      ASSERT_TRUE(fill.Open(folder, {}));
+      QSqlQuery q(fill.Database());
+      ASSERT_TRUE(q.exec("PRAGMA journal_mode=DELETE"));
+      QSqlDatabase d = fill.Database();
+      d.transaction();
+      for (int i = 0; i < 2000; ++i) {
+        q.exec(QString("INSERT INTO History VALUES (%1, '%2', 100, 'u', 1999, 16000)")
+                   .arg(2000000 + i)
+                   .arg(QString(200, QChar('x'))));
+      }
+      d.commit();
+    }
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_GT(f.size(), 40 * 4096);
+    f.seek(30 * 4096);
+    f.write(QByteArray(4096, '\x55'));
+  };
+  const struct {
+    const char* name;
+    std::function<void()> make;
+  } cases[] = {{"not a database", notADatabase}, {"damaged page", damagedPage}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    c.make();
+    const qint64 size = QFileInfo(file).size();
+
+    CHistoryApp app(Settings());
+    app.transportOverride = transport.get();
+    app.openerOverride = &opener;
+    std::vector<QString> boxesAtStart;
+    int rows = -1;
+    std::vector<QString> boxesOfQuery;
+    app.onShown = [&](CHistoryDlg& d) {
+      boxesAtStart = Boxes();
+      rows = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID))->View()->model()->rowCount();
+      // The window stays usable: a query reports the missing connection.
+      static_cast<QLineEdit*>(d.GetDlgItem(IDC_INCLUDE1))->setText("手机");
+      QTest::mouseClick(static_cast<QPushButton*>(d.GetDlgItem(IDC_QUERY)), Qt::LeftButton);
+      boxesOfQuery = Boxes();
+      d.close();
+    };
+    EXPECT_EQ(app.InitInstance(), 0);
+    ASSERT_EQ(boxesAtStart.size(), 2u);
+    EXPECT_TRUE(boxesAtStart[0].startsWith("连接数据库失败!\r\n错误信息:" + file + ": "))
+        << boxesAtStart[0].toStdString();
+    EXPECT_EQ(boxesAtStart[1], "读取记录错误。");
+    EXPECT_EQ(rows, 0);
+    ASSERT_EQ(boxesOfQuery.size(), 1u);
+    EXPECT_TRUE(boxesOfQuery[0].startsWith("数据库操作失败!\r\n错误信息:")) << boxesOfQuery[0].toStdString();
+    EXPECT_TRUE(Boxes().empty()) << "the exit step shows nothing";
+    EXPECT_EQ(QFileInfo(file).size(), size) << "the user's file is left alone";
+  }
+}
+
+TEST(TallyglassSettings, IdsInFlightFromTheEnvironmentAndTheCommandLine) {
+  const struct {
+    const char* env;  // TALLYGLASS_IN_FLIGHT, nullptr: unset
+    std::vector<std::string> args;
+    int inFlight;
+    bool error;
+  } cases[] = {
+      {nullptr, {}, 8, false},
+      {"3", {}, 3, false},
+      {"0", {}, 8, false},  // nonsense in the environment keeps the default
+      {"many", {}, 8, false},
+      {"3", {"--in-flight", "16"}, 16, false},
+      {nullptr, {"--in-flight=64"}, 64, false},
+      {nullptr, {"--in-flight", "65"}, 8, true},
+      {nullptr, {"--in-flight", "-1"}, 8, true},
+  };
+  for (const auto& c : cases) {
+    auto p = tallyglass::ui::ParseSettings(c.args, [&](const char* name) -> const char* {
+      return std::string(name) == "TALLYGLASS_IN_FLIGHT" ? c.env : nullptr;
+    });
+    EXPECT_EQ(p.settings.inFlight, c.inFlight) << (c.env ? c.env : "-");
+    EXPECT_EQ(!p.error.empty(), c.error) << p.error;
+  }
+  EXPECT_NE(tallyglass::ui::HelpText().find("TALLYGLASS_IN_FLIGHT"), std::string::npos);
 }
 
 }  // namespace

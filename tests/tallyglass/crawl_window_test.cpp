@@ -1,5 +1,7 @@
 // 更新: the walk over the site's auction ids against auction-sim, pressing
 // the real button, with the rows it leaves in the SQLite file.
+#include <QTimer>
+
 #include "tests/tallyglass/window_fixture.h"
 
 namespace tgtest {
@@ -9,6 +11,9 @@ using Crawl = HistoryWindowTest;
 using Kind = tallyglass::crawl::AuctionOutcome::Kind;
 
 TEST_F(Crawl, ResumeIdsFrom1000000To10000000) {
+  inFlight = 1;  // the requests of the one-at-a-time walk, in order
+  // A history exists: no question about an empty one.
+  Seed({{999, "旧记录", 100, "u", 1999, kToday - 9}});
   for (std::int32_t id : {999999, 1000000, 10000000, 10000001}) {
     const bool accepted = id == 1000000 || id == 10000000;
     RunningToday(id + 1);
@@ -29,6 +34,7 @@ TEST_F(Crawl, ResumeIdsFrom1000000To10000000) {
 }
 
 TEST_F(Crawl, WalkThatAppendsNothing) {
+  inFlight = 1;
   Unsold(2000001);
   // 2000002 does not exist: a short 404 page.
   Unsold(2000003);
@@ -88,6 +94,7 @@ TEST_F(Crawl, SoldAuctionsAreStoredAsTheSiteShowsThem) {
 }
 
 TEST_F(Crawl, TodayRunningEndsTheWalkOtherTodaysAndOtherStatusesDoNot) {
+  inFlight = 1;
   // Closed earlier today: stored.
   sim::Auction closedToday = Sold(2000001, "今天早些时候结束", 300, "a", 999, 0);
   ASSERT_EQ(closedToday.endMs / 1000 / 86400, kToday);
@@ -127,13 +134,18 @@ TEST_F(Crawl, SecondReadOfTheBidRecordsBelowATenthOfTheListPrice) {
 }
 
 TEST_F(Crawl, PauseSavesAndTheNextPressResumesAfterTheLastStored) {
+  inFlight = 1;
   for (int id = 2000001; id <= 2000004; ++id) Sold(id, "拍品 " + std::to_string(id), 100 + id % 10, "u");
   Unsold(2000005);
   RunningToday(2000006);
   OpenWindow(2000000);
   server.ClearLog();
   dlg->onAuctionHandled = [&](std::int32_t id, Kind) {
-    if (id == 2000002) ClickLater(Button(IDC_UPDATE));  // the user presses 暂停
+    if (id != 2000002) return;
+    // The user presses 暂停, and again before the walk has wound down: no
+    // second walk starts under the first.
+    Button(IDC_UPDATE)->click();
+    Button(IDC_UPDATE)->click();
   };
   Press(IDC_UPDATE);
   EXPECT_EQ(Boxes(), std::vector<QString>{"更新完成,当前记录ID为2000002"});
@@ -151,6 +163,7 @@ TEST_F(Crawl, PauseSavesAndTheNextPressResumesAfterTheLastStored) {
 }
 
 TEST_F(Crawl, EditedResumeFileMovesTheStartButNotTheRangeTest) {
+  inFlight = 1;
   RunningToday(2000001);
   OpenWindow(2000000);
   // Edited behind the window's back to an id the range test would refuse.
@@ -171,7 +184,7 @@ TEST_F(Crawl, EndingTheWindowEndsTheWalkAndSaves) {
     RunningToday(2000004);
     OpenWindow(2000000);
     dlg->onAuctionHandled = [&](std::int32_t id, Kind) {
-      if (id == 2000001) QMetaObject::invokeMethod(dlg.get(), how, Qt::QueuedConnection);
+      if (id == 2000001) QMetaObject::invokeMethod(dlg.get(), how, Qt::DirectConnection);
     };
     Press(IDC_UPDATE);
     EXPECT_FALSE(dlg->isVisible()) << how;
@@ -195,7 +208,7 @@ TEST_F(Crawl, DatabaseErrorEndsTheWalkWithAnErrorAndTheLastSavedId) {
   Press(IDC_UPDATE);
   std::vector<QString> boxes = Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_TRUE(boxes[0].startsWith("更新中止,当前记录ID为2000002\r\n错误信息:")) << boxes[0].toStdString();
+  EXPECT_TRUE(boxes[0].startsWith("更新中止,当前记录ID为2000002 错误信息:")) << boxes[0].toStdString();
   EXPECT_TRUE(boxes[0].contains("database or disk is full")) << boxes[0].toStdString();
   EXPECT_EQ(ResumeFile(), QByteArray("2000002\r\n"));
   EXPECT_EQ(Stored().size(), 2u);
@@ -227,7 +240,142 @@ TEST_F(Crawl, ResumeFileThatCannotBeWrittenIsReported) {
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   Press(IDC_UPDATE);
-  EXPECT_EQ(Boxes(), (std::vector<QString>{"ID File write error!", "更新完成,当前记录ID为2000000"}));
+  EXPECT_EQ(Boxes(),
+            (std::vector<QString>{"ID File write error!\r\n" + tallyglass::crawl::ResumeFilePath(folder),
+                                  "更新完成,当前记录ID为2000000"}));
+}
+
+TEST_F(Crawl, UnreachableSiteStopsAtOnceWithTheReason) {
+  OpenWindow(2000000);
+  const std::string home = server.BaseUrl() + "/";
+  server.Stop();
+  Press(IDC_UPDATE);
+  std::vector<QString> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].startsWith("更新中止,当前记录ID为2000000 错误信息:")) << boxes[0].toStdString();
+  EXPECT_TRUE(boxes[0].contains(QString::fromStdString(home))) << boxes[0].toStdString();
+  EXPECT_EQ(ResumeFile(), QByteArray("2000000\r\n"));
+  EXPECT_EQ(Button(IDC_UPDATE)->text(), "更新");
+  EXPECT_TRUE(Button(IDC_QUERY)->isEnabled());
+}
+
+TEST_F(Crawl, PauseTakesEffectDuringARequestThatHangs) {
+  Sold(2000001, "拍品", 100, "u");
+  Sold(2000002, "拍品", 100, "u");
+  Sold(2000003, "永远读不完", 100, "u");
+  RunningToday(2000004);
+  sim::Fault hang{sim::FaultKind::Stall, Detail(2000003), -1};
+  hang.stallMs = 60000;
+  server.AddFault(hang);
+  OpenWindow(2000000);
+  // The user presses 暂停 once the ids before it were handled and the page
+  // that hangs was asked for.
+  std::int32_t handled = 0;
+  dlg->onAuctionHandled = [&](std::int32_t id, Kind) { handled = id; };
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (handled == 2000002 && !server.LogFor(Detail(2000003)).empty()) {
+      watch.stop();
+      Button(IDC_UPDATE)->click();
+    }
+  });
+  watch.start(20);
+  Press(IDC_UPDATE);
+  EXPECT_EQ(Boxes(), std::vector<QString>{"更新完成,当前记录ID为2000002"});
+  EXPECT_EQ(ResumeFile(), QByteArray("2000002\r\n"));
+  EXPECT_EQ(Stored().size(), 2u);
+}
+
+TEST_F(Crawl, ImplausibleSalesAreCountedNotStoredAndTextsAreDecoded) {
+  Sold(2000001, "Apple \"iPhone\" 5s & <套装>", 3150, "jd_&quot;小明&quot; &#x41;&#66;&amp;lt;", 5288);
+  const struct {
+    const char* why;
+    std::int64_t trxPrice;
+    std::int64_t listPrice;
+  } wrong[] = {
+      {"no price", 0, 1999},
+      {"negative", -5, 1999},
+      {"past 32 bits", 2147483648, 0},
+      {"over 100 times the list price", 199901, 1999},
+  };
+  std::int64_t id = 2000002;
+  for (const auto& w : wrong) {
+    Sold(id, w.why, 100, "u", w.listPrice);
+    server.UpdateAuction(id++, [&](sim::Auction& a) { a.trxPriceOverride = w.trxPrice; });
+  }
+  // Sold, its closing day after today.
+  Sold(id, "明天才结束", 100, "u");
+  server.UpdateAuction(id++, [](sim::Auction& a) {
+    a.endMs = kT0 + 2 * kDay;
+    a.statusOverride = 2;
+  });
+  Sold(id, "正好一百倍", 199900, "u", 1999);
+  RunningToday(id + 1);
+  OpenWindow(2000000);
+  Press(IDC_UPDATE);
+  EXPECT_EQ(Boxes(),
+            std::vector<QString>{
+                QString("更新完成,当前记录ID为%1\r\n5 条成交记录的价格或日期不可信, 未存入").arg(id)});
+  std::vector<StoredRow> rows = Stored();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].title, "Apple \"iPhone\" 5s & <套装>");
+  EXPECT_EQ(rows[0].buyer, "jd_\"小明\" AB&lt;") << "decoded once, not twice";
+  EXPECT_EQ(rows[1].trxPrice, 199900);
+}
+
+using StartUp = HistoryWindowTest;
+
+TEST_F(StartUp, EmptyDatabaseWithALaterResumeIdAsksWhereToWalkFrom) {
+  const struct {
+    platform::dialog::Answer answer;
+    std::int32_t walksFrom;
+  } cases[] = {
+      {platform::dialog::Answer::Ok, tallyglass::crawl::kDemoResumeId},
+      {platform::dialog::Answer::Cancel, 2500000},
+  };
+  for (const auto& c : cases) {
+    platform::dialog::QueueAnswer(c.answer);
+    OpenWindow(2500000);
+    std::vector<QString> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].contains(tallyglass::crawl::ResumeFilePath(folder))) << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[0].contains("2500000")) << boxes[0].toStdString();
+    EXPECT_EQ(dlg->m_nLastId, c.walksFrom);
+    EXPECT_EQ(ResumeFile(), QByteArray::number(c.walksFrom) + "\r\n");
+    dlg.reset();
+  }
+  // With rows stored, or endID.dat at the start, nothing is asked.
+  OpenWindow(tallyglass::crawl::kDemoResumeId);
+  EXPECT_TRUE(Boxes().empty());
+  dlg.reset();
+  Seed({{2400000, "拍品", 100, "u", 1999, kToday - 1}});
+  OpenWindow(2500000);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(StartUp, DamagedResumeFileIsReportedAndTheWalkResumesAfterTheLargestStoredId) {
+  inFlight = 1;  // the first request is the first id
+  Seed({{2000005, "拍品", 100, "u", 1999, kToday - 1}, {2000009, "拍品", 100, "u", 1999, kToday - 1}});
+  RunningToday(2000010);
+  for (const char* content : {"garbage", "12ab\r\n", ""}) {
+    SCOPED_TRACE(content);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile f(tallyglass::crawl::ResumeFilePath(folder));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+    f.close();
+    OpenWindow(-1);
+    std::vector<QString> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].contains(tallyglass::crawl::ResumeFilePath(folder))) << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[0].contains("2000009")) << boxes[0].toStdString();
+    EXPECT_EQ(ResumeFile(), QByteArray("2000009\r\n"));
+    server.ClearLog();
+    Press(IDC_UPDATE);
+    EXPECT_EQ(Requests("/detail/").front(), Detail(2000010));
+    EXPECT_EQ(Boxes(), std::vector<QString>{"更新完成,当前记录ID为2000009"});
+    dlg.reset();
+  }
 }
 
 }  // namespace

@@ -132,6 +132,43 @@ TEST_F(HistoryDbTest, StoresOneRowPerAuction) {
   EXPECT_EQ(rs.Collect("bidTime")->toInt(), 16000);
 }
 
+TEST_F(HistoryDbTest, BatchThatFailsKeepsTheRowsBeforeTheFailingRow) {
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  QSqlQuery q(db.Database());
+  // The database refuses auction 3 (a full disk, say).
+  if (db.engine() == Engine::Postgres) {
+    ASSERT_TRUE(q.exec("ALTER TABLE \"History\" ADD CONSTRAINT no3 CHECK (\"ProductID\" <> 3)"));
+  } else {
+    ASSERT_TRUE(
+        q.exec("CREATE TRIGGER no3 BEFORE INSERT ON History WHEN NEW.ProductID = 3 "
+               "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
+  }
+  const struct {
+    std::vector<int> ids;
+    bool ok;
+    std::size_t saved;
+  } batches[] = {
+      {{1, 2}, true, 2},
+      {{2, 6}, true, 2},  // 2 again: kept once
+      {{4, 3, 5}, false, 1},
+  };
+  for (const auto& b : batches) {
+    std::vector<HistoryRecord> rows;
+    for (int id : b.ids) rows.push_back(Row(id, "拍品", 100, "u"));
+    std::size_t saved = 99;
+    QString error;
+    EXPECT_EQ(AppendBatch(&db, rows, &saved, &error), b.ok) << error.toStdString();
+    EXPECT_EQ(saved, b.saved);
+    EXPECT_EQ(error.isEmpty(), b.ok) << error.toStdString();
+  }
+  HistoryResultSet rs(&db);
+  ASSERT_TRUE(rs.OpenHistoryTable());
+  EXPECT_EQ(Ids(rs), (std::set<int>{1, 2, 4, 6}));
+  QString error;
+  EXPECT_EQ(LargestProductId(&db, &error), 6);
+}
+
 TEST_F(HistoryDbTest, KeywordsBuyerAndDays) {
   HistoryDb db;
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();

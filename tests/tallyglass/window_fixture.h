@@ -51,7 +51,12 @@ struct StoredRow {
   QString buyer;
   int price;
   int bidTime;
+  bool operator==(const StoredRow&) const = default;
 };
+inline void PrintTo(const StoredRow& r, std::ostream* os) {
+  *os << r.id << " " << r.title.toStdString() << " " << r.trxPrice << " " << r.buyer.toStdString() << " "
+      << r.price << " " << r.bidTime;
+}
 
 class HistoryWindowTest : public ::testing::Test {
  protected:
@@ -72,11 +77,13 @@ class HistoryWindowTest : public ::testing::Test {
   }
 
   // Opens the database and the window, as the application does, with
-  // endID.dat holding `lastId`.
+  // endID.dat holding `lastId` (-1: endID.dat as it is).
   void OpenWindow(std::int32_t lastId = 2000000) {
     db = std::make_unique<tallyglass::db::HistoryDb>();
     ASSERT_TRUE(db->Open(folder, {})) << db->LastError().toStdString();
-    ASSERT_EQ(tallyglass::crawl::WriteResumeId(folder, lastId), tallyglass::crawl::SaveResult::Saved);
+    if (lastId >= 0) {
+      ASSERT_EQ(tallyglass::crawl::WriteResumeId(folder, lastId), tallyglass::crawl::SaveResult::Saved);
+    }
     HistoryDlgServices s;
     s.db = db.get();
     s.transport = transport.get();
@@ -85,6 +92,12 @@ class HistoryWindowTest : public ::testing::Test {
     s.shopUrl = "http://shop.invalid/";
     s.serviceUrl = "http://service.invalid/page.html";
     s.folder = folder;
+    s.newTransport = [] {
+      return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+    };
+    s.inFlight = inFlight;
+    // The demo's start: endID.dat at 2000000 over an empty table asks nothing.
+    s.firstId = tallyglass::crawl::kDemoResumeId;
     dlg = std::make_unique<CHistoryDlg>(s);
     dlg->OnInitDialog();
     dlg->show();
@@ -102,9 +115,10 @@ class HistoryWindowTest : public ::testing::Test {
   }
 
   // Every row of History, by id.
-  std::vector<StoredRow> Stored() {
+  std::vector<StoredRow> Stored() { return StoredIn(*db); }
+  static std::vector<StoredRow> StoredIn(tallyglass::db::HistoryDb& from) {
     std::vector<StoredRow> rows;
-    QSqlQuery q(db->Database());
+    QSqlQuery q(from.Database());
     EXPECT_TRUE(
         q.exec("SELECT ProductID,Title,trxPrice,trxBuyerName,Price,bidTime FROM History ORDER BY ProductID"));
     while (q.next()) {
@@ -212,6 +226,7 @@ class HistoryWindowTest : public ::testing::Test {
   RecordingOpener opener;
   std::unique_ptr<tallyglass::db::HistoryDb> db;
   std::unique_ptr<CHistoryDlg> dlg;
+  int inFlight = tallyglass::crawl::kDefaultInFlight;
 };
 
 }  // namespace tgtest
