@@ -1,6 +1,7 @@
 #include "gavelhawk/ui/settings.h"
 
 #include "gavelhawk/ui/exchange.h"
+#include "platform/shell/qt_args.h"
 
 namespace gavelhawk::ui {
 
@@ -55,6 +56,8 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
     };
     if (name == "--help" || name == "-h") {
       s.help = true;
+    } else if (name == "--version") {
+      s.version = true;
     } else if (name == "--demo") {
       s.demo = true;
     } else if (name == "--site-url") {
@@ -91,22 +94,7 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
 }
 
 std::vector<std::string> OwnOptions(const std::vector<std::string>& args) {
-  static const char* const withValue[] = {"--site-url", "--cookies", "--login-browser", "--update-url",
-                                          "--probe"};
-  std::vector<std::string> own;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h") {
-      own.push_back(a);
-      continue;
-    }
-    if (a.rfind("--", 0) != 0) continue;
-    own.push_back(a);
-    for (const char* name : withValue) {
-      if (a == name && i + 1 < args.size()) own.push_back(args[++i]);
-    }
-  }
-  return own;
+  return platform::shell::WithoutQtOptions(args);
 }
 
 std::string HelpText() {
@@ -122,6 +110,7 @@ std::string HelpText() {
          "                          默认：登录信息所在的浏览器，否则 firefox）\n"
          "  --update-url URL        更新页地址（GAVELHAWK_UPDATE_URL）\n"
          "  --probe ID              不开窗口，打印读取夺宝编号 ID 所得的信息后退出\n"
+         "  --version               显示版本号\n"
          "  -h, --help              显示本说明\n"
          "\n"
          "环境变量（选项优先）:\n"

@@ -9,12 +9,13 @@
 
 namespace gavelhawk::ui {
 
+inline constexpr char kVersion[] = "3.6.0.0";
 inline constexpr char kDefaultSiteUrl[] = "http://dbd.jd.com";
 inline constexpr char kDefaultHomeUrl[] = "http://www.jd.com/";
 // Placeholders until the makers publish these pages: .invalid never resolves,
 // so nothing is fetched from or opened on somebody else's host.
 inline constexpr char kDefaultServiceUrl[] = "http://gavelhawk.invalid/service.html";
-inline constexpr char kDefaultUpdateUrl[] = "http://gavelhawk.invalid/update.html";
+inline constexpr char kDefaultUpdateUrl[] = "https://gavelhawk.invalid/update.html";
 
 struct AppSettings {
   std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
@@ -27,6 +28,7 @@ struct AppSettings {
   std::string serviceUrl = kDefaultServiceUrl;
   bool demo = false;
   bool help = false;
+  bool version = false;
   std::optional<std::int32_t> probeId;
 };
 
@@ -40,8 +42,9 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
                              const std::function<const char*(const char*)>& getenv);
 
 // The program's own options out of a command line that may also hold Qt's
-// (-platform offscreen, -style Fusion): every "--" option with its value,
-// and -h. Lets a wrong option be reported before any display is needed.
+// (-platform offscreen, -style Fusion): every argument except Qt's options
+// and their values. Lets a wrong option be reported before any display is
+// needed.
 std::vector<std::string> OwnOptions(const std::vector<std::string>& args);
 
 // `gavelhawk --help`: every option and variable.
