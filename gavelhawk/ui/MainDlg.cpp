@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,12 +19,14 @@
 #include <QTime>
 #include <QTreeWidget>
 #include <cstdio>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "gavelhawk/site/fetch.h"
 #include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/update.h"
+#include "platform/shell/locate.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
@@ -665,22 +668,48 @@ void CMainDlg::OnViewItem() {
 }
 
 void CMainDlg::OnManual() {
-  if (m_services.opener) m_services.opener->OpenDocument(m_szAppDir + "/操作说明.doc");
+  using platform::shell::Companion;
+  if (m_services.opener) {
+    m_services.opener->OpenDocument(
+        platform::shell::FindCompanion(m_szAppDir, Companion::Data, "manual.html"));
+  }
 }
 
 void CMainDlg::OnPriceQuery() {
-  if (m_services.opener) m_services.opener->StartProgram(m_szAppDir + "/tallyglass", {});
+  using platform::shell::Companion;
+  if (m_services.opener) {
+    m_services.opener->StartProgram(
+        platform::shell::FindCompanion(m_szAppDir, Companion::Program, "tallyglass"), {});
+  }
 }
 
 // ---------------------------------------------------------------------------
 // The update page.
 
+std::string CMainDlg::ReadUpdatePage() {
+  if (m_services.updateUrl.empty()) return {};
+  auto make = m_services.newUpdateTransport ? m_services.newUpdateTransport : m_services.newTransport;
+  if (!make) return {};
+  // The read runs on a worker with a transport of its own while this thread
+  // keeps turning its event loop; the caller still waits for the answer.
+  std::string page;
+  QEventLoop loop;
+  std::thread worker([&page, &loop, make, url = m_services.updateUrl] {
+    try {
+      if (auto t = make()) page = gavelhawk::site::FetchPage(*t, url);
+    } catch (...) {
+      page.clear();  // an unreadable page is an empty one
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  return page;
+}
+
 void CMainDlg::CheckForUpdate() {
   using gavelhawk::ui::UpdateOffer;
-  platform::http::Transport* t =
-      m_services.updateTransport ? m_services.updateTransport : m_services.transport;
-  if (!t || m_services.updateUrl.empty()) return;
-  const std::string page = gavelhawk::site::FetchPage(*t, m_services.updateUrl);
+  const std::string page = ReadUpdatePage();
   const UpdateOffer offer = gavelhawk::ui::ReadUpdateOffer(page);
   switch (offer.kind) {
     case UpdateOffer::Kind::None:
@@ -695,10 +724,11 @@ void CMainDlg::CheckForUpdate() {
       }
       break;
   }
-  // Only a web address is handed on: a path, a file: address or a program
-  // name from the page would otherwise be opened or run on this machine.
-  if (!gavelhawk::ui::IsWebLink(offer.link)) {
-    Message(QStringLiteral("更新页上的下载地址无效，未打开。"), QStringLiteral("更新"));
+  // Only a web address on the update page's own host is handed on; anything
+  // else is shown for the user to judge, and start-up goes on.
+  if (!gavelhawk::ui::IsUpdateLink(offer.link, m_services.updateUrl)) {
+    Message(QStringLiteral("更新页上的下载地址无效，未打开：\n%1").arg(GbkToQString(offer.link)),
+            QStringLiteral("更新"));
     return;
   }
   if (m_services.opener) m_services.opener->OpenUrl(offer.link);
@@ -706,10 +736,10 @@ void CMainDlg::CheckForUpdate() {
 }
 
 void CMainDlg::OnUpdateHistory() {
-  platform::http::Transport* t =
-      m_services.updateTransport ? m_services.updateTransport : m_services.transport;
-  std::string page;
-  if (t && !m_services.updateUrl.empty()) page = gavelhawk::site::FetchPage(*t, m_services.updateUrl);
+  QPushButton* button = Button(IDC_UPDATEHISTORY);
+  if (button) button->setEnabled(false);  // one read at a time
+  const std::string page = ReadUpdatePage();
+  if (button) button->setEnabled(true);
   QString text = GbkToQString(gavelhawk::ui::ReadUpdateHistory(page));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   Message(text, QStringLiteral("软件更新历史"));

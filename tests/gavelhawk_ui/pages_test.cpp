@@ -1,5 +1,9 @@
 // Which command opens which address in which browser, and what starts the
 // manual and tallyglass. The opener records; no browser starts.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "fixture.h"
 
 namespace uitest {
@@ -68,10 +72,33 @@ TEST_F(PagesTest, ManualAndTallyglassComeFromTheProgramFolderWhateverTheIEMode) 
   Press(D::IDC_PRICEQUERY);
   Press(D::IDC_PRICEQUERY);  // a second press starts it again
   EXPECT_EQ(
-      (std::vector<std::string>{"document /opt/gavelhawk/操作说明.doc", "program /opt/gavelhawk/tallyglass",
+      (std::vector<std::string>{"document /opt/gavelhawk/manual.html", "program /opt/gavelhawk/tallyglass",
                                 "program /opt/gavelhawk/tallyglass"}),
       opener.calls);
   EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(PagesTest, AnInstalledProgramFindsTheManualUnderShare) {
+  QTemporaryDir prefix;
+  ASSERT_TRUE(prefix.isValid());
+  const std::string root = prefix.path().toStdString();
+  QDir(prefix.path()).mkpath(QStringLiteral("bin"));
+  QDir(prefix.path()).mkpath(QStringLiteral("share/gavelhawk"));
+  QFile manual(prefix.path() + QStringLiteral("/share/gavelhawk/manual.html"));
+  ASSERT_TRUE(manual.open(QIODevice::WriteOnly));
+  manual.close();
+  QFile program(prefix.path() + QStringLiteral("/bin/tallyglass"));
+  ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+  program.close();
+  program.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  auto s = Services();
+  s.appDir = root + "/bin";
+  ASSERT_TRUE(Open(s));
+  Press(D::IDC_MANUAL);
+  Press(D::IDC_PRICEQUERY);
+  EXPECT_EQ((std::vector<std::string>{"document " + root + "/share/gavelhawk/manual.html",
+                                      "program " + root + "/bin/tallyglass"}),
+            opener.calls);
 }
 
 TEST_F(PagesTest, ViewItemReadsTheFieldAsItStandsNow) {
