@@ -48,6 +48,7 @@ struct HttpReply {
   std::size_t hugeBytes = 0;
   bool close = false;                   // close the connection after this answer
   std::vector<std::string> setCookies;  // Set-Cookie header values
+  std::string location;                 // a Location header (with a 3xx status)
 };
 
 class HttpServer {

@@ -1,7 +1,12 @@
 // Firefox profiles: discovery, schema versions, and a database the running
 // browser holds.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "fixtures.h"
 #include "site_rows.h"
@@ -196,6 +201,32 @@ TEST(Firefox, LoginStillInTheWriteAheadLog) {
   EXPECT_TRUE(HasValue(r, "thor", "T0K3N/abc+def=="));
   EXPECT_TRUE(ReadFile(db + "-wal") == walBefore) << "the browser's log is not checkpointed by us";
   EXPECT_TRUE(h.LeftoverCopies().empty());
+}
+
+// The store is read in memory: a run killed in the middle of a read leaves
+// nothing under TMPDIR, and the copies earlier versions left there go.
+TEST(Firefox, NothingIsLeftUnderTmpEvenWhenAReadIsKilled) {
+  TempHome h;
+  MakeFirefoxProfile(h.Path(kFirefox + "/k.default"), 16, SiteRows());
+  const std::string stale = h.tmp() + "/gavelhawk-cookies-Ab12Cd";
+  MakeDirs(stale);
+  WriteFile(stale + "/cookies.sqlite", "every site's cookies");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (;;) LoadCookies("firefox", kHost, kNow);
+  }
+  ::usleep(300000);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(std::filesystem::is_empty(h.tmp())) << "the killed reader left something behind";
+
+  MakeDirs(stale);
+  auto r = LoadCookies("firefox", kHost, kNow);
+  EXPECT_EQ(Names(r), SiteNames());
+  EXPECT_TRUE(std::filesystem::is_empty(h.tmp())) << "the stale copy of an earlier run is still there";
 }
 
 TEST(Firefox, TheDefaultContainerWinsOverOthers) {
