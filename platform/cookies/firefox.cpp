@@ -50,7 +50,10 @@ std::string Get(const IniSection& s, const std::string& key) {
 
 std::string Resolve(const std::string& base, const std::string& path, bool relative) {
   if (path.empty()) return {};
-  if (!relative || path[0] == '/') return path;
+  if (path[0] == '/') return path;
+  // An absolute entry that is not absolute names no folder; taken as it
+  // stands it would be looked for wherever the program was started.
+  if (!relative) return {};
   return base + "/" + path;
 }
 

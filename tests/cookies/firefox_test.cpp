@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "fixtures.h"
+#include "platform/cookies/cookies_internal.h"
 #include "site_rows.h"
 
 using namespace cookietest;
@@ -227,6 +228,24 @@ TEST(Firefox, NothingIsLeftUnderTmpEvenWhenAReadIsKilled) {
   auto r = LoadCookies("firefox", kHost, kNow);
   EXPECT_EQ(Names(r), SiteNames());
   EXPECT_TRUE(std::filesystem::is_empty(h.tmp())) << "the stale copy of an earlier run is still there";
+}
+
+TEST(Firefox, ProfilesIniEntriesResolveUnderTheFirefoxFolderOnly) {
+  using platform::cookies::detail::ProfileOrder;
+  const std::string base = "/home/u/.mozilla/firefox";
+  struct Case {
+    const char* ini;
+    std::vector<std::string> dirs;
+  };
+  const Case cases[] = {
+      {"[Profile0]\nIsRelative=1\nPath=a.default\n", {base + "/a.default"}},
+      {"[Profile0]\nIsRelative=0\nPath=/srv/ff/b\n", {"/srv/ff/b"}},
+      // Not absolute although it says so: no folder, never one beside wherever we were started.
+      {"[Profile0]\nIsRelative=0\nPath=c.default\n", {""}},
+      {"[Install1]\nDefault=d.default\n[Profile0]\nPath=e\n[Profile1]\nPath=f\nDefault=1\n",
+       {base + "/d.default", base + "/f", base + "/e"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.dirs, ProfileOrder(base, c.ini)) << c.ini;
 }
 
 TEST(Firefox, TheDefaultContainerWinsOverOthers) {
