@@ -15,7 +15,7 @@ inline constexpr char kDefaultHomeUrl[] = "http://www.jd.com/";
 // Placeholders until the makers publish these pages: .invalid never resolves,
 // so nothing is fetched from or opened on somebody else's host.
 inline constexpr char kDefaultServiceUrl[] = "http://gavelhawk.invalid/service.html";
-inline constexpr char kDefaultUpdateUrl[] = "https://gavelhawk.invalid/update.html";
+inline constexpr char kDefaultUpdateUrl[] = "http://gavelhawk.invalid/update.html";
 
 struct AppSettings {
   std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
