@@ -740,6 +740,7 @@ void CMainDlg::OnUpdateHistory() {
   if (button) button->setEnabled(false);  // one read at a time
   const std::string page = ReadUpdatePage();
   if (button) button->setEnabled(true);
+  if (!isVisible()) return;  // closed while the page was read
   QString text = GbkToQString(gavelhawk::ui::ReadUpdateHistory(page));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   Message(text, QStringLiteral("软件更新历史"));
