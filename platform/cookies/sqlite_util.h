@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -15,23 +14,17 @@ namespace platform::cookies::detail {
 
 class Db {
  public:
-  // Opens a database image held in memory, read-only; SQLite takes the
-  // image over.
-  bool OpenImage(const std::string& image, std::string& error) {
+  // Opens a database image held in memory, read-only and in place: the
+  // image must outlive this Db and stay unchanged.
+  bool OpenImage(std::string& image, std::string& error) {
     int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       error = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
       return false;
     }
-    auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(image.size()));
-    if (!buf) {
-      error = sqlite3_errstr(SQLITE_NOMEM);
-      return false;
-    }
-    std::memcpy(buf, image.data(), image.size());
     const auto size = static_cast<sqlite3_int64>(image.size());
-    rc = sqlite3_deserialize(db_, "main", buf, size, size,
-                             SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY);
+    rc = sqlite3_deserialize(db_, "main", reinterpret_cast<unsigned char*>(image.data()), size, size,
+                             SQLITE_DESERIALIZE_READONLY);
     if (rc != SQLITE_OK) {
       error = sqlite3_errstr(rc);
       return false;
@@ -98,7 +91,7 @@ struct StoreSnapshot {
   std::string Open(const std::string& database, const char* table, std::initializer_list<const char*> needed,
                    const std::string& label, const std::string& notThisKind) {
     std::string err;
-    std::string image = ReadCommittedImage(database, err);
+    image = ReadCommittedImage(database, err);
     if (image.empty()) return err;
     if (!db.OpenImage(image, err) || !db.Check(err)) return label + " 无法读取: " + err;
     cols = db.Columns(table);
@@ -107,6 +100,7 @@ struct StoreSnapshot {
     }
     return {};
   }
+  std::string image;  // read by db in place: declared first, destroyed last
   Db db;
   std::set<std::string> cols;
 };
