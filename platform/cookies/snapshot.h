@@ -6,9 +6,9 @@
 // commits sit in the -wal file (frames applied here up to its last valid
 // commit), and during a write in rollback mode the -journal holds the pages
 // as they were before it (played back here, as SQLite would roll back a hot
-// journal). The three files are read until two reads of the side files
-// agree around the read of the database, so that no checkpoint or commit of
-// the browser falls between them. `immutable=1` would skip the -wal and so
+// journal). The side files are read before and after the database until
+// neither a restart of the -wal nor a write transaction fell in between;
+// frames appended meanwhile are in the later read and applied. `immutable=1` would skip the -wal and so
 // miss a login made a minute ago, and may read a half-written page.
 #include <string>
 
