@@ -230,6 +230,7 @@ StoreRead ReadChromiumDatabase(const std::string& database, const std::string& b
   StoreSnapshot store;
   r.error = store.Open(database, "cookies", {"host_key", "name", "value", "path", "expires_utc"},
                        "Cookies 数据库", "不是 Chromium 的 Cookies 数据库");
+  r.busy = store.busy;
   if (!r.error.empty()) return r;
   const Db& db = store.db;
   const std::set<std::string>& cols = store.cols;

@@ -169,6 +169,7 @@ LoadResult FromStore(StoreRead read, std::string source, const std::string& brow
   r.browser = browser;
   r.browserCommand = Command(browser, flatpak);
   r.error = std::move(read.error);
+  r.busy = read.busy;
   return r;
 }
 
@@ -203,7 +204,9 @@ LoadResult LoadChromiumProfile(const std::string& browser, const std::string& wh
 // what the first (the default) profile said.
 LoadResult LoadBrowser(const std::string& browser, const std::string& host, std::int64_t now) {
   std::optional<LoadResult> first;
+  bool busy = false;
   auto consider = [&](LoadResult r) -> bool {
+    busy = busy || r.busy;
     if (!r.cookies.empty()) {
       first = std::move(r);
       return true;
@@ -220,7 +223,10 @@ LoadResult LoadBrowser(const std::string& browser, const std::string& host, std:
       if (consider(LoadChromiumProfile(browser, p.dir, host, now))) break;
     }
   }
-  if (first) return std::move(*first);
+  if (first) {
+    if (first->cookies.empty()) first->busy = busy;
+    return std::move(*first);
+  }
   LoadResult r;
   r.source = browser;
   r.browser = browser;
@@ -254,6 +260,7 @@ LoadResult LoadCookies(const std::string& rawSourceName, const std::string& rawH
     none.source = "auto";
     std::string sep = ": ";
     for (const LoadResult& t : tried) {
+      none.busy = none.busy || t.busy;
       // A browser without a profile is not worth naming.
       if (t.source == t.browser) continue;
       none.source += sep + t.source;
@@ -298,9 +305,16 @@ const LoadResult& CookieSource::Current(std::int64_t now) {
   // Taken before the load, so that a change during the load is seen next time.
   std::string stamp = detail::Stamp(detail::WatchedFiles(sourceName_));
   if (!loaded_ || stamp != stamp_) {
-    last_ = LoadCookies(sourceName_, host_, now);
-    stamp_ = std::move(stamp);
-    loaded_ = true;
+    LoadResult fresh = LoadCookies(sourceName_, host_, now);
+    // A store the browser is busy writing keeps the login read before it;
+    // the stamp stays old, so the next request reads it again.
+    if (fresh.busy && fresh.cookies.empty() && loaded_ && !last_.cookies.empty()) {
+      // keep last_
+    } else {
+      last_ = std::move(fresh);
+      stamp_ = std::move(stamp);
+      loaded_ = true;
+    }
   }
   auto gone = std::remove_if(last_.cookies.begin(), last_.cookies.end(),
                              [now](const http::Cookie& c) { return c.expires != 0 && c.expires <= now; });

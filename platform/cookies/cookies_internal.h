@@ -14,6 +14,7 @@ using http::Cookie;
 // What one store gave: the cookies of the host, and why there are none.
 struct StoreRead {
   bool opened = false;  // the store could be read at all
+  bool busy = false;    // the browser kept writing it: read it again later
   std::vector<Cookie> cookies;
   std::string error;
 };

@@ -148,6 +148,7 @@ StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& ho
   StoreSnapshot store;
   r.error = store.Open(database, "moz_cookies", {"host", "name", "value", "path", "expiry"}, "cookies.sqlite",
                        "不是 Firefox 的 cookies 数据库");
+  r.busy = store.busy;
   if (!r.error.empty()) return r;
   const Db& db = store.db;
   const std::set<std::string>& cols = store.cols;

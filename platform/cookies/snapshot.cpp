@@ -1,12 +1,14 @@
 #include "platform/cookies/snapshot.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -54,6 +56,21 @@ bool ReadAll(const std::string& path, std::string& out, std::string& error) {
     }
     out.append(buf, static_cast<std::size_t>(n));
   }
+  ::close(fd);
+  return true;
+}
+
+// The first 32 bytes of a file (fewer when it is shorter or missing).
+bool ReadHeader(const std::string& path, std::string& out) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char buf[32];
+  ssize_t n;
+  do {
+    n = ::pread(fd, buf, sizeof buf, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) out.assign(buf, static_cast<std::size_t>(n));
   ::close(fd);
   return true;
 }
@@ -161,38 +178,58 @@ void RollBackJournal(std::string& image, const std::string& journal) {
 namespace {
 
 // The -wal's header names its generation: a checkpoint that restarts the log
-// changes it. Frames appended meanwhile are harmless, they are in the later
-// read.
+// rewrites it before any frame. Frames appended meanwhile are harmless, they
+// are in the later read.
 bool SameWalGeneration(const std::string& before, const std::string& after) {
   if (before.size() < 32) return true;  // no log yet: every frame is in the later read
   return after.size() >= 32 && before.compare(0, 32, after, 0, 32) == 0;
 }
 
+// Identity, size and modification time: a checkpoint writing the database
+// while it is read changes them.
+std::string FileStamp(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "-";
+  return std::to_string(st.st_ino) + '/' + std::to_string(st.st_size) + '/' +
+         std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+}
+
 }  // namespace
 
-std::string ReadCommittedImage(const std::string& path, std::string& error) {
-  std::string image, wal, journal, walAfter, journalAfter;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ReadAll(path + "-wal", wal, error) || !ReadAll(path + "-journal", journal, error) ||
-        !ReadAll(path, image, error) || !ReadAll(path + "-wal", walAfter, error) ||
+std::string ReadCommittedImage(const std::string& path, std::string& error, bool* busy) {
+  if (busy) *busy = false;
+  std::string image, walBefore, wal, walHeader, journal, journalAfter;
+  // A browser commits a login now and then; one writing throughout a whole
+  // second is given up on for now rather than read half-done.
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    if (attempt > 3) std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 20 ? 2 : 20));
+    if (!ReadAll(path + "-wal", walBefore, error) || !ReadAll(path + "-journal", journal, error)) return {};
+    const std::string stamp = FileStamp(path);
+    if (!ReadAll(path, image, error)) return {};
+    const std::string stampAfter = FileStamp(path);
+    if (!ReadAll(path + "-wal", wal, error) || !ReadHeader(path + "-wal", walHeader) ||
         !ReadAll(path + "-journal", journalAfter, error)) {
       return {};
     }
-    if (SameWalGeneration(wal, walAfter) && journal == journalAfter) break;
+    // The second look at the -wal's header tells a log restarted during its
+    // read, whose frames would not fit the header read with it.
+    if (stamp == stampAfter && journal == journalAfter && SameWalGeneration(walBefore, wal) &&
+        SameWalGeneration(wal, walHeader)) {
+      RollBackJournal(image, journalAfter);
+      ApplyWal(image, wal);
+      // The image is read on its own, without the -wal: mark it a rollback-mode file.
+      static const char kHeader[] = "SQLite format 3";
+      if (image.size() >= 100 && std::memcmp(image.data(), kHeader, sizeof kHeader) == 0) {
+        image[18] = 1;
+        image[19] = 1;
+      }
+      if (image.empty()) error = path + " 是空文件";
+      return image;
+    }
   }
-  // After five busy tries the last read is taken; a torn page then shows as
-  // a damaged database, reported as such, never as a wrong login.
-  RollBackJournal(image, journalAfter);
-  ApplyWal(image, walAfter);
-  // The image is read on its own, without the -wal: mark it a rollback-mode file.
-  static const char kHeader[] = "SQLite format 3";
-  if (image.size() >= 100 && std::memcmp(image.data(), kHeader, sizeof kHeader) == 0) {
-    image[18] = 1;
-    image[19] = 1;
-  }
-  if (image.empty()) error = path + " 是空文件";
-  return image;
+  if (busy) *busy = true;
+  error = path + " 正被浏览器不停写入，稍后再读";
+  return {};
 }
 
 }  // namespace platform::cookies::detail

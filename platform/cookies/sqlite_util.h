@@ -91,7 +91,7 @@ struct StoreSnapshot {
   std::string Open(const std::string& database, const char* table, std::initializer_list<const char*> needed,
                    const std::string& label, const std::string& notThisKind) {
     std::string err;
-    image = ReadCommittedImage(database, err);
+    image = ReadCommittedImage(database, err, &busy);
     if (image.empty()) return err;
     if (!db.OpenImage(image, err) || !db.Check(err)) return label + " 无法读取: " + err;
     cols = db.Columns(table);
@@ -100,6 +100,7 @@ struct StoreSnapshot {
     }
     return {};
   }
+  bool busy = false;  // the browser wrote throughout the read
   std::string image;  // read by db in place: declared first, destroyed last
   Db db;
   std::set<std::string> cols;
