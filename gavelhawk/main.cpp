@@ -16,7 +16,7 @@ std::vector<std::string> ArgsOf(int argc, char** argv) {
 
 int Parsed(const gavelhawk::ui::ParsedSettings& p) {
   if (!p.error.empty()) {
-    std::cerr << "gavelhawk: " << p.error << "\n(gavelhawk --help 列出所有选项)\n";
+    std::cerr << "gavelhawk: " << p.error << "\n\n" << gavelhawk::ui::HelpText();
     return 2;
   }
   return -1;
@@ -25,12 +25,16 @@ int Parsed(const gavelhawk::ui::ParsedSettings& p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help, --probe and a wrong option need no display: they are answered
-  // before Qt looks for one.
+  // --help, --version, --probe and a wrong option need no display: they are
+  // answered before Qt looks for one.
   const auto early = gavelhawk::ui::ParseSettings(gavelhawk::ui::OwnOptions(ArgsOf(argc, argv)), std::getenv);
   if (const int rc = Parsed(early); rc >= 0) return rc;
   if (early.settings.help) {
     std::cout << gavelhawk::ui::HelpText();
+    return 0;
+  }
+  if (early.settings.version) {
+    std::cout << "gavelhawk " << gavelhawk::ui::kVersion << "\n";
     return 0;
   }
   if (early.settings.probeId) {
@@ -40,7 +44,7 @@ int main(int argc, char** argv) {
 
   QApplication qapp(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("gavelhawk"));
-  QApplication::setApplicationVersion(QStringLiteral("3.6.0.0"));
+  QApplication::setApplicationVersion(QString::fromLatin1(gavelhawk::ui::kVersion));
   if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
   const auto p = gavelhawk::ui::ParseSettings(ArgsOf(argc, argv), std::getenv);
   if (const int rc = Parsed(p); rc >= 0) return rc;

@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --test
 BUILD=${BUILD_DIR:-build-asan}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGH_SANITIZE=ON -DGH_BENCH=OFF
 cmake --build "$BUILD"

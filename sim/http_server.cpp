@@ -71,10 +71,11 @@ bool ParseHead(const std::string& head, HttpRequest& req) {
 }
 
 std::string HeadOf(int status, const std::string& contentType, std::size_t length, bool keepAlive,
-                   const std::vector<std::string>& setCookies = {}) {
+                   const std::vector<std::string>& setCookies = {}, const std::string& location = {}) {
   std::string h = "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) + "\r\n";
   h += "Server: auction-sim\r\n";
   for (const std::string& c : setCookies) h += "Set-Cookie: " + c + "\r\n";
+  if (!location.empty()) h += "Location: " + location + "\r\n";
   h += "Content-Type: " + contentType + "\r\n";
   h += "Content-Length: " + std::to_string(length) + "\r\n";
   h += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
@@ -88,6 +89,8 @@ std::string StatusText(int status) {
   switch (status) {
     case 200:
       return "OK";
+    case 302:
+      return "Found";
     case 400:
       return "Bad Request";
     case 404:
@@ -354,8 +357,9 @@ void HttpServer::Serve(Conn& c) {
       if (!sent || left > 0 || !keepAlive) break;
       continue;
     }
-    std::string out =
-        HeadOf(reply.status, reply.contentType, reply.body.size(), keepAlive, reply.setCookies) + reply.body;
+    std::string out = HeadOf(reply.status, reply.contentType, reply.body.size(), keepAlive, reply.setCookies,
+                             reply.location) +
+                      reply.body;
     if (!SendAll(c.fd, out.data(), out.size()) || !keepAlive) break;
   }
 

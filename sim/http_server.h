@@ -51,6 +51,7 @@ struct HttpReply {
   int delayMs = 0;                      // held back this much longer before it is sent
   bool close = false;                   // close the connection after this answer
   std::vector<std::string> setCookies;  // Set-Cookie header values
+  std::string location;                 // a Location header (with a 3xx status)
 };
 
 class HttpServer {

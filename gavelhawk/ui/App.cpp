@@ -45,6 +45,7 @@ platform::http::Options UpdateHttpOptions() {
   platform::http::Options o = gavelhawk::site::SiteHttpOptions();
   o.connectTimeout = std::chrono::milliseconds(2500);
   o.stallTimeout = std::chrono::milliseconds(2000);
+  o.deadline = std::chrono::milliseconds(6000);
   o.maxBytes = 1u << 20;
   return o;
 }
@@ -108,14 +109,15 @@ int CGavelhawkApp::InitInstance() {
   platform::power::SleepInhibitor inhibitor(QStringLiteral("Gavelhawk"));
 
   SiteConnection site(s);
-  platform::http::CurlTransport updateTransport(UpdateHttpOptions());
   const std::string loginBrowser =
       !s.loginBrowser.empty() ? s.loginBrowser : (site.browser.empty() ? "firefox" : site.browser);
   platform::shell::SystemOpener systemOpener(loginBrowser);
 
   MainDlgServices services;
   services.transport = &site.transport;
-  services.updateTransport = &updateTransport;
+  services.newUpdateTransport = [] {
+    return std::make_unique<platform::http::CurlTransport>(UpdateHttpOptions());
+  };
   services.newTransport = [&site]() -> std::unique_ptr<platform::http::Transport> {
     auto t = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
     platform::cookies::KeepLoginCurrent(site.cookies, *t);

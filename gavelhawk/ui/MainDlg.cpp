@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -19,6 +20,7 @@
 #include <QTime>
 #include <QTreeWidget>
 #include <cstdio>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/settings.h"
 #include "gavelhawk/ui/update.h"
+#include "platform/shell/locate.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
@@ -681,36 +684,54 @@ void CMainDlg::OnViewItem() {
 }
 
 void CMainDlg::OnManual() {
-  // Beside the program when built, in the shared data folder when installed.
-  const std::string beside = m_szAppDir + "/" + gavelhawk::ui::kManualFile;
-  const std::string installed = m_szAppDir + "/../share/gavelhawk/" + gavelhawk::ui::kManualFile;
-  std::string manual = beside;
-  if (!QFileInfo::exists(QString::fromStdString(beside)) &&
-      QFileInfo::exists(QString::fromStdString(installed))) {
-    manual = QFileInfo(QString::fromStdString(installed)).canonicalFilePath().toStdString();
-  }
+  // Beside the program when built, under share/ when installed.
+  using platform::shell::Companion;
+  const std::string manual =
+      platform::shell::FindCompanion(m_szAppDir, Companion::Data, gavelhawk::ui::kManualFile);
   if (!QFileInfo::exists(QString::fromStdString(manual))) {
-    Message(QStringLiteral("找不到操作说明：%1").arg(QString::fromStdString(beside)));
+    Message(QStringLiteral("找不到操作说明：%1").arg(QString::fromStdString(manual)));
     return;
   }
   if (m_services.opener) m_services.opener->OpenDocument(manual);
 }
 
 void CMainDlg::OnPriceQuery() {
+  using platform::shell::Companion;
   // A demo window's companion reads the demo's history, not the real one.
   const QStringList args = m_services.demo ? QStringList{QStringLiteral("--demo")} : QStringList{};
-  if (m_services.opener) m_services.opener->StartProgram(m_szAppDir + "/tallyglass", args);
+  if (m_services.opener) {
+    m_services.opener->StartProgram(
+        platform::shell::FindCompanion(m_szAppDir, Companion::Program, "tallyglass"), args);
+  }
 }
 
 // ---------------------------------------------------------------------------
 // The update page.
 
+std::string CMainDlg::ReadUpdatePage() {
+  if (m_services.updateUrl.empty()) return {};
+  auto make = m_services.newUpdateTransport ? m_services.newUpdateTransport : m_services.newTransport;
+  if (!make) return {};
+  // The read runs on a worker with a transport of its own while this thread
+  // keeps turning its event loop; the caller still waits for the answer.
+  std::string page;
+  QEventLoop loop;
+  std::thread worker([&page, &loop, make, url = m_services.updateUrl] {
+    try {
+      if (auto t = make()) page = gavelhawk::site::FetchPage(*t, url);
+    } catch (...) {
+      page.clear();  // an unreadable page is an empty one
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  return page;
+}
+
 void CMainDlg::CheckForUpdate() {
   using gavelhawk::ui::UpdateOffer;
-  platform::http::Transport* t =
-      m_services.updateTransport ? m_services.updateTransport : m_services.transport;
-  if (!t || m_services.updateUrl.empty()) return;
-  const std::string page = gavelhawk::site::FetchPage(*t, m_services.updateUrl);
+  const std::string page = ReadUpdatePage();
   const UpdateOffer offer = gavelhawk::ui::ReadUpdateOffer(page);
   switch (offer.kind) {
     case UpdateOffer::Kind::None:
@@ -725,10 +746,11 @@ void CMainDlg::CheckForUpdate() {
       }
       break;
   }
-  // Only a web address is handed on: a path, a file: address or a program
-  // name from the page would otherwise be opened or run on this machine.
-  if (!gavelhawk::ui::IsWebLink(offer.link)) {
-    Message(QStringLiteral("更新页上的下载地址无效，未打开。"), QStringLiteral("更新"));
+  // Only a web address on the update page's own host is handed on; anything
+  // else is shown for the user to judge, and start-up goes on.
+  if (!gavelhawk::ui::IsUpdateLink(offer.link, m_services.updateUrl)) {
+    Message(QStringLiteral("更新页上的下载地址无效，未打开：\n%1").arg(GbkToQString(offer.link)),
+            QStringLiteral("更新"));
     return;
   }
   if (m_services.opener) m_services.opener->OpenUrl(offer.link);
@@ -736,10 +758,11 @@ void CMainDlg::CheckForUpdate() {
 }
 
 void CMainDlg::OnUpdateHistory() {
-  platform::http::Transport* t =
-      m_services.updateTransport ? m_services.updateTransport : m_services.transport;
-  std::string page;
-  if (t && !m_services.updateUrl.empty()) page = gavelhawk::site::FetchPage(*t, m_services.updateUrl);
+  QPushButton* button = Button(IDC_UPDATEHISTORY);
+  if (button) button->setEnabled(false);  // one read at a time
+  const std::string page = ReadUpdatePage();
+  if (button) button->setEnabled(true);
+  if (!isVisible()) return;  // closed while the page was read
   QString text = GbkToQString(gavelhawk::ui::ReadUpdateHistory(page));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   Message(text, QStringLiteral("软件更新历史"));

@@ -77,10 +77,10 @@ struct MainDlgServices {
   std::function<void()> beforeBid;
   // Set when no login cookie was found: shown once, without blocking.
   std::string loginNotice;
-  // The update page is read before the window appears; this transport has
+  // Makes the transport that reads the update page on a worker thread, with
   // short time-outs so that a silent page cannot hold start-up for long.
-  // Empty: `transport` is used.
-  platform::http::Transport* updateTransport = nullptr;
+  // Empty: `newTransport` is used.
+  std::function<std::unique_ptr<platform::http::Transport>()> newUpdateTransport;
   // Makes a transport for a worker thread (a libcurl handle belongs to one
   // thread), carrying the same login as `transport`. Work that runs off the
   // window's thread (the snipe engine, the crawl, the manual bid) takes its
@@ -236,7 +236,8 @@ class CMainDlg : public QDialog {
   void OnViewItem();
   void OnManual();
   void OnPriceQuery();
-  void CheckForUpdate();  // may end the program
+  void CheckForUpdate();         // may end the program
+  std::string ReadUpdatePage();  // off the window's thread; empty when unreadable
   void OnUpdateHistory();
   void OnCollapse();
   void OnIEMode();

@@ -1,6 +1,7 @@
 #include "gavelhawk/ui/settings.h"
 
 #include "gavelhawk/ui/exchange.h"
+#include "platform/shell/qt_args.h"
 
 namespace gavelhawk::ui {
 
@@ -55,6 +56,8 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
     };
     if (name == "--help" || name == "-h") {
       s.help = true;
+    } else if (name == "--version") {
+      s.version = true;
     } else if (name == "--demo") {
       s.demo = true;
     } else if (name == "--site-url") {
@@ -100,23 +103,7 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
 }
 
 std::vector<std::string> OwnOptions(const std::vector<std::string>& args) {
-  static const char* const withValue[] = {"--site-url",        "--cookies", "--login-browser",
-                                          "--update-url",      "--probe",   "--request-deadline-ms",
-                                          "--page-deadline-ms"};
-  std::vector<std::string> own;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h") {
-      own.push_back(a);
-      continue;
-    }
-    if (a.rfind("--", 0) != 0) continue;
-    own.push_back(a);
-    for (const char* name : withValue) {
-      if (a == name && i + 1 < args.size()) own.push_back(args[++i]);
-    }
-  }
-  return own;
+  return platform::shell::WithoutQtOptions(args);
 }
 
 std::string HelpText() {
@@ -135,6 +122,7 @@ std::string HelpText() {
          "  --request-deadline-ms MS  读取站点时间、出价记录和出价的请求最长用时，超时即算请求失败\n"
          "                          （AUCTION_REQUEST_DEADLINE_MS，默认 3000）\n"
          "  --page-deadline-ms MS   读取一个网页的请求最长用时（AUCTION_PAGE_DEADLINE_MS，默认 15000）\n"
+         "  --version               显示版本号\n"
          "  -h, --help              显示本说明\n"
          "\n"
          "环境变量（选项优先）:\n"

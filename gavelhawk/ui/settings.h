@@ -9,6 +9,7 @@
 
 namespace gavelhawk::ui {
 
+inline constexpr char kVersion[] = "3.6.0.0";
 inline constexpr char kDefaultSiteUrl[] = "http://dbd.jd.com";
 inline constexpr char kDefaultHomeUrl[] = "http://www.jd.com/";
 // Placeholders until the makers publish these pages: .invalid never resolves,
@@ -18,7 +19,7 @@ inline constexpr char kDefaultUpdateUrl[] = "http://gavelhawk.invalid/update.htm
 
 // The manual 操作说明 opens: beside the program, or in share/gavelhawk when
 // installed.
-inline constexpr char kManualFile[] = "gavelhawk-manual.html";
+inline constexpr char kManualFile[] = "manual.html";
 
 struct AppSettings {
   std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
@@ -31,6 +32,7 @@ struct AppSettings {
   std::string serviceUrl = kDefaultServiceUrl;
   bool demo = false;
   bool help = false;
+  bool version = false;
   std::optional<std::int32_t> probeId;
   // Overall limits of a clock/records/bid request and of a page, ms; unset:
   // AUCTION_REQUEST_DEADLINE_MS / AUCTION_PAGE_DEADLINE_MS or the default.
@@ -48,8 +50,9 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
                              const std::function<const char*(const char*)>& getenv);
 
 // The program's own options out of a command line that may also hold Qt's
-// (-platform offscreen, -style Fusion): every "--" option with its value,
-// and -h. Lets a wrong option be reported before any display is needed.
+// (-platform offscreen, -style Fusion): every argument except Qt's options
+// and their values. Lets a wrong option be reported before any display is
+// needed.
 std::vector<std::string> OwnOptions(const std::vector<std::string>& args);
 
 // `gavelhawk --help`: every option and variable.

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "pages/cut.h"
 #include "platform/text/gbk.h"
@@ -89,42 +90,92 @@ std::string ReadUpdateHistory(std::string_view page) {
   return out;
 }
 
-bool IsWebLink(std::string_view link) {
-  auto startsWithNoCase = [&](std::string_view prefix) {
-    if (link.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-      char c = link[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != prefix[i]) return false;
-    }
-    return true;
-  };
-  std::size_t hostStart = 0;
-  if (startsWithNoCase("http://")) {
-    hostStart = 7;
-  } else if (startsWithNoCase("https://")) {
-    hostStart = 8;
-  } else {
-    return false;
-  }
-  // Blanks, control bytes and quotes have no place in a web address.
-  for (const char ch : link) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7F || c == '"' || c == '\'' || c == '\\') return false;
-  }
-  const std::string_view rest = link.substr(hostStart);
-  const std::size_t hostEnd = rest.find_first_of("/?#");
-  const std::string_view authority = rest.substr(0, hostEnd);
-  const std::size_t at = authority.rfind('@');
-  const std::string_view host = at == std::string_view::npos ? authority : authority.substr(at + 1);
-  if (host.empty() || host.front() == ':' || host.front() == '.' || host.front() == '-') return false;
-  for (const char ch : host) {
-    const auto c = static_cast<unsigned char>(ch);
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                    c == '-' || c == ':' || c == '[' || c == ']' || c == '_';
-    if (!ok) return false;
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (LowerAscii(text[i]) != prefix[i]) return false;
   }
   return true;
+}
+
+// Scheme, host and port of an address of the form http(s)://HOST[:PORT]/...
+// with nothing but a host name or address in HOST.
+struct WebOrigin {
+  bool https = false;
+  std::string host;  // lower case
+  std::string port;  // the scheme's own when none is written
+};
+
+std::optional<WebOrigin> OriginOf(std::string_view url) {
+  WebOrigin o;
+  std::size_t hostStart = 0;
+  if (StartsWithNoCase(url, "http://")) {
+    hostStart = 7;
+  } else if (StartsWithNoCase(url, "https://")) {
+    hostStart = 8;
+    o.https = true;
+  } else {
+    return std::nullopt;
+  }
+  // Blanks, control bytes, quotes and backslashes have no place in a web
+  // address; a browser would mend them into something else.
+  for (const char ch : url) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F || c == '"' || c == '\'' || c == '\\' || c == '<' || c == '>')
+      return std::nullopt;
+  }
+  const std::string_view rest = url.substr(hostStart);
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  // No user part, no query or fragment in place of the path.
+  const std::string_view authority = rest.substr(0, slash);
+  if (authority.find_first_of("@?#") != std::string_view::npos) return std::nullopt;
+  std::string_view host = authority;
+  std::string_view port;
+  if (const std::size_t colon = authority.rfind(':');
+      colon != std::string_view::npos && authority.front() != '[') {
+    host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+  } else if (authority.front() == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    host = authority.substr(0, close + 1);
+    if (close + 1 < authority.size()) {
+      if (authority[close + 1] != ':') return std::nullopt;
+      port = authority.substr(close + 2);
+    }
+  }
+  if (host.empty() || host.front() == '.' || host.front() == '-') return std::nullopt;
+  for (const char c : host) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                    c == '-' || c == '_' || c == '[' || c == ']' || c == ':';
+    if (!ok) return std::nullopt;
+  }
+  for (const char c : port) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  for (const char c : host) o.host += LowerAscii(c);
+  while (port.size() > 1 && port.front() == '0') port.remove_prefix(1);
+  o.port = port.empty() ? (o.https ? "443" : "80") : std::string(port);
+  return o;
+}
+
+}  // namespace
+
+bool IsUpdateLink(std::string_view link, std::string_view updatePageUrl) {
+  const auto page = OriginOf(updatePageUrl);
+  const auto target = OriginOf(link);
+  if (!page || !target) return false;
+  // A page read over https never sends the user on over plain http.
+  if (page->https && !target->https) return false;
+  if (target->host != page->host) return false;
+  // The same scheme on another port may be another program of that host;
+  // http to https is the same site made safer.
+  return target->https != page->https || target->port == page->port;
 }
 
 }  // namespace gavelhawk::ui

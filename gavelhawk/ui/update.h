@@ -25,10 +25,11 @@ UpdateOffer ReadUpdateOffer(std::string_view page);
 // every "</p><p>" turned into "\r\n".
 std::string ReadUpdateHistory(std::string_view page);
 
-// Only web addresses are opened from the update page: http:// or https://
-// followed by a host, and nothing a shell or a file manager could take as a
-// path, an option or a program.
-bool IsWebLink(std::string_view link);
+// Whether the download link of the update page at `updatePageUrl` may be
+// opened: http(s)://HOST/... with no user part, HOST that of the update page
+// (and its port, for the same scheme), and https when the page is. Anything else would let whoever
+// altered the page send the user to a download of their choosing.
+bool IsUpdateLink(std::string_view link, std::string_view updatePageUrl);
 
 // The C library's atof, but independent of the locale: leading blanks, an
 // optional sign, a decimal number with an optional exponent; 0 when none.

@@ -227,9 +227,10 @@ std::string ChromiumDatabase(const std::string& where) {
 StoreRead ReadChromiumDatabase(const std::string& database, const std::string& browser,
                                const std::string& host, std::int64_t now) {
   StoreRead r;
-  CopiedStore store(database);
-  r.error = store.Open("cookies", {"host_key", "name", "value", "path", "expires_utc"}, "Cookies 数据库",
-                       "不是 Chromium 的 Cookies 数据库");
+  StoreSnapshot store;
+  r.error = store.Open(database, "cookies", {"host_key", "name", "value", "path", "expires_utc"},
+                       "Cookies 数据库", "不是 Chromium 的 Cookies 数据库");
+  r.busy = store.busy;
   if (!r.error.empty()) return r;
   const Db& db = store.db;
   const std::set<std::string>& cols = store.cols;

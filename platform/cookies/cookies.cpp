@@ -29,59 +29,6 @@ bool Unsafe(const std::string& s, bool forbidSemicolon) {
   return false;
 }
 
-bool CopyFile(const std::string& from, const std::string& to, std::string& error) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    error = "无法读取 " + from + ": " + std::strerror(errno);
-    return false;
-  }
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (out < 0) {
-    error = "无法建立临时副本: " + std::string(std::strerror(errno));
-    ::close(in);
-    return false;
-  }
-  char buf[65536];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = "无法读取 " + from + ": " + std::strerror(errno);
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error = "无法写入临时副本: " + std::string(std::strerror(errno));
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  ::close(in);
-  if (::close(out) != 0 && ok) {
-    error = "无法写入临时副本: " + std::string(std::strerror(errno));
-    ok = false;
-  }
-  return ok;
-}
-
-// A memory-backed folder of the user's own is the best place for a copy of
-// a login; the temporary folder otherwise.
-std::string TempBase() {
-  for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
-    const char* v = std::getenv(var);
-    if (v && *v && IsDir(v) && ::access(v, W_OK | X_OK) == 0) return v;
-  }
-  return "/tmp";
-}
-
 std::string ExpandHome(const std::string& path) {
   if (path == "~") return HomeDir();
   if (path.rfind("~/", 0) == 0) return HomeDir() + path.substr(1);
@@ -156,37 +103,28 @@ bool IsDir(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-PrivateCopy::PrivateCopy(const std::string& database) {
-  std::string tmpl = TempBase() + "/gavelhawk-cookies-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (!::mkdtemp(buf.data())) {  // mkdtemp makes it 0700
-    error_ = "无法建立临时文件夹: " + std::string(std::strerror(errno));
-    return;
-  }
-  dir_ = buf.data();
-  std::string name = std::filesystem::path(database).filename().string();
-  std::string target = dir_ + "/" + name;
-  if (!CopyFile(database, target, error_)) return;
-  // The database first: a checkpoint between the two copies then leaves the
-  // newer pages in the -wal, which still applies.
-  for (const char* side : {"-wal", "-shm", "-journal"}) {
-    std::string from = database + side;
-    if (!IsFile(from)) continue;
-    std::string ignored;
-    // A side file that vanished meanwhile was checkpointed into the database.
-    if (!CopyFile(from, target + side, ignored) && IsFile(from)) {
-      error_ = ignored;
-      return;
+void RemoveStaleCopies() {
+  // Earlier versions copied the stores into folders of this name; a run
+  // killed while reading left its copy, with every site's cookies, behind.
+  // Where they went: the runtime folder, else the temporary one.
+  std::vector<std::string> bases;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime == '/') bases.emplace_back(runtime);
+  const char* tmp = std::getenv("TMPDIR");
+  bases.emplace_back(tmp && *tmp == '/' ? tmp : "/tmp");
+  for (const std::string& base : bases) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("gavelhawk-cookies-", 0) != 0) continue;
+      struct stat st {};
+      // Only our own real folders; a link is never followed.
+      if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        continue;
+      std::error_code ignored;
+      std::filesystem::remove_all(entry.path(), ignored);
     }
   }
-  path_ = target;
-}
-
-PrivateCopy::~PrivateCopy() {
-  if (dir_.empty()) return;
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
 }
 
 }  // namespace detail
@@ -231,6 +169,7 @@ LoadResult FromStore(StoreRead read, std::string source, const std::string& brow
   r.browser = browser;
   r.browserCommand = Command(browser, flatpak);
   r.error = std::move(read.error);
+  r.busy = read.busy;
   return r;
 }
 
@@ -265,7 +204,9 @@ LoadResult LoadChromiumProfile(const std::string& browser, const std::string& wh
 // what the first (the default) profile said.
 LoadResult LoadBrowser(const std::string& browser, const std::string& host, std::int64_t now) {
   std::optional<LoadResult> first;
+  bool busy = false;
   auto consider = [&](LoadResult r) -> bool {
+    busy = busy || r.busy;
     if (!r.cookies.empty()) {
       first = std::move(r);
       return true;
@@ -282,7 +223,10 @@ LoadResult LoadBrowser(const std::string& browser, const std::string& host, std:
       if (consider(LoadChromiumProfile(browser, p.dir, host, now))) break;
     }
   }
-  if (first) return std::move(*first);
+  if (first) {
+    if (first->cookies.empty()) first->busy = busy;
+    return std::move(*first);
+  }
   LoadResult r;
   r.source = browser;
   r.browser = browser;
@@ -300,6 +244,7 @@ LoadResult LoadCookiesTxt(const std::string& path, const std::string& host, std:
 }  // namespace
 
 LoadResult LoadCookies(const std::string& rawSourceName, const std::string& rawHost, std::int64_t now) {
+  detail::RemoveStaleCopies();
   std::string sourceName = Trim(rawSourceName);
   std::string host = Lower(Trim(rawHost));
   std::string key = Lower(sourceName);
@@ -315,6 +260,7 @@ LoadResult LoadCookies(const std::string& rawSourceName, const std::string& rawH
     none.source = "auto";
     std::string sep = ": ";
     for (const LoadResult& t : tried) {
+      none.busy = none.busy || t.busy;
       // A browser without a profile is not worth naming.
       if (t.source == t.browser) continue;
       none.source += sep + t.source;
@@ -370,9 +316,16 @@ const LoadResult& CookieSource::CurrentLocked(std::int64_t now) {
   // Taken before the load, so that a change during the load is seen next time.
   std::string stamp = detail::Stamp(detail::WatchedFiles(sourceName_));
   if (!loaded_ || stamp != stamp_) {
-    last_ = LoadCookies(sourceName_, host_, now);
-    stamp_ = std::move(stamp);
-    loaded_ = true;
+    LoadResult fresh = LoadCookies(sourceName_, host_, now);
+    // A store the browser is busy writing keeps the login read before it;
+    // the stamp stays old, so the next request reads it again.
+    if (fresh.busy && fresh.cookies.empty() && loaded_ && !last_.cookies.empty()) {
+      // keep last_
+    } else {
+      last_ = std::move(fresh);
+      stamp_ = std::move(stamp);
+      loaded_ = true;
+    }
   }
   auto gone = std::remove_if(last_.cookies.begin(), last_.cookies.end(),
                              [now](const http::Cookie& c) { return c.expires != 0 && c.expires <= now; });

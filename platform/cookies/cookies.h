@@ -22,6 +22,9 @@ struct LoadResult {
   // ("firefox", "google-chrome", "flatpak run org.mozilla.firefox"); empty
   // when `browser` is.
   std::string browserCommand;
+  // The browser was writing its store all through the read: nothing was
+  // read, the login may well be there.
+  bool busy = false;
 };
 
 // Loads the cookies for `host` from the source named by `sourceName`, the value of

@@ -2,6 +2,7 @@
 // Shared by the readers of the cookie stores; not part of the interface.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/http/http.h"
@@ -13,6 +14,7 @@ using http::Cookie;
 // What one store gave: the cookies of the host, and why there are none.
 struct StoreRead {
   bool opened = false;  // the store could be read at all
+  bool busy = false;    // the browser kept writing it: read it again later
   std::vector<Cookie> cookies;
   std::string error;
 };
@@ -26,24 +28,11 @@ std::string ConfigHome();  // $XDG_CONFIG_HOME or ~/.config
 bool IsFile(const std::string& path);
 bool IsDir(const std::string& path);
 
-// The browser keeps its database locked and partly in a -wal file: this
-// copies the database with its side files into a private folder and removes
-// them again when it goes out of scope.
-class PrivateCopy {
- public:
-  explicit PrivateCopy(const std::string& database);
-  ~PrivateCopy();
-  PrivateCopy(const PrivateCopy&) = delete;
-  PrivateCopy& operator=(const PrivateCopy&) = delete;
-  bool ok() const { return !path_.empty(); }
-  const std::string& path() const { return path_; }  // the copied database
-  const std::string& error() const { return error_; }
-
- private:
-  std::string dir_, path_, error_;
-};
+// Removes the folders of store copies that earlier versions made.
+void RemoveStaleCopies();
 
 StoreRead ReadNetscapeFile(const std::string& path, const std::string& host, std::int64_t now);
+StoreRead ParseNetscapeText(std::string_view text, const std::string& host, std::int64_t now);
 
 // Firefox: the profile folders in the order a user expects them to be
 // tried, and the cookies of one profile (a folder or its cookies.sqlite).
@@ -52,6 +41,9 @@ struct FirefoxProfile {
   bool flatpak = false;
 };
 std::vector<std::string> FirefoxBases();  // folders that may hold profiles.ini
+// The profile folders profiles.ini (its text) names under `base`, in the
+// order they are tried; entries may name folders that do not exist.
+std::vector<std::string> ProfileOrder(const std::string& base, std::string_view iniText);
 std::vector<FirefoxProfile> FirefoxProfiles();
 std::string FirefoxDatabase(const std::string& profileOrFile);
 StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& host, std::int64_t now);

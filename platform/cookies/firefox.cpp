@@ -5,6 +5,8 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
+#include <string_view>
 #include <tuple>
 
 #include "platform/cookies/cookies_internal.h"
@@ -19,11 +21,14 @@ struct IniSection {
   std::map<std::string, std::string> values;
 };
 
-std::vector<IniSection> ReadIni(const std::string& path) {
+std::vector<IniSection> ParseIni(std::string_view text) {
   std::vector<IniSection> sections;
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t eol = text.find('\n', pos);
+    if (eol == std::string_view::npos) eol = text.size();
+    std::string line(text.substr(pos, eol - pos));
+    pos = eol + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line[0] == '[') {
@@ -45,7 +50,10 @@ std::string Get(const IniSection& s, const std::string& key) {
 
 std::string Resolve(const std::string& base, const std::string& path, bool relative) {
   if (path.empty()) return {};
-  if (!relative || path[0] == '/') return path;
+  if (path[0] == '/') return path;
+  // An absolute entry that is not absolute names no folder; taken as it
+  // stands it would be looked for wherever the program was started.
+  if (!relative) return {};
   return base + "/" + path;
 }
 
@@ -86,26 +94,34 @@ std::vector<std::string> FirefoxBases() {
   };
 }
 
+std::vector<std::string> ProfileOrder(const std::string& base, std::string_view iniText) {
+  const std::vector<IniSection> ini = ParseIni(iniText);
+  std::vector<std::string> ordered;
+  // The profile an installation starts with is the one the user logs in with.
+  for (const IniSection& s : ini) {
+    if (s.name.rfind("Install", 0) == 0) ordered.push_back(Resolve(base, Get(s, "Default"), true));
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const IniSection& s : ini) {
+      if (s.name.rfind("Profile", 0) != 0) continue;
+      bool isDefault = Get(s, "Default") == "1";
+      if ((pass == 0) != isDefault) continue;
+      ordered.push_back(Resolve(base, Get(s, "Path"), Get(s, "IsRelative") != "0"));
+    }
+  }
+  return ordered;
+}
+
 std::vector<FirefoxProfile> FirefoxProfiles() {
   std::vector<FirefoxProfile> out;
   std::set<std::string> seen;
   for (const std::string& base : FirefoxBases()) {
     if (!IsDir(base)) continue;
     bool flatpak = base.find("/.var/app/") != std::string::npos;
-    std::vector<std::string> ordered;
-    std::vector<IniSection> ini = ReadIni(base + "/profiles.ini");
-    // The profile an installation starts with is the one the user logs in with.
-    for (const IniSection& s : ini) {
-      if (s.name.rfind("Install", 0) == 0) ordered.push_back(Resolve(base, Get(s, "Default"), true));
-    }
-    for (int pass = 0; pass < 2; ++pass) {
-      for (const IniSection& s : ini) {
-        if (s.name.rfind("Profile", 0) != 0) continue;
-        bool isDefault = Get(s, "Default") == "1";
-        if ((pass == 0) != isDefault) continue;
-        ordered.push_back(Resolve(base, Get(s, "Path"), Get(s, "IsRelative") != "0"));
-      }
-    }
+    std::ifstream in(base + "/profiles.ini", std::ios::binary);
+    std::ostringstream ini;
+    ini << in.rdbuf();
+    const std::vector<std::string> ordered = ProfileOrder(base, ini.str());
     bool any = false;
     for (const std::string& dir : ordered) {
       if (dir.empty() || !IsDir(dir)) continue;
@@ -129,9 +145,10 @@ std::string FirefoxDatabase(const std::string& where) {
 
 StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& host, std::int64_t now) {
   StoreRead r;
-  CopiedStore store(database);
-  r.error = store.Open("moz_cookies", {"host", "name", "value", "path", "expiry"}, "cookies.sqlite",
+  StoreSnapshot store;
+  r.error = store.Open(database, "moz_cookies", {"host", "name", "value", "path", "expiry"}, "cookies.sqlite",
                        "不是 Firefox 的 cookies 数据库");
+  r.busy = store.busy;
   if (!r.error.empty()) return r;
   const Db& db = store.db;
   const std::set<std::string>& cols = store.cols;

@@ -1,6 +1,8 @@
 // cookies.txt in the Netscape format, as browser extensions and curl write it.
 #include <cstdint>
 #include <fstream>
+#include <sstream>
+#include <string_view>
 
 #include "platform/cookies/cookies_internal.h"
 
@@ -44,20 +46,15 @@ bool ParseExpiry(const std::string& s, std::int64_t& out) {
 
 }  // namespace
 
-StoreRead ReadNetscapeFile(const std::string& path, const std::string& host, std::int64_t now) {
+StoreRead ParseNetscapeText(std::string_view text, const std::string& host, std::int64_t now) {
   StoreRead r;
-  if (!IsFile(path)) {
-    r.error = "文件不存在";
-    return r;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    r.error = "文件无法读取";
-    return r;
-  }
   r.opened = true;
-  std::string line;
-  while (std::getline(in, line)) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t eol = text.find('\n', pos);
+    if (eol == std::string_view::npos) eol = text.size();
+    std::string line(text.substr(pos, eol - pos));
+    pos = eol + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     bool httpOnly = false;
     static const std::string kHttpOnly = "#HttpOnly_";
@@ -82,11 +79,27 @@ StoreRead ReadNetscapeFile(const std::string& path, const std::string& host, std
     c.value = f[6];
     if (Keep(c, host, now)) r.cookies.push_back(std::move(c));
   }
-  if (in.bad()) {
-    r.cookies.clear();
-    r.error = "文件无法读取";
-  }
   return r;
+}
+
+StoreRead ReadNetscapeFile(const std::string& path, const std::string& host, std::int64_t now) {
+  StoreRead r;
+  if (!IsFile(path)) {
+    r.error = "文件不存在";
+    return r;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    r.error = "文件无法读取";
+    return r;
+  }
+  std::ostringstream all;
+  all << in.rdbuf();
+  if (in.bad()) {
+    r.error = "文件无法读取";
+    return r;
+  }
+  return ParseNetscapeText(all.str(), host, now);
 }
 
 }  // namespace platform::cookies::detail

@@ -8,20 +8,27 @@
 #include <string>
 
 #include "platform/cookies/cookies_internal.h"
+#include "platform/cookies/snapshot.h"
 
 namespace platform::cookies::detail {
 
 class Db {
  public:
-  // Opens our private copy writable: SQLite then applies a -wal and rolls
-  // back a hot journal the way the browser would on its next start.
-  bool Open(const std::string& path, std::string& error) {
-    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  // Opens a database image held in memory, read-only and in place: the
+  // image must outlive this Db and stay unchanged.
+  bool OpenImage(std::string& image, std::string& error) {
+    int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       error = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
       return false;
     }
-    sqlite3_exec(db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    const auto size = static_cast<sqlite3_int64>(image.size());
+    rc = sqlite3_deserialize(db_, "main", reinterpret_cast<unsigned char*>(image.data()), size, size,
+                             SQLITE_DESERIALIZE_READONLY);
+    if (rc != SQLITE_OK) {
+      error = sqlite3_errstr(rc);
+      return false;
+    }
     return true;
   }
   // Reads the schema once, so that a file that is not a database fails here.
@@ -77,23 +84,24 @@ class Stmt {
   bool ok_ = false;
 };
 
-// A browser's cookie store copied aside and opened, with the columns of its
-// cookie table checked.
-struct CopiedStore {
-  explicit CopiedStore(const std::string& database) : copy(database) {}
+// A browser's cookie store read into memory as of its last commit and
+// opened, with the columns of its cookie table checked.
+struct StoreSnapshot {
   // Empty when the store is ready; otherwise why it cannot be read.
-  std::string Open(const char* table, std::initializer_list<const char*> needed, const std::string& label,
-                   const std::string& notThisKind) {
-    if (!copy.ok()) return copy.error();
+  std::string Open(const std::string& database, const char* table, std::initializer_list<const char*> needed,
+                   const std::string& label, const std::string& notThisKind) {
     std::string err;
-    if (!db.Open(copy.path(), err) || !db.Check(err)) return label + " 无法读取: " + err;
+    image = ReadCommittedImage(database, err, &busy);
+    if (image.empty()) return err;
+    if (!db.OpenImage(image, err) || !db.Check(err)) return label + " 无法读取: " + err;
     cols = db.Columns(table);
     for (const char* need : needed) {
       if (!cols.count(need)) return notThisKind;
     }
     return {};
   }
-  PrivateCopy copy;
+  bool busy = false;  // the browser wrote throughout the read
+  std::string image;  // read by db in place: declared first, destroyed last
   Db db;
   std::set<std::string> cols;
 };

@@ -1,6 +1,7 @@
 #include "platform/http/http.h"
 
 #include <curl/curl.h>
+#include <libpsl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -31,6 +32,15 @@ bool IsIpAddress(const std::string& host) {
   if (host.find(':') != std::string::npos) return true;  // IPv6
   return !host.empty() &&
          std::all_of(host.begin(), host.end(), [](unsigned char c) { return std::isdigit(c) || c == '.'; });
+}
+
+// The newest public-suffix list on the machine, else the one built into libpsl.
+const psl_ctx_t* PublicSuffixes() {
+  static const psl_ctx_t* const list = []() -> const psl_ctx_t* {
+    if (const psl_ctx_t* latest = psl_latest(nullptr)) return latest;
+    return psl_builtin();
+  }();
+  return list;
 }
 
 // One line of the Netscape cookie file format, as CURLOPT_COOKIELIST takes it.
@@ -109,9 +119,9 @@ CurlTransport::CurlTransport(Options options)
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, std::max(stallSeconds, 1L));
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-  // Only the web: a redirect to file:// or the like is refused.
+  // Only the web: a redirect to file:// or the like is refused (and see
+  // RedirectProtocols, set per request).
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
   // Always from the origin, never from a proxy's cache.
   impl_->headers = curl_slist_append(impl_->headers, "Cache-Control: no-cache");
@@ -157,6 +167,7 @@ Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseco
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
   if (deadline.count() <= 0) deadline = options_.deadline;
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<std::int64_t>(deadline.count(), 0)));
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, RedirectProtocols(url));
   if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK) {
     r.error = "bad address";
     return r;
@@ -195,6 +206,9 @@ void CurlTransport::SetCookies(const std::vector<Cookie>& cookies) {
   for (const Cookie& k : cookies) {
     if (k.expires != 0 && k.expires <= now) continue;
     if (k.name.empty() || k.domain.empty()) continue;
+    // Whatever the source: a cookie for a whole public suffix would follow a
+    // redirect to any site under it.
+    if ((k.includeSubdomains || k.domain[0] == '.') && IsPublicSuffix(k.domain)) continue;
     if (HasControl(k.domain) || HasControl(k.path) || HasControl(k.name) || HasControl(k.value)) continue;
     curl_easy_setopt(c, CURLOPT_COOKIELIST, NetscapeLine(k).c_str());
   }
@@ -212,10 +226,29 @@ bool DomainMatches(const std::string& cookieDomain, bool includeSubdomains, cons
   }
   std::string h = Lower(host);
   if (domain.empty() || h.empty()) return false;
+  if (includeSubdomains && IsPublicSuffix(domain)) return false;
   if (h == domain) return true;
   if (!includeSubdomains || IsIpAddress(h)) return false;
   return h.size() > domain.size() && h.compare(h.size() - domain.size(), domain.size(), domain) == 0 &&
          h[h.size() - domain.size() - 1] == '.';
+}
+
+const char* RedirectProtocols(const std::string& url) {
+  static const std::string kHttps = "https:";
+  if (url.size() >= kHttps.size() && Lower(url.substr(0, kHttps.size())) == kHttps) return "https";
+  return "http,https";
+}
+
+bool IsPublicSuffix(const std::string& domain) {
+  std::string d = Lower(domain);
+  while (!d.empty() && d.front() == '.') d.erase(0, 1);
+  while (!d.empty() && d.back() == '.') d.pop_back();
+  if (d.empty()) return true;
+  if (IsIpAddress(d)) return false;
+  const psl_ctx_t* list = PublicSuffixes();
+  // Without any list only a bare top-level name is surely one.
+  if (!list) return d.find('.') == std::string::npos;
+  return psl_is_public_suffix(list, d.c_str()) != 0;
 }
 
 std::string HostOf(const std::string& url) {

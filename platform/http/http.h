@@ -103,8 +103,17 @@ class CurlTransport : public Transport {
   std::function<void(CurlTransport&)> beforeRequest_;
 };
 
-// True when a cookie kept for `cookieDomain` may be sent to `host`.
+// True when a cookie kept for `cookieDomain` may be sent to `host`; never
+// for a domain cookie of a public suffix.
 bool DomainMatches(const std::string& cookieDomain, bool includeSubdomains, const std::string& host);
+
+// The schemes a redirect may lead to from `url`: from https only https, so
+// that a login never goes out in clear; from http, http and https.
+const char* RedirectProtocols(const std::string& url);
+
+// True when `domain` (a leading dot ignored) is a public suffix such as
+// "com" or "com.cn", after the public-suffix list; false for an address.
+bool IsPublicSuffix(const std::string& domain);
 
 // Host part of an absolute URL ("http://a.b:8080/x" -> "a.b"), lower-cased.
 std::string HostOf(const std::string& url);

@@ -5,10 +5,15 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include "platform/shell/locate.h"
+
 namespace platform::shell {
 
 DemoSite::DemoSite(QString program) : program_(std::move(program)) {
-  if (program_.isEmpty()) program_ = QCoreApplication::applicationDirPath() + QStringLiteral("/auction-sim");
+  if (program_.isEmpty()) {
+    program_ = QString::fromStdString(FindCompanion(QCoreApplication::applicationDirPath().toStdString(),
+                                                    Companion::Program, "auction-sim"));
+  }
 }
 
 DemoSite::~DemoSite() {

@@ -1,5 +1,7 @@
 #include "tallyglass/ui/settings.h"
 
+#include "platform/shell/qt_args.h"
+
 namespace tallyglass::ui {
 
 namespace {
@@ -65,6 +67,10 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
       s.demo = true;
       continue;
     }
+    if (a == "--version") {
+      s.version = true;
+      continue;
+    }
     bool known = false;
     for (const Option& o : withValue) {
       const std::string name = o.name;
@@ -99,6 +105,10 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
   return p;
 }
 
+std::vector<std::string> OwnOptions(const std::vector<std::string>& args) {
+  return platform::shell::WithoutQtOptions(args);
+}
+
 std::string HelpText() {
   return "用法: tallyglass [选项]\n"
          "京东夺宝岛成交价格查询: 把已结束的拍卖存入本地数据库, 按关键词查询成交价。\n"
@@ -118,6 +128,7 @@ std::string HelpText() {
          "  --in-flight N     更新时同时读取的拍卖ID个数 (1 到 64)\n"
          "                    环境变量 TALLYGLASS_IN_FLIGHT; 默认 8\n"
          "  --demo            启动本地模拟站点 (auction-sim) 并连接它, 数据放在单独的文件夹\n"
+         "  --version         显示版本号\n"
          "  -h, --help        显示本说明\n";
 }
 

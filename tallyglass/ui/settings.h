@@ -7,6 +7,7 @@
 
 namespace tallyglass::ui {
 
+inline constexpr char kVersion[] = "3.0.0.0";
 inline constexpr char kDefaultSiteUrl[] = "http://dbd.jd.com";
 // Placeholders until the makers publish these pages: .invalid never
 // resolves, so nothing is opened on somebody else's host.
@@ -24,6 +25,7 @@ struct Settings {
   int inFlight = 8;  // ids the walk reads at once, 1 to 64
   bool demo = false;
   bool help = false;
+  bool version = false;
 };
 
 struct ParsedSettings {
@@ -34,6 +36,10 @@ struct ParsedSettings {
 // `args` without the program name. `getenv` answers nullptr for unset.
 ParsedSettings ParseSettings(const std::vector<std::string>& args,
                              const std::function<const char*(const char*)>& getenv);
+
+// The program's own options out of a command line that may also hold Qt's:
+// every argument except Qt's options and their values.
+std::vector<std::string> OwnOptions(const std::vector<std::string>& args);
 
 // `tallyglass --help`.
 std::string HelpText();

@@ -1,9 +1,16 @@
 // Firefox profiles: discovery, schema versions, and a database the running
 // browser holds.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "fixtures.h"
+#include "platform/cookies/cookies_internal.h"
 #include "site_rows.h"
 
 using namespace cookietest;
@@ -196,6 +203,106 @@ TEST(Firefox, LoginStillInTheWriteAheadLog) {
   EXPECT_TRUE(HasValue(r, "thor", "T0K3N/abc+def=="));
   EXPECT_TRUE(ReadFile(db + "-wal") == walBefore) << "the browser's log is not checkpointed by us";
   EXPECT_TRUE(h.LeftoverCopies().empty());
+}
+
+// The store is read in memory: a run killed in the middle of a read leaves
+// nothing under TMPDIR, and the copies earlier versions left there go.
+TEST(Firefox, NothingIsLeftUnderTmpEvenWhenAReadIsKilled) {
+  TempHome h;
+  MakeFirefoxProfile(h.Path(kFirefox + "/k.default"), 16, SiteRows());
+  const std::string stale = h.tmp() + "/gavelhawk-cookies-Ab12Cd";
+  MakeDirs(stale);
+  WriteFile(stale + "/cookies.sqlite", "every site's cookies");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (;;) LoadCookies("firefox", kHost, kNow);
+  }
+  ::usleep(300000);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(std::filesystem::is_empty(h.tmp())) << "the killed reader left something behind";
+
+  MakeDirs(stale);
+  auto r = LoadCookies("firefox", kHost, kNow);
+  EXPECT_EQ(Names(r), SiteNames());
+  EXPECT_TRUE(std::filesystem::is_empty(h.tmp())) << "the stale copy of an earlier run is still there";
+}
+
+// The browser commits and checkpoints all the while: every read gives a
+// login that was committed, never an older one than the read before, and
+// never a damaged database.
+TEST(Firefox, ReadsWhileTheBrowserWritesGiveCommittedLogins) {
+  TempHome h;
+  std::vector<Row> rows{{".jd.com", "pin", "0", kNow + 86400}};
+  for (int i = 0; i < 200; ++i)
+    rows.push_back({".filler.example", "f" + std::to_string(i), std::string(200, 'x')});
+  const std::string db = MakeFirefoxProfile(h.Path(kFirefox + "/busy.default"), 16, rows) + "/cookies.sqlite";
+  constexpr int kCommits = 3000;
+  int done[2], release[2];
+  ASSERT_EQ(0, ::pipe2(done, O_NONBLOCK));
+  ASSERT_EQ(0, ::pipe(release));
+  const pid_t browser = ::fork();
+  ASSERT_GE(browser, 0);
+  if (browser == 0) {
+    ::close(done[0]);
+    ::close(release[1]);
+    sqlite3* c = nullptr;
+    sqlite3_open(db.c_str(), &c);
+    sqlite3_exec(c, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0", nullptr, nullptr, nullptr);
+    for (int n = 1; n <= kCommits; ++n) {
+      const std::string sql =
+          "BEGIN; UPDATE moz_cookies SET value = '" + std::to_string(n) +
+          "' WHERE name = 'pin'; UPDATE moz_cookies SET value = '" + std::string(100 + n % 150, 'y') +
+          "' WHERE host = '.filler.example' AND id % 7 = " + std::to_string(n % 7) + "; COMMIT;";
+      sqlite3_exec(c, sql.c_str(), nullptr, nullptr, nullptr);
+      if (n % 97 == 0) sqlite3_exec(c, "PRAGMA wal_checkpoint(PASSIVE)", nullptr, nullptr, nullptr);
+      if (n % 401 == 0) sqlite3_exec(c, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    }
+    // Still open, as a running browser keeps it, the last commits in the -wal.
+    char c1 = '1', c2;
+    if (::write(done[1], &c1, 1) != 1) ::_exit(1);
+    while (::read(release[0], &c2, 1) > 0) {
+    }
+    ::_exit(0);
+  }
+  ::close(done[1]);
+  ::close(release[0]);
+  long previous = 0;
+  for (bool writing = true; writing;) {
+    char c;
+    writing = ::read(done[0], &c, 1) != 1;
+    const auto r = LoadCookies("firefox", kHost, kNow);
+    ASSERT_EQ(1u, r.cookies.size()) << r.error;
+    const long pin = std::stol(r.cookies[0].value);
+    EXPECT_GE(pin, previous) << "an older login than the read before";
+    previous = pin;
+  }
+  EXPECT_EQ(kCommits, previous) << "the last commit is what the last read gives";
+  ::close(release[1]);
+  ::close(done[0]);
+  int status = 0;
+  ::waitpid(browser, &status, 0);
+}
+
+TEST(Firefox, ProfilesIniEntriesResolveUnderTheFirefoxFolderOnly) {
+  using platform::cookies::detail::ProfileOrder;
+  const std::string base = "/home/u/.mozilla/firefox";
+  struct Case {
+    const char* ini;
+    std::vector<std::string> dirs;
+  };
+  const Case cases[] = {
+      {"[Profile0]\nIsRelative=1\nPath=a.default\n", {base + "/a.default"}},
+      {"[Profile0]\nIsRelative=0\nPath=/srv/ff/b\n", {"/srv/ff/b"}},
+      // Not absolute although it says so: no folder, never one beside wherever we were started.
+      {"[Profile0]\nIsRelative=0\nPath=c.default\n", {""}},
+      {"[Install1]\nDefault=d.default\n[Profile0]\nPath=e\n[Profile1]\nPath=f\nDefault=1\n",
+       {base + "/d.default", base + "/f", base + "/e"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.dirs, ProfileOrder(base, c.ini)) << c.ini;
 }
 
 TEST(Firefox, TheDefaultContainerWinsOverOthers) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <mutex>
 
 #include "fixtures.h"
 #include "platform/http/http.h"
 #include "sim/auction_sim.h"
+#include "sim/http_server.h"
 
 using namespace cookietest;
 using platform::cookies::CookieSource;
@@ -169,3 +171,61 @@ TEST_F(SiteLogin, CookiesTheSiteSetSurviveTheLoginCheckBeforeEachRequest) {
 }
 
 }  // namespace
+
+// The site's host sends every request on to another host under the same
+// public suffix; what the other host receives is all that matters.
+TEST(PublicSuffix, ACookieForAPublicSuffixNeverFollowsARedirect) {
+  std::mutex mu;
+  std::vector<std::pair<std::string, std::string>> seen;  // Host, Cookie
+  sim::detail::HttpServer redirector(
+      [&](const sim::detail::HttpRequest& req) {
+        const std::string host = req.Header("Host");
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          seen.emplace_back(host.substr(0, host.find(':')), req.Header("Cookie", "; "));
+        }
+        sim::detail::HttpReply reply;
+        if (host.rfind("dbd.jd.com.cn", 0) == 0) {
+          reply.status = 302;
+          reply.location = "http://evil.com.cn:" + host.substr(host.find(':') + 1) + "/landing";
+        }
+        return reply;
+      },
+      [] { return std::chrono::milliseconds(0); });
+  const std::string port = std::to_string(redirector.Start(0));
+  TempHome h;
+  const std::int64_t later = RealNow() + 3600;
+  const std::vector<Row> rows = {{".com.cn", "wide", "leak", later}, {".jd.com.cn", "pin", "ok", later}};
+  std::string file;
+  for (const Row& r : rows) file += CookiesTxtLine(r);
+  WriteFile(h.Path("cookies.txt"), file);
+  std::vector<platform::http::Cookie> direct;
+  for (const Row& r : rows) direct.push_back({r.host, true, "/", false, false, later, r.name, r.value});
+
+  // The login from a cookies.txt, and the same cookies handed to the
+  // transport directly: neither way does the suffix's cookie go anywhere.
+  for (const bool fromSource : {true, false}) {
+    SCOPED_TRACE(fromSource ? "cookies.txt" : "SetCookies");
+    platform::http::Options o;
+    for (const char* name : {"dbd.jd.com.cn", "evil.com.cn"})
+      o.resolve.push_back(std::string(name) + ":" + port + ":127.0.0.1");
+    CurlTransport transport(o);
+    CookieSource source(h.Path("cookies.txt"), "dbd.jd.com.cn");
+    if (fromSource) {
+      platform::cookies::KeepLoginCurrent(source, transport);
+    } else {
+      transport.SetCookies(direct);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      seen.clear();
+    }
+    const auto answer = transport.Get("http://dbd.jd.com.cn:" + port + "/detail/1");
+    ASSERT_TRUE(answer.ok) << answer.error;
+    std::lock_guard<std::mutex> lock(mu);
+    EXPECT_EQ(
+        (std::vector<std::pair<std::string, std::string>>{{"dbd.jd.com.cn", "pin=ok"}, {"evil.com.cn", ""}}),
+        seen);
+  }
+  redirector.Stop();
+}

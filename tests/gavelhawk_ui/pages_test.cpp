@@ -1,5 +1,9 @@
 // Which command opens which address in which browser, and what starts the
 // manual and tallyglass. The opener records; no browser starts.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "fixture.h"
 
 namespace uitest {
@@ -70,7 +74,7 @@ TEST_F(PagesTest, ManualAndTallyglassComeFromTheProgramFolderWhateverTheIEMode) 
   EXPECT_EQ(
       (std::vector<std::string>{"program /opt/gavelhawk/tallyglass", "program /opt/gavelhawk/tallyglass"}),
       opener.calls);
-  EXPECT_EQ(QStringList{U("找不到操作说明：/opt/gavelhawk/gavelhawk-manual.html")}, Texts(Boxes()));
+  EXPECT_EQ(QStringList{U("找不到操作说明：/opt/gavelhawk/manual.html")}, Texts(Boxes()));
 }
 
 TEST_F(PagesTest, ADemoWindowStartsTallyglassInItsDemo) {
@@ -80,6 +84,29 @@ TEST_F(PagesTest, ADemoWindowStartsTallyglassInItsDemo) {
   ASSERT_TRUE(Open(s));
   Press(D::IDC_PRICEQUERY);
   EXPECT_EQ((std::vector<std::string>{"program /opt/gavelhawk/tallyglass --demo"}), opener.calls);
+}
+
+TEST_F(PagesTest, AnInstalledProgramFindsTheManualUnderShare) {
+  QTemporaryDir prefix;
+  ASSERT_TRUE(prefix.isValid());
+  const std::string root = prefix.path().toStdString();
+  QDir(prefix.path()).mkpath(QStringLiteral("bin"));
+  QDir(prefix.path()).mkpath(QStringLiteral("share/gavelhawk"));
+  QFile manual(prefix.path() + QStringLiteral("/share/gavelhawk/manual.html"));
+  ASSERT_TRUE(manual.open(QIODevice::WriteOnly));
+  manual.close();
+  QFile program(prefix.path() + QStringLiteral("/bin/tallyglass"));
+  ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+  program.close();
+  program.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  auto s = Services();
+  s.appDir = root + "/bin";
+  ASSERT_TRUE(Open(s));
+  Press(D::IDC_MANUAL);
+  Press(D::IDC_PRICEQUERY);
+  EXPECT_EQ((std::vector<std::string>{"document " + root + "/share/gavelhawk/manual.html",
+                                      "program " + root + "/bin/tallyglass"}),
+            opener.calls);
 }
 
 TEST_F(PagesTest, ViewItemReadsTheFieldAsItStandsNow) {
@@ -100,8 +127,7 @@ TEST(PagesWithoutFolder, TheProgramFolderDefaultsToTheRunningProgramsOwnAndTheMa
   dlg.OnPriceQuery();
   dlg.OnManual();
   const std::string dir = QCoreApplication::applicationDirPath().toStdString();
-  EXPECT_EQ((std::vector<std::string>{"program " + dir + "/tallyglass",
-                                      "document " + dir + "/gavelhawk-manual.html"}),
+  EXPECT_EQ((std::vector<std::string>{"program " + dir + "/tallyglass", "document " + dir + "/manual.html"}),
             opener.calls);
   EXPECT_TRUE(platform::dialog::TakeShownBoxes().empty());
   platform::dialog::SetScripted(false);

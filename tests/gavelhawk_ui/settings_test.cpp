@@ -108,6 +108,8 @@ TEST(Settings, OwnOptionsLeaveQtsOptionsOut) {
                         "--cookies=none"}));
   EXPECT_EQ((std::vector<std::string>{"--bogus"}), OwnOptions({"-reverse", "--bogus"}));
   EXPECT_EQ((std::vector<std::string>{"-h"}), OwnOptions({"-h"}));
+  // A single-dash typo and a stray word are ours to report, not Qt's.
+  EXPECT_EQ((std::vector<std::string>{"-x", "stray"}), OwnOptions({"-x", "-display", ":0", "stray"}));
   // A wrong option is found even among Qt's.
   EXPECT_NE("", ParseSettings(OwnOptions({"-platform", "offscreen", "--nope"}), Env{}.Get()).error);
   EXPECT_EQ("", ParseSettings(OwnOptions({"-platform", "offscreen", "--probe", "12"}), Env{}.Get()).error);

@@ -8,7 +8,6 @@
 
 namespace {
 
-using gavelhawk::ui::IsWebLink;
 using gavelhawk::ui::ParseDecimal;
 using gavelhawk::ui::ReadUpdateHistory;
 using gavelhawk::ui::ReadUpdateOffer;
@@ -93,23 +92,43 @@ TEST(ParseDecimal, BehavesLikeAtofInTheCLocale) {
   EXPECT_DOUBLE_EQ(3.0, ParseDecimal("3,62"));  // a comma is no decimal point
 }
 
-TEST(IsWebLink, OnlyHttpAndHttpsAddressesWithAHost) {
-  EXPECT_TRUE(IsWebLink("http://dl.example/gh.tar.gz"));
-  EXPECT_TRUE(IsWebLink("HTTPS://dl.example:8443/x?y=1"));
-  EXPECT_TRUE(IsWebLink("http://127.0.0.1:8080/download"));
-  EXPECT_FALSE(IsWebLink(""));
-  EXPECT_FALSE(IsWebLink("file:///etc/passwd"));
-  EXPECT_FALSE(IsWebLink("/usr/bin/xterm"));
-  EXPECT_FALSE(IsWebLink("xterm"));
-  EXPECT_FALSE(IsWebLink("httpd"));
-  EXPECT_FALSE(IsWebLink("http://"));
-  EXPECT_FALSE(IsWebLink("http:///etc/passwd"));
-  EXPECT_FALSE(IsWebLink("http://-oProxyCommand=x/"));
-  EXPECT_FALSE(IsWebLink("http://host/a b"));
-  EXPECT_FALSE(IsWebLink("http://host/\"x"));
-  EXPECT_FALSE(IsWebLink(std::string("http://host/\nx")));
-  EXPECT_FALSE(IsWebLink("javascript:alert(1)"));
-  EXPECT_FALSE(IsWebLink("smb://host/share"));
+TEST(IsUpdateLink, OnlyWebAddressesOnTheUpdatePagesOwnHost) {
+  struct Case {
+    const char* page;
+    const char* link;
+    bool opened;
+  };
+  const Case cases[] = {
+      {"http://dl.example/update.html", "http://dl.example/gh.tar.gz", true},
+      {"http://dl.example/update.html", "HTTPS://DL.example/x?y=1", true},
+      {"https://dl.example/update.html", "https://dl.example:443/gh.tar.gz", true},
+      {"http://127.0.0.1:8080/update", "http://127.0.0.1:8080/download", true},
+      {"http://dl.example/u", "https://dl.example:8443/gh.tar.gz", true},  // up to https
+      // Another host, or the same name with a user part in front.
+      {"http://dbd.jd.com/update", "http://evil.example/gh.tar.gz", false},
+      {"http://dbd.jd.com/update", "http://dbd.jd.com@evil.example/", false},
+      {"http://dbd.jd.com/update", "http://user:pw@dbd.jd.com/x", false},
+      {"http://dbd.jd.com/update", "http://dbd.jd.com.evil.example/x", false},
+      {"http://127.0.0.1:8080/update", "http://127.0.0.1:9090/download", false},
+      // Down from https to http.
+      {"https://dl.example/update.html", "http://dl.example/gh.tar.gz", false},
+      // No web address at all, or one a shell or browser would read otherwise.
+      {"http://dl.example/u", "", false},
+      {"http://dl.example/u", "http://dl.example", false},
+      {"http://dl.example/u", "http://dl.example?x/", false},
+      {"http://dl.example/u", "file:///etc/passwd", false},
+      {"http://dl.example/u", "/usr/bin/xterm", false},
+      {"http://dl.example/u", "javascript:alert(1)//http://dl.example/", false},
+      {"http://dl.example/u", "smb://dl.example/share", false},
+      {"http://dl.example/u", "http://dl.example/a b", false},
+      {"http://dl.example/u", "http://dl.example/\"x", false},
+      {"http://dl.example/u", "http://dl.example/\nx", false},
+      {"http://dl.example/u", "http://dl.example\\@evil.example/", false},
+      {"javascript:x", "http://dl.example/", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.opened, gavelhawk::ui::IsUpdateLink(c.link, c.page)) << c.page << " " << c.link;
+  }
 }
 
 TEST(UpdateHistory, SectionUpToBreakWithParagraphsAsLines) {

@@ -1,6 +1,7 @@
 // The update check at start-up and the update history, against the
 // simulator's update page; and the whole program's exit after an update.
 #include <QLabel>
+#include <QTimer>
 
 #include "fixture.h"
 #include "gavelhawk/ui/App.h"
@@ -77,19 +78,47 @@ TEST_F(UpdateTest, AVersionWithoutClosingBracketReadsZero) {
   EXPECT_FALSE(dlg->m_bExitRequested);
 }
 
-TEST_F(UpdateTest, ALinkThatIsNoWebAddressIsNeverOpened) {
-  for (const std::string link : {"file:///etc/passwd", "/usr/bin/xterm", "xterm -e sh", "smb://host/x"}) {
+TEST_F(UpdateTest, ALinkOffTheUpdatePagesHostIsShownNotOpened) {
+  // The link is the text from the first "http" after the version: without
+  // one, what follows the version is all the page offers.
+  const std::pair<std::string, std::string> cases[] = {
+      {"file:///etc/passwd", "3.7"},
+      {"javascript:alert(1)", "3.7"},
+      {"http://evil.example/gh.tar.gz", "http://evil.example/gh.tar.gz"},
+      {"http://127.0.0.1@evil.example/gh.tar.gz", "http://127.0.0.1@evil.example/gh.tar.gz"},
+  };
+  for (const auto& [link, shown] : cases) {
     server.SetUpdatePage(UpdatePage("3.7", link));
     platform::dialog::QueueAnswer(Answer::Ok);
     EXPECT_TRUE(Open()) << link;
     const QStringList texts = Texts(Boxes());
     ASSERT_EQ(2, texts.size()) << link;
     EXPECT_EQ(U("有更新，是否立即下载并覆盖安装？"), texts[0]);
-    EXPECT_TRUE(texts[1].contains(U("无效"))) << texts[1].toStdString();
+    EXPECT_EQ(U("更新页上的下载地址无效，未打开：\n") + QString::fromStdString(shown), texts[1]);
     EXPECT_FALSE(dlg->m_bExitRequested);
     EXPECT_EQ(7, dlg->m_comboCategory->count()) << link;
   }
   EXPECT_TRUE(opener.calls.empty());
+}
+
+TEST_F(UpdateTest, TheWindowsEventsGoOnWhileAStalledPageIsRead) {
+  sim::Fault stall{sim::FaultKind::Stall, "/update"};
+  stall.stallMs = 600000;
+  server.AddFault(stall);
+  auto s = Services();
+  s.newUpdateTransport = [] {
+    platform::http::Options o = gavelhawk::site::SiteHttpOptions();
+    o.deadline = std::chrono::milliseconds(1500);
+    return std::make_unique<platform::http::CurlTransport>(o);
+  };
+  dlg = std::make_unique<CMainDlg>(std::move(s));
+  int combosWhenTicked = -1;
+  QTimer::singleShot(100, dlg.get(), [&] { combosWhenTicked = dlg->m_comboCategory->count(); });
+  EXPECT_TRUE(dlg->OnInitDialog());
+  EXPECT_EQ(0, combosWhenTicked);  // ticked while start-up still waited for the page
+  EXPECT_EQ(7, dlg->m_comboCategory->count());
+  EXPECT_TRUE(Boxes().empty());
+  server.ClearFaults();
 }
 
 TEST_F(UpdateTest, AnUnreadablePageStartsSilently) {

@@ -39,6 +39,29 @@ TEST(DomainMatches, AddressesMatchOnlyThemselves) {
   EXPECT_FALSE(DomainMatches("127.0.0.1", false, "127.0.0.2"));
 }
 
+TEST(DomainMatches, NeverForAPublicSuffixAndItsSubdomains) {
+  struct Case {
+    const char* domain;
+    bool includeSubdomains;
+    const char* host;
+    bool sent;
+  };
+  const Case cases[] = {
+      {".com.cn", false, "dbd.jd.com.cn", false}, {"com.cn", true, "dbd.jd.com.cn", false},
+      {".com", false, "dbd.jd.com", false},       {".jd.com.cn", false, "dbd.jd.com.cn", true},
+      {".jd.com", false, "dbd.jd.com", true},     {"github.io", true, "x.github.io", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.sent, DomainMatches(c.domain, c.includeSubdomains, c.host)) << c.domain << " " << c.host;
+  }
+}
+
+TEST(RedirectProtocols, NeverFromHttpsDownToHttp) {
+  EXPECT_STREQ("https", platform::http::RedirectProtocols("https://dbd.jd.com/json/paimai/bid?dealId=1"));
+  EXPECT_STREQ("https", platform::http::RedirectProtocols("HTTPS://dbd.jd.com/"));
+  EXPECT_STREQ("http,https", platform::http::RedirectProtocols("http://dbd.jd.com/"));
+}
+
 TEST(HostOf, HostWithoutSchemePortPathOrCase) {
   EXPECT_EQ(HostOf("http://a.b:8080/x"), "a.b");
   EXPECT_EQ(HostOf("https://Paimai.JD.com/detail/1?x=1#y"), "paimai.jd.com");
