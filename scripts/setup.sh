@@ -6,11 +6,11 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libsecret-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei xvfb xauth x11-apps imagemagick
-  postgresql
+  postgresql sqlite3
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
