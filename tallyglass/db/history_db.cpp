@@ -251,29 +251,31 @@ void HistoryResultSet::Start(const Statement& statement, std::function<void(cons
   running_ = true;
   auto failed = std::make_shared<bool>(false);
   // Rows first, so that the grid fills while the statistics are counted.
-  runner_->Page(gen, statement, {}, QueryRunner::kPageRows, [this, gen, failed, onFinished](PageResult page) {
-    if (gen != generation_ || page.cancelled) return;
-    if (!page.ok) {
-      *failed = true;
-      running_ = false;
-      lastError_ = page.error;
-      onFinished({false, page.error, {}});
-      return;
-    }
-    model_->Reset(page.fields);
-    model_->AppendPage(std::move(page.rows), page.last);
-    open_ = true;
-  });
-  runner_->Stats(gen, statement, [this, gen, failed, onFinished](StatsResult stats) {
-    if (gen != generation_ || stats.cancelled || *failed) return;
-    running_ = false;
-    if (!stats.ok) {
-      lastError_ = stats.error;
-      onFinished({false, stats.error, {}});
-      return;
-    }
-    onFinished({true, {}, stats.stats});
-  });
+  runner_->Query(
+      gen, statement,
+      [this, gen, failed, onFinished](PageResult page) {
+        if (gen != generation_ || page.cancelled) return;
+        if (!page.ok) {
+          *failed = true;
+          running_ = false;
+          lastError_ = page.error;
+          onFinished({false, page.error, {}});
+          return;
+        }
+        model_->Reset(page.fields);
+        model_->AppendPage(std::move(page.rows), page.last);
+        open_ = true;
+      },
+      [this, gen, failed, onFinished](StatsResult stats) {
+        if (gen != generation_ || stats.cancelled || *failed) return;
+        running_ = false;
+        if (!stats.ok) {
+          lastError_ = stats.error;
+          onFinished({false, stats.error, {}});
+          return;
+        }
+        onFinished({true, {}, stats.stats});
+      });
 }
 
 bool HistoryResultSet::Running() const { return running_; }

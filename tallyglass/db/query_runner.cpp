@@ -71,6 +71,31 @@ QString CsvField(const QString& s) {
 
 }  // namespace
 
+// The statistics of a result the first page holds whole.
+PriceStats StatsOfRows(const PageResult& page) {
+  PriceStats st;
+  const int col = static_cast<int>(page.fields.indexOf(QStringLiteral("trxPrice")));
+  if (col < 0) return st;
+  PriceCounts counts;
+  std::int64_t max = 0, min = 0, sum = 0;
+  for (const Row& r : page.rows) {
+    if (r[col].isNull()) continue;
+    const std::int64_t p = r[col].toLongLong();
+    max = st.count == 0 ? p : std::max(max, p);
+    min = st.count == 0 ? p : std::min(min, p);
+    sum += p;
+    ++st.count;
+    ++counts[p];
+  }
+  if (st.count == 0) return st;
+  st.max = Clamp32(max);
+  st.min = Clamp32(min);
+  st.avg = static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(sum / st.count, 0, std::numeric_limits<std::uint32_t>::max()));
+  st.median = MedianOf(counts);
+  return st;
+}
+
 class QueryRunner::Worker {
  public:
   explicit Worker(QueryRunner* r) : r_(r), name_(r->mainName_ + QStringLiteral("-query")) {}
@@ -144,23 +169,33 @@ class QueryRunner::Worker {
   }
 
   // SQLite has no statistics of how bidTime spreads; the range's share is
-  // estimated from the first and last day, and a wide range is read by a
-  // table scan ("+bidTime" keeps the planner off the index).
-  Statement Planned(const Statement& s) {
-    if (r_->engine_ != Engine::Sqlite || !s.dayBound || !openError_.isEmpty()) return s;
+  // estimated from the first and last day. A wide range is read by a table
+  // scan ("+bidTime" keeps the planner off the index), in key order so that
+  // a page stops early; a narrow one through the index, sorted afterwards
+  // ("+ProductID": ordering by the key would make the planner scan the
+  // table to save the sort).
+  struct Plan {
+    Statement s;
+    QString orderBy;  // the key as ORDER BY names it
+  };
+  Plan Planned(const Statement& s) {
+    Plan p{s, Ident("ProductID")};
+    if (r_->engine_ != Engine::Sqlite || !s.dayBound || !openError_.isEmpty()) return p;
     QSqlQuery q(db_);
     if (!q.exec(
             QStringLiteral("SELECT (SELECT min(bidTime) FROM History),(SELECT max(bidTime) FROM History)")) ||
         !q.next() || q.value(0).isNull())
-      return s;
+      return p;
     const double first = q.value(0).toDouble(), last = q.value(1).toDouble();
     const double bound = static_cast<double>(*s.dayBound);
     const double share = std::clamp((last - bound) / (last - first + 1.0), 0.0, 1.0);
-    if (share < kScanShare) return s;
-    Statement t = s;
-    t.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
-    t.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
-    return t;
+    if (share < kScanShare) {
+      p.orderBy = QStringLiteral("+ProductID");
+      return p;
+    }
+    p.s.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
+    p.s.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
+    return p;
   }
 
   PageResult Page(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit) {
@@ -170,15 +205,17 @@ class QueryRunner::Worker {
       return out;
     }
     Running running(r_, gen);
-    const Statement p = Planned(s);
-    const QString key = QStringLiteral("q.") + Ident("ProductID");
+    const Plan plan = Planned(s);
+    const Statement& p = plan.s;
     QString sql = QStringLiteral("SELECT * FROM (%1) AS q").arg(p.sql);
     QVariantList params = p.params;
     if (!afterKey.isNull()) {
-      sql += QStringLiteral(" WHERE %1 > ?").arg(key);
+      sql += QStringLiteral(" WHERE q.%1 > ?").arg(Ident("ProductID"));
       params << afterKey;
     }
-    sql += QStringLiteral(" ORDER BY %1 LIMIT %2").arg(key).arg(limit);
+    const QString orderBy = plan.orderBy.startsWith(QLatin1Char('+')) ? QStringLiteral("+q.ProductID")
+                                                                      : QStringLiteral("q.") + plan.orderBy;
+    sql += QStringLiteral(" ORDER BY %1 LIMIT %2").arg(orderBy).arg(limit);
     QSqlQuery q(db_);
     if (!Exec(q, sql, params, &out.error)) {
       out.cancelled = Stale(gen);
@@ -208,7 +245,7 @@ class QueryRunner::Worker {
       return out;
     }
     Running running(r_, gen);
-    const Statement p = Planned(s);
+    const Statement p = Planned(s).s;
     const QString price = Ident("trxPrice");
     const QString median = r_->engine_ == Engine::Postgres
                                ? QStringLiteral("percentile_cont(0.5) WITHIN GROUP (ORDER BY %1)").arg(price)
@@ -240,12 +277,13 @@ class QueryRunner::Worker {
   ExportResult Export(const Statement& s, const QString& path) {
     ExportResult out;
     Running running(r_, 0);
-    const Statement p = Planned(s);
+    const Plan plan = Planned(s);
+    const Statement& p = plan.s;
     QStringList names = {"ProductID", "Title", "trxPrice", "trxBuyerName", "Price", "bidTime"};
     QStringList columns;
     for (const QString& n : names) columns << Ident(n.toLatin1().constData());
-    const QString sql = QStringLiteral("SELECT %1%2 ORDER BY %3")
-                            .arg(columns.join(QLatin1Char(',')), p.from, Ident("ProductID"));
+    const QString sql =
+        QStringLiteral("SELECT %1%2 ORDER BY %3").arg(columns.join(QLatin1Char(',')), p.from, plan.orderBy);
     QSqlQuery q(db_);
     if (!Exec(q, sql, p.params, &out.error)) return out;
     // A failed export leaves any earlier file as it was.
@@ -288,7 +326,7 @@ class QueryRunner::Worker {
       return out;
     }
     Running running(r_, gen);
-    const Statement p = Planned(s);
+    const Statement p = Planned(s).s;
     const QString sql = QStringLiteral("SELECT %1,%2%3").arg(Ident("bidTime"), Ident("trxPrice"), p.from);
     QSqlQuery q(db_);
     if (!Exec(q, sql, p.params, &out.error)) {
@@ -418,6 +456,28 @@ PageResult QueryRunner::PageNow(std::uint64_t gen, const Statement& s, const QVa
   std::promise<PageResult> p;
   Post([&](Worker& w) { p.set_value(w.Page(gen, s, afterKey, limit)); });
   return p.get_future().get();
+}
+
+void QueryRunner::Query(std::uint64_t gen, const Statement& s, std::function<void(PageResult)> onPage,
+                        std::function<void(StatsResult)> onStats) {
+  Post([this, gen, s, onPage = std::move(onPage), onStats = std::move(onStats)](Worker& w) {
+    auto page = std::make_shared<PageResult>(w.Page(gen, s, {}, kPageRows));
+    auto stats = std::make_shared<StatsResult>();
+    // A result that fits the first page needs no second statement.
+    if (page->ok && page->last) {
+      stats->ok = true;
+      stats->stats = StatsOfRows(*page);
+    }
+    Deliver([onPage, page] { onPage(std::move(*page)); });
+    if (!page->ok || page->last) {
+      stats->cancelled = page->cancelled;
+      stats->error = page->error;
+      Deliver([onStats, stats] { onStats(std::move(*stats)); });
+      return;
+    }
+    *stats = w.Stats(gen, s);
+    Deliver([onStats, stats] { onStats(std::move(*stats)); });
+  });
 }
 
 void QueryRunner::Stats(std::uint64_t gen, const Statement& s, std::function<void(StatsResult)> done) {
