@@ -271,6 +271,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   long long rows = 5000000, pgRows = 1000000;
   int runs = 5;
+  bool pgOnly = false;
   std::string file;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -281,13 +282,16 @@ int main(int argc, char** argv) {
       file = next();
     } else if (a == "--pg-rows") {
       pgRows = std::atoll(next().c_str());
+    } else if (a == "--pg-only") {
+      pgOnly = true;
     } else if (a == "--random-days") {
       gRandomDays = true;
     } else if (a == "--runs") {
       runs = std::max(1, std::atoi(next().c_str()));
     } else {
       std::printf(
-          "tallyglass_query_bench [--rows N] [--db FILE] [--pg-rows N] [--runs N] [--random-days]\n"
+          "tallyglass_query_bench [--rows N] [--db FILE] [--pg-rows N] [--runs N] [--random-days] "
+          "[--pg-only]\n"
           "Query 手机 -壳 +128G over a generated history of ten years, ids rising with the closing day\n"
           "(or, --random-days, closing days in no relation to the ids):\n"
           "  5000 days   every row; compared with the sqlite3 tool's plain table scan (NOT INDEXED,\n"
@@ -305,16 +309,17 @@ int main(int argc, char** argv) {
   const QString dir = QFileInfo(QString::fromStdString(file)).absolutePath();
   QDir().mkpath(dir);
 
-  if (!QFileInfo::exists(QString::fromStdString(file))) {
+  if (!pgOnly && !QFileInfo::exists(QString::fromStdString(file))) {
     const auto t0 = std::chrono::steady_clock::now();
     if (!GenerateSqlite(file + ".part", rows)) return 1;
     std::rename((file + ".part").c_str(), file.c_str());
     std::printf("generated %lld rows in %.0f ms: %s\n", rows, Ms(std::chrono::steady_clock::now() - t0),
                 file.c_str());
   }
-  std::printf("SQLite, %lld rows, %s (%s)\n", rows,
-              gRandomDays ? "random closing days" : "ids rising with the day", file.c_str());
-  {
+  if (!pgOnly)
+    std::printf("SQLite, %lld rows, %s (%s)\n", rows,
+                gRandomDays ? "random closing days" : "ids rising with the day", file.c_str());
+  if (!pgOnly) {
     HistoryDb db;
     const auto t0 = std::chrono::steady_clock::now();
     if (!db.Open(dir, {})) {

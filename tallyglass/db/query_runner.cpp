@@ -168,33 +168,39 @@ class QueryRunner::Worker {
     return true;
   }
 
-  // SQLite has no statistics of how bidTime spreads; the range's share is
-  // estimated from the first and last day. A wide range is read by a table
-  // scan ("+bidTime" keeps the planner off the index), in key order so that
-  // a page stops early; a narrow one through the index, sorted afterwards
-  // ("+ProductID": ordering by the key would make the planner scan the
-  // table to save the sort).
+  // The range's share of the table is estimated from the first and last
+  // day (SQLite keeps no statistics of how bidTime spreads). A narrow range
+  // is read through the bidTime index and sorted afterwards: ordering by the
+  // bare key would make either planner walk the whole key in order to save
+  // that sort. A wide range is read by a table scan in key order, so that a
+  // page stops early; on SQLite "+bidTime" keeps the planner off the index.
   struct Plan {
     Statement s;
-    QString orderBy;  // the key as ORDER BY names it
+    bool sortAfter = false;
+    // ORDER BY of the key, with `qualifier` ("q.") in front of the column.
+    QString OrderBy(const QString& key, const QString& qualifier, Engine engine) const {
+      if (!sortAfter) return qualifier + key;
+      return engine == Engine::Postgres ? qualifier + key + QStringLiteral(" + 0")
+                                        : QStringLiteral("+") + qualifier + key;
+    }
   };
   Plan Planned(const Statement& s) {
-    Plan p{s, Ident("ProductID")};
-    if (r_->engine_ != Engine::Sqlite || !s.dayBound || !openError_.isEmpty()) return p;
+    Plan p{s};
+    if (!s.dayBound || !openError_.isEmpty()) return p;
     QSqlQuery q(db_);
-    if (!q.exec(
-            QStringLiteral("SELECT (SELECT min(bidTime) FROM History),(SELECT max(bidTime) FROM History)")) ||
+    const QString day = Ident("bidTime"), table = Ident("History");
+    if (!q.exec(QStringLiteral("SELECT (SELECT min(%1) FROM %2),(SELECT max(%1) FROM %2)").arg(day, table)) ||
         !q.next() || q.value(0).isNull())
       return p;
     const double first = q.value(0).toDouble(), last = q.value(1).toDouble();
     const double bound = static_cast<double>(*s.dayBound);
     const double share = std::clamp((last - bound) / (last - first + 1.0), 0.0, 1.0);
     if (share < kScanShare) {
-      p.orderBy = QStringLiteral("+ProductID");
-      return p;
+      p.sortAfter = true;
+    } else if (r_->engine_ == Engine::Sqlite) {
+      p.s.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
+      p.s.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
     }
-    p.s.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
-    p.s.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
     return p;
   }
 
@@ -213,9 +219,9 @@ class QueryRunner::Worker {
       sql += QStringLiteral(" WHERE q.%1 > ?").arg(Ident("ProductID"));
       params << afterKey;
     }
-    const QString orderBy = plan.orderBy.startsWith(QLatin1Char('+')) ? QStringLiteral("+q.ProductID")
-                                                                      : QStringLiteral("q.") + plan.orderBy;
-    sql += QStringLiteral(" ORDER BY %1 LIMIT %2").arg(orderBy).arg(limit);
+    sql += QStringLiteral(" ORDER BY %1 LIMIT %2")
+               .arg(plan.OrderBy(Ident("ProductID"), QStringLiteral("q."), r_->engine_))
+               .arg(limit);
     QSqlQuery q(db_);
     if (!Exec(q, sql, params, &out.error)) {
       out.cancelled = Stale(gen);
@@ -283,7 +289,8 @@ class QueryRunner::Worker {
     QStringList columns;
     for (const QString& n : names) columns << Ident(n.toLatin1().constData());
     const QString sql =
-        QStringLiteral("SELECT %1%2 ORDER BY %3").arg(columns.join(QLatin1Char(',')), p.from, plan.orderBy);
+        QStringLiteral("SELECT %1%2 ORDER BY %3")
+            .arg(columns.join(QLatin1Char(',')), p.from, plan.OrderBy(Ident("ProductID"), {}, r_->engine_));
     QSqlQuery q(db_);
     if (!Exec(q, sql, p.params, &out.error)) return out;
     // A failed export leaves any earlier file as it was.

@@ -266,31 +266,42 @@ TEST_F(HistoryDbTest, StatisticsFromTheDatabaseEqualTheRows) {
 TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
   HistoryDb db;
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
-  // Stored out of id order; every third one is a 手机.
+  // Stored out of id order, one a day over 2000 days; every third one is a
+  // 手机. Both queries below take more than one page.
   std::vector<HistoryRecord> rows;
-  std::vector<int> phones, all;
-  for (int i = 0; i < 1000; ++i) {
-    const int id = 3000000 + (i * 7919) % 1000;
+  std::vector<int> all, phones, recent;
+  for (int i = 0; i < 2000; ++i) {
+    const int id = 3000000 + (i * 7919) % 2000;
     const bool phone = id % 3 == 0;
-    rows.push_back(Row(id, phone ? "手机" : "耳机", 100 + i));
+    rows.push_back(Row(id, phone ? "手机" : "耳机", 100 + i, "alice", 15000 + i));
     all.push_back(id);
     if (phone) phones.push_back(id);
+    if (i >= 2000 - 450) recent.push_back(id);
   }
   Add(db, rows);
-  std::sort(all.begin(), all.end());
-  std::sort(phones.begin(), phones.end());
+  for (auto* v : {&all, &phones, &recent}) std::sort(v->begin(), v->end());
 
   HistoryResultSet rs(&db);
   ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
-  EXPECT_LT(rs.Model()->rowCount(), 1000) << "the whole table is never read at once";
+  EXPECT_LT(rs.Model()->rowCount(), 2000) << "the whole table is never read at once";
   EXPECT_TRUE(rs.Model()->canFetchMore({}));
   EXPECT_EQ(RowIds(rs), all);
 
-  QueryInputs in;
-  in.today = 16001;
-  in.include[0] = "手机";
-  ASSERT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
-  EXPECT_EQ(RowIds(rs), phones);
+  // Most of the table (read by a scan) and its last 450 days (through the
+  // bidTime index).
+  struct Case {
+    int days;
+    const char* keyword;
+    const std::vector<int>& ids;
+  };
+  for (const Case& c : {Case{5000, "手机", phones}, Case{450, "机", recent}}) {
+    QueryInputs in;
+    in.today = 16999;
+    in.days = c.days;
+    in.include[0] = c.keyword;
+    ASSERT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
+    EXPECT_EQ(RowIds(rs), c.ids) << c.days << " days";
+  }
 }
 
 TEST_F(HistoryDbTest, ANewQueryCancelsTheOneRunning) {
