@@ -50,9 +50,11 @@ QDialog* OpenPriceChart(QWidget* parent, const tallyglass::db::HistoryResultSet:
   weekly->setPen(pen);
   for (const auto& [monday, median] : data.weeklyMedian) {
     // Drawn mid-week.
-    weekly->append(DayToMs(monday) + 3.0 * 86400000.0, median);
+    weekly->append(DayToMs(monday + 3), median);
     lo = any ? std::min(lo, median) : median;
     hi = any ? std::max(hi, median) : median;
+    firstDay = any ? std::min(firstDay, monday + 3) : monday + 3;
+    lastDay = any ? std::max(lastDay, monday + 3) : monday + 3;
     any = true;
   }
 
@@ -69,6 +71,7 @@ QDialog* OpenPriceChart(QWidget* parent, const tallyglass::db::HistoryResultSet:
   y->setLabelFormat(QStringLiteral("%d"));
   const qreal margin = std::max<qreal>(1, (hi - lo) * 0.05);
   y->setRange(std::max<qreal>(0, lo - margin), hi + margin);
+  y->applyNiceNumbers();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
   for (QAbstractSeries* s : chart->series()) {
