@@ -133,8 +133,8 @@ class HistoryResultSet {
   // or no such column (LastError() says which).
   std::optional<QVariant> Collect(const QString& column);
 
-  // Walks every row of the open statement and leaves the current row past
-  // the last one. False on a database error.
+  // The statistics of the open statement, counted by the engine (waits for
+  // the worker); leaves no row current. False on a database error.
   bool ComputeStatistics(PriceStats* out);
 
   // The query off the caller's thread: the first page of rows, then the
@@ -151,8 +151,8 @@ class HistoryResultSet {
   bool Fetching() const;
   // A page the grid asked for failed; the rows shown stay.
   std::function<void(const QString& error)> onPageError;
-  // Rows the grid has not fetched yet stay in the database; these read
-  // every matching row on the worker.
+  // These read every matching row on the worker, also those the grid has
+  // not fetched.
   void ExportCsv(const QString& path, std::function<void(bool ok, std::int64_t rows, QString error)> done);
   struct ChartData {
     std::vector<std::pair<std::int32_t, std::int32_t>>
@@ -160,7 +160,7 @@ class HistoryResultSet {
     std::vector<std::pair<std::int32_t, std::int32_t>> weeklyMedian;  // (Monday's day number, median)
     std::int64_t count = 0;                                           // every matching sale
   };
-  static constexpr std::size_t kChartPoints = 20000;
+  static constexpr std::size_t kChartPoints = 5000;
   void LoadChart(std::function<void(bool ok, const ChartData& data, QString error)> done);
 
   // Saves one row at once. A row whose ProductID is already stored is left
