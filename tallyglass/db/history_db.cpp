@@ -190,8 +190,11 @@ HistoryResultSet::HistoryResultSet(HistoryDb* db) : db_(db), model_(std::make_un
   model_->requestPage = [this](const QVariant&) { RequestPage(); };
 }
 
-// The runner goes first: its results, still queued, then never arrive.
-HistoryResultSet::~HistoryResultSet() { runner_.reset(); }
+// The runners go first: their results, still queued, then never arrive.
+HistoryResultSet::~HistoryResultSet() {
+  exportRunner_.reset();
+  runner_.reset();
+}
 
 QAbstractItemModel* HistoryResultSet::Model() const { return model_.get(); }
 
@@ -358,7 +361,8 @@ void HistoryResultSet::ExportCsv(const QString& path,
     done(false, 0, QStringLiteral("no open result"));
     return;
   }
-  runner_->Export(statement_, path, [done](ExportResult r) { done(r.ok, r.rows, r.error); });
+  if (!exportRunner_) exportRunner_ = std::make_unique<QueryRunner>(*db_);
+  exportRunner_->Export(statement_, path, [done](ExportResult r) { done(r.ok, r.rows, r.error); });
 }
 
 void HistoryResultSet::LoadChart(std::function<void(bool ok, const ChartData& data, QString error)> done) {

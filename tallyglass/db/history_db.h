@@ -175,6 +175,8 @@ class HistoryResultSet {
   HistoryDb* db_;
   std::unique_ptr<HistoryRowsModel> model_;
   std::unique_ptr<QueryRunner> runner_;
+  // Exports take a worker of their own: a long one holds up no query.
+  std::unique_ptr<QueryRunner> exportRunner_;
   std::uint64_t generation_ = 0;  // of the statement the model shows
   bool running_ = false;
   Statement statement_;

@@ -58,6 +58,11 @@ void MedianFinal(sqlite3_context* ctx) {
   *counts = nullptr;
 }
 
+int NextId() {
+  static std::atomic<int> counter{0};
+  return ++counter;
+}
+
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes,
 // its quotes doubled.
 QString CsvField(const QString& s) {
@@ -98,7 +103,8 @@ PriceStats StatsOfRows(const PageResult& page) {
 
 class QueryRunner::Worker {
  public:
-  explicit Worker(QueryRunner* r) : r_(r), name_(r->mainName_ + QStringLiteral("-query")) {}
+  // Each runner's connection has a name of its own.
+  explicit Worker(QueryRunner* r) : r_(r), name_(r->mainName_ + QStringLiteral("-query-%1").arg(NextId())) {}
 
   bool Open() {
     db_ = QSqlDatabase::cloneDatabase(r_->mainName_, name_);
