@@ -7,7 +7,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libsecret-1-dev libpsl-dev publicsuffix
   fonts-wqy-microhei xdg-utils
 )
@@ -15,7 +15,7 @@ TEST_PACKAGES=(
   clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick xdotool dbus-daemon
-  postgresql desktop-file-utils
+  postgresql desktop-file-utils sqlite3
 )
 if [ "${1:-}" = "--test" ]; then PACKAGES+=("${TEST_PACKAGES[@]}"); fi
 missing=()

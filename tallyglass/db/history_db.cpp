@@ -4,7 +4,6 @@
 #include <QSqlError>
 #include <QSqlIndex>
 #include <QSqlQuery>
-#include <QSqlQueryModel>
 #include <QSqlRecord>
 #include <QStandardPaths>
 #include <QUrl>
@@ -13,6 +12,9 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
+
+#include "tallyglass/db/query_runner.h"
+#include "tallyglass/db/rows_model.h"
 
 namespace tallyglass::db {
 
@@ -28,11 +30,6 @@ QString EngineText(const QSqlError& e) {
 QString NextConnectionName() {
   static QAtomicInt counter;
   return QStringLiteral("tallyglass-%1").arg(counter.fetchAndAddRelaxed(1));
-}
-
-std::int32_t ClampToInt32(std::int64_t v) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
 }  // namespace
@@ -217,41 +214,19 @@ bool HistoryDb::CreateMissing() {
   return true;
 }
 
-void PriceStatsAccumulator::Add(std::int64_t price) {
-  if (count_ == 0) {
-    max_ = min_ = price;
-  } else {
-    max_ = std::max(max_, price);
-    min_ = std::min(min_, price);
-  }
-  sum_ += price;
-  ++count_;
+HistoryResultSet::HistoryResultSet(HistoryDb* db) : db_(db), model_(std::make_unique<HistoryRowsModel>()) {
+  model_->requestPage = [this](const QVariant&) { RequestPage(); };
 }
 
-PriceStats PriceStatsAccumulator::Result() const {
-  PriceStats s;
-  s.count = count_;
-  if (count_ == 0) return s;
-  s.max = ClampToInt32(max_);
-  s.min = ClampToInt32(min_);
-  std::int64_t avg = sum_ / count_;
-  s.avg =
-      static_cast<std::uint32_t>(std::clamp<std::int64_t>(avg, 0, std::numeric_limits<std::uint32_t>::max()));
-  return s;
+// The runners go first: their results, still queued, then never arrive.
+HistoryResultSet::~HistoryResultSet() {
+  exportRunner_.reset();
+  runner_.reset();
 }
-
-HistoryResultSet::HistoryResultSet(HistoryDb* db) : db_(db), model_(std::make_unique<QSqlQueryModel>()) {}
-
-HistoryResultSet::~HistoryResultSet() = default;
 
 QAbstractItemModel* HistoryResultSet::Model() const { return model_.get(); }
 
-QStringList HistoryResultSet::FieldNames() const {
-  QStringList names;
-  QSqlRecord r = model_->record();
-  for (int i = 0; i < r.count(); ++i) names << r.fieldName(i);
-  return names;
-}
+QStringList HistoryResultSet::FieldNames() const { return model_->Fields(); }
 
 void HistoryResultSet::SetCurrentRow(int row) {
   if (row < 0 || row >= model_->rowCount()) row = -1;
@@ -261,7 +236,10 @@ void HistoryResultSet::SetCurrentRow(int row) {
 }
 
 void HistoryResultSet::Close() {
-  model_->clear();
+  // Whatever still runs for the old statement stops and never shows.
+  if (runner_) generation_ = runner_->NewGeneration();
+  running_ = false;
+  model_->Clear();
   open_ = false;
   statement_ = {};
   SetCurrentRow(-1);
@@ -274,22 +252,15 @@ bool HistoryResultSet::Exec(const Statement& statement) {
     lastError_ = QStringLiteral("no database connection");
     return false;
   }
-  QSqlQuery q(db_->Database());
-  if (!q.prepare(statement.sql)) {
-    lastError_ = EngineText(q.lastError());
+  if (!runner_) runner_ = std::make_unique<QueryRunner>(*db_);
+  generation_ = runner_->NewGeneration();
+  PageResult page = runner_->PageNow(generation_, statement, {}, QueryRunner::kPageRows);
+  if (!page.ok) {
+    lastError_ = page.error;
     return false;
   }
-  for (const QVariant& v : statement.params) q.addBindValue(v);
-  if (!q.exec()) {
-    lastError_ = EngineText(q.lastError());
-    return false;
-  }
-  model_->setQuery(std::move(q));
-  if (model_->lastError().isValid()) {
-    lastError_ = EngineText(model_->lastError());
-    model_->clear();
-    return false;
-  }
+  model_->Reset(page.fields);
+  model_->AppendPage(std::move(page.rows), page.last);
   statement_ = statement;
   open_ = true;
   // The first row is current, as a freshly opened result set's is.
@@ -297,10 +268,78 @@ bool HistoryResultSet::Exec(const Statement& statement) {
   return true;
 }
 
+void HistoryResultSet::Start(const Statement& statement, std::function<void(const Finished&)> onFinished) {
+  Close();
+  lastError_.clear();
+  if (!db_ || !db_->IsOpen()) {
+    lastError_ = QStringLiteral("no database connection");
+    onFinished({false, lastError_, {}});
+    return;
+  }
+  if (!runner_) runner_ = std::make_unique<QueryRunner>(*db_);
+  const std::uint64_t gen = generation_ = runner_->NewGeneration();
+  statement_ = statement;
+  running_ = true;
+  auto failed = std::make_shared<bool>(false);
+  // Rows first, so that the grid fills while the statistics are counted.
+  runner_->Query(
+      gen, statement,
+      [this, gen, failed, onFinished](PageResult page) {
+        if (gen != generation_ || page.cancelled) return;
+        if (!page.ok) {
+          *failed = true;
+          running_ = false;
+          lastError_ = page.error;
+          onFinished({false, page.error, {}});
+          return;
+        }
+        model_->Reset(page.fields);
+        model_->AppendPage(std::move(page.rows), page.last);
+        open_ = true;
+      },
+      [this, gen, failed, onFinished](StatsResult stats) {
+        if (gen != generation_ || stats.cancelled || *failed) return;
+        running_ = false;
+        if (!stats.ok) {
+          lastError_ = stats.error;
+          onFinished({false, stats.error, {}});
+          return;
+        }
+        onFinished({true, {}, stats.stats});
+      });
+}
+
+bool HistoryResultSet::Running() const { return running_; }
+
+bool HistoryResultSet::Fetching() const { return model_->Fetching(); }
+
+void HistoryResultSet::RequestPage() {
+  if (!runner_ || !open_) {
+    model_->PageFailed();
+    return;
+  }
+  const std::uint64_t gen = generation_;
+  const int key = static_cast<int>(model_->Fields().indexOf(QStringLiteral("ProductID")));
+  const Row* last = model_->RowAt(model_->rowCount() - 1);
+  const QVariant after = last && key >= 0 ? (*last)[key] : QVariant();
+  runner_->Page(gen, statement_, after, QueryRunner::kPageRows, [this, gen](PageResult page) {
+    if (gen != generation_ || page.cancelled) return;
+    if (!page.ok) {
+      lastError_ = page.error;
+      model_->PageFailed();
+      if (onPageError) onPageError(page.error);
+      return;
+    }
+    model_->AppendPage(std::move(page.rows), page.last);
+  });
+}
+
 bool HistoryResultSet::OpenHistoryTable() {
-  QString sql =
-      QStringLiteral("SELECT * FROM %1").arg(db_ ? db_->Ident(QStringLiteral("History")) : "History");
-  return Exec({sql, {}});
+  const QString table = db_ ? db_->Ident(QStringLiteral("History")) : QStringLiteral("History");
+  Statement s;
+  s.from = QStringLiteral(" FROM %1").arg(table);
+  s.sql = QStringLiteral("SELECT *") + s.from;
+  return Exec(s);
 }
 
 bool HistoryResultSet::Open(const Statement& statement) { return Exec(statement); }
@@ -313,52 +352,57 @@ bool HistoryResultSet::Requery() {
 
 std::optional<QVariant> HistoryResultSet::Collect(const QString& column) {
   lastError_.clear();
-  if (current_ < 0) {
+  const Row* row = model_->RowAt(current_);
+  if (!row) {
     lastError_ = QStringLiteral("no current row");
     return std::nullopt;
   }
-  QSqlRecord r = model_->record(current_);
-  int i = r.indexOf(column);
-  if (i < 0) {
+  const int i = static_cast<int>(model_->Fields().indexOf(column));
+  if (i < 0 || i >= row->size()) {
     lastError_ = QStringLiteral("no column %1").arg(column);
     return std::nullopt;
   }
-  return r.value(i);
+  return (*row)[i];
 }
 
 bool HistoryResultSet::ComputeStatistics(PriceStats* out) {
   lastError_.clear();
   *out = {};
-  if (!open_ || !db_ || !db_->IsOpen()) {
+  if (!open_ || !runner_) {
     lastError_ = QStringLiteral("no open result");
     return false;
   }
-  // A forward-only pass holds one row at a time, whatever the result's size.
-  QSqlQuery q(db_->Database());
-  q.setForwardOnly(true);
-  if (!q.prepare(statement_.sql)) {
-    lastError_ = EngineText(q.lastError());
+  // The engine counts; no row travels into the program.
+  StatsResult r = runner_->StatsNow(generation_, statement_);
+  if (!r.ok) {
+    lastError_ = r.cancelled ? QStringLiteral("cancelled") : r.error;
     return false;
   }
-  for (const QVariant& v : statement_.params) q.addBindValue(v);
-  if (!q.exec()) {
-    lastError_ = EngineText(q.lastError());
-    return false;
-  }
-  int field = q.record().indexOf(QStringLiteral("trxPrice"));
-  if (field < 0) {
-    lastError_ = QStringLiteral("no column trxPrice");
-    return false;
-  }
-  PriceStatsAccumulator acc;
-  while (q.next()) acc.Add(q.value(field).toLongLong());
-  if (q.lastError().isValid()) {
-    lastError_ = EngineText(q.lastError());
-    return false;
-  }
-  *out = acc.Result();
+  *out = r.stats;
   SetCurrentRow(-1);
   return true;
+}
+
+void HistoryResultSet::ExportCsv(const QString& path,
+                                 std::function<void(bool ok, std::int64_t rows, QString error)> done) {
+  if (!runner_ || statement_.from.isEmpty()) {
+    done(false, 0, QStringLiteral("no open result"));
+    return;
+  }
+  if (!exportRunner_) exportRunner_ = std::make_unique<QueryRunner>(*db_);
+  exportRunner_->Export(statement_, path, [done](ExportResult r) { done(r.ok, r.rows, r.error); });
+}
+
+void HistoryResultSet::LoadChart(std::function<void(bool ok, const ChartData& data, QString error)> done) {
+  if (!runner_ || statement_.from.isEmpty()) {
+    done(false, {}, QStringLiteral("no open result"));
+    return;
+  }
+  const std::uint64_t gen = generation_;
+  runner_->Chart(gen, statement_, [this, gen, done](ChartResult r) {
+    if (gen != generation_ || r.cancelled) return;
+    done(r.ok, r.data, r.error);
+  });
 }
 
 bool HistoryResultSet::Append(const HistoryRecord& r, bool* stored) {

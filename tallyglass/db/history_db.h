@@ -11,12 +11,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
-class QSqlQueryModel;
 class QAbstractItemModel;
 
 namespace tallyglass::db {
+
+class HistoryRowsModel;
+class QueryRunner;
 
 // One row of table History.
 struct HistoryRecord {
@@ -81,25 +84,21 @@ class HistoryDb {
 struct Statement {
   QString sql;
   QVariantList params;
+  // What follows the select list (" FROM History WHERE ..."), so that the
+  // same rows can be read with other columns (chart, export).
+  QString from;
+  // The day the range starts after, when the statement has one: the share
+  // of the table it covers decides whether the bidTime index helps.
+  std::optional<std::int64_t> dayBound;
 };
 
-// Highest, lowest and average deal price of a result, walked row by row.
+// Price statistics of a result, counted by the engine.
 struct PriceStats {
   std::int64_t count = 0;
   std::int32_t max = 0;
   std::int32_t min = 0;
-  std::uint32_t avg = 0;  // truncated
-};
-
-// Adds prices at full width; the sum cannot overflow for any count a table
-// can hold.
-class PriceStatsAccumulator {
- public:
-  void Add(std::int64_t price);
-  PriceStats Result() const;
-
- private:
-  std::int64_t count_ = 0, sum_ = 0, max_ = 0, min_ = 0;
+  std::uint32_t avg = 0;    // truncated
+  std::int32_t median = 0;  // mean of the two middle prices when the count is even, truncated
 };
 
 // The one result set of the window.
@@ -135,9 +134,35 @@ class HistoryResultSet {
   // or no such column (LastError() says which).
   std::optional<QVariant> Collect(const QString& column);
 
-  // Walks every row of the open statement and leaves the current row past
-  // the last one. False on a database error.
+  // The statistics of the open statement, counted by the engine (waits for
+  // the worker); leaves no row current. False on a database error.
   bool ComputeStatistics(PriceStats* out);
+
+  // The query off the caller's thread: the first page of rows, then the
+  // statistics, each delivered on the caller's thread. A later Start (or a
+  // synchronous Open) cancels what is still running; its results never show.
+  struct Finished {
+    bool ok = false;
+    QString error;
+    PriceStats stats;
+  };
+  void Start(const Statement& statement, std::function<void(const Finished&)> onFinished);
+  bool Running() const;
+  // A page of rows is on its way (the grid asked for more).
+  bool Fetching() const;
+  // A page the grid asked for failed; the rows shown stay.
+  std::function<void(const QString& error)> onPageError;
+  // These read every matching row on the worker, also those the grid has
+  // not fetched.
+  void ExportCsv(const QString& path, std::function<void(bool ok, std::int64_t rows, QString error)> done);
+  struct ChartData {
+    std::vector<std::pair<std::int32_t, std::int32_t>>
+        sales;  // (closing day, trxPrice), at most kChartPoints
+    std::vector<std::pair<std::int32_t, std::int32_t>> weeklyMedian;  // (Monday's day number, median)
+    std::int64_t count = 0;                                           // every matching sale
+  };
+  static constexpr std::size_t kChartPoints = 5000;
+  void LoadChart(std::function<void(bool ok, const ChartData& data, QString error)> done);
 
   // Saves one row at once. A row whose ProductID is already stored is left
   // as it is (*stored = false). False on a database error.
@@ -147,8 +172,14 @@ class HistoryResultSet {
 
  private:
   bool Exec(const Statement& statement);
+  void RequestPage();
   HistoryDb* db_;
-  std::unique_ptr<QSqlQueryModel> model_;
+  std::unique_ptr<HistoryRowsModel> model_;
+  std::unique_ptr<QueryRunner> runner_;
+  // Exports take a worker of their own: a long one holds up no query.
+  std::unique_ptr<QueryRunner> exportRunner_;
+  std::uint64_t generation_ = 0;  // of the statement the model shows
+  bool running_ = false;
   Statement statement_;
   bool open_ = false;
   int current_ = -1;

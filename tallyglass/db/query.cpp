@@ -20,13 +20,11 @@ Statement BuildHistoryQuery(const QueryInputs& in, Engine engine) {
                              : QStringLiteral(" not like '%' || ? || '%'");
 
   Statement s;
-  s.sql =
-      QStringLiteral("SELECT %1,%2,%3,%4,%5 FROM %6")
-          .arg(id("ProductID"), id("Title"), id("trxPrice"), id("trxBuyerName"), id("Price"), id("History"));
+  s.from = QStringLiteral(" FROM %1").arg(id("History"));
   bool first = true;
   auto add = [&](const QString& condition) {
-    s.sql += first ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
-    s.sql += condition;
+    s.from += first ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+    s.from += condition;
     first = false;
   };
   // The later fields of a row count only when its first field is filled.
@@ -50,8 +48,12 @@ Statement BuildHistoryQuery(const QueryInputs& in, Engine engine) {
   }
   if (in.days > 0) {
     // Within the last `days` days counted with today.
-    add(QStringLiteral("%1 > %2").arg(id("bidTime")).arg(static_cast<std::int64_t>(in.today) - in.days));
+    s.dayBound = static_cast<std::int64_t>(in.today) - in.days;
+    add(QStringLiteral("%1 > %2").arg(id("bidTime")).arg(*s.dayBound));
   }
+  s.sql = QStringLiteral("SELECT %1,%2,%3,%4,%5")
+              .arg(id("ProductID"), id("Title"), id("trxPrice"), id("trxBuyerName"), id("Price")) +
+          s.from;
   return s;
 }
 

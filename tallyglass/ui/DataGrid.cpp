@@ -40,6 +40,8 @@ CDataGrid::~CDataGrid() {
 
 QString CDataGrid::Caption() const { return caption_->text(); }
 
+void CDataGrid::SetCaption(const QString& text) { caption_->setText(text); }
+
 int CDataGrid::CurrentRow() const {
   QModelIndex i = view_->currentIndex();
   return i.isValid() ? i.row() : -1;
@@ -61,13 +63,20 @@ void CDataGrid::AttachDataSource(tallyglass::db::HistoryResultSet* rs) {
               rs_->SetCurrentRow(current.isValid() ? current.row() : -1);
               syncing_ = false;
             });
+    // A query's rows arrive after it started.
+    connect(rs->Model(), &QAbstractItemModel::modelReset, this, &CDataGrid::FitColumns);
   }
   rs->onCurrentRowChanged = [this](int row) { ShowRow(row); };
+  FitColumns();
+  ShowRow(rs->CurrentRow());
+}
+
+void CDataGrid::FitColumns() {
+  if (!rs_) return;
   // Titles are long; the other columns fit their headings and numbers.
   view_->resizeColumnsToContents();
-  int title = rs->FieldNames().indexOf(QStringLiteral("Title"));
+  int title = rs_->FieldNames().indexOf(QStringLiteral("Title"));
   if (title >= 0) view_->setColumnWidth(title, std::max(view_->columnWidth(title), width() / 3));
-  ShowRow(rs->CurrentRow());
 }
 
 void CDataGrid::ShowRow(int row) {

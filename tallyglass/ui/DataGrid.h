@@ -24,11 +24,14 @@ class CDataGrid : public QWidget {
 
   QTableView* View() const { return view_; }
   QString Caption() const;
+  // The caption says what the grid is doing ("查询中…" while a query runs).
+  void SetCaption(const QString& text);
   // The row the grid shows as current; -1 for none.
   int CurrentRow() const;
 
  private:
   void ShowRow(int row);
+  void FitColumns();
   QLabel* caption_;
   QTableView* view_;
   tallyglass::db::HistoryResultSet* rs_ = nullptr;

@@ -69,6 +69,7 @@ CHistoryDlg::CHistoryDlg(HistoryDlgServices services, QWidget* parent)
     : QDialog(parent), services_(std::move(services)) {
   m_hIcon = MakeIcon();
   m_pRecordset = std::make_unique<tallyglass::db::HistoryResultSet>(services_.db);
+  m_pRecordset->onPageError = [this](const QString& error) { ReportDbError(error); };
   BuildControls();
 }
 
@@ -145,17 +146,29 @@ void CHistoryDlg::BuildControls() {
       ->setBuddy(edit(IDC_AVGPRICE, 241, 196, 41, 14, "平均价", false));
   QPushButton* view = button(IDC_VIEWITEM, QStringLiteral("查看当前商品"), 290, 193, 61, 15);
   QPushButton* service = button(IDC_SERVICE, QStringLiteral("夺宝岛代拍服务"), 290, 209, 61, 15);
-  label(QStringLiteral("注： trxPrice,成交价格；trxBuyerName,成交账户名；Price,京东价。"), 13, 215, 253, 8);
+  // The median, the count and their buttons take the row under the prices;
+  // the note moves below them.
+  label(QStringLiteral("中位价"), 13, 214, 25, 8)
+      ->setBuddy(edit(IDC_MEDIANPRICE, 43, 212, 41, 14, "中位价", false));
+  label(QStringLiteral("成交数"), 117, 214, 25, 8)
+      ->setBuddy(edit(IDC_SALES, 145, 212, 41, 14, "成交数", false));
+  QPushButton* chart = button(IDC_CHART, QStringLiteral("价格走势"), 193, 209, 45, 15);
+  QPushButton* exportCsv = button(IDC_EXPORT, QStringLiteral("导出CSV"), 241, 209, 45, 15);
+  label(QStringLiteral("注： trxPrice,成交价格；trxBuyerName,成交账户名；Price,京东价。"), 13, 227, 253, 8);
 
   // Tab order of the template.
   QWidget* order[] = {in1, in2, in3,  ex1,    ex2,     ex3,   Edit(IDC_BUYERNAME), Edit(IDC_DAYS), query,
                       in4, ex4, view, m_grid, service, update};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  setTabOrder(update, chart);
+  setTabOrder(chart, exportCsv);
 
   connect(query, &QPushButton::clicked, this, &CHistoryDlg::RunQuery);
   connect(update, &QPushButton::clicked, this, &CHistoryDlg::UpdateDatabase);
   connect(view, &QPushButton::clicked, this, &CHistoryDlg::ViewCurrentItem);
   connect(service, &QPushButton::clicked, this, &CHistoryDlg::OpenServicePage);
+  connect(chart, &QPushButton::clicked, this, &CHistoryDlg::ShowPriceChart);
+  connect(exportCsv, &QPushButton::clicked, this, &CHistoryDlg::ExportCsv);
 }
 
 QWidget* CHistoryDlg::GetDlgItem(int id) const {
@@ -189,7 +202,8 @@ bool CHistoryDlg::UpdateData(bool bSaveAndValidate) {
       {IDC_EXCLUDE1, Kind::Text, &m_strExclude1},   {IDC_EXCLUDE2, Kind::Text, &m_strExclude2},
       {IDC_EXCLUDE3, Kind::Text, &m_strExclude3},   {IDC_INCLUDE4, Kind::Text, &m_strInclude4},
       {IDC_EXCLUDE4, Kind::Text, &m_strExclude4},   {IDC_MINPRICE, Kind::Long, &m_nMinPrice},
-      {IDC_AVGPRICE, Kind::ULong, &m_nAvgPrice},
+      {IDC_AVGPRICE, Kind::ULong, &m_nAvgPrice},    {IDC_MEDIANPRICE, Kind::Long, &m_nMedianPrice},
+      {IDC_SALES, Kind::ULong, &m_nSales},
   };
   constexpr std::int64_t kMin32 = std::numeric_limits<std::int32_t>::min();
   constexpr std::int64_t kMax32 = std::numeric_limits<std::int32_t>::max();

@@ -4,6 +4,7 @@
 // crawl button walks the site's auction ids into the database.
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -49,6 +50,10 @@ enum : int {
   IDC_INCLUDE4 = 1015,
   IDC_EXCLUDE4 = 1016,
   IDC_SERVICE = 1018,
+  IDC_MEDIANPRICE = 1019,
+  IDC_SALES = 1020,
+  IDC_CHART = 1021,
+  IDC_EXPORT = 1022,
 };
 
 namespace tallyglass::ui {
@@ -121,6 +126,14 @@ class CHistoryDlg : public QDialog {
   bool m_bClosing = false;
   std::unique_ptr<tallyglass::db::HistoryResultSet> m_pRecordset;
 
+  // The median and the number of sales of the last query, and what the
+  // price chart and the export work with.
+  std::int32_t m_nMedianPrice = 0;
+  std::uint32_t m_nSales = 0;
+  void ShowPriceChart();  // 价格走势
+  void ExportCsv();       // 导出CSV
+  QDialog* ChartWindow() const { return m_pChart; }
+
  protected:
   void closeEvent(QCloseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
@@ -134,6 +147,8 @@ class CHistoryDlg : public QDialog {
   void ReportDbError(const QString& engineText);
   tallyglass::db::QueryInputs Inputs() const;
   void OnOK();
+  void OnQueryFinished(const tallyglass::db::HistoryResultSet::Finished& f);
+  QPointer<QDialog> m_pChart;
 
   HistoryDlgServices services_;
   // Set when the window ends by any road: a running crawl stops on it too.

@@ -1,11 +1,18 @@
-// 查询 and 查看当前商品: the history query with its price statistics, and the
-// page of the row selected in the grid.
+// 查询, 查看当前商品, 价格走势 and 导出CSV: the history query with its price
+// statistics, the page of the row selected in the grid, the chart and the
+// export of the matching rows.
+#include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
+#include <cstdint>
 
+#include "platform/dialog/file_dialog.h"
 #include "platform/shell/shell.h"
 #include "tallyglass/db/query.h"
 #include "tallyglass/ui/DataGrid.h"
 #include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/ui/PriceChart.h"
 
 void CHistoryDlg::RunQuery() {
   // A field that fails its check has said so; there is nothing to search with.
@@ -18,25 +25,35 @@ void CHistoryDlg::RunQuery() {
   // From here the result set holds the query, not the table the crawl
   // appends to.
   Button(IDC_UPDATE)->setEnabled(false);
-  m_pRecordset->Close();
   const tallyglass::db::Engine engine =
       services_.db ? services_.db->engine() : tallyglass::db::Engine::Sqlite;
-  const bool opened = m_pRecordset->Open(tallyglass::db::BuildHistoryQuery(in, engine));
+  // The query runs on the result set's worker; a query still running is
+  // cancelled and its rows never show.
+  m_grid->SetCaption(QStringLiteral("查询中…"));
+  m_pRecordset->Start(tallyglass::db::BuildHistoryQuery(in, engine),
+                      [this](const tallyglass::db::HistoryResultSet::Finished& f) { OnQueryFinished(f); });
   m_grid->AttachDataSource(m_pRecordset.get());
-  if (!opened) {
-    ReportDbError(m_pRecordset->LastError());
+}
+
+void CHistoryDlg::OnQueryFinished(const tallyglass::db::HistoryResultSet::Finished& f) {
+  m_grid->SetCaption(QStringLiteral("查询记录"));
+  m_grid->AttachDataSource(m_pRecordset.get());
+  if (!f.ok) {
+    ReportDbError(f.error);
     return;
   }
-  tallyglass::db::PriceStats stats;
-  if (!m_pRecordset->ComputeStatistics(&stats)) {
-    ReportDbError(m_pRecordset->LastError());
-    return;
-  }
-  // No rows: all three are 0.
-  m_nMaxPrice = stats.max;
-  m_nMinPrice = stats.min;
-  m_nAvgPrice = stats.avg;
-  UpdateData(false);
+  // No rows: all are 0. Only the statistics are written back: the user may
+  // have typed the next query meanwhile.
+  m_nMaxPrice = f.stats.max;
+  m_nMinPrice = f.stats.min;
+  m_nAvgPrice = f.stats.avg;
+  m_nMedianPrice = f.stats.median;
+  m_nSales = static_cast<std::uint32_t>(std::min<std::int64_t>(f.stats.count, UINT32_MAX));
+  Edit(IDC_MAXPRICE)->setText(QString::number(m_nMaxPrice));
+  Edit(IDC_MINPRICE)->setText(QString::number(m_nMinPrice));
+  Edit(IDC_AVGPRICE)->setText(QString::number(m_nAvgPrice));
+  Edit(IDC_MEDIANPRICE)->setText(QString::number(m_nMedianPrice));
+  Edit(IDC_SALES)->setText(QString::number(m_nSales));
 }
 
 void CHistoryDlg::ViewCurrentItem() {
@@ -52,4 +69,40 @@ void CHistoryDlg::ViewCurrentItem() {
     return;
   }
   if (services_.opener) services_.opener->OpenUrl(services_.siteUrl + "/detail/" + std::to_string(n));
+}
+
+void CHistoryDlg::ShowPriceChart() {
+  QPushButton* chart = Button(IDC_CHART);
+  chart->setEnabled(false);
+  m_pRecordset->LoadChart(
+      [this, chart](bool ok, const tallyglass::db::HistoryResultSet::ChartData& data, const QString& error) {
+        chart->setEnabled(true);
+        if (!ok) {
+          ReportDbError(error);
+          return;
+        }
+        if (data.count == 0) {
+          Message(QStringLiteral("没有可显示的成交记录。"));
+          return;
+        }
+        if (m_pChart) m_pChart->close();
+        m_pChart = tallyglass::ui::OpenPriceChart(this, data);
+      });
+}
+
+void CHistoryDlg::ExportCsv() {
+  const QString path = platform::dialog::GetSaveFileName(
+      this, QStringLiteral("导出CSV"), QDir::home().filePath(QStringLiteral("tallyglass.csv")),
+      QStringLiteral("CSV 文件 (*.csv)"));
+  if (path.isEmpty()) return;
+  QPushButton* exportCsv = Button(IDC_EXPORT);
+  exportCsv->setEnabled(false);
+  m_pRecordset->ExportCsv(path, [this, exportCsv, path](bool ok, std::int64_t rows, const QString& error) {
+    exportCsv->setEnabled(true);
+    if (ok) {
+      Message(QStringLiteral("已导出%1条记录到 %2").arg(rows).arg(QDir::toNativeSeparators(path)));
+    } else {
+      Message(QStringLiteral("导出失败!\r\n错误信息:%1").arg(error));
+    }
+  });
 }

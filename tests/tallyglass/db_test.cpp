@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <set>
+#include <tuple>
+#include <vector>
 
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/db/query.h"
@@ -53,14 +58,25 @@ class HistoryDbTest : public ::testing::Test {
 
   bool Open(HistoryDb& db) { return db.Open(dataDir_, url_); }
 
-  // The ids of the rows a result shows, in any order.
-  static std::set<int> Ids(HistoryResultSet& rs) {
+  // The ids of the rows a result shows, in the grid's order, after the grid
+  // has read every page.
+  static std::vector<int> RowIds(HistoryResultSet& rs) {
     QAbstractItemModel* m = rs.Model();
-    while (m->canFetchMore({})) m->fetchMore({});
+    for (QDeadlineTimer deadline(30000); !deadline.hasExpired();) {
+      if (m->canFetchMore({}))
+        m->fetchMore({});
+      else if (!rs.Fetching())
+        break;
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
     int col = rs.FieldNames().indexOf("ProductID");
-    std::set<int> ids;
-    for (int r = 0; r < m->rowCount(); ++r) ids.insert(m->index(r, col).data().toInt());
+    std::vector<int> ids;
+    for (int r = 0; r < m->rowCount(); ++r) ids.push_back(m->index(r, col).data().toInt());
     return ids;
+  }
+  static std::set<int> Ids(HistoryResultSet& rs) {
+    std::vector<int> ids = RowIds(rs);
+    return {ids.begin(), ids.end()};
   }
 
   std::set<int> Query(HistoryDb& db, const QueryInputs& in) {
@@ -80,11 +96,14 @@ class HistoryDbTest : public ::testing::Test {
 
   static void Add(HistoryDb& db, const std::vector<HistoryRecord>& rows) {
     HistoryResultSet rs(&db);
+    // One transaction: hundreds of rows need no commit each.
+    db.Database().transaction();
     for (const auto& r : rows) {
       bool stored = false;
       ASSERT_TRUE(rs.Append(r, &stored)) << rs.LastError().toStdString();
       ASSERT_TRUE(stored) << r.nProductId;
     }
+    ASSERT_TRUE(db.Database().commit());
   }
 
   QTemporaryDir tmp_;
@@ -239,6 +258,132 @@ TEST_F(HistoryDbTest, PriceStatisticsAtFullWidth) {
   EXPECT_EQ(s.avg, 2000000000u);
 }
 
+TEST_F(HistoryDbTest, StatisticsEqualTheRows) {
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  Add(db, {Row(1, "奇数 A", 130), Row(2, "奇数 A", 100), Row(3, "奇数 A", 120), Row(4, "偶数 B", 300),
+           Row(5, "偶数 B", 100), Row(6, "偶数 B", 1000), Row(7, "偶数 B", 200), Row(8, "相同 C", 5),
+           Row(9, "相同 C", 5), Row(10, "相同 C", 6), Row(11, "相同 C", 5)});
+  struct Case {
+    const char* keyword;
+    std::vector<int> ids;
+    std::int32_t max, min;
+    std::uint32_t avg;
+    std::int32_t median;
+  };
+  const Case cases[] = {
+      {"奇数", {1, 2, 3}, 130, 100, 116, 120},      // odd count: the middle price
+      {"偶数", {4, 5, 6, 7}, 1000, 100, 400, 250},  // even: the mean of the two middle prices
+      {"相同", {8, 9, 10, 11}, 6, 5, 5, 5},
+      {"没有", {}, 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    QueryInputs in;
+    in.today = 16001;
+    in.include[0] = c.keyword;
+    HistoryResultSet rs(&db);
+    HistoryResultSet::Finished got;
+    bool finished = false;
+    rs.Start(BuildHistoryQuery(in, db.engine()), [&](const HistoryResultSet::Finished& f) {
+      got = f;
+      finished = true;
+    });
+    for (QDeadlineTimer d(30000); !finished && !d.hasExpired();)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    ASSERT_TRUE(finished) << c.keyword;
+    ASSERT_TRUE(got.ok) << got.error.toStdString();
+    EXPECT_EQ(RowIds(rs), c.ids) << c.keyword;
+    EXPECT_EQ(got.stats.count, static_cast<std::int64_t>(c.ids.size())) << c.keyword;
+    EXPECT_EQ(got.stats.max, c.max) << c.keyword;
+    EXPECT_EQ(got.stats.min, c.min) << c.keyword;
+    EXPECT_EQ(got.stats.avg, c.avg) << c.keyword;
+    EXPECT_EQ(got.stats.median, c.median) << c.keyword;
+    // The engine counts a result beyond the first page: the same figures.
+    PriceStats engine;
+    ASSERT_TRUE(rs.ComputeStatistics(&engine)) << rs.LastError().toStdString();
+    EXPECT_EQ(std::tuple(engine.count, engine.max, engine.min, engine.avg, engine.median),
+              std::tuple(got.stats.count, got.stats.max, got.stats.min, got.stats.avg, got.stats.median))
+        << c.keyword;
+  }
+}
+
+TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  // Stored out of id order, one a day over 2000 days; every third one is a
+  // 手机. Both queries below take more than one page.
+  std::vector<HistoryRecord> rows;
+  std::vector<int> all, phones, recent;
+  for (int i = 0; i < 2000; ++i) {
+    const int id = 3000000 + (i * 7919) % 2000;
+    const bool phone = id % 3 == 0;
+    rows.push_back(Row(id, phone ? "手机" : "耳机", 100 + i, "alice", 15000 + i));
+    all.push_back(id);
+    if (phone) phones.push_back(id);
+    if (i >= 2000 - 450) recent.push_back(id);
+  }
+  Add(db, rows);
+  for (auto* v : {&all, &phones, &recent}) std::sort(v->begin(), v->end());
+
+  HistoryResultSet rs(&db);
+  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  EXPECT_LT(rs.Model()->rowCount(), 2000) << "the whole table is never read at once";
+  EXPECT_TRUE(rs.Model()->canFetchMore({}));
+  EXPECT_EQ(RowIds(rs), all);
+
+  // Most of the table (read by a scan) and its last 450 days (through the
+  // bidTime index).
+  struct Case {
+    int days;
+    const char* keyword;
+    const std::vector<int>& ids;
+  };
+  for (const Case& c : {Case{5000, "手机", phones}, Case{450, "机", recent}}) {
+    QueryInputs in;
+    in.today = 16999;
+    in.days = c.days;
+    in.include[0] = c.keyword;
+    ASSERT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
+    EXPECT_EQ(RowIds(rs), c.ids) << c.days << " days";
+  }
+}
+
+TEST_F(HistoryDbTest, ANewQueryCancelsTheOneRunning) {
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  Add(db, {Row(1, "手机", 10), Row(2, "耳机", 20)});
+  // A statement that would run for hours.
+  Statement endless;
+#if defined(TG_ENGINE_POSTGRES)
+  endless.sql = "SELECT 1 AS \"ProductID\", 1 AS \"trxPrice\" FROM pg_sleep(3600)";
+#else
+  endless.sql =
+      "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 100000000000) "
+      "SELECT n AS ProductID, n AS trxPrice FROM c";
+#endif
+  HistoryResultSet rs(&db);
+  bool endlessFinished = false;
+  rs.Start(endless, [&](const HistoryResultSet::Finished&) { endlessFinished = true; });
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+
+  QueryInputs in;
+  in.today = 16001;
+  in.include[0] = "耳机";
+  HistoryResultSet::Finished got;
+  bool finished = false;
+  rs.Start(BuildHistoryQuery(in, db.engine()), [&](const HistoryResultSet::Finished& f) {
+    got = f;
+    finished = true;
+  });
+  for (QDeadlineTimer d(30000); !finished && !d.hasExpired();)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  ASSERT_TRUE(finished) << "the first statement was not stopped";
+  EXPECT_TRUE(got.ok) << got.error.toStdString();
+  EXPECT_FALSE(endlessFinished) << "a cancelled query reports nothing";
+  EXPECT_EQ(RowIds(rs), std::vector<int>{2});
+  EXPECT_EQ(got.stats.count, 1);
+}
+
 #if defined(TG_ENGINE_SQLITE)
 
 TEST_F(HistoryDbTest, TableMadeElsewhereGetsTheKey) {
@@ -281,3 +426,10 @@ TEST(PgUrlTest, ReadsTheAddress) {
 
 }  // namespace
 }  // namespace tallyglass::db
+
+// Results of the query worker come back through the event loop.
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

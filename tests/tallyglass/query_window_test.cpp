@@ -1,7 +1,11 @@
 // The window's start, its fields and the query, pressing the real buttons.
+#include <QChartView>
 #include <QKeyEvent>
+#include <QScatterSeries>
+#include <algorithm>
 
 #include "platform/dialog/dialog.h"
+#include "platform/dialog/file_dialog.h"
 #include "tests/tallyglass/window_fixture.h"
 
 namespace tgtest {
@@ -23,9 +27,15 @@ TEST_F(Query, FreshWindowShowsDefaultsTheWholeTableAndToday) {
   EXPECT_EQ(Field(IDC_MAXPRICE), "0");
   EXPECT_EQ(Field(IDC_MINPRICE), "0");
   EXPECT_EQ(Field(IDC_AVGPRICE), "0");
+  EXPECT_EQ(Field(IDC_MEDIANPRICE), "0");
+  EXPECT_EQ(Field(IDC_SALES), "0");
   EXPECT_EQ(Headings(), (QStringList{"ProductID", "Title", "trxPrice", "trxBuyerName", "Price", "bidTime"}));
   EXPECT_EQ(GridIds(), (std::vector<int>{2000001, 2000002}));
   EXPECT_EQ(Grid()->model()->index(0, 1).data().toString(), "华为 手机");
+  // The closing day shows as a date; the stored day number is unchanged.
+  EXPECT_EQ(Grid()->model()->index(0, 5).data().toString(), "2013-12-01");
+  EXPECT_EQ(Grid()->model()->index(1, 5).data().toString(), "2013-11-30");
+  EXPECT_EQ(Stored()[0].bidTime, kToday - 1);
   EXPECT_EQ(dlg->m_nToday, kToday);
   EXPECT_EQ(dlg->m_nLastId, 2000002);
   EXPECT_EQ(HomeReads(), 1);
@@ -74,7 +84,7 @@ TEST_F(Query, StatementOfKeywordsExcludeAndDays) {
   OpenWindow();
   Type(IDC_INCLUDE1, "手机");
   Type(IDC_EXCLUDE1, "壳");
-  Press(IDC_QUERY);
+  PressQuery();
   EXPECT_TRUE(Boxes().empty());
   const tallyglass::db::Statement& s = dlg->Recordset()->statement();
   EXPECT_EQ(s.sql, kSelect + " WHERE Title" + kLike + " AND Title" + kNotLike + " AND bidTime > " +
@@ -90,7 +100,7 @@ TEST_F(Query, StatementOfBuyerAloneAndOfIgnoredFields) {
   Type(IDC_DAYS, "30");
   Type(IDC_EXCLUDE2, "不算");  // 1006 is empty: 1007 does not count
   Type(IDC_INCLUDE3, "也不算");
-  Press(IDC_QUERY);
+  PressQuery();
   const tallyglass::db::Statement& s = dlg->Recordset()->statement();
   EXPECT_EQ(s.sql,
             kSelect + " WHERE trxBuyerName" + kLike + " AND bidTime > " + QString::number(kToday - 30));
@@ -101,7 +111,7 @@ TEST_F(Query, StatementOfBuyerAloneAndOfIgnoredFields) {
   Type(IDC_INCLUDE2, "b");
   Type(IDC_INCLUDE3, "c");
   Type(IDC_INCLUDE4, "d");
-  Press(IDC_QUERY);
+  PressQuery();
   EXPECT_EQ(dlg->Recordset()->statement().sql, kSelect + " WHERE Title" + kLike + " AND Title" + kLike +
                                                    " AND Title" + kLike + " AND Title" + kLike +
                                                    " AND bidTime > " + QString::number(kToday - 30));
@@ -113,7 +123,7 @@ TEST_F(Query, NothingToSearchWith) {
   OpenWindow();
   Type(IDC_INCLUDE2, "手机");
   Type(IDC_EXCLUDE3, "壳");
-  Press(IDC_QUERY);
+  PressQuery();
   EXPECT_EQ(Boxes(), std::vector<QString>{"请输入检索条件"});
   EXPECT_TRUE(Button(IDC_UPDATE)->isEnabled());
   EXPECT_EQ(Headings().size(), 6) << "the grid keeps the whole table";
@@ -125,43 +135,123 @@ TEST_F(Query, PriceStatisticsInTheFields) {
         {2, "两件 B", 100, "x", 999, kToday},
         {3, "两件 B", 101, "x", 999, kToday},
         {4, "贵重 C", 40000, "x", 99999, kToday},
-        {5, "贵重 C", 39999, "x", 99999, kToday - 1}});
+        {5, "贵重 C", 39999, "x", 99999, kToday - 1},
+        {6, "三件 D", 30, "x", 99, kToday},
+        {7, "三件 D", 10, "x", 99, kToday},
+        {8, "三件 D", 25, "x", 99, kToday}});
   OpenWindow();
-  Type(IDC_INCLUDE1, "单件");
-  Press(IDC_QUERY);
-  EXPECT_EQ(Field(IDC_MAXPRICE), "120");
-  EXPECT_EQ(Field(IDC_MINPRICE), "120");
-  EXPECT_EQ(Field(IDC_AVGPRICE), "120");
-
-  Type(IDC_INCLUDE1, "两件");
-  Press(IDC_QUERY);
-  EXPECT_EQ(Field(IDC_MAXPRICE), "101");
-  EXPECT_EQ(Field(IDC_MINPRICE), "100");
-  EXPECT_EQ(Field(IDC_AVGPRICE), "100");
-
-  Type(IDC_INCLUDE1, "贵重");
-  Press(IDC_QUERY);
-  EXPECT_EQ(Field(IDC_MAXPRICE), "40000");
-  EXPECT_EQ(Field(IDC_MINPRICE), "39999");
-  EXPECT_EQ(Field(IDC_AVGPRICE), "39999");
-  EXPECT_EQ(GridIds().size(), 2u) << "the grid shows only the latest result";
-
-  Type(IDC_INCLUDE1, "没有这种东西");
-  Type(IDC_MAXPRICE, "77");
-  Press(IDC_QUERY);
-  EXPECT_TRUE(GridIds().empty());
+  struct Case {
+    const char* keyword;
+    QString max, min, avg, median, sales;
+  };
+  const Case cases[] = {
+      {"单件", "120", "120", "120", "120", "1"},
+      {"两件", "101", "100", "100", "100", "2"},  // the average and the median drop the fraction
+      {"贵重", "40000", "39999", "39999", "39999", "2"},
+      {"三件", "30", "10", "21", "25", "3"},  // odd count: the middle price
+      {"没有这种东西", "0", "0", "0", "0", "0"},
+  };
+  for (const Case& c : cases) {
+    Type(IDC_INCLUDE1, c.keyword);
+    Type(IDC_MAXPRICE, "77");
+    PressQuery();
+    EXPECT_EQ(Field(IDC_MAXPRICE), c.max) << c.keyword;
+    EXPECT_EQ(Field(IDC_MINPRICE), c.min) << c.keyword;
+    EXPECT_EQ(Field(IDC_AVGPRICE), c.avg) << c.keyword;
+    EXPECT_EQ(Field(IDC_MEDIANPRICE), c.median) << c.keyword;
+    EXPECT_EQ(Field(IDC_SALES), c.sales) << c.keyword;
+    EXPECT_EQ(QString::number(GridIds().size()), c.sales) << "the grid shows only the latest result";
+  }
   EXPECT_EQ(Headings().size(), 5) << "an empty result still shows its headings";
-  EXPECT_EQ(Field(IDC_MAXPRICE), "0");
-  EXPECT_EQ(Field(IDC_MINPRICE), "0");
-  EXPECT_EQ(Field(IDC_AVGPRICE), "0");
   EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(Query, ANewQueryReplacesTheOneRunning) {
+  Seed({{1, "华为 手机", 1200, "x", 2999, kToday},
+        {2, "小米 手机", 800, "x", 1999, kToday},
+        {3, "索尼 耳机", 300, "x", 999, kToday}});
+  OpenWindow();
+  Type(IDC_INCLUDE1, "手机");
+  Press(IDC_QUERY);
+  EXPECT_EQ(static_cast<CDataGrid*>(dlg->GetDlgItem(IDC_GRID))->Caption(), "查询中…");
+  Type(IDC_INCLUDE1, "耳机");
+  PressQuery();
+  EXPECT_EQ(static_cast<CDataGrid*>(dlg->GetDlgItem(IDC_GRID))->Caption(), "查询记录");
+  QTest::qWait(50);  // anything of the first query still queued would show now
+  EXPECT_EQ(GridIds(), std::vector<int>{3});
+  EXPECT_EQ(Field(IDC_MAXPRICE), "300");
+  EXPECT_EQ(Field(IDC_SALES), "1");
+  EXPECT_EQ(Field(IDC_INCLUDE1), "耳机");
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(Query, ExportWritesTheMatchingRowsAsCsv) {
+  Seed({{1, "Apple, \"Pro\" 手机", 5000, "bob,by", 8999, kToday - 1},
+        {2, "华为 手机", 1200, "alice", 2999, kToday - 2},
+        {3, "手机壳", 5, "x", 29, kToday - 3}});
+  OpenWindow();
+  Type(IDC_INCLUDE1, "手机");
+  Type(IDC_EXCLUDE1, "壳");
+  PressQuery();
+  const QString path = tmp.path() + "/导出.csv";
+  platform::dialog::QueueSaveFileName("");  // the user cancels: nothing is written
+  Press(IDC_EXPORT);
+  platform::dialog::QueueSaveFileName(path);
+  Press(IDC_EXPORT);
+  for (QDeadlineTimer d(30000); !Button(IDC_EXPORT)->isEnabled() && !d.hasExpired();) QTest::qWait(2);
+  EXPECT_EQ(Boxes(), std::vector<QString>{"已导出2条记录到 " + path});
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray bytes = f.readAll();
+  EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF")) << "UTF-8 with a byte order mark";
+  EXPECT_EQ(QString::fromUtf8(bytes.mid(3)),
+            "ProductID,Title,trxPrice,trxBuyerName,Price,bidTime\r\n"
+            "1,\"Apple, \"\"Pro\"\" 手机\",5000,\"bob,by\",8999,2013-12-01\r\n"
+            "2,华为 手机,1200,alice,2999,2013-11-30\r\n");
+
+  platform::dialog::QueueSaveFileName(tmp.path() + "/no-such-folder/x.csv");
+  Press(IDC_EXPORT);
+  for (QDeadlineTimer d(30000); !Button(IDC_EXPORT)->isEnabled() && !d.hasExpired();) QTest::qWait(2);
+  std::vector<QString> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].startsWith("导出失败!\r\n错误信息:")) << boxes[0].toStdString();
+}
+
+TEST_F(Query, PriceChartShowsTheSalesAndTheWeeklyMedian) {
+  // Day 16041 is a Monday: two weeks of sales.
+  Seed({{1, "手表", 10, "x", 99, kToday - 6},
+        {2, "手表", 30, "x", 99, kToday - 5},
+        {3, "手表", 20, "x", 99, kToday - 1},
+        {4, "手表", 100, "x", 999, kToday},
+        {5, "手表", 101, "x", 999, kToday},
+        {6, "手机", 7, "x", 99, kToday}});
+  OpenWindow();
+  Type(IDC_INCLUDE1, "手表");
+  PressQuery();
+  Press(IDC_CHART);
+  for (QDeadlineTimer d(30000); !dlg->ChartWindow() && !d.hasExpired();) QTest::qWait(2);
+  ASSERT_NE(dlg->ChartWindow(), nullptr);
+  auto* view = dlg->ChartWindow()->findChild<QChartView*>();
+  ASSERT_NE(view, nullptr);
+  std::vector<std::pair<int, int>> sales, weekly;
+  for (QAbstractSeries* s : view->chart()->series()) {
+    auto* xy = static_cast<QXYSeries*>(s);
+    auto& into = s->type() == QAbstractSeries::SeriesTypeScatter ? sales : weekly;
+    for (const QPointF& p : xy->points())
+      into.emplace_back(static_cast<int>(p.x() / 86400000), static_cast<int>(p.y()));
+  }
+  std::sort(sales.begin(), sales.end());
+  EXPECT_EQ(sales, (std::vector<std::pair<int, int>>{
+                       {kToday - 6, 10}, {kToday - 5, 30}, {kToday - 1, 20}, {kToday, 100}, {kToday, 101}}));
+  // Each week's median, drawn mid-week.
+  EXPECT_EQ(weekly, (std::vector<std::pair<int, int>>{{kToday - 7 + 3, 20}, {kToday + 3, 100}}));
 }
 
 TEST_F(Query, KeywordWithAQuoteFindsItsRow) {
   Seed({{7, "O'Neill 背包", 200, "x", 999, kToday}, {8, "Oneill 背包", 300, "x", 999, kToday}});
   OpenWindow();
   Type(IDC_INCLUDE1, "o'neill");
-  Press(IDC_QUERY);
+  PressQuery();
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(GridIds(), std::vector<int>{7});
   EXPECT_EQ(Field(IDC_AVGPRICE), "200");
@@ -171,7 +261,7 @@ TEST_F(Query, ViewCurrentItemOpensTheSelectedRowsPage) {
   Seed({{2000011, "甲 手机", 10, "x", 99, kToday}, {2000012, "乙 手机", 20, "x", 99, kToday}});
   OpenWindow();
   Type(IDC_INCLUDE1, "手机");
-  Press(IDC_QUERY);
+  PressQuery();
   // Right after the statistics no row is current.
   EXPECT_FALSE(Grid()->currentIndex().isValid());
   Press(IDC_VIEWITEM);
@@ -203,14 +293,14 @@ TEST_F(Query, DaysOutOfRangeStopsEnterAndTheQuery) {
   }
   Type(IDC_DAYS, "1x");
   Type(IDC_INCLUDE1, "手机");
-  Press(IDC_QUERY);
+  PressQuery();
   EXPECT_EQ(Boxes(), std::vector<QString>{"请输入一个整数。"});
   EXPECT_TRUE(Button(IDC_UPDATE)->isEnabled()) << "a failed read runs no query";
   EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(IDC_DAYS));
 
   Type(IDC_DAYS, "15");
   Type(IDC_AVGPRICE, "-1");
-  Press(IDC_QUERY);
+  PressQuery();
   EXPECT_EQ(Boxes(), std::vector<QString>{"请输入一个正整数。"});
 }
 

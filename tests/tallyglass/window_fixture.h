@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -173,12 +174,29 @@ class HistoryWindowTest : public ::testing::Test {
     for (int c = 0; m && c < m->columnCount(); ++c) h << m->headerData(c, Qt::Horizontal).toString();
     return h;
   }
-  // The ids of the grid's rows, in its order.
+  // Presses 查询 and waits until its rows and statistics are in.
+  void PressQuery() {
+    Press(IDC_QUERY);
+    WaitForQuery();
+  }
+  void WaitForQuery() const {
+    QDeadlineTimer deadline(30000);
+    while ((dlg->Recordset()->Running() || dlg->Recordset()->Fetching()) && !deadline.hasExpired())
+      QTest::qWait(2);
+    EXPECT_FALSE(dlg->Recordset()->Running()) << "the query did not finish";
+  }
+  // The ids of the grid's rows, in its order, after every page is read.
   std::vector<int> GridIds() const {
     std::vector<int> ids;
     QAbstractItemModel* m = Grid()->model();
     if (!m) return ids;
-    while (m->canFetchMore({})) m->fetchMore({});
+    for (QDeadlineTimer deadline(30000); !deadline.hasExpired();) {
+      if (m->canFetchMore({}))
+        m->fetchMore({});
+      else if (!dlg->Recordset()->Fetching())
+        break;
+      QTest::qWait(2);
+    }
     int col = Headings().indexOf("ProductID");
     for (int r = 0; r < m->rowCount(); ++r) ids.push_back(m->index(r, col).data().toInt());
     return ids;

@@ -1,0 +1,523 @@
+#include "tallyglass/db/query_runner.h"
+
+#include <sqlite3.h>
+
+#include <QMetaObject>
+#include <QObject>
+#include <QSaveFile>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <algorithm>
+#include <cmath>
+#include <future>
+#include <limits>
+#include <random>
+
+#include "tallyglass/db/stats.h"
+
+namespace tallyglass::db {
+
+namespace {
+
+// running_ of a job that no generation stops (only the runner's end does).
+constexpr std::uint64_t kKeep = std::numeric_limits<std::uint64_t>::max();
+
+QString ErrorText(const QSqlError& e) {
+  QString t = e.databaseText().trimmed();
+  if (t.isEmpty()) t = e.driverText().trimmed();
+  if (t.isEmpty()) t = e.text().trimmed();
+  return t;
+}
+
+std::int32_t Clamp32(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
+
+void MedianStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto** counts = static_cast<PriceCounts**>(sqlite3_aggregate_context(ctx, sizeof(PriceCounts*)));
+  if (!counts) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+  if (!*counts) *counts = new PriceCounts;
+  ++(**counts)[sqlite3_value_int64(argv[0])];
+}
+
+void MedianFinal(sqlite3_context* ctx) {
+  auto** counts = static_cast<PriceCounts**>(sqlite3_aggregate_context(ctx, 0));
+  if (!counts || !*counts) {
+    sqlite3_result_int64(ctx, 0);
+    return;
+  }
+  sqlite3_result_int64(ctx, MedianOf(**counts));
+  delete *counts;
+  *counts = nullptr;
+}
+
+int NextId() {
+  static std::atomic<int> counter{0};
+  return ++counter;
+}
+
+// RFC 4180: a field with a comma, a quote or a line break goes in quotes,
+// its quotes doubled.
+QString CsvField(const QString& s) {
+  if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n')) &&
+      !s.contains(QLatin1Char('\r')))
+    return s;
+  QString q = s;
+  q.replace(QLatin1Char('"'), QLatin1String("\"\""));
+  return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+}  // namespace
+
+// The statistics of a result the first page holds whole.
+PriceStats StatsOfRows(const PageResult& page) {
+  PriceStats st;
+  const int col = static_cast<int>(page.fields.indexOf(QStringLiteral("trxPrice")));
+  if (col < 0) return st;
+  PriceCounts counts;
+  std::int64_t max = 0, min = 0, sum = 0;
+  for (const Row& r : page.rows) {
+    if (r[col].isNull()) continue;
+    const std::int64_t p = r[col].toLongLong();
+    max = st.count == 0 ? p : std::max(max, p);
+    min = st.count == 0 ? p : std::min(min, p);
+    sum += p;
+    ++st.count;
+    ++counts[p];
+  }
+  if (st.count == 0) return st;
+  st.max = Clamp32(max);
+  st.min = Clamp32(min);
+  st.avg = static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(sum / st.count, 0, std::numeric_limits<std::uint32_t>::max()));
+  st.median = MedianOf(counts);
+  return st;
+}
+
+class QueryRunner::Worker {
+ public:
+  // Each runner's connection has a name of its own.
+  explicit Worker(QueryRunner* r) : r_(r), name_(r->mainName_ + QStringLiteral("-query-%1").arg(NextId())) {}
+
+  bool Open() {
+    db_ = QSqlDatabase::cloneDatabase(r_->mainName_, name_);
+    if (!db_.isValid() || !db_.open()) {
+      openError_ = ErrorText(db_.lastError());
+      if (openError_.isEmpty()) openError_ = QStringLiteral("no database connection");
+      return false;
+    }
+    if (r_->engine_ == Engine::Sqlite) {
+      QVariant h = db_.driver()->handle();
+      if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0) {
+        sqlite3* handle = *static_cast<sqlite3* const*>(h.constData());
+        sqlite3_progress_handler(handle, 1000, &Worker::OnProgress, r_);
+        sqlite3_create_function_v2(handle, "tg_median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   nullptr, &MedianStep, &MedianFinal, nullptr);
+      }
+    } else {
+      QSqlQuery q(db_);
+      if (q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next()) r_->backendPid_ = q.value(0).toInt();
+    }
+    return true;
+  }
+
+  void Close() {
+    if (db_.isValid()) db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name_);
+  }
+
+  bool Stale(std::uint64_t gen) const { return gen != 0 && (r_->stopping_ || gen < r_->latest_.load()); }
+
+  // Marks the statements that follow as `gen`'s, for the cancel.
+  struct Running {
+    Running(QueryRunner* r, std::uint64_t gen) : r_(r) {
+      std::lock_guard<std::mutex> lock(r_->runningMutex_);
+      r_->running_ = gen == 0 ? kKeep : gen;
+    }
+    ~Running() {
+      std::lock_guard<std::mutex> lock(r_->runningMutex_);
+      r_->running_ = 0;
+    }
+    QueryRunner* r_;
+  };
+
+  QString Ident(const char* name) const {
+    return r_->engine_ == Engine::Postgres ? QStringLiteral("\"%1\"").arg(QLatin1String(name))
+                                           : QString::fromLatin1(name);
+  }
+
+  // Opens a forward-only statement: one row at a time, whatever the size
+  // (PostgreSQL then sends rows one by one too).
+  bool Exec(QSqlQuery& q, const QString& sql, const QVariantList& params, QString* error) {
+    if (!openError_.isEmpty()) {
+      *error = openError_;
+      return false;
+    }
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) {
+      *error = ErrorText(q.lastError());
+      return false;
+    }
+    for (const QVariant& v : params) q.addBindValue(v);
+    if (!q.exec()) {
+      *error = ErrorText(q.lastError());
+      return false;
+    }
+    return true;
+  }
+
+  // The range's share of the table is estimated from the first and last
+  // day (SQLite keeps no statistics of how bidTime spreads). A narrow range
+  // is read through the bidTime index and sorted afterwards: ordering by the
+  // bare key would make either planner walk the whole key in order to save
+  // that sort. A wide range is read by a table scan in key order, so that a
+  // page stops early; on SQLite "+bidTime" keeps the planner off the index.
+  struct Plan {
+    Statement s;
+    bool sortAfter = false;
+    // ORDER BY of the key, with `qualifier` ("q.") in front of the column.
+    QString OrderBy(const QString& key, const QString& qualifier, Engine engine) const {
+      if (!sortAfter) return qualifier + key;
+      return engine == Engine::Postgres ? qualifier + key + QStringLiteral(" + 0")
+                                        : QStringLiteral("+") + qualifier + key;
+    }
+  };
+  Plan Planned(const Statement& s) {
+    Plan p{s};
+    if (!s.dayBound || !openError_.isEmpty()) return p;
+    QSqlQuery q(db_);
+    const QString day = Ident("bidTime"), table = Ident("History");
+    if (!q.exec(QStringLiteral("SELECT (SELECT min(%1) FROM %2),(SELECT max(%1) FROM %2)").arg(day, table)) ||
+        !q.next() || q.value(0).isNull())
+      return p;
+    const double first = q.value(0).toDouble(), last = q.value(1).toDouble();
+    const double bound = static_cast<double>(*s.dayBound);
+    const double share = std::clamp((last - bound) / (last - first + 1.0), 0.0, 1.0);
+    if (share < kScanShare) {
+      p.sortAfter = true;
+    } else if (r_->engine_ == Engine::Sqlite) {
+      p.s.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
+      p.s.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
+    }
+    return p;
+  }
+
+  PageResult Page(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit) {
+    PageResult out;
+    if (Stale(gen)) {
+      out.cancelled = true;
+      return out;
+    }
+    Running running(r_, gen);
+    const Plan plan = Planned(s);
+    const Statement& p = plan.s;
+    QString sql = QStringLiteral("SELECT * FROM (%1) AS q").arg(p.sql);
+    QVariantList params = p.params;
+    if (!afterKey.isNull()) {
+      sql += QStringLiteral(" WHERE q.%1 > ?").arg(Ident("ProductID"));
+      params << afterKey;
+    }
+    sql += QStringLiteral(" ORDER BY %1 LIMIT %2")
+               .arg(plan.OrderBy(Ident("ProductID"), QStringLiteral("q."), r_->engine_))
+               .arg(limit);
+    QSqlQuery q(db_);
+    if (!Exec(q, sql, params, &out.error)) {
+      out.cancelled = Stale(gen);
+      return out;
+    }
+    const QSqlRecord rec = q.record();
+    for (int i = 0; i < rec.count(); ++i) out.fields << rec.fieldName(i);
+    while (q.next()) {
+      Row row(rec.count());
+      for (int i = 0; i < rec.count(); ++i) row[i] = q.value(i);
+      out.rows.push_back(std::move(row));
+    }
+    if (q.lastError().isValid()) {
+      out.error = ErrorText(q.lastError());
+      out.cancelled = Stale(gen);
+      return out;
+    }
+    out.last = static_cast<int>(out.rows.size()) < limit;
+    out.ok = true;
+    return out;
+  }
+
+  StatsResult Stats(std::uint64_t gen, const Statement& s) {
+    StatsResult out;
+    if (Stale(gen)) {
+      out.cancelled = true;
+      return out;
+    }
+    Running running(r_, gen);
+    const Statement p = Planned(s).s;
+    const QString price = Ident("trxPrice");
+    const QString median = r_->engine_ == Engine::Postgres
+                               ? QStringLiteral("percentile_cont(0.5) WITHIN GROUP (ORDER BY %1)").arg(price)
+                               : QStringLiteral("tg_median(%1)").arg(price);
+    const QString sql =
+        QStringLiteral("SELECT count(*),max(%1),min(%1),sum(%1),%2 FROM (%3) AS q").arg(price, median, p.sql);
+    QSqlQuery q(db_);
+    if (!Exec(q, sql, p.params, &out.error) || !q.next()) {
+      if (out.error.isEmpty()) out.error = ErrorText(q.lastError());
+      out.cancelled = Stale(gen);
+      return out;
+    }
+    PriceStats& st = out.stats;
+    st.count = q.value(0).toLongLong();
+    if (st.count > 0) {
+      st.max = Clamp32(q.value(1).toLongLong());
+      st.min = Clamp32(q.value(2).toLongLong());
+      const std::int64_t avg = q.value(3).toLongLong() / st.count;
+      st.avg = static_cast<std::uint32_t>(
+          std::clamp<std::int64_t>(avg, 0, std::numeric_limits<std::uint32_t>::max()));
+      st.median = r_->engine_ == Engine::Postgres
+                      ? Clamp32(static_cast<std::int64_t>(std::trunc(q.value(4).toDouble())))
+                      : Clamp32(q.value(4).toLongLong());
+    }
+    out.ok = true;
+    return out;
+  }
+
+  ExportResult Export(const Statement& s, const QString& path) {
+    ExportResult out;
+    Running running(r_, 0);
+    const Plan plan = Planned(s);
+    const Statement& p = plan.s;
+    QStringList names = {"ProductID", "Title", "trxPrice", "trxBuyerName", "Price", "bidTime"};
+    QStringList columns;
+    for (const QString& n : names) columns << Ident(n.toLatin1().constData());
+    const QString sql =
+        QStringLiteral("SELECT %1%2 ORDER BY %3")
+            .arg(columns.join(QLatin1Char(',')), p.from, plan.OrderBy(Ident("ProductID"), {}, r_->engine_));
+    QSqlQuery q(db_);
+    if (!Exec(q, sql, p.params, &out.error)) return out;
+    // A failed export leaves any earlier file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+      out.error = file.errorString();
+      return out;
+    }
+    QByteArray buf("\xEF\xBB\xBF");
+    buf += names.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    while (q.next()) {
+      QStringList f;
+      f << q.value(0).toString() << CsvField(q.value(1).toString()) << q.value(2).toString()
+        << CsvField(q.value(3).toString()) << q.value(4).toString()
+        << (q.value(5).isNull() ? QString() : DayText(q.value(5).toLongLong()));
+      buf += f.join(QLatin1Char(',')).toUtf8() + "\r\n";
+      ++out.rows;
+      if (buf.size() > (1 << 20)) {
+        if (file.write(buf) != buf.size()) break;
+        buf.clear();
+      }
+    }
+    if (q.lastError().isValid()) {
+      out.error = ErrorText(q.lastError());
+      file.cancelWriting();
+      return out;
+    }
+    if (file.write(buf) != buf.size() || !file.commit()) {
+      out.error = file.errorString();
+      return out;
+    }
+    out.ok = true;
+    return out;
+  }
+
+  ChartResult Chart(std::uint64_t gen, const Statement& s) {
+    ChartResult out;
+    if (Stale(gen)) {
+      out.cancelled = true;
+      return out;
+    }
+    Running running(r_, gen);
+    const Statement p = Planned(s).s;
+    const QString sql = QStringLiteral("SELECT %1,%2%3").arg(Ident("bidTime"), Ident("trxPrice"), p.from);
+    QSqlQuery q(db_);
+    if (!Exec(q, sql, p.params, &out.error)) {
+      out.cancelled = Stale(gen);
+      return out;
+    }
+    // Every sale counts in the weekly medians; the points drawn are a
+    // uniform sample when there are too many to see.
+    WeeklyMedians weekly;
+    std::mt19937_64 rng(1);
+    auto& sales = out.data.sales;
+    while (q.next()) {
+      const std::int32_t day = Clamp32(q.value(0).toLongLong());
+      const std::int64_t price = q.value(1).toLongLong();
+      weekly.Add(day, price);
+      const std::int64_t n = out.data.count++;
+      if (sales.size() < HistoryResultSet::kChartPoints) {
+        sales.emplace_back(day, Clamp32(price));
+      } else {
+        const std::uint64_t j = rng() % static_cast<std::uint64_t>(n + 1);
+        if (j < sales.size()) sales[j] = {day, Clamp32(price)};
+      }
+    }
+    if (q.lastError().isValid()) {
+      out.error = ErrorText(q.lastError());
+      out.cancelled = Stale(gen);
+      return out;
+    }
+    std::sort(sales.begin(), sales.end());
+    out.data.weeklyMedian = weekly.Result();
+    out.ok = true;
+    return out;
+  }
+
+ private:
+  static int OnProgress(void* p) {
+    auto* r = static_cast<QueryRunner*>(p);
+    const std::uint64_t g = r->running_.load();
+    if (g == 0) return 0;
+    if (r->stopping_) return 1;
+    return g != kKeep && g < r->latest_.load() ? 1 : 0;
+  }
+
+  QueryRunner* r_;
+  QString name_;
+  QSqlDatabase db_;
+  QString openError_;
+};
+
+QueryRunner::QueryRunner(const HistoryDb& db)
+    : mainName_(db.Database().connectionName()), engine_(db.engine()), context_(std::make_unique<QObject>()) {
+  thread_ = std::thread([this] { Loop(); });
+}
+
+QueryRunner::~QueryRunner() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  CancelRunning();
+  thread_.join();
+}
+
+void QueryRunner::Loop() {
+  Worker w(this);
+  if (!w.Open()) {
+    // Jobs still run: each reports the connection's error.
+  }
+  for (;;) {
+    std::pair<std::uint64_t, Job> job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+      if (jobs_.empty()) break;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    job.second(w);
+  }
+  w.Close();
+}
+
+std::uint64_t QueryRunner::NewGeneration() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    latest_ = ++counter_;
+  }
+  CancelRunning();
+  return latest_.load();
+}
+
+void QueryRunner::CancelRunning() {
+  if (engine_ != Engine::Postgres) return;  // SQLite: the progress handler sees the new generation
+  std::lock_guard<std::mutex> lock(runningMutex_);
+  const std::uint64_t g = running_.load();
+  if (g == 0 || backendPid_ == 0) return;
+  if (!stopping_ && (g == kKeep || g >= latest_.load())) return;
+  QSqlDatabase main = QSqlDatabase::database(mainName_, false);
+  if (!main.isOpen()) return;
+  QSqlQuery q(main);
+  q.exec(QStringLiteral("SELECT pg_cancel_backend(%1)").arg(backendPid_.load()));
+}
+
+void QueryRunner::Post(Job job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.emplace_back(0, std::move(job));
+  }
+  wake_.notify_one();
+}
+
+void QueryRunner::Deliver(std::function<void()> fn) {
+  QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
+}
+
+void QueryRunner::Page(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit,
+                       std::function<void(PageResult)> done) {
+  Post([this, gen, s, afterKey, limit, done = std::move(done)](Worker& w) {
+    auto r = std::make_shared<PageResult>(w.Page(gen, s, afterKey, limit));
+    Deliver([done, r] { done(std::move(*r)); });
+  });
+}
+
+PageResult QueryRunner::PageNow(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit) {
+  std::promise<PageResult> p;
+  Post([&](Worker& w) { p.set_value(w.Page(gen, s, afterKey, limit)); });
+  return p.get_future().get();
+}
+
+void QueryRunner::Query(std::uint64_t gen, const Statement& s, std::function<void(PageResult)> onPage,
+                        std::function<void(StatsResult)> onStats) {
+  Post([this, gen, s, onPage = std::move(onPage), onStats = std::move(onStats)](Worker& w) {
+    auto page = std::make_shared<PageResult>(w.Page(gen, s, {}, kPageRows));
+    auto stats = std::make_shared<StatsResult>();
+    // A result that fits the first page needs no second statement.
+    if (page->ok && page->last) {
+      stats->ok = true;
+      stats->stats = StatsOfRows(*page);
+    }
+    Deliver([onPage, page] { onPage(std::move(*page)); });
+    if (!page->ok || page->last) {
+      stats->cancelled = page->cancelled;
+      stats->error = page->error;
+      Deliver([onStats, stats] { onStats(std::move(*stats)); });
+      return;
+    }
+    *stats = w.Stats(gen, s);
+    Deliver([onStats, stats] { onStats(std::move(*stats)); });
+  });
+}
+
+void QueryRunner::Stats(std::uint64_t gen, const Statement& s, std::function<void(StatsResult)> done) {
+  Post([this, gen, s, done = std::move(done)](Worker& w) {
+    auto r = std::make_shared<StatsResult>(w.Stats(gen, s));
+    Deliver([done, r] { done(std::move(*r)); });
+  });
+}
+
+StatsResult QueryRunner::StatsNow(std::uint64_t gen, const Statement& s) {
+  std::promise<StatsResult> p;
+  Post([&](Worker& w) { p.set_value(w.Stats(gen, s)); });
+  return p.get_future().get();
+}
+
+void QueryRunner::Export(const Statement& s, const QString& path, std::function<void(ExportResult)> done) {
+  Post([this, s, path, done = std::move(done)](Worker& w) {
+    auto r = std::make_shared<ExportResult>(w.Export(s, path));
+    Deliver([done, r] { done(std::move(*r)); });
+  });
+}
+
+void QueryRunner::Chart(std::uint64_t gen, const Statement& s, std::function<void(ChartResult)> done) {
+  Post([this, gen, s, done = std::move(done)](Worker& w) {
+    auto r = std::make_shared<ChartResult>(w.Chart(gen, s));
+    Deliver([done, r] { done(std::move(*r)); });
+  });
+}
+
+}  // namespace tallyglass::db
