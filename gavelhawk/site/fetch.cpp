@@ -1,9 +1,7 @@
 #include "gavelhawk/site/fetch.h"
 
 #include <atomic>
-#include <cstdlib>
 
-#include "pages/cut.h"
 #include "platform/text/gbk.h"
 
 namespace gavelhawk::site {
@@ -12,14 +10,6 @@ const char kAgentName[] = "\xBE\xA9\xB6\xAB";
 
 namespace {
 constexpr std::size_t kPiece = 2048;
-
-std::chrono::milliseconds DeadlineSetting(const char* name, std::int64_t fallback) {
-  const char* v = std::getenv(name);
-  std::int64_t ms = v ? pages::ParseLong(v) : 0;
-  // Nonsense (0, negative, over a day) keeps the default.
-  if (ms <= 0 || ms > 86400000) ms = fallback;
-  return std::chrono::milliseconds(ms);
-}
 }  // namespace
 
 std::string ToPageText(std::string_view body) {
@@ -80,13 +70,15 @@ std::atomic<std::int64_t> givenPageMs{0};
 }  // namespace
 
 std::chrono::milliseconds RequestDeadline() {
-  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_REQUEST_DEADLINE_MS", 3000);
+  static const std::chrono::milliseconds d =
+      platform::http::DeadlineFromEnvironment("AUCTION_REQUEST_DEADLINE_MS", std::chrono::milliseconds(3000));
   const std::int64_t given = givenRequestMs;
   return given > 0 ? std::chrono::milliseconds(given) : d;
 }
 
 std::chrono::milliseconds PageDeadline() {
-  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_PAGE_DEADLINE_MS", 15000);
+  static const std::chrono::milliseconds d =
+      platform::http::DeadlineFromEnvironment("AUCTION_PAGE_DEADLINE_MS", std::chrono::milliseconds(15000));
   const std::int64_t given = givenPageMs;
   return given > 0 ? std::chrono::milliseconds(given) : d;
 }

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
@@ -249,6 +251,16 @@ bool IsPublicSuffix(const std::string& domain) {
   // Without any list only a bare top-level name is surely one.
   if (!list) return d.find('.') == std::string::npos;
   return psl_is_public_suffix(list, d.c_str()) != 0;
+}
+
+std::chrono::milliseconds DeadlineFromEnvironment(const char* name, std::chrono::milliseconds fallback) {
+  const char* v = std::getenv(name);
+  if (!v) return fallback;
+  char* end = nullptr;
+  errno = 0;
+  long long ms = std::strtoll(v, &end, 10);
+  if (end == v || errno != 0 || ms <= 0 || ms > 86400000) return fallback;
+  return std::chrono::milliseconds(ms);
 }
 
 std::string HostOf(const std::string& url) {

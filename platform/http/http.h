@@ -115,6 +115,10 @@ const char* RedirectProtocols(const std::string& url);
 // "com" or "com.cn", after the public-suffix list; false for an address.
 bool IsPublicSuffix(const std::string& domain);
 
+// A deadline setting from the environment variable `name`, in ms; unset or
+// nonsense (not a number, 0 or less, over a day) gives `fallback`.
+std::chrono::milliseconds DeadlineFromEnvironment(const char* name, std::chrono::milliseconds fallback);
+
 // Host part of an absolute URL ("http://a.b:8080/x" -> "a.b"), lower-cased.
 std::string HostOf(const std::string& url);
 

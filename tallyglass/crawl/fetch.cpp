@@ -1,23 +1,8 @@
 #include "tallyglass/crawl/fetch.h"
 
-#include <cstdlib>
-
-#include "pages/cut.h"
 #include "platform/text/gbk.h"
 
 namespace tallyglass::crawl {
-
-namespace {
-
-std::chrono::milliseconds DeadlineSetting(const char* name, std::int64_t fallback) {
-  const char* v = std::getenv(name);
-  std::int64_t ms = v ? pages::ParseLong(v) : 0;
-  // Nonsense (0, negative, over a day) keeps the default.
-  if (ms <= 0 || ms > 86400000) ms = fallback;
-  return std::chrono::milliseconds(ms);
-}
-
-}  // namespace
 
 std::string LinesToText(std::string_view body) {
   std::string joined;
@@ -63,12 +48,14 @@ FetchResult FetchUrlTextChecked(platform::http::Transport& transport, const std:
 }
 
 std::chrono::milliseconds PageDeadline() {
-  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_PAGE_DEADLINE_MS", 15000);
+  static const std::chrono::milliseconds d =
+      platform::http::DeadlineFromEnvironment("AUCTION_PAGE_DEADLINE_MS", std::chrono::milliseconds(15000));
   return d;
 }
 
 std::chrono::milliseconds RequestDeadline() {
-  static const std::chrono::milliseconds d = DeadlineSetting("AUCTION_REQUEST_DEADLINE_MS", 3000);
+  static const std::chrono::milliseconds d =
+      platform::http::DeadlineFromEnvironment("AUCTION_REQUEST_DEADLINE_MS", std::chrono::milliseconds(3000));
   return d;
 }
 
