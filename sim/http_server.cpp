@@ -311,7 +311,9 @@ void HttpServer::Serve(Conn& c) {
     std::chrono::milliseconds oneWay = latency_ ? latency_() : std::chrono::milliseconds(0);
     if (!Pause(req.firstOnConnection ? 3 * oneWay : oneWay)) break;
     HttpReply reply = handler_(req);
-    if (!Pause(oneWay)) break;
+    if (!Pause((latency_ ? latency_() : std::chrono::milliseconds(0)) +
+               std::chrono::milliseconds(reply.delayMs)))
+      break;
     keepAlive = keepAlive && !reply.close;
 
     if (reply.kind == ReplyKind::Refuse) {
@@ -323,6 +325,15 @@ void HttpServer::Serve(Conn& c) {
       out.append(reply.body, 0, reply.body.size() / 2);
       if (!SendAll(c.fd, out.data(), out.size())) break;
       Pause(std::chrono::milliseconds(reply.stallMs));
+      graceful = false;
+      break;
+    }
+    if (reply.kind == ReplyKind::Trickle) {
+      std::string out = HeadOf(reply.status, reply.contentType, reply.body.size(), false) + reply.body;
+      bool sent = true;
+      for (std::size_t i = 0; i < out.size() && sent; ++i) {
+        sent = SendAll(c.fd, out.data() + i, 1) && Pause(std::chrono::milliseconds(reply.trickleEveryMs));
+      }
       graceful = false;
       break;
     }

@@ -34,9 +34,10 @@ struct HttpRequest {
 
 enum class ReplyKind {
   Normal,
-  Refuse,  // close without a byte
-  Stall,   // headers and part of the body, then silence for stallMs, then close
-  Huge,    // hugeBytes of body, written in pieces
+  Refuse,   // close without a byte
+  Stall,    // headers and part of the body, then silence for stallMs, then close
+  Huge,     // hugeBytes of body, written in pieces
+  Trickle,  // the whole answer, one byte every trickleEveryMs
 };
 
 struct HttpReply {
@@ -46,6 +47,8 @@ struct HttpReply {
   std::string body;
   int stallMs = 0;
   std::size_t hugeBytes = 0;
+  int trickleEveryMs = 0;
+  int delayMs = 0;                      // extra wait before the answer leaves
   bool close = false;                   // close the connection after this answer
   std::vector<std::string> setCookies;  // Set-Cookie header values
 };
@@ -53,7 +56,7 @@ struct HttpReply {
 class HttpServer {
  public:
   using Handler = std::function<HttpReply(const HttpRequest&)>;
-  // Called with the request once it has "arrived" (after the inbound delay).
+  // One leg's delay; asked once for the way in and once for the way back.
   using Latency = std::function<std::chrono::milliseconds()>;
 
   HttpServer(Handler handler, Latency oneWay);

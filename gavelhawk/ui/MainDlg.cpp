@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "gavelhawk/site/fetch.h"
+#include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/update.h"
 #include "platform/shell/shell.h"
@@ -142,7 +143,7 @@ CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
   UpdateData(false);
 }
 
-CMainDlg::~CMainDlg() = default;
+CMainDlg::~CMainDlg() { StopSnipeWork(); }
 
 // ---------------------------------------------------------------------------
 // Controls of template 102, in template order: that order is the tab order.
@@ -503,6 +504,7 @@ void CMainDlg::OnCollapse() {
 void CMainDlg::OnIEMode() {
   // The box has already toggled itself; the member follows it by flipping.
   m_bIEMode = !m_bIEMode;
+  if (m_engine) SnipeEngine().SetBidsItself(m_bIEMode);
 }
 
 // ---------------------------------------------------------------------------
@@ -555,11 +557,13 @@ void CMainDlg::keyPressEvent(QKeyEvent* e) {
 void CMainDlg::closeEvent(QCloseEvent* e) {
   // Nothing survives the window: armed snipes end with it.
   for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
+  StopSnipeWork();
   QDialog::closeEvent(e);
 }
 
 void CMainDlg::done(int r) {
   for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
+  StopSnipeWork();
   QDialog::done(r);
 }
 
