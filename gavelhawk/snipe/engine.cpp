@@ -250,7 +250,7 @@ bool Engine::RunDueWork(MonoTime now, MonoTime& wake) {
     return true;
   }
   wake = bidAt;
-  if (other && otherAt + budget <= bidAt) wake = std::min(wake, otherAt);
+  if (other && otherAt <= bidAt - budget) wake = std::min(wake, otherAt);
   return false;
 }
 
@@ -364,6 +364,7 @@ void Engine::FireBid(Row& row) {
     // the ceiling.
     row.amount = site::BidAmount(current, row.spec.increment, row.spec.maxPrice);
     ev.price = row.amount;
+    Log("当前价 " + std::to_string(current) + "，出价 " + std::to_string(row.amount));
     const std::string url = config_.siteUrl + site::BidPath(row.spec.dealId, row.amount);
     if (!itself) {
       ev.handOverUrl = url;

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <atomic>
 #include <ctime>
+#include <iostream>
 #include <memory>
 #include <ostream>
 
@@ -64,6 +65,8 @@ int CGavelhawkApp::RunProbe(std::ostream& out) {
 
 int CGavelhawkApp::RunSnipe(const gavelhawk::snipe::CliArgs& args, std::ostream& out) {
   SiteConnection site(settings_);
+  // No window to carry the notice: say it where the user looks.
+  if (!site.notice.empty()) std::cerr << "gavelhawk snipe: " << site.notice << "\n";
   std::atomic<bool> interrupted{false};
   platform::shell::CatchTerminationSignals(interrupted);
   gavelhawk::snipe::CliSite where;
