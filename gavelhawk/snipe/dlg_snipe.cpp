@@ -2,6 +2,7 @@
 // rows and shows what the snipe engine reports; every site request runs off
 // its thread.
 #include <QPushButton>
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -46,19 +47,19 @@ void CMainDlg::RunSiteRead(std::function<void(platform::http::Transport&)> work,
                         ? m_services.newTransport()
                         : std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
   platform::http::Transport* t = read->transport.get();
-  SiteRead* raw = read.get();
-  read->thread = std::thread([this, t, raw, work = std::move(work), done = std::move(done)]() mutable {
+  const std::uint64_t id = read->id = m_nNextReadId++;
+  read->thread = std::thread([this, t, id, work = std::move(work), done = std::move(done)]() mutable {
     work(*t);
     QMetaObject::invokeMethod(
         this,
-        [this, raw, done = std::move(done)] {
-          // The thread has nothing left to do but end.
-          for (auto it = m_siteReads.begin(); it != m_siteReads.end(); ++it) {
-            if (it->get() != raw) continue;
-            (*it)->thread.join();
-            m_siteReads.erase(it);
-            break;
-          }
+        [this, id, done = std::move(done)] {
+          // The thread has nothing left to do but end. A read that is no
+          // longer listed was stopped with the window: it reports nothing.
+          auto it = std::find_if(m_siteReads.begin(), m_siteReads.end(),
+                                 [id](const std::unique_ptr<SiteRead>& r) { return r->id == id; });
+          if (it == m_siteReads.end()) return;
+          (*it)->thread.join();
+          m_siteReads.erase(it);
           done();
         },
         Qt::QueuedConnection);

@@ -259,6 +259,7 @@ class CMainDlg : public QDialog {
   void CreateControls();
   // Snipe plumbing (gavelhawk/snipe/dlg_snipe.cpp).
   struct SiteRead {
+    std::uint64_t id = 0;
     std::unique_ptr<platform::http::Transport> transport;
     std::thread thread;
   };
@@ -277,6 +278,7 @@ class CMainDlg : public QDialog {
   std::vector<std::string> m_snipeLog;
   bool m_bSnipeReading = false;
   std::uint64_t m_nNextKey = 1;
+  std::uint64_t m_nNextReadId = 1;
   std::uint64_t m_nOpenGeneration = 0;
   MainDlgServices m_services;
   platform::dialog::WindowTimers m_timers;
