@@ -396,22 +396,28 @@ TEST_F(SearchWindow, ClosingTheWindowEndsTheCrawl) {
   EXPECT_FALSE(dlg->m_bCrawling);
 }
 
-TEST_F(SearchWindow, SnipeTimerFiresDuringACrawl) {
+TEST_F(SearchWindow, SnipeBidsDuringACrawl) {
   for (int i = 0; i < 5; ++i) Deal(9500000 + i, 100 + i, 1000, 100);
-  Deal(9500100, 3600, 300, 200, "Sniped", 7000);  // listed too, but too dear to be a hit
+  Deal(9500100, 2, 300, 200, "Sniped", 7000);  // listed too, but too dear to be a hit
+  // Listing pages that take a little while, so that the crawl outlasts the
+  // snipe's arming.
+  sim::Fault slow{sim::FaultKind::Slow, "/paimai/", -1};
+  slow.delayMs = 30;
+  site.AddFault(slow);
   auto* ie = qobject_cast<QCheckBox*>(dlg->GetDlgItem(CMainDlg::IDC_IEMODE));
   ASSERT_NE(ie, nullptr);
   ie->click();
   ASSERT_TRUE(dlg->m_bIEMode);
-  SnipeItem& row = dlg->m_snipes[0];
-  row.nDealId = 9500100;
-  row.nMaxPrice = 500;
-  row.nIncrement = 5;
-  row.nPrepTime = 1000;
-  row.nRemain = 5000;
-  row.strState = platform::text::Utf8ToGbk("准备竞拍");
-  dlg->m_nSnipeLast = 0;
-  dlg->SetTimer(0, 0);  // due now: it can only fire between two deals
+  Type(CMainDlg::IDC_DEALID, "9500100");
+  Type(CMainDlg::IDC_MAXPRICE, "500");
+  Type(CMainDlg::IDC_INCREMENT, "5");
+  Type(CMainDlg::IDC_PREPTIME, "1000");
+  // Armed while the crawl runs, due at once: the engine bids beside the crawl.
+  DuringCrawl([this] {
+    if (Requests("/paimai/") < 1) return false;
+    Press(CMainDlg::IDC_AUTOBID);
+    return true;
+  });
   Press();
   const auto t = Targets();
   auto bid = std::find(t.begin(), t.end(), "/json/paimai/bid?dealId=9500100&price=205");
