@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "gavelhawk/snipe/cli.h"
 #include "gavelhawk/ui/App.h"
 #include "gavelhawk/ui/settings.h"
 
@@ -22,11 +23,38 @@ int Parsed(const gavelhawk::ui::ParsedSettings& p) {
   return -1;
 }
 
+// `gavelhawk snipe ...`: no display, no Qt application.
+int SnipeCommand(const std::vector<std::string>& args) {
+  const gavelhawk::snipe::CliParse cli = gavelhawk::snipe::ParseSnipeArgs(args);
+  for (const std::string& a : cli.args.rest) {
+    if (a == "--help" || a == "-h") {
+      std::cout << gavelhawk::snipe::SnipeUsage();
+      return 0;
+    }
+  }
+  if (!cli.error.empty()) {
+    std::cerr << "gavelhawk snipe: " << cli.error << "\n" << gavelhawk::snipe::SnipeUsage();
+    return 2;
+  }
+  const auto p = gavelhawk::ui::ParseSettings(cli.args.rest, std::getenv);
+  if (!p.error.empty()) {
+    std::cerr << "gavelhawk snipe: " << p.error << "\n" << gavelhawk::snipe::SnipeUsage();
+    return 2;
+  }
+  CGavelhawkApp app(p.settings);
+  return app.RunSnipe(cli.args, std::cout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help, --version, --probe and a wrong option need no display: they are
-  // answered before Qt looks for one.
+  if (argc > 1 && std::string(argv[1]) == "snipe") {
+    std::vector<std::string> rest = ArgsOf(argc, argv);
+    rest.erase(rest.begin());
+    return SnipeCommand(rest);
+  }
+  // --help, --version, --probe and a wrong option need no display: they are answered
+  // before Qt looks for one.
   const auto early = gavelhawk::ui::ParseSettings(gavelhawk::ui::OwnOptions(ArgsOf(argc, argv)), std::getenv);
   if (const int rc = Parsed(early); rc >= 0) return rc;
   if (early.settings.help) {

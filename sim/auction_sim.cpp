@@ -160,6 +160,7 @@ struct Server::Impl {
   std::optional<std::pair<std::string, std::string>> login;
   std::deque<int> forced;
   std::chrono::milliseconds latency{0};
+  std::chrono::milliseconds jitter{0};
   std::vector<Fault> faults;
   std::optional<std::string> updatePage;
   std::deque<LoggedRequest> log;
@@ -223,17 +224,8 @@ detail::HttpReply Server::Impl::Handle(const detail::HttpRequest& req) {
     reply.body = pages::NotFoundPage();
   } else if (auto fault = TakeFault(req.target)) {
     // A faulted request never reaches the site's logic (nothing is recorded),
-    // except a slow or trickling one, which is answered late.
+    // except a slow, trickling or skewed one, which only bends the answer.
     switch (fault->kind) {
-      case FaultKind::Slow:
-        reply = Route(req, entry.siteMs);
-        reply.delayMs = fault->slowMs;
-        break;
-      case FaultKind::Trickle:
-        reply = Route(req, entry.siteMs);
-        reply.kind = detail::ReplyKind::Trickle;
-        reply.trickleMs = fault->trickleMs;
-        break;
       case FaultKind::Refuse:
         reply.kind = detail::ReplyKind::Refuse;
         reply.status = 0;
@@ -258,6 +250,18 @@ detail::HttpReply Server::Impl::Handle(const detail::HttpRequest& req) {
         reply.body = pages::ServerErrorPage();
         break;
       case FaultKind::Empty:
+        break;
+      case FaultKind::Trickle:
+        reply = Route(req, entry.siteMs);
+        reply.kind = detail::ReplyKind::Trickle;
+        reply.trickleEveryMs = std::max(1, fault->trickleEveryMs);
+        break;
+      case FaultKind::ClockSkew:
+        reply = Route(req, entry.siteMs + fault->skewMs);
+        break;
+      case FaultKind::Slow:
+        reply = Route(req, entry.siteMs);
+        reply.delayMs = std::max(0, fault->delayMs);
         break;
       case FaultKind::None:
         break;
@@ -415,12 +419,15 @@ std::uint16_t Server::Start(std::uint16_t port) {
     std::lock_guard lk(impl->mu);
     if (impl->http) return impl->http->port();
   }
-  auto http =
-      std::make_unique<detail::HttpServer>([impl](const detail::HttpRequest& r) { return impl->Handle(r); },
-                                           [impl] {
-                                             std::lock_guard lk(impl->mu);
-                                             return impl->latency;
-                                           });
+  auto http = std::make_unique<detail::HttpServer>(
+      [impl](const detail::HttpRequest& r) { return impl->Handle(r); },
+      [impl] {
+        std::lock_guard lk(impl->mu);
+        if (impl->jitter.count() <= 0) return impl->latency;
+        std::uniform_int_distribution<long> d(-impl->jitter.count(), impl->jitter.count());
+        return std::max(std::chrono::milliseconds(0),
+                        impl->latency + std::chrono::milliseconds(d(impl->rng)));
+      });
   std::uint16_t p = http->Start(port);
   std::lock_guard lk(impl->mu);
   impl->http = std::move(http);
@@ -552,6 +559,11 @@ void Server::ForceBidCode(int code, int count) {
 void Server::SetLatency(std::chrono::milliseconds oneWay) {
   std::lock_guard lk(impl_->mu);
   impl_->latency = std::max(oneWay, std::chrono::milliseconds(0));
+}
+
+void Server::SetJitter(std::chrono::milliseconds jitter) {
+  std::lock_guard lk(impl_->mu);
+  impl_->jitter = std::max(jitter, std::chrono::milliseconds(0));
 }
 
 void Server::AddFault(const Fault& f) {

@@ -60,8 +60,9 @@ enum class FaultKind {
   Huge,       // a body of `hugeBytes` bytes
   Status500,  // an error page
   Empty,      // 200 with an empty body
-  Slow,       // the site's usual answer, `slowMs` later
-  Trickle,    // the site's usual answer, its body one byte every `trickleMs`
+  Trickle,    // the real answer, sent a byte every `trickleEveryMs` (2 bytes/s by default)
+  ClockSkew,  // the real answer, written as if the site clock read now + `skewMs`
+  Slow,       // the real answer, sent `delayMs` later than the latency alone would
 };
 
 struct Fault {
@@ -70,8 +71,9 @@ struct Fault {
   int remaining = -1;      // how many requests it hits (-1 = until cleared)
   int stallMs = 30000;
   std::size_t hugeBytes = 64u << 20;
-  int slowMs = 300;
-  int trickleMs = 500;
+  int trickleEveryMs = 500;
+  std::int64_t skewMs = 0;
+  int delayMs = 0;
 };
 
 class Server {
@@ -120,9 +122,12 @@ class Server {
   // the site took it. The log's arrival and the bid rules use the moment the
   // request reached the site.
   void SetLatency(std::chrono::milliseconds oneWay);
+  // Each leg of each request then takes oneWay plus a uniform draw from
+  // [-jitter, +jitter] (never below 0).
+  void SetJitter(std::chrono::milliseconds jitter);
   // A faulted request never reaches the site's logic (a faulted bid is not
-  // recorded), except a slow or trickling one, which is answered as usual. Faults are tried in the order
-  // added; `remaining` counts down.
+  // recorded), except Trickle, ClockSkew and Slow, which only bend the real
+  // answer. Faults are tried in the order added; `remaining` counts down.
   void AddFault(const Fault& f);
   void ClearFaults();
 

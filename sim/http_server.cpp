@@ -314,7 +314,9 @@ void HttpServer::Serve(Conn& c) {
     std::chrono::milliseconds oneWay = latency_ ? latency_() : std::chrono::milliseconds(0);
     if (!Pause(req.firstOnConnection ? 3 * oneWay : oneWay)) break;
     HttpReply reply = handler_(req);
-    if (!Pause(oneWay + std::chrono::milliseconds(reply.delayMs))) break;
+    if (!Pause((latency_ ? latency_() : std::chrono::milliseconds(0)) +
+               std::chrono::milliseconds(reply.delayMs)))
+      break;
     keepAlive = keepAlive && !reply.close;
 
     if (reply.kind == ReplyKind::Refuse) {
@@ -334,7 +336,7 @@ void HttpServer::Serve(Conn& c) {
           HeadOf(reply.status, reply.contentType, reply.body.size(), keepAlive, reply.setCookies);
       bool sent = SendAll(c.fd, out.data(), out.size());
       for (std::size_t i = 0; sent && i < reply.body.size(); ++i)
-        sent = Pause(std::chrono::milliseconds(reply.trickleMs)) && SendAll(c.fd, &reply.body[i], 1);
+        sent = Pause(std::chrono::milliseconds(reply.trickleEveryMs)) && SendAll(c.fd, &reply.body[i], 1);
       if (!sent || !keepAlive) break;
       continue;
     }

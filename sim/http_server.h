@@ -37,7 +37,7 @@ enum class ReplyKind {
   Refuse,   // close without a byte
   Stall,    // headers and part of the body, then silence for stallMs, then close
   Huge,     // hugeBytes of body, written in pieces
-  Trickle,  // the body one byte every trickleMs
+  Trickle,  // the body one byte every trickleEveryMs, after the head
 };
 
 struct HttpReply {
@@ -47,8 +47,8 @@ struct HttpReply {
   std::string body;
   int stallMs = 0;
   std::size_t hugeBytes = 0;
-  int trickleMs = 0;
-  int delayMs = 0;                      // held back this much longer before it is sent
+  int trickleEveryMs = 0;
+  int delayMs = 0;                      // extra wait before the answer leaves
   bool close = false;                   // close the connection after this answer
   std::vector<std::string> setCookies;  // Set-Cookie header values
   std::string location;                 // a Location header (with a 3xx status)
@@ -57,7 +57,7 @@ struct HttpReply {
 class HttpServer {
  public:
   using Handler = std::function<HttpReply(const HttpRequest&)>;
-  // Called with the request once it has "arrived" (after the inbound delay).
+  // One leg's delay; asked once for the way in and once for the way back.
   using Latency = std::function<std::chrono::milliseconds()>;
 
   HttpServer(Handler handler, Latency oneWay);

@@ -1,24 +1,16 @@
-// Arms several closing snipes and one opening snipe against auction-sim with
-// a fixed one-way latency, lets them fire, and prints in one run:
-//   - timer error: when each timer's first request left versus when the
-//     timer was due (arming moment + requested delay);
-//   - arrival error: when each bid reached the site, by the site's clock,
-//     versus closing - preparation - 2000 ms plus the path's floor up to the
-//     bid's arrival (records round trip + one way). About one one-way
-//     latency of it is the age of the site clock's reading when it arrived;
-//     a preparation time measured by the manual bid (two round trips) makes
-//     up for it, so the bid then lands 2000 ms before closing;
-//   - bid path: timer to the bid's answer, as a ratio to two round trips,
-//     and whether the bid rode the records read's connection.
-// Usage: snipe_bench [one-way latency ms, default 20] [snipes, default 6]
+// How close to its due moment a closing snipe's bid-records request reaches
+// the site, through the main window as a user arms it (自动出价, IE mode on),
+// against auction-sim with latency on both legs. See --help.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QPushButton>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,185 +18,236 @@
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
-#include "platform/text/gbk.h"
 #include "sim/auction_sim.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+const char kHelp[] =
+    "usage: snipe_bench [--snipes N] [--only L|L+-J] [--help]\n"
+    "\n"
+    "Arms closing snipes in the main window (自动出价, IE mode on, ten rows at a\n"
+    "time, preparation 1000 ms) against auction-sim, whose latency applies to both\n"
+    "legs: a request reaches the site L ms after it is sent and its answer comes\n"
+    "back L ms after that (with J, each leg takes L plus a uniform draw from\n"
+    "[-J, +J]). Scenarios: L = 0, 20, 100 ms and 100 +- 20 ms, each idle and while\n"
+    "the window's listing crawl (刷新商品) runs, over and over, against listing\n"
+    "pages that take 300 ms each. The closings of one batch lie 4 (L + J) + 300 ms\n"
+    "apart, more than one bid's two round trips.\n"
+    "\n"
+    "For each snipe the figure is the arrival error: when its bid-records request\n"
+    "reached the site, by the site's true clock, minus the ideal moment, which is\n"
+    "the due moment (closing - preparation - 2000 ms by the site's clock) plus L.\n"
+    "It includes every error of the program's idea of the site clock (the age of\n"
+    "the clock read it rests on) and of its timer. Negative: early. Printed per\n"
+    "scenario: p50, p99 and max of |error| over N snipes (default 50), the mean\n"
+    "(signed), and how many arrived after closing - 2000 ms (late enough to\n"
+    "endanger the bid).\n"
+    "\n"
+    "  --snipes N     snipes per scenario (default 50)\n"
+    "  --only SPEC    one scenario pair: \"20\" or \"100+-20\"\n";
 
-// Notes when each request started and ended.
-class TimingTransport : public platform::http::Transport {
- public:
-  struct Call {
-    std::string url;
-    Clock::time_point start, end;
-  };
-  explicit TimingTransport(platform::http::Transport& inner) : inner_(inner) {}
-  platform::http::Response Get(const std::string& url) override {
-    Call c{url, Clock::now(), {}};
-    platform::http::Response r = inner_.Get(url);
-    c.end = Clock::now();
-    calls.push_back(c);
-    return r;
-  }
-  const Call* Last(const std::string& part) const {
-    for (auto it = calls.rbegin(); it != calls.rend(); ++it)
-      if (it->url.find(part) != std::string::npos) return &*it;
-    return nullptr;
-  }
-  const Call* First(const std::string& part) const {
-    for (const Call& c : calls)
-      if (c.url.find(part) != std::string::npos) return &c;
-    return nullptr;
-  }
-  std::vector<Call> calls;
-
- private:
-  platform::http::Transport& inner_;
-};
-
-struct Stats {
-  double median = 0, worst = 0;
-};
-Stats Summarise(std::vector<double> v) {
-  Stats s;
-  if (v.empty()) return s;
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
-  s.median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  s.worst =
-      *std::max_element(v.begin(), v.end(), [](double a, double b) { return std::abs(a) < std::abs(b); });
-  return s;
+  const double at = p * static_cast<double>(v.size() - 1);
+  const std::size_t lo = static_cast<std::size_t>(std::floor(at));
+  const std::size_t hi = std::min(v.size() - 1, lo + 1);
+  return v[lo] + (v[hi] - v[lo]) * (at - static_cast<double>(lo));
+}
+
+struct Scenario {
+  int latency = 0;
+  int jitter = 0;
+  bool crawl = false;
+};
+
+struct Result {
+  std::vector<double> errors;  // ms, signed
+  int missing = 0;
+  int late = 0;
+};
+
+constexpr int kPrep = 1000;
+constexpr int kRows = 10;
+// Closings of one batch lie further apart than one bid path (two round
+// trips), so that the figure is the timer's and not a queue's.
+std::int64_t Spacing(const Scenario& sc) { return 4 * (sc.latency + sc.jitter) + 300; }
+
+Result Run(const Scenario& sc, int snipes) {
+  Result out;
+  sim::Server server;
+  server.Start();
+  const std::int64_t t0 = 1387000000000 - 300000;
+  server.SetClock(t0, /*running=*/true);
+  const Clock::time_point anchor = Clock::now();
+  server.SetLatency(std::chrono::milliseconds(sc.latency));
+  server.SetJitter(std::chrono::milliseconds(sc.jitter));
+  // Listing pages of 300 ms for the crawl: listed, running, with list prices.
+  sim::Fault slow{sim::FaultKind::Slow, "/paimai/", -1};
+  slow.delayMs = 300;
+  server.AddFault(slow);
+  for (int k = 0; k < 120; ++k) {
+    sim::Auction a;
+    a.id = 5000 + k;
+    a.title = "listing " + std::to_string(k);
+    a.listPrice = 3000;
+    a.category = 1000;
+    a.startMs = t0 - 3600000;
+    a.endMs = t0 + 3600000 + k * 1000;
+    a.bids.push_back({"alice", 100 + k, t0 - 1000});
+    server.AddAuction(a);
+  }
+
+  platform::http::CurlTransport transport(gavelhawk::site::SiteHttpOptions());
+  MainDlgServices services;
+  services.transport = &transport;
+  services.newTransport = [] {
+    return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+  };
+  services.siteUrl = server.BaseUrl();
+  platform::dialog::SetScripted(true);
+  CMainDlg dlg(services);
+  dlg.m_bIEMode = true;
+  dlg.m_strMaxDiscount = "1.0";
+  // The crawl leaves the snipes' auctions alone: their bid records are read
+  // by the snipes only, so the first read of each is the snipe's.
+  dlg.m_strExclude1 = "BENCH";
+
+  auto siteNowMs = [&] {
+    return t0 + std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - anchor).count();
+  };
+  auto pump = [](int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  };
+
+  std::int64_t nextId = 3000;
+  for (int done = 0; done < snipes; done += kRows) {
+    const int rows = std::min(kRows, snipes - done);
+    dlg.OnClearSnipes();
+    // Room for arming every row first: five reads per row at most, each a
+    // round trip (a new connection pays one more).
+    const std::int64_t armMs = rows * (6 * (2 * (sc.latency + sc.jitter)) + 150) + 1500;
+    const std::int64_t firstClose = siteNowMs() + armMs + kPrep + 2000;
+    std::vector<std::pair<std::int64_t, std::int64_t>> batch;  // id, closing
+    for (int k = 0; k < rows; ++k) {
+      sim::Auction a;
+      a.id = nextId++;
+      a.title = "bench " + std::to_string(a.id);
+      a.listPrice = 5000;
+      a.startMs = t0 - 3600000;
+      a.endMs = firstClose + k * Spacing(sc);
+      a.bids.push_back({"alice", 100, t0 - 1000});
+      server.AddAuction(a);
+      batch.emplace_back(a.id, a.endMs);
+    }
+    for (const auto& [id, closing] : batch) {
+      const int before = dlg.m_nSnipeLast;
+      dlg.m_nDealId = static_cast<std::int32_t>(id);
+      dlg.m_nMaxPrice = 1000;
+      dlg.m_nIncrement = 1;
+      dlg.m_nPrepTime = kPrep;
+      dlg.UpdateData(false);
+      dlg.OnAutoBid();
+      QElapsedTimer wait;
+      wait.start();
+      while (dlg.m_nSnipeLast == before && wait.elapsed() < 20000) pump(1);
+    }
+    auto finished = [&] {
+      for (int i = 0; i <= dlg.m_nSnipeLast; ++i)
+        if (dlg.m_snipes[static_cast<std::size_t>(i)].nRemain != -1) return false;
+      return true;
+    };
+    QTimer crawler;
+    if (sc.crawl) {
+      // Started from the event loop, as a press would be; a crawl that ends
+      // is started again until the batch is over.
+      QObject::connect(&crawler, &QTimer::timeout, &dlg, [&] {
+        if (finished()) {
+          dlg.m_bCrawlStop = true;
+        } else if (!dlg.m_bCrawling) {
+          dlg.OnRefreshItems();
+        }
+      });
+      crawler.start(20);
+    }
+    QElapsedTimer wait;
+    wait.start();
+    while (!finished() && wait.elapsed() < armMs + rows * Spacing(sc) + 60000) pump(5);
+    crawler.stop();
+    while (dlg.m_bCrawling) pump(5);
+
+    for (const auto& [id, closing] : batch) {
+      const auto log = server.LogFor("/json/paimai/bid_records?dealId=" + std::to_string(id));
+      if (log.empty()) {
+        ++out.missing;
+        continue;
+      }
+      const double arrivalUs =
+          static_cast<double>(t0) * 1000.0 +
+          static_cast<double>(
+              std::chrono::duration_cast<std::chrono::microseconds>(log.front().arrival - anchor).count());
+      const double idealUs = static_cast<double>(closing - kPrep - 2000 + sc.latency) * 1000.0;
+      const double err = (arrivalUs - idealUs) / 1000.0;
+      out.errors.push_back(err);
+      if (arrivalUs > static_cast<double>(closing - 2000) * 1000.0) ++out.late;
+    }
+  }
+  dlg.OnClearSnipes();
+  platform::dialog::SetScripted(false);
+  return out;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  int snipes = 50;
+  std::string only;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--snipes") && i + 1 < argc) {
+      snipes = std::max(1, std::atoi(argv[++i]));
+    } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
+      only = argv[++i];
+    } else {
+      std::fprintf(stderr, "snipe_bench: unknown argument %s\n%s", argv[i], kHelp);
+      return 2;
+    }
+  }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const int oneWay = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-  const int snipes = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 10) : 6;
-  constexpr int kPrep = 1000;
-  // The site takes one bid per user every 4 s, so the closings are spaced wider.
-  constexpr std::int64_t kFirstClose = 9000, kSpacing = 4200;
 
-  sim::Server server;
-  server.Start();
-  const std::int64_t t0 = 1387000000000 - 4000;  // closings straddle 10^9 ms
-  server.SetClock(t0, /*running=*/true);
-  server.SetLatency(std::chrono::milliseconds(oneWay));
-  for (int k = 0; k < snipes; ++k) {
-    sim::Auction a;
-    a.id = 3000 + k;
-    a.title = "bench " + std::to_string(k);
-    a.listPrice = 5000;
-    a.startMs = t0 - 3600000;
-    a.endMs = t0 + kFirstClose + k * kSpacing;
-    a.bids.push_back({"alice", 100, t0 - 1000});
-    server.AddAuction(a);
+  std::vector<Scenario> scenarios;
+  for (auto [l, j] : {std::pair{0, 0}, {20, 0}, {100, 0}, {100, 20}}) {
+    const std::string name = j ? std::to_string(l) + "+-" + std::to_string(j) : std::to_string(l);
+    if (!only.empty() && only != name) continue;
+    scenarios.push_back({l, j, false});
+    scenarios.push_back({l, j, true});
   }
-  sim::Auction opening;
-  opening.id = 3999;
-  opening.title = "bench opening";
-  opening.listPrice = 5000;
-  opening.startMs = t0 + kFirstClose + snipes * kSpacing;  // after the last closing bid
-  opening.endMs = t0 + 3600000;
-  server.AddAuction(opening);
-
-  platform::http::CurlTransport curl(gavelhawk::site::SiteHttpOptions());
-  TimingTransport timing(curl);
-  MainDlgServices services;
-  services.transport = &timing;
-  services.siteUrl = server.BaseUrl();
-  platform::dialog::SetScripted(true);
-  CMainDlg dlg(services);
-  dlg.m_bIEMode = true;
-
-  struct Armed {
-    std::int64_t id, endMs;
-    Clock::time_point due;
-  };
-  std::vector<Armed> armed;
-  for (int k = 0; k < snipes; ++k) {
-    dlg.m_nDealId = 3000 + k;
-    dlg.m_nMaxPrice = 1000;
-    dlg.m_nIncrement = 1 + k;
-    dlg.m_nPrepTime = kPrep;
-    dlg.UpdateData(false);
-    dlg.OnAutoBid();
-    const TimingTransport::Call* clock = timing.Last("/detail/3333333");
-    armed.push_back({3000 + k, t0 + kFirstClose + k * kSpacing,
-                     clock->end + std::chrono::milliseconds(dlg.Timers().RequestedDelay(k))});
-  }
-  dlg.m_nOpenDealId = 3999;
-  dlg.m_nOpenPrice = 500;
-  dlg.m_nOpenLag = 100;
-  dlg.UpdateData(false);
-  dlg.OnOpenSnipe();
-  const Clock::time_point openDue =
-      timing.Last("/detail/3999")->end +
-      std::chrono::milliseconds(dlg.Timers().RequestedDelay(CMainDlg::kOpenTimerId));
-
-  QElapsedTimer wait;
-  wait.start();
-  auto allDone = [&] {
-    for (int k = 0; k < snipes; ++k)
-      if (dlg.m_snipes[static_cast<std::size_t>(k)].nRemain != -1) return false;
-    return !dlg.Timers().IsSet(CMainDlg::kOpenTimerId);
-  };
-  while (!allDone() && wait.elapsed() < kFirstClose + snipes * kSpacing + 20000)
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-
-  std::printf("snipe bench: one-way latency %d ms (round trip %d ms), %d closing snipes, preparation %d ms\n",
-              oneWay, 2 * oneWay, snipes, kPrep);
-  std::printf("%-6s %10s %14s %12s %10s %7s  %s\n", "deal", "timer ms", "arrival ms", "path ms", "path/2RT",
-              "reused", "state");
-  std::vector<double> timerErr, arrivalErr, ratios;
-  int reused = 0, complete = 0;
-  auto log = server.Log();
-  for (int k = 0; k < snipes; ++k) {
-    const Armed& a = armed[static_cast<std::size_t>(k)];
-    const std::string id = std::to_string(a.id);
-    const TimingTransport::Call* records = timing.First("bid_records?dealId=" + id);
-    const TimingTransport::Call* bid = timing.First("/bid?dealId=" + id + "&price=");
-    const sim::LoggedRequest *siteRecords = nullptr, *siteBid = nullptr;
-    for (const auto& r : log) {
-      if (r.target == "/json/paimai/bid_records?dealId=" + id) siteRecords = &r;
-      if (r.target.rfind("/json/paimai/bid?dealId=" + id + "&", 0) == 0) siteBid = &r;
+  std::printf("snipe bench: arrival error of the bid-records request, ms (%d snipes per scenario)\n", snipes);
+  std::printf("%-10s %-6s %9s %9s %9s %9s %6s %8s\n", "latency", "crawl", "p50|e|", "p99|e|", "max|e|",
+              "mean e", "late", "missing");
+  for (const Scenario& sc : scenarios) {
+    const Result r = Run(sc, snipes);
+    std::vector<double> abs;
+    double sum = 0;
+    for (double e : r.errors) {
+      abs.push_back(std::fabs(e));
+      sum += e;
     }
-    if (!records || !bid || !siteRecords || !siteBid) {
-      std::printf("%-6s did not bid\n", id.c_str());
-      continue;
-    }
-    ++complete;
-    const double tErr = Ms(records->start - a.due);
-    const double due = static_cast<double>(a.endMs - kPrep - 2000 + 3 * oneWay);
-    const double aErr = static_cast<double>(siteBid->siteMs) - due;
-    const double path = Ms(bid->end - records->start);
-    const double ratio = path / (4.0 * oneWay);
-    const bool sameConn = siteRecords->connection == siteBid->connection;
-    reused += sameConn;
-    timerErr.push_back(tErr);
-    arrivalErr.push_back(aErr);
-    ratios.push_back(ratio);
-    std::printf("%-6s %+10.1f %+14.1f %12.1f %10.2f %7s  %s\n", id.c_str(), tErr, aErr, path, ratio,
-                sameConn ? "yes" : "no",
-                platform::text::GbkToUtf8(dlg.m_snipes[static_cast<std::size_t>(k)].strState).c_str());
+    const std::string lat =
+        std::to_string(sc.latency) + (sc.jitter ? "+-" + std::to_string(sc.jitter) : std::string());
+    std::printf("%-10s %-6s %9.2f %9.2f %9.2f %+9.2f %6d %8d\n", lat.c_str(), sc.crawl ? "300ms" : "idle",
+                Percentile(abs, 0.5), Percentile(abs, 0.99),
+                abs.empty() ? 0.0 : *std::max_element(abs.begin(), abs.end()),
+                r.errors.empty() ? 0.0 : sum / static_cast<double>(r.errors.size()), r.late, r.missing);
+    std::fflush(stdout);
   }
-  const TimingTransport::Call* openBid = timing.First("/bid?dealId=3999&");
-  Stats t = Summarise(timerErr), a = Summarise(arrivalErr), r = Summarise(ratios);
-  std::printf("\nbids placed: %d of %d; bid on the records read's connection: %d of %d\n", complete, snipes,
-              reused, complete);
-  std::printf("bid timer error (ms):            median %+.1f, worst %+.1f\n", t.median, t.worst);
-  std::printf("bid arrival vs due, site clock:  median %+.1f, worst %+.1f (ms)\n", a.median, a.worst);
-  std::printf("bid path / two round trips:      median %.2f, worst %.2f\n", r.median, r.worst);
-  if (openBid)
-    std::printf("opening timer error (ms):        %+.1f (%s)\n", Ms(openBid->start - openDue),
-                dlg.Button(CMainDlg::IDC_OPENSNIPE)->text().toStdString().c_str());
-  else
-    std::printf("opening snipe did not fire\n");
-  server.Stop();
-  return complete == snipes ? 0 : 1;
+  return 0;
 }

@@ -18,6 +18,13 @@ const char kStateWaiting[] = "准备竞拍";
 const char kStateBidPlaced[] = "出价成功";
 const char kStateNoSiteTime[] = "未能读取站点时间";
 const char kStateHandedOver[] = "出价结束";
+const char kStateNetworkError[] = "网络错误";
+const char kMsgNetworkError[] = "网络错误：";
+const char kStateWon[] = "已得标";
+
+std::string LostStateText(std::int64_t finalPrice) {
+  return "未得标(成交价" + std::to_string(finalPrice) + ")";
+}
 
 namespace {
 

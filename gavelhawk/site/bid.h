@@ -15,11 +15,17 @@ constexpr std::int32_t kCodeNotAboveCurrent = 460;
 extern const char kMsgBidPlaced[];       // 出价成功
 extern const char kMsgNoSuchAuction[];   // 商品不存在或拍卖已结束
 extern const char kMsgAlreadyTooHigh[];  // 出价失败,当前出价已过高
+extern const char kMsgNetworkError[];    // "网络错误：", followed by the reason
 // State texts of a snipe row.
 extern const char kStateWaiting[];     // 准备竞拍
 extern const char kStateBidPlaced[];   // 出价成功
 extern const char kStateHandedOver[];  // 出价结束 (bid address given to the browser)
 extern const char kStateNoSiteTime[];  // 未能读取站点时间 (not armed: no closing time or site clock)
+extern const char kStateNetworkError[];  // 网络错误 (a read or the bid failed as a request)
+extern const char kStateWon[];           // 已得标
+
+// "未得标(成交价P)": the bid was taken but the auction closed at `finalPrice`.
+std::string LostStateText(std::int64_t finalPrice);
 
 // The first "price" of the bid records, whole yuan. An empty or broken
 // answer, and any value below 1, count as 1.

@@ -1,4 +1,4 @@
-// The detail page and the site clock, read for the window.
+// The detail page, read for the window.
 #include "gavelhawk/site/detail.h"
 #include "gavelhawk/ui/MainDlg.h"
 
@@ -15,14 +15,4 @@ bool CMainDlg::LoadAuctionDetail() {
   if (d.status == 2) return false;
   UpdateData(false);
   return true;
-}
-
-std::int64_t CMainDlg::ReadEndTime(std::int32_t dealId) {
-  namespace site = gavelhawk::site;
-  return site::ReadEndTime(FetchPage(SiteUrl(site::DetailPath(dealId))));
-}
-
-std::int64_t CMainDlg::SiteClock() {
-  namespace site = gavelhawk::site;
-  return site::ReadNowMil(FetchPage(SiteUrl(site::DetailPath(site::kClockDealId))));
 }

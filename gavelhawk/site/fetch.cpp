@@ -50,6 +50,7 @@ PageResult FetchPageChecked(platform::http::Transport& transport, const std::str
                             std::chrono::milliseconds deadline) {
   platform::http::Response r = transport.GetWithin(url, deadline);
   PageResult out;
+  out.status = r.status;
   if (!r.ok && !r.truncated) {
     out.failed = true;
     out.error = r.timedOut ? "time-out: " + r.error : r.error;

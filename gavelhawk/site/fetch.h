@@ -32,6 +32,7 @@ struct PageResult {
   std::string text;
   bool failed = false;
   std::string error;
+  long status = 0;  // HTTP status, 0 when none arrived
 };
 PageResult FetchPageChecked(platform::http::Transport& transport, const std::string& url,
                             std::chrono::milliseconds deadline);

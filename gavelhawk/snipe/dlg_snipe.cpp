@@ -1,13 +1,23 @@
-// The snipe list, its closing-snipe timers and the opening snipe.
+// The snipe list and the opening snipe in the window. The window only edits
+// rows and shows what the snipe engine reports; every site request runs off
+// its thread.
 #include <QPushButton>
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
+#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
+#include "gavelhawk/site/fetch.h"
+#include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/snipe/plan.h"
+#include "gavelhawk/snipe/reads.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
+#include "platform/text/qgbk.h"
 
 namespace {
 
@@ -16,8 +26,6 @@ namespace snipe = gavelhawk::snipe;
 using platform::text::Utf8ToGbk;
 
 static_assert(snipe::kSnipeSlots == CMainDlg::kSnipeSlots);
-static_assert(snipe::kWarmupTimerBase == CMainDlg::kWarmupTimerBase);
-static_assert(snipe::kOpenTimerId == CMainDlg::kOpenTimerId);
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -29,82 +37,239 @@ void Enable(QPushButton* b, bool on) {
   if (b) b->setEnabled(on);
 }
 
-}  // namespace
-
-void CMainDlg::OnAutoBid() {
-  UpdateData(true);
-  if (AddSnipe() != AddResult::Added) return;
-  ArmSnipe(m_nSnipeLast);
-  RefreshSnipeList();
+std::int64_t MonoUs(snipe::MonoTime t) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
 }
 
-CMainDlg::AddResult CMainDlg::AddSnipe() {
+}  // namespace
+
+void CMainDlg::RunSiteRead(std::function<void(platform::http::Transport&)> work, std::function<void()> done) {
+  auto read = std::make_unique<SiteRead>();
+  read->transport = m_services.newTransport
+                        ? m_services.newTransport()
+                        : std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
+  platform::http::Transport* t = read->transport.get();
+  const std::uint64_t id = read->id = m_nNextReadId++;
+  read->thread = std::thread([this, t, id, work = std::move(work), done = std::move(done)]() mutable {
+    work(*t);
+    QMetaObject::invokeMethod(
+        this,
+        [this, id, done = std::move(done)] {
+          // The thread has nothing left to do but end. A read that is no
+          // longer listed was stopped with the window: it reports nothing.
+          auto it = std::find_if(m_siteReads.begin(), m_siteReads.end(),
+                                 [id](const std::unique_ptr<SiteRead>& r) { return r->id == id; });
+          if (it == m_siteReads.end()) return;
+          (*it)->thread.join();
+          m_siteReads.erase(it);
+          done();
+        },
+        Qt::QueuedConnection);
+  });
+  m_siteReads.push_back(std::move(read));
+}
+
+void CMainDlg::StopSnipeWork() {
+  for (auto& r : m_siteReads) r->transport->Cancel(true);
+  for (auto& r : m_siteReads)
+    if (r->thread.joinable()) r->thread.join();
+  m_siteReads.clear();
+  m_engine.reset();
+  m_bSnipeReading = false;
+}
+
+gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
+  if (m_engine) return *m_engine;
+  snipe::EngineConfig config;
+  config.siteUrl = m_services.siteUrl;
+  config.transport = m_services.newTransport
+                         ? m_services.newTransport()
+                         : std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
+  config.requestDeadline = site::RequestDeadline();
+  snipe::EngineEvents events;
+  // The engine's thread hands every event to the window's thread.
+  events.row = [this](const snipe::RowEvent& e) {
+    QMetaObject::invokeMethod(
+        this, [this, e] { OnEngineRow(e); }, Qt::QueuedConnection);
+  };
+  events.open = [this](const snipe::OpenEvent& e) {
+    QMetaObject::invokeMethod(
+        this, [this, e] { OnEngineOpen(e); }, Qt::QueuedConnection);
+  };
+  events.log = [this](const snipe::LogLine& l) {
+    // The program's log (the 日志 view and the log file) is safe from any thread.
+    gavelhawk::log::Log(l.text);
+    QMetaObject::invokeMethod(
+        this,
+        [this, l] {
+          if (m_snipeLog.size() >= kSnipeLogLines) m_snipeLog.erase(m_snipeLog.begin());
+          m_snipeLog.push_back(l.text);
+        },
+        Qt::QueuedConnection);
+  };
+  m_engine = std::make_unique<snipe::Engine>(std::move(config), std::move(events));
+  m_engine->SetBidsItself(m_bIEMode);
+  return *m_engine;
+}
+
+void CMainDlg::EnableSnipeReads(bool on) {
+  m_bSnipeReading = !on;
+  Enable(Button(IDC_AUTOBID), on);
+  Enable(Button(IDC_MODIFY), on);
+}
+
+bool CMainDlg::ReadSnipeFields() {
+  // A field that is not a whole number has had its message: stop there.
+  if (!UpdateData(true)) return false;
+  if (m_engine) m_engine->SetBidsItself(m_bIEMode);
+  if (m_nMaxPrice < 1 || m_nIncrement < 1) {
+    Message(Text("最高出价和加价幅度必须大于0"));
+    return false;
+  }
+  return true;
+}
+
+int CMainDlg::RowOfKey(std::uint64_t key) const {
+  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i)
+    if (m_snipes[static_cast<std::size_t>(i)].nKey == key) return i;
+  return -1;
+}
+
+void CMainDlg::ArmRow(int i) {
+  SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+  // A fresh name for each arming: whatever the engine still says about an
+  // earlier one finds no row.
+  if (row.nKey) SnipeEngine().Remove(row.nKey);
+  row.nKey = m_nNextKey++;
+  row.strState = Utf8ToGbk(site::kStateWaiting);
+  row.nRemain = 0;
+  row.nDueSite = 0;
+  snipe::RowSpec spec;
+  spec.dealId = row.nDealId;
+  spec.title = row.strTitle;
+  spec.maxPrice = row.nMaxPrice;
+  spec.increment = row.nIncrement;
+  spec.prepTime = row.nPrepTime;
+  spec.endTime = row.nEndTime;
+  SnipeEngine().Arm(row.nKey, spec);
+}
+
+void CMainDlg::OnAutoBid() {
+  if (m_bSnipeReading) return;
+  if (!ReadSnipeFields()) return;
   std::vector<std::int32_t> ids;
   for (const SnipeItem& row : m_snipes) ids.push_back(row.nDealId);
-  int found = snipe::FindRow(ids, m_nSnipeLast, m_nDealId);
+  const int found = snipe::FindRow(ids, m_nSnipeLast, m_nDealId);
   if (found >= 0) {
     if (Message(Text("该商品已存在,是否修改参数?"), Text("注意"), platform::dialog::Buttons::OkCancel) ==
         platform::dialog::Answer::Ok) {
-      // Timers ran while the question was open, but none of them moves rows.
       m_nSnipeSel = found;
       OnModifySnipe();
     }
-    return AddResult::AlreadyListed;
+    return;
   }
   if (!snipe::HasRoom(m_nSnipeLast)) {
     Message(Text("商品列表过多，超出上限"));
-    return AddResult::Refused;
+    return;
   }
-  if (!LoadAuctionDetail()) {
-    Message(Text(site::kMsgNoSuchAuction));
-    return AddResult::Refused;
-  }
-  SnipeItem& row = m_snipes[static_cast<std::size_t>(++m_nSnipeLast)];
-  row.nDealId = m_nDealId;
-  row.strTitle = m_strTitle;
-  row.strState = Utf8ToGbk(site::kStateWaiting);
-  row.nMaxPrice = m_nMaxPrice;
-  row.nIncrement = m_nIncrement;
-  row.nPrepTime = m_nPrepTime;
-  row.nRemain = 0;
-  row.nEndTime = ReadEndTime(m_nDealId);
-  return AddResult::Added;
+  struct Typed {
+    std::int32_t dealId, maxPrice, increment, prepTime;
+  };
+  const Typed typed{m_nDealId, m_nMaxPrice, m_nIncrement, m_nPrepTime};
+  auto result = std::make_shared<snipe::AuctionRead>();
+  const std::string siteUrl = m_services.siteUrl;
+  EnableSnipeReads(false);
+  RunSiteRead(
+      [result, siteUrl, typed](platform::http::Transport& t) {
+        *result = snipe::ReadAuction(t, siteUrl, typed.dealId, true);
+      },
+      [this, result, typed] {
+        EnableSnipeReads(true);
+        if (result->failed) {
+          Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->error));
+          return;
+        }
+        if (!result->found) {
+          Message(Text(site::kMsgNoSuchAuction));
+          return;
+        }
+        m_strTitle = result->detail.title;
+        m_nIncrement = site::BoundIncrement(typed.increment, result->detail.lower, result->detail.higher);
+        // An ended auction leaves the fields as typed.
+        if (result->detail.status == 2) {
+          Message(Text(site::kMsgNoSuchAuction));
+          return;
+        }
+        UpdateData(false);
+        if (!snipe::HasRoom(m_nSnipeLast)) {
+          Message(Text("商品列表过多，超出上限"));
+          return;
+        }
+        SnipeItem& row = m_snipes[static_cast<std::size_t>(++m_nSnipeLast)];
+        row = SnipeItem{};
+        row.nDealId = typed.dealId;
+        row.strTitle = result->detail.title;
+        row.nMaxPrice = typed.maxPrice;
+        row.nIncrement = m_nIncrement;
+        row.nPrepTime = typed.prepTime;
+        row.nEndTime = result->endTime;
+        ArmRow(m_nSnipeLast);
+        RefreshSnipeList();
+      });
 }
 
 void CMainDlg::OnModifySnipe() {
   if (m_nSnipeSel < 0 || m_nSnipeSel > m_nSnipeLast) return;
-  UpdateData(true);
-  // The validation prompt of a bad field runs timers; the row may have
-  // finished meanwhile, and changing it makes it wait again either way.
-  SnipeItem& row = m_snipes[static_cast<std::size_t>(m_nSnipeSel)];
-  row.nDealId = m_nDealId;
-  row.strTitle = m_strTitle;
-  row.nMaxPrice = m_nMaxPrice;
-  row.nIncrement = m_nIncrement;
-  row.nPrepTime = m_nPrepTime;
-  row.strState = Utf8ToGbk(site::kStateWaiting);
-  row.nEndTime = ReadEndTime(m_nDealId);
-  ArmSnipe(m_nSnipeSel);
-  RefreshSnipeList();
+  if (m_bSnipeReading) return;
+  if (!ReadSnipeFields()) return;
+  const std::uint64_t key = m_snipes[static_cast<std::size_t>(m_nSnipeSel)].nKey;
+  SnipeItem typed;
+  typed.nDealId = m_nDealId;
+  typed.strTitle = m_strTitle;
+  typed.nMaxPrice = m_nMaxPrice;
+  typed.nIncrement = m_nIncrement;
+  typed.nPrepTime = m_nPrepTime;
+  auto result = std::make_shared<snipe::AuctionRead>();
+  const std::string siteUrl = m_services.siteUrl;
+  EnableSnipeReads(false);
+  RunSiteRead([result, siteUrl, id = typed.nDealId](
+                  platform::http::Transport& t) { *result = snipe::ReadAuction(t, siteUrl, id, false); },
+              [this, result, typed, key] {
+                EnableSnipeReads(true);
+                if (result->failed) {
+                  Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->error));
+                  return;
+                }
+                // The row may have been deleted or cleared meanwhile.
+                const int i = RowOfKey(key);
+                if (i < 0) return;
+                SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+                const std::uint64_t keep = row.nKey;
+                row = typed;
+                row.nKey = keep;
+                row.nEndTime = result->endTime;
+                ArmRow(i);
+                RefreshSnipeList();
+              });
 }
 
 void CMainDlg::OnDeleteSnipe() {
   if (m_nSnipeSel < 0 || m_nSnipeSel > m_nSnipeLast) return;
   UpdateData(true);
   std::vector<bool> waiting;
-  for (int j = 0; j <= m_nSnipeLast; ++j) waiting.push_back(m_timers.IsSet(j));
+  for (int j = 0; j <= m_nSnipeLast; ++j)
+    waiting.push_back(m_snipes[static_cast<std::size_t>(j)].nRemain != -1);
   snipe::DeletePlan plan = snipe::PlanDelete(m_nSnipeSel, m_nSnipeLast, waiting);
+  if (plan.freedIndex < 0) return;
+  SnipeEngine().Remove(m_snipes[static_cast<std::size_t>(m_nSnipeSel)].nKey);
   // Rows move with their values and state. Only a row still waiting for its
-  // bid is armed again, under its new index; a finished row keeps its result
-  // and never bids a second time.
+  // bid is armed again; a finished row keeps its result and never bids a
+  // second time.
   for (const snipe::RowMove& m : plan.moves) {
-    KillTimer(m.to);
-    KillTimer(snipe::kWarmupTimerBase + m.to);
     m_snipes[static_cast<std::size_t>(m.to)] = m_snipes[static_cast<std::size_t>(m.from)];
-    if (m.rearm) ArmSnipe(m.to);
+    if (m.rearm) ArmRow(m.to);
   }
-  KillTimer(plan.freedIndex);
-  KillTimer(snipe::kWarmupTimerBase + plan.freedIndex);
+  m_snipes[static_cast<std::size_t>(plan.freedIndex)].nKey = 0;
   if (!plan.moves.empty()) {
     // The fields show the last row that moved, as they always have after a
     // delete.
@@ -116,109 +281,96 @@ void CMainDlg::OnDeleteSnipe() {
 }
 
 void CMainDlg::OnClearSnipes() {
-  for (int i = 0; i <= m_nSnipeLast; ++i) {
-    KillTimer(i);
-    KillTimer(snipe::kWarmupTimerBase + i);
-  }
+  if (m_engine) m_engine->Clear();
+  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) m_snipes[static_cast<std::size_t>(i)].nKey = 0;
   m_nSnipeLast = -1;
   RefreshSnipeList();
 }
 
-void CMainDlg::ArmSnipe(int i) {
-  if (i < 0 || i >= kSnipeSlots) return;
-  KillTimer(i);
-  KillTimer(snipe::kWarmupTimerBase + i);
-  SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
-  // A page that could not be read gives a time of 0. Arming on it would bid
-  // at once or never, while the row said it waits: read once more, and
-  // otherwise say so in the row and leave it unarmed.
-  if (row.nEndTime <= 0) row.nEndTime = ReadEndTime(row.nDealId);
-  std::int64_t now = SiteClock();
-  if (now <= 0) now = SiteClock();
-  if (row.nEndTime <= 0 || now <= 0) {
-    row.strState = Utf8ToGbk(site::kStateNoSiteTime);
-    row.nRemain = -1;
-    return;
-  }
-  // Set the timers straight after the clock answered: the delays count from
-  // this moment.
-  snipe::ArmPlan plan = snipe::PlanArm(row.nEndTime, now, row.nPrepTime);
-  SetTimer(i, plan.bidDelayMs);
-  if (plan.warmupDelayMs >= 0) SetTimer(snipe::kWarmupTimerBase + i, plan.warmupDelayMs);
-  row.nRemain = plan.remain;
+void CMainDlg::OnTimer(int id) {
+  // No snipe runs on the window's timers any more.
+  KillTimer(id);
 }
 
-void CMainDlg::OnTimer(int id) {
-  if (id == snipe::kOpenTimerId) {
-    KillTimer(id);
-    const char* status;
-    if (m_bIEMode) {
-      if (m_services.beforeBid) m_services.beforeBid();
-      status = site::IsBidSuccess(FetchPage(m_strOpenBidUrl)) ? "抢拍成功" : "抢拍失败";
-    } else {
-      if (m_services.opener) m_services.opener->OpenUrl(m_strOpenBidUrl);
-      status = "抢拍结束";
-    }
-    SetCaption(Button(IDC_OPENSNIPE), status);
-    return;
+void CMainDlg::OnEngineRow(const gavelhawk::snipe::RowEvent& e) {
+  const int i = RowOfKey(e.key);
+  if (i < 0) return;
+  SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+  if (!e.state.empty()) row.strState = Utf8ToGbk(e.state);
+  if (e.kind != snipe::RowEvent::Kind::Result) row.nRemain = e.remain;
+  if (e.kind == snipe::RowEvent::Kind::Armed) row.nDueSite = e.dueSiteMs;
+  if (!e.handOverUrl.empty() && m_services.opener) m_services.opener->OpenUrl(e.handOverUrl);
+  // The bid's own notice comes from the list's change (the row stops waiting);
+  // the outcome after closing is told here.
+  if (e.kind == snipe::RowEvent::Kind::Result) {
+    gavelhawk::log::Notify(
+        "Gavelhawk", QStringLiteral("夺宝编号 %1 %2：%3")
+                         .arg(row.nDealId)
+                         .arg(platform::text::GbkToQString(row.strTitle), QString::fromStdString(e.state))
+                         .toStdString());
   }
-  if (id >= 0 && id < kSnipeSlots) {
-    KillTimer(id);
-    // A timer can only belong to a row in use; anything else is stale.
-    if (id > m_nSnipeLast) return;
-    SnipeItem& row = m_snipes[static_cast<std::size_t>(id)];
-    if (snipe::IsRearmOnly(row.nRemain, row.nPrepTime)) {
-      ArmSnipe(id);
-      RefreshSnipeList();
-      return;
-    }
-    if (m_services.beforeBid) m_services.beforeBid();
-    std::int32_t current = site::ReadCurrentPrice(FetchPage(SiteUrl(site::BidRecordsPath(row.nDealId))));
-    // No test against the ceiling: at or above it the bid still goes out,
-    // at the ceiling.
-    std::int64_t amount = site::BidAmount(current, row.nIncrement, row.nMaxPrice);
-    std::string url = SiteUrl(site::BidPath(row.nDealId, amount));
-    std::string state;
-    if (m_bIEMode) {
-      std::string answer = FetchPage(url);
-      state = site::IsBidSuccess(answer)
-                  ? std::string(site::kStateBidPlaced)
-                  : site::SnipeStateText(site::ReadResultCode(answer), current, row.nMaxPrice, amount);
-    } else {
-      if (m_services.opener) m_services.opener->OpenUrl(url);
-      state = site::kStateHandedOver;
-    }
-    row.strState = Utf8ToGbk(state);
-    row.nRemain = -1;
-    RefreshSnipeList();
-    return;
-  }
-  int i = id - snipe::kWarmupTimerBase;
-  KillTimer(id);
-  if (i < 0 || i > m_nSnipeLast || i >= kSnipeSlots) return;
-  // Opens the connection the bid will reuse; the answer does not matter.
-  FetchPage(SiteUrl(site::BidPath(m_snipes[static_cast<std::size_t>(i)].nDealId, 2)));
+  RefreshSnipeList();
+}
+
+bool CMainDlg::SnipeWaiting(int i) const {
+  const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
+  return s.nKey != 0 && s.nRemain != -1 && s.strState == Utf8ToGbk(site::kStateWaiting);
+}
+
+void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {
+  if (!e.handOverUrl.empty() && m_services.opener) m_services.opener->OpenUrl(e.handOverUrl);
+  SetCaption(Button(IDC_OPENSNIPE), e.status.c_str());
 }
 
 void CMainDlg::OnOpenSnipe() {
-  UpdateData(true);
+  if (!UpdateData(true)) return;
   SetCaption(Button(IDC_OPENSNIPE), "等待抢拍");
   Enable(Button(IDC_OPENSNIPE), false);
   Enable(Button(IDC_CANCELOPEN), true);
-  KillTimer(snipe::kOpenTimerId);
-  site::OpeningRead times = site::ReadOpening(FetchPage(SiteUrl(site::DetailPath(m_nOpenDealId))));
-  snipe::OpenPlan plan = snipe::PlanOpen(m_nOpenLag, times.opening, times.now);
-  m_strOpenBidUrl = SiteUrl(site::BidPath(m_nOpenDealId, m_nOpenPrice));
-  if (plan.refused) {
-    Message(Text("该商品不可抢拍"));
-    SetCaption(Button(IDC_OPENSNIPE), "开卖抢拍");
-    return;
-  }
-  SetTimer(snipe::kOpenTimerId, plan.delayMs);
+  SnipeEngine().SetBidsItself(m_bIEMode);
+  SnipeEngine().CancelOpen();
+  const std::uint64_t generation = ++m_nOpenGeneration;
+  const std::int32_t id = m_nOpenDealId;
+  const std::int64_t lag = m_nOpenLag;
+  const std::string url = SiteUrl(site::BidPath(m_nOpenDealId, m_nOpenPrice));
+  struct Read {
+    site::PageResult page;
+    snipe::MonoTime sent, received;
+  };
+  auto result = std::make_shared<Read>();
+  const std::string pageUrl = SiteUrl(site::DetailPath(id));
+  RunSiteRead(
+      [result, pageUrl](platform::http::Transport& t) {
+        result->sent = snipe::MonoClock::now();
+        result->page = site::FetchPageChecked(t, pageUrl, site::PageDeadline());
+        result->received = snipe::MonoClock::now();
+      },
+      [this, result, generation, lag, url] {
+        // 取消开卖抢 while the page was read: nothing is armed.
+        if (generation != m_nOpenGeneration) return;
+        m_strOpenBidUrl = url;
+        if (result->page.failed) {
+          Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->page.error));
+          SetCaption(Button(IDC_OPENSNIPE), "开卖抢拍");
+          return;
+        }
+        const site::OpeningRead times = site::ReadOpening(result->page.text);
+        const snipe::OpenPlan plan = snipe::PlanOpen(lag, times.opening, times.now);
+        if (plan.refused) {
+          Message(Text("该商品不可抢拍"));
+          SetCaption(Button(IDC_OPENSNIPE), "开卖抢拍");
+          return;
+        }
+        // The site wrote its clock about half way through the read.
+        const std::int64_t midUs = (MonoUs(result->sent) + MonoUs(result->received)) / 2;
+        const snipe::MonoTime fireAt(std::chrono::microseconds(midUs + plan.delayMs * 1000LL));
+        SnipeEngine().ArmOpen(url, fireAt);
+      });
 }
 
 void CMainDlg::OnCancelOpenSnipe() {
   Enable(Button(IDC_OPENSNIPE), true);
   Enable(Button(IDC_CANCELOPEN), false);
-  KillTimer(snipe::kOpenTimerId);
+  ++m_nOpenGeneration;
+  if (m_engine) m_engine->CancelOpen();
 }

@@ -23,31 +23,7 @@ std::int64_t Add(std::int64_t a, std::int64_t b) {
   return r;
 }
 
-std::int64_t BidDelay(std::int64_t remain, std::int64_t prepTime) {
-  return Sub(Sub(remain, prepTime), kBidLeadMs);
-}
-
 }  // namespace
-
-ArmPlan PlanArm(std::int64_t endTime, std::int64_t now, std::int64_t prepTime) {
-  ArmPlan plan;
-  plan.remain = Sub(endTime, now);
-  std::int64_t bid = BidDelay(plan.remain, prepTime);
-  if (bid <= 0) return plan;  // at once, no warm-up
-  if (bid > kMaxTimerDelayMs) {
-    plan.bidDelayMs = static_cast<int>(kMaxTimerDelayMs);
-    plan.rearmOnly = true;
-    return plan;
-  }
-  plan.bidDelayMs = static_cast<int>(bid);
-  std::int64_t warmup = bid - kWarmupAheadMs;
-  if (warmup >= 0) plan.warmupDelayMs = static_cast<int>(warmup);
-  return plan;
-}
-
-bool IsRearmOnly(std::int64_t remain, std::int64_t prepTime) {
-  return BidDelay(remain, prepTime) > kMaxTimerDelayMs;
-}
 
 OpenPlan PlanOpen(std::int64_t lag, std::int64_t opening, std::int64_t now) {
   OpenPlan plan;
@@ -81,5 +57,48 @@ int FindRow(const std::vector<std::int32_t>& dealIds, int last, std::int32_t dea
 }
 
 bool HasRoom(int last) { return last + 1 < kSnipeSlots; }
+
+ClockEstimate EstimateSiteClock(const std::vector<ClockRead>& reads) {
+  struct Good {
+    std::int64_t offsetUs, rttUs;
+  };
+  std::vector<Good> good;
+  for (const ClockRead& r : reads) {
+    // Beyond 10^15 ms (some 30 000 years) a reading is garbage, and the
+    // arithmetic in us below would overflow.
+    if (!r.ok || r.siteMs <= 0 || r.siteMs > 1'000'000'000'000'000 || r.receivedUs < r.sentUs) continue;
+    const std::int64_t rtt = r.receivedUs - r.sentUs;
+    good.push_back({r.siteMs * 1000 + rtt / 2 - r.receivedUs, rtt});
+  }
+  ClockEstimate e;
+  if (good.size() < 2) return e;
+  const Good best = *std::min_element(good.begin(), good.end(),
+                                      [](const Good& a, const Good& b) { return a.rttUs < b.rttUs; });
+  for (const Good& g : good) {
+    const std::int64_t gap =
+        g.offsetUs > best.offsetUs ? g.offsetUs - best.offsetUs : best.offsetUs - g.offsetUs;
+    if (gap > g.rttUs + best.rttUs + kClockToleranceMs * 1000) return e;
+  }
+  e.ok = true;
+  e.offsetUs = best.offsetUs;
+  e.rttUs = best.rttUs;
+  e.reads = static_cast<int>(good.size());
+  return e;
+}
+
+BidPlan PlanBid(std::int64_t endTime, std::int64_t siteNow, std::int64_t prepTime) {
+  BidPlan p;
+  p.remain = Sub(endTime, siteNow);
+  p.armable = endTime > 0 && siteNow > 0 && p.remain > 0;
+  p.dueSiteMs = Sub(Sub(endTime, prepTime), kBidLeadMs);
+  p.outcomeSiteMs = Add(endTime, kOutcomeAfterMs);
+  // A warm-up delay of 0 still goes out; a negative one is left out, as is
+  // any warm-up of a bid that is due at once.
+  if (p.dueSiteMs > siteNow && Sub(p.dueSiteMs, kWarmupAheadMs) >= siteNow) {
+    p.warmup = true;
+    p.warmupSiteMs = p.dueSiteMs - kWarmupAheadMs;
+  }
+  return p;
+}
 
 }  // namespace gavelhawk::snipe

@@ -1,40 +1,20 @@
 #pragma once
-// The arithmetic of the snipe engine, apart from the window: when a row's
-// timers fire, when the opening snipe fires, and what moves on a delete.
+// The arithmetic of the snipe engine, apart from the window and the clock:
+// the site clock's estimate, when a row's bid is due, when the opening
+// snipe fires, and what moves on a delete.
 #include <cstdint>
 #include <vector>
 
 namespace gavelhawk::snipe {
 
 constexpr int kSnipeSlots = 10;
-constexpr int kWarmupTimerBase = 100;
-constexpr int kOpenTimerId = 999;
-
-// The bid timer fires this long before closing - preparation time.
+// The bid is due this long before closing - preparation time.
 constexpr std::int64_t kBidLeadMs = 2000;
-// The warm-up request goes out this long before the bid timer.
+// The warm-up goes out this long before the bid is due.
 constexpr std::int64_t kWarmupAheadMs = 40000;
-// The longest delay given to one window timer (24 days; a timer's delay is
-// an int of ms). A row that closes later is woken at this delay and armed
-// again from a fresh reading of the site clock instead of bidding early.
+// The longest opening-snipe delay accepted (24 days); a longer one comes
+// from a broken page read.
 constexpr std::int64_t kMaxTimerDelayMs = 24LL * 24 * 3600 * 1000;
-
-struct ArmPlan {
-  std::int64_t remain = 0;  // closing - now, stored in the row
-  int bidDelayMs = 0;       // 0: at once
-  int warmupDelayMs = -1;   // -1: no warm-up
-  // The bid timer only wakes the row to arm it again (closing is further
-  // away than one timer can wait).
-  bool rearmOnly = false;
-};
-
-// Timers of a row that closes at `endTime` by the site clock reading `now`,
-// with `prepTime` ms allowed for the bid's two requests.
-ArmPlan PlanArm(std::int64_t endTime, std::int64_t now, std::int64_t prepTime);
-
-// The same decision from what a row keeps after arming: true when its bid
-// timer was set only to arm it again.
-bool IsRearmOnly(std::int64_t remain, std::int64_t prepTime);
 
 struct OpenPlan {
   bool refused = false;  // the opening instant plus the lag has passed
@@ -68,5 +48,47 @@ int FindRow(const std::vector<std::int32_t>& dealIds, int last, std::int32_t dea
 
 // Room for one more row after rows 0..last.
 bool HasRoom(int last);
+
+// --- The engine's arithmetic: site times in ms, monotonic times in us.
+
+// One read of the site clock: when it was sent and when its answer came, on
+// the monotonic clock, and the "nowMil" it gave (ok false: no answer).
+struct ClockRead {
+  std::int64_t sentUs = 0;
+  std::int64_t receivedUs = 0;
+  std::int64_t siteMs = 0;
+  bool ok = false;
+};
+
+struct ClockEstimate {
+  bool ok = false;
+  std::int64_t offsetUs = 0;  // site time in us = monotonic us + offsetUs
+  std::int64_t rttUs = 0;     // round trip of the read it rests on
+  int reads = 0;              // good reads that agreed
+};
+
+// Two reads may differ by their round trips plus this much.
+constexpr std::int64_t kClockToleranceMs = 2000;
+
+// Cristian's method: the read with the shortest round trip, its site time
+// taken to stand at the middle of that trip. Needs two good reads at least,
+// and every good read must agree with the chosen one within both round trips
+// plus kClockToleranceMs; otherwise the clock is not trusted.
+ClockEstimate EstimateSiteClock(const std::vector<ClockRead>& reads);
+
+// The moments of a closing snipe by the site's clock.
+struct BidPlan {
+  bool armable = false;        // closing lies after the site's now
+  std::int64_t remain = 0;     // closing - now
+  std::int64_t dueSiteMs = 0;  // closing - preparation - kBidLeadMs
+  bool warmup = false;         // a warm-up at dueSiteMs - kWarmupAheadMs
+  std::int64_t warmupSiteMs = 0;
+  std::int64_t outcomeSiteMs = 0;  // closing + kOutcomeAfterMs: the records are read again
+};
+
+// The records are read once more this long after closing for the outcome.
+constexpr std::int64_t kOutcomeAfterMs = 1000;
+
+BidPlan PlanBid(std::int64_t endTime, std::int64_t siteNow, std::int64_t prepTime);
 
 }  // namespace gavelhawk::snipe

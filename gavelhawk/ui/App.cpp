@@ -4,13 +4,16 @@
 #include <QMetaObject>
 #include <QTimer>
 #include <cstdlib>
+#include <atomic>
 #include <ctime>
+#include <iostream>
 #include <memory>
 #include <ostream>
 
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/fetch.h"
 #include "gavelhawk/site/probe.h"
+#include "gavelhawk/snipe/cli.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "gavelhawk/ui/saved_list.h"
 #include "platform/cookies/cookies.h"
@@ -19,22 +22,30 @@
 #include "platform/power/power.h"
 #include "platform/shell/demo.h"
 #include "platform/shell/shell.h"
+#include "platform/shell/signals.h"
 
 namespace {
 
-// The site transport with the user's browser login, refreshed before every
-// request when the browser's cookie file changed.
+// The site transport with the user's browser login. The browser's store is
+// looked at every few seconds off every request's path; each transport takes
+// the latest login before a request.
 struct SiteConnection {
   explicit SiteConnection(const gavelhawk::ui::AppSettings& s)
-      : transport(gavelhawk::site::SiteHttpOptions()), cookies(s.cookies, platform::http::HostOf(s.siteUrl)) {
-    const platform::cookies::LoadResult& first = cookies.Current();
-    browser = first.browserCommand;
+      : cookies(s.cookies, platform::http::HostOf(s.siteUrl)), transport(gavelhawk::site::SiteHttpOptions()) {
+    const std::shared_ptr<const platform::cookies::LoadResult> first = cookies.Current();
+    browser = first->browserCommand;
     // "none" is the user's own choice (and the demo's): nothing to tell.
-    if (s.cookies != "none") notice = platform::cookies::NoLoginNotice(first);
+    if (s.cookies != "none") notice = platform::cookies::NoLoginNotice(*first);
     platform::cookies::KeepLoginCurrent(cookies, transport);
+    cookies.RefreshEvery(std::chrono::seconds(2));
   }
+  std::unique_ptr<platform::http::Transport> NewTransport() {
+    auto t = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    platform::cookies::KeepLoginCurrent(cookies, *t);
+    return t;
+  }
+  platform::cookies::SharedLogin cookies;
   platform::http::CurlTransport transport;
-  platform::cookies::CookieSource cookies;
   std::string browser;
   std::string notice;
 };
@@ -60,6 +71,18 @@ CGavelhawkApp::CGavelhawkApp(gavelhawk::ui::AppSettings settings) : settings_(st
 int CGavelhawkApp::RunProbe(std::ostream& out) {
   SiteConnection site(settings_);
   return gavelhawk::site::RunProbe(site.transport, settings_.siteUrl, *settings_.probeId, out);
+}
+
+int CGavelhawkApp::RunSnipe(const gavelhawk::snipe::CliArgs& args, std::ostream& out) {
+  SiteConnection site(settings_);
+  // No window to carry the notice: say it where the user looks.
+  if (!site.notice.empty()) std::cerr << "gavelhawk snipe: " << site.notice << "\n";
+  std::atomic<bool> interrupted{false};
+  platform::shell::CatchTerminationSignals(interrupted);
+  gavelhawk::snipe::CliSite where;
+  where.siteUrl = settings_.siteUrl;
+  where.newTransport = [&site] { return site.NewTransport(); };
+  return gavelhawk::snipe::RunSnipe(args, where, out, interrupted);
 }
 
 int CGavelhawkApp::InitInstance() {
@@ -118,11 +141,7 @@ int CGavelhawkApp::InitInstance() {
   services.newUpdateTransport = [] {
     return std::make_unique<platform::http::CurlTransport>(UpdateHttpOptions());
   };
-  services.newTransport = [&site]() -> std::unique_ptr<platform::http::Transport> {
-    auto t = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
-    platform::cookies::KeepLoginCurrent(site.cookies, *t);
-    return t;
-  };
+  services.newTransport = [&site] { return site.NewTransport(); };
   services.opener = openerOverride ? openerOverride : &systemOpener;
   services.siteUrl = s.siteUrl;
   services.homeUrl = s.homeUrl;

@@ -7,6 +7,9 @@
 #include "gavelhawk/ui/settings.h"
 
 class CMainDlg;
+namespace gavelhawk::snipe {
+struct CliArgs;
+}
 namespace platform::shell {
 class Opener;
 }
@@ -23,6 +26,9 @@ class CGavelhawkApp {
 
   // `--probe ID`: no window; prints to `out`, returns the exit code.
   int RunProbe(std::ostream& out);
+
+  // `snipe ...`: no window; one line per event on `out`; the exit code.
+  int RunSnipe(const gavelhawk::snipe::CliArgs& args, std::ostream& out);
 
   // Test seams: pages, documents and programs go here instead of the desktop;
   // `onShown` runs once the window is up (a test closes it from there).

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "gavelhawk/site/fetch.h"
+#include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/settings.h"
 #include "gavelhawk/ui/update.h"
@@ -148,7 +149,7 @@ CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
   UpdateData(false);
 }
 
-CMainDlg::~CMainDlg() = default;
+CMainDlg::~CMainDlg() { StopSnipeWork(); }
 
 // ---------------------------------------------------------------------------
 // Controls of template 102, in template order: that order is the tab order.
@@ -515,6 +516,7 @@ void CMainDlg::OnCollapse() {
 void CMainDlg::OnIEMode() {
   // The box has already toggled itself; the member follows it by flipping.
   m_bIEMode = !m_bIEMode;
+  if (m_engine) SnipeEngine().SetBidsItself(m_bIEMode);
 }
 
 // ---------------------------------------------------------------------------
@@ -572,12 +574,14 @@ void CMainDlg::closeEvent(QCloseEvent* e) {
     return;
   }
   for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
+  StopSnipeWork();
   QDialog::closeEvent(e);
 }
 
 void CMainDlg::done(int r) {
   if (!ConfirmQuit()) return;
   for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
+  StopSnipeWork();
   QDialog::done(r);
 }
 

@@ -9,7 +9,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "gavelhawk/snipe/engine.h"
 #include "platform/dialog/dialog.h"
 
 class QComboBox;
@@ -20,9 +23,6 @@ class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-namespace platform::http {
-class Transport;
-}
 namespace gavelhawk::site {
 struct ManualBidOutcome;
 }
@@ -45,6 +45,8 @@ struct SnipeItem {
   std::int32_t nPrepTime = 0;
   std::int64_t nEndTime = 0;  // site ms, full width
   std::int64_t nRemain = 0;   // ms to closing at arming; -1 once bid
+  std::uint64_t nKey = 0;     // the snipe engine's name for this arming of the row
+  std::int64_t nDueSite = 0;  // site ms the bid is due, once the engine armed the row
 };
 
 struct SearchHit {
@@ -172,7 +174,8 @@ class CMainDlg : public QDialog {
   // message, focus there); FALSE writes every member into its field.
   bool UpdateData(bool bSaveAndValidate = true);
 
-  // Numbered one-shot timers, all delivered to OnTimer.
+  // Numbered one-shot timers, all delivered to OnTimer. The snipes no longer
+  // use them: the snipe engine keeps its own time.
   void SetTimer(int id, int ms);
   void KillTimer(int id);
   platform::dialog::WindowTimers& Timers() { return m_timers; }
@@ -196,22 +199,24 @@ class CMainDlg : public QDialog {
 
   // --- 1.x: site (gavelhawk/site/dlg_site.cpp, dlg_bid.cpp)
   bool LoadAuctionDetail();
-  std::int64_t ReadEndTime(std::int32_t dealId);
-  std::int64_t SiteClock();
   void OnManualBid();
   void ShowManualBid(const gavelhawk::site::ManualBidOutcome& out);
 
   // --- 2.x: snipes (gavelhawk/snipe/dlg_snipe.cpp)
   void OnAutoBid();
-  enum class AddResult { Added, AlreadyListed, Refused };
-  AddResult AddSnipe();
   void OnModifySnipe();
   void OnDeleteSnipe();
   void OnClearSnipes();
-  void ArmSnipe(int i);
   void OnTimer(int id);
   void OnOpenSnipe();
   void OnCancelOpenSnipe();
+  // The engine that times and places the snipes' bids (made on first use).
+  gavelhawk::snipe::Engine& SnipeEngine();
+  // True while 自动出价 or 修改商品 reads the site.
+  bool SnipeReadRunning() const { return m_bSnipeReading; }
+  // The engine's log lines, oldest first (at most kSnipeLogLines).
+  static constexpr std::size_t kSnipeLogLines = 2000;
+  const std::vector<std::string>& SnipeLog() const { return m_snipeLog; }
 
   // --- 3.x: search (gavelhawk/search/dlg_search.cpp)
   void OnRefreshItems();
@@ -284,6 +289,8 @@ class CMainDlg : public QDialog {
   void SnipeListChanged();
   // Rows still waiting for their bid.
   int WaitingSnipeCount() const;
+  // Row i is armed and waits for its bid.
+  bool SnipeWaiting(int i) const;
   // Start-up: the saved rows back, waiting rows armed again, rows that closed
   // meanwhile marked; a damaged file is reported here.
   void RestoreSnipeList();
@@ -317,6 +324,29 @@ class CMainDlg : public QDialog {
 
  private:
   void CreateControls();
+  // Snipe plumbing (gavelhawk/snipe/dlg_snipe.cpp).
+  struct SiteRead {
+    std::uint64_t id = 0;
+    std::unique_ptr<platform::http::Transport> transport;
+    std::thread thread;
+  };
+  // Runs `work` on a thread of its own with a transport of its own; `done`
+  // then runs on the window's thread (never after the window is gone).
+  void RunSiteRead(std::function<void(platform::http::Transport&)> work, std::function<void()> done);
+  void StopSnipeWork();
+  bool ReadSnipeFields();
+  void ArmRow(int i);
+  int RowOfKey(std::uint64_t key) const;
+  void OnEngineRow(const gavelhawk::snipe::RowEvent& e);
+  void OnEngineOpen(const gavelhawk::snipe::OpenEvent& e);
+  void EnableSnipeReads(bool on);
+  std::unique_ptr<gavelhawk::snipe::Engine> m_engine;
+  std::vector<std::unique_ptr<SiteRead>> m_siteReads;
+  std::vector<std::string> m_snipeLog;
+  bool m_bSnipeReading = false;
+  std::uint64_t m_nNextKey = 1;
+  std::uint64_t m_nNextReadId = 1;
+  std::uint64_t m_nOpenGeneration = 0;
   MainDlgServices m_services;
   platform::dialog::WindowTimers m_timers;
   std::map<int, QWidget*> m_controls;

@@ -247,7 +247,7 @@ void CMainDlg::ExpandKeepingOnScreen() {
 
 int CMainDlg::WaitingSnipeCount() const {
   int n = 0;
-  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) n += m_timers.IsSet(i) ? 1 : 0;
+  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) n += SnipeWaiting(i) ? 1 : 0;
   return n;
 }
 
@@ -293,7 +293,7 @@ void CMainDlg::RestoreSnipeList() {
   // Armed again from a fresh clock read; the engine decides nothing from
   // what the clock said before the restart.
   for (int i = 0; i < n; ++i) {
-    if (loaded.rows[static_cast<std::size_t>(i)].waiting) ArmSnipe(i);
+    if (loaded.rows[static_cast<std::size_t>(i)].waiting) ArmRow(i);
   }
 }
 
@@ -305,7 +305,7 @@ void CMainDlg::SnipeListChanged() {
   std::int64_t lastClockRead = 0;
   for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
     const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
-    const bool waiting = m_timers.IsSet(i);
+    const bool waiting = SnipeWaiting(i);
     const auto before = k.seen.find(s.nDealId);
     const bool wasWaiting = before != k.seen.end() && before->second.waiting;
     if (waiting &&
@@ -404,6 +404,9 @@ bool CMainDlg::ConfirmQuit() {
 
 std::int64_t CMainDlg::CountdownClock() const {
   if (m_services.siteNow) return m_services.siteNow();
+  if (m_engine) {
+    if (const std::optional<std::int64_t> now = m_engine->SiteNow()) return *now;
+  }
   if (!m_keep || !m_keep->haveOffset) return 0;
   return SteadyMs() + m_keep->offsetMs;
 }
@@ -421,7 +424,7 @@ void CMainDlg::ResultListShown() {
 void CMainDlg::OnCountdownTick() {
   if (const std::int64_t now = CountdownClock(); now > 0) {
     for (int i = 0; i <= m_nSnipeLast && i < m_listSnipe->topLevelItemCount(); ++i) {
-      if (!m_timers.IsSet(i)) continue;
+      if (!SnipeWaiting(i)) continue;
       const QString text = QString::fromStdString(
           gavelhawk::ui::FormatRemain(m_snipes[static_cast<std::size_t>(i)].nEndTime - now));
       QTreeWidgetItem* item = m_listSnipe->topLevelItem(i);

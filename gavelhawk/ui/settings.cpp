@@ -108,6 +108,7 @@ std::vector<std::string> OwnOptions(const std::vector<std::string>& args) {
 
 std::string HelpText() {
   return "用法: gavelhawk [选项]\n"
+         "      gavelhawk snipe [--increment N] [--prep MS] ID MAX [ID MAX]...  不开窗口抢拍\n"
          "京东夺宝岛抢拍工具。\n"
          "\n"
          "选项:\n"

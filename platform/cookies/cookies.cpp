@@ -347,6 +347,59 @@ void KeepLoginCurrent(CookieSource& source, http::CurlTransport& transport) {
   });
 }
 
+SharedLogin::SharedLogin(std::string sourceName, std::string host)
+    : source_(std::move(sourceName), std::move(host)) {
+  Refresh();
+}
+
+SharedLogin::~SharedLogin() {
+  {
+    std::lock_guard lk(mu_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  if (refresher_.joinable()) refresher_.join();
+}
+
+std::shared_ptr<const LoadResult> SharedLogin::Current() const {
+  std::lock_guard lk(mu_);
+  return current_;
+}
+
+void SharedLogin::Refresh() {
+  std::lock_guard source(sourceMu_);
+  const LoadResult& now = source_.Current();
+  std::lock_guard lk(mu_);
+  if (current_ && current_->cookies == now.cookies && current_->error == now.error) return;
+  current_ = std::make_shared<const LoadResult>(now);
+}
+
+void SharedLogin::RefreshEvery(std::chrono::milliseconds every) {
+  if (refresher_.joinable()) return;
+  refresher_ = std::thread([this, every] {
+    std::unique_lock lk(mu_);
+    while (!cv_.wait_for(lk, every, [this] { return stop_; })) {
+      lk.unlock();
+      Refresh();
+      lk.lock();
+    }
+  });
+}
+
+void KeepLoginCurrent(SharedLogin& login, http::CurlTransport& transport) {
+  auto applied = std::make_shared<std::shared_ptr<const LoadResult>>(login.Current());
+  if (*applied) transport.SetCookies((*applied)->cookies);
+  transport.SetBeforeRequest([&login, applied](http::CurlTransport& t) {
+    std::shared_ptr<const LoadResult> now = login.Current();
+    if (now == *applied) return;
+    // Only when the browser's cookies changed: cookies the site set during
+    // the session survive otherwise.
+    const bool changed = !*applied || !now || (*applied)->cookies != now->cookies;
+    *applied = now;
+    if (changed && now) t.SetCookies(now->cookies);
+  });
+}
+
 namespace detail {
 
 std::vector<std::string> WatchedFiles(const std::string& rawSourceName) {

@@ -2,11 +2,15 @@
 // The user's browser login: the cookies of the auction site, read from the
 // browser the user logs in with. They are kept in memory only and never
 // written to a log or a message.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/http/http.h"
@@ -70,5 +74,39 @@ class CookieSource {
 // changed, so cookies the site sets during the session are not thrown away
 // on every request. Both must outlive the transport's use.
 void KeepLoginCurrent(CookieSource& source, http::CurlTransport& transport);
+
+// One login for the transports of several threads. Reading the browser's
+// store can take most of a second, so it never happens on a request's path:
+// Refresh() (at the start, then on a thread of its own every few seconds)
+// reloads it when the browser's file changed, and a request only picks up
+// the latest snapshot.
+class SharedLogin {
+ public:
+  SharedLogin(std::string sourceName, std::string host);
+  ~SharedLogin();
+  SharedLogin(const SharedLogin&) = delete;
+  SharedLogin& operator=(const SharedLogin&) = delete;
+
+  // The latest snapshot; cheap and safe from any thread. A new snapshot is
+  // made only when the cookies changed.
+  std::shared_ptr<const LoadResult> Current() const;
+  // Reloads when the browser's file changed; safe from any thread.
+  void Refresh();
+  // Refresh() every `every` on a thread of its own, until destroyed.
+  void RefreshEvery(std::chrono::milliseconds every);
+
+ private:
+  std::mutex sourceMu_;  // the CookieSource is not thread-safe
+  CookieSource source_;
+  mutable std::mutex mu_;
+  std::shared_ptr<const LoadResult> current_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  std::thread refresher_;
+};
+
+// Before each request, hands `transport` the shared login's snapshot when it
+// is not the one handed over last (a pointer comparison, never a reload).
+void KeepLoginCurrent(SharedLogin& login, http::CurlTransport& transport);
 
 }  // namespace platform::cookies

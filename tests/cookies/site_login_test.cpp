@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #include "fixtures.h"
 #include "platform/http/http.h"
@@ -168,6 +169,44 @@ TEST_F(SiteLogin, CookiesTheSiteSetSurviveTheLoginCheckBeforeEachRequest) {
   EXPECT_NE(answer.body.find("success"), std::string::npos);
   ExpectOnlyTheLogin("txt-user");
   EXPECT_NE(LastBidCookie().find("__jdv=visit"), std::string::npos) << LastBidCookie();
+}
+
+// The engine, the reads and the window each have a transport on a thread of
+// their own; one login serves them all, and a new login reaches every one of
+// them once it has been looked at, off their requests' path.
+TEST_F(SiteLogin, OneSharedLoginServesTransportsOnSeveralThreads) {
+  TempHome h;
+  const std::string path = WriteLoginCookiesTxt(h, "txt-user");
+  platform::cookies::SharedLogin login(path, "127.0.0.1");
+  CurlTransport engine, reader;
+  platform::cookies::KeepLoginCurrent(login, engine);
+  platform::cookies::KeepLoginCurrent(login, reader);
+  auto bidFrom = [&](CurlTransport& t) {
+    sim::Auction a;
+    a.id = nextId_++;
+    a.title = "测试拍品";
+    a.listPrice = 1999;
+    a.startMs = server_.Now() - 60000;
+    a.endMs = server_.Now() + 600000;
+    server_.AddAuction(a);
+    std::string body;
+    std::thread([&] {
+      body = t.Get(server_.BaseUrl() + "/json/paimai/bid?dealId=" + std::to_string(a.id) + "&price=10").body;
+    }).join();
+    return body;
+  };
+  for (const std::string& pin : {std::string("txt-user"), std::string("renewed-user")}) {
+    if (pin != "txt-user") {
+      WriteLoginCookiesTxt(h, pin);
+      login.Refresh();
+    }
+    // The second bid of a round is refused by the site's 4 s rule; what
+    // matters is the login it carried.
+    for (CurlTransport* t : {&engine, &reader}) {
+      EXPECT_EQ(bidFrom(*t).find("\"code\":\"403\""), std::string::npos) << pin;
+      ExpectOnlyTheLogin(pin);
+    }
+  }
 }
 
 }  // namespace

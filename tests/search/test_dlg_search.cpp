@@ -112,7 +112,7 @@ class SearchWindow : public ::testing::Test {
     sim::Fault f;
     f.kind = sim::FaultKind::Slow;
     f.pathPrefix = prefix;
-    f.slowMs = ms;
+    f.delayMs = ms;
     site.AddFault(f);
   }
 
@@ -459,29 +459,34 @@ TEST_F(SearchWindow, ClosingTheWindowEndsTheCrawl) {
   EXPECT_FALSE(dlg->m_bCrawling);
 }
 
-TEST_F(SearchWindow, SnipeTimerFiresDuringACrawl) {
+TEST_F(SearchWindow, SnipeBidsDuringACrawl) {
   for (int i = 0; i < 5; ++i) Deal(9500000 + i, 100 + i, 1000, 100);
-  Deal(9500100, 3600, 300, 200, "Sniped", 7000);  // listed too, but too dear to be a hit
+  Deal(9500100, 2, 300, 200, "Sniped", 7000);  // listed too, but too dear to be a hit
+  // Listing pages that take a little while, so that the crawl outlasts the
+  // snipe's arming.
+  sim::Fault slow{sim::FaultKind::Slow, "/paimai/", -1};
+  slow.delayMs = 30;
+  site.AddFault(slow);
   auto* ie = qobject_cast<QCheckBox*>(dlg->GetDlgItem(CMainDlg::IDC_IEMODE));
   ASSERT_NE(ie, nullptr);
   ie->click();
   ASSERT_TRUE(dlg->m_bIEMode);
-  SnipeItem& row = dlg->m_snipes[0];
-  row.nDealId = 9500100;
-  row.nMaxPrice = 500;
-  row.nIncrement = 5;
-  row.nPrepTime = 1000;
-  row.nRemain = 5000;
-  row.strState = platform::text::Utf8ToGbk("准备竞拍");
-  dlg->m_nSnipeLast = 0;
+  Type(CMainDlg::IDC_DEALID, "9500100");
+  Type(CMainDlg::IDC_MAXPRICE, "500");
+  Type(CMainDlg::IDC_INCREMENT, "5");
+  Type(CMainDlg::IDC_PREPTIME, "1000");
   SlowPages(100);
-  // Due as soon as the crawl has asked for its first page.
+  // Armed while the crawl runs, due at once: the engine bids beside the crawl.
   DuringCrawl([this] {
     if (Requests(ListingPath(0, 1)) == 0) return false;
-    dlg->SetTimer(0, 0);
+    Press(CMainDlg::IDC_AUTOBID);
     return true;
   });
   Refresh();
+  QElapsedTimer waited;
+  waited.start();
+  while (dlg->m_snipes[0].nRemain != -1 && waited.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   const auto t = Targets();
   auto bid = std::find(t.begin(), t.end(), "/json/paimai/bid?dealId=9500100&price=205");
   ASSERT_NE(bid, t.end());

@@ -44,7 +44,7 @@ void Fill(sim::Server& site, const Scenario& sc) {
       sim::Fault slow;
       slow.kind = sim::FaultKind::Slow;
       slow.pathPrefix = (i % 2 ? "/detail/" : "/json/paimai/bid_records?dealId=") + std::to_string(a.id);
-      slow.slowMs = 5 + (i * 7) % 40;
+      slow.delayMs = 5 + (i * 7) % 40;
       site.AddFault(slow);
     }
   }

@@ -137,7 +137,7 @@ TEST_F(FetchSim, StalledServerIsEmptyTextEvenAfterPartOfThePage) {
 TEST_F(FetchSim, TricklingAnswerEndsAtTheDeadlineAsAFailedRequest) {
   // Ten bytes a second never trips the stall time-out; only the deadline ends it.
   sim::Fault trickle{sim::FaultKind::Trickle, "/json/paimai/bid_records", 2};
-  trickle.trickleMs = 100;
+  trickle.trickleEveryMs = 100;
   server.AddFault(trickle);
   CurlTransport t(SiteHttpOptions());
   const std::string url = base + BidRecordsPath(1001);

@@ -1,7 +1,6 @@
-// 自动出价 and the closing-snipe timers against auction-sim (its clock frozen
-// unless a test says otherwise): the delays asked for, the bid that reaches
-// the site when a timer fires, and the state text the row then shows.
-#include "gavelhawk/snipe/plan.h"
+// 自动出价 and the closing snipe against auction-sim (its clock frozen unless
+// a test says otherwise): when the engine says each bid is due, the bid that
+// reaches the site, the state text the row then shows, and the outcome.
 #include "window_fixture.h"
 
 namespace snipetest {
@@ -11,35 +10,33 @@ using ClosingSnipe = WindowTest;
 constexpr int kStateColumn = 2;
 constexpr int kRemainColumn = 6;
 
-TEST_F(ClosingSnipe, DelaysCountFromTheSiteClock) {
+TEST_F(ClosingSnipe, BidIsDueAtClosingMinusPreparationAndTwoSeconds) {
   SetIEMode(true);
   Auction(801, 10, 60000);
   Auction(802, 10, 30000);
   Auction(803, 10, 2500);
   AddSnipe(801, 50, 1, 1000);
-  AddSnipe(802, 50, 1, 1000);
-  EXPECT_EQ(57000, Delay(0));
-  EXPECT_EQ(17000, Delay(100));
-  EXPECT_EQ(27000, Delay(1));
-  EXPECT_FALSE(Running(101));  // the warm-up would have been 13 s late
-  EXPECT_EQ(U("1分0秒"), Shown(0, kRemainColumn));
-  EXPECT_EQ(U("0分30秒"), Shown(1, kRemainColumn));
+  AddSnipe(802, 50, 1, 1500);
+  EXPECT_EQ(57000, Due(0));
+  EXPECT_EQ(26500, Due(1));
+  // The remaining time is a reading of the estimated site clock.
+  EXPECT_GT(dlg->m_snipes[0].nRemain, 59000);
+  EXPECT_LE(dlg->m_snipes[0].nRemain, 60000);
   EXPECT_EQ(U("准备竞拍"), Shown(0, kStateColumn));
   EXPECT_TRUE(Bids().empty());
 
-  // 2500 ms before closing with 1000 ms preparation: at once, no warm-up.
+  // 2500 ms before closing with 1000 ms preparation: at once.
   AddSnipe(803, 50, 1, 1000);
-  EXPECT_FALSE(Running(102));
   ASSERT_TRUE(WaitUntil([&] { return Finished(2); }));
   EXPECT_EQ(std::vector<std::string>{BidTarget(803, 11)}, Bids());
   EXPECT_EQ(U("出价成功"), State(2));
   EXPECT_EQ(U("出价成功"), Shown(2, kStateColumn));
   EXPECT_EQ(U("已结束"), Shown(2, kRemainColumn));
-  EXPECT_FALSE(Running(2));
-  // The other rows still wait.
-  EXPECT_TRUE(Running(0));
-  EXPECT_TRUE(Running(1));
+  // The other rows still wait, and nothing of theirs was read.
+  EXPECT_TRUE(Armed(0));
+  EXPECT_TRUE(Armed(1));
   EXPECT_EQ(U("准备竞拍"), State(0));
+  EXPECT_EQ(0u, Count(RecordsTarget(801)));
 }
 
 TEST_F(ClosingSnipe, EveryAnswerGivesItsStateText) {
@@ -70,36 +67,92 @@ TEST_F(ClosingSnipe, EveryAnswerGivesItsStateText) {
     EXPECT_EQ(U(text), Shown(0, kStateColumn)) << code;
   }
   EXPECT_EQ(codes.size(), Bids().size());
-  EXPECT_TRUE(Boxes().empty());  // a timer reports only in the row
+  EXPECT_TRUE(Boxes().empty());  // the engine reports only in the row
 }
 
-TEST_F(ClosingSnipe, UnreadableSiteTimeLeavesTheRowUnarmedAndSaysSo) {
+TEST_F(ClosingSnipe, MisreadSiteTimeLeavesTheRowUnarmedAndSaysSo) {
   SetIEMode(true);
   Auction(812, 10, 60000);
-  // Both reads of the clock page fail: the row must not wait for a bid that
-  // will never come, nor bid at once.
-  server.AddFault({sim::FaultKind::Empty, "/detail/3333333", 2});
-  AddSnipe(812, 50, 1, 1000);
-  EXPECT_FALSE(Running(0));
-  EXPECT_FALSE(Running(100));
-  EXPECT_EQ(U("未能读取站点时间"), Shown(0, kStateColumn));
+  const std::string clock = "/detail/3333333";
+  struct Case {
+    const char* what;
+    std::vector<sim::Fault> faults;
+    bool armed;
+  };
+  sim::Fault hourOff{sim::FaultKind::ClockSkew, clock, 1};
+  hourOff.skewMs = 3600000;
+  sim::Fault fourteenDigits{sim::FaultKind::ClockSkew, clock, 1};
+  fourteenDigits.skewMs = 9 * kT0;
+  sim::Fault allFourteen = fourteenDigits;
+  allFourteen.remaining = -1;
+  const std::vector<Case> cases = {
+      {"two reads fail", {{sim::FaultKind::Empty, clock, 2}}, false},
+      {"one read an hour off", {hourOff}, false},
+      {"one read of 14 digits", {fourteenDigits}, false},
+      {"every read of 14 digits: closing before now", {allFourteen}, false},
+      {"one read fails, two agree", {{sim::FaultKind::Empty, clock, 1}}, true},
+  };
+  for (const Case& c : cases) {
+    Press(CMainDlg::IDC_CLEAR);
+    server.ClearFaults();
+    for (const sim::Fault& f : c.faults) server.AddFault(f);
+    server.ClearLog();
+    AddSnipe(812, 50, 1, 1000);
+    if (c.armed) {
+      EXPECT_TRUE(Armed(0)) << c.what;
+      EXPECT_EQ(57000, Due(0)) << c.what;
+      EXPECT_EQ(U("准备竞拍"), Shown(0, kStateColumn)) << c.what;
+    } else {
+      EXPECT_FALSE(Armed(0)) << c.what;
+      EXPECT_EQ(U("未能读取站点时间"), Shown(0, kStateColumn)) << c.what;
+      EXPECT_EQ(U("已结束"), Shown(0, kRemainColumn)) << c.what;
+    }
+    EXPECT_EQ(3u, Count(clock)) << c.what;
+    EXPECT_EQ(0u, Count(RecordsTarget(812))) << c.what;
+  }
   EXPECT_TRUE(Bids().empty());
-
-  // One failed read is retried, and the row is armed as usual.
-  server.AddFault({sim::FaultKind::Empty, "/detail/3333333", 1});
-  Press(CMainDlg::IDC_CLEAR);
-  AddSnipe(812, 50, 1, 1000);
-  EXPECT_EQ(57000, Delay(0));
-  EXPECT_EQ(U("准备竞拍"), Shown(0, kStateColumn));
 }
 
-TEST_F(ClosingSnipe, EmptyBidAnswerReadsAsCodeZero) {
+TEST_F(ClosingSnipe, FailedRequestsSayNetworkErrorNotASiteCode) {
   SetIEMode(true);
   Auction(811, 10, 2500);
-  server.AddFault({sim::FaultKind::Empty, "/json/paimai/bid?", 1});
-  AddSnipe(811, 50, 1, 1000);
-  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
-  EXPECT_EQ(U("出价失败(0)"), State(0));
+  struct Case {
+    sim::Fault fault;
+    const char* state;
+    std::size_t bidsSent;
+  };
+  const std::vector<Case> cases = {
+      {{sim::FaultKind::Empty, "/json/paimai/bid?", 1}, "出价失败(0)", 1},  // an answer, but empty
+      // libcurl sends a GET once more when a reused connection dies before
+      // any answer: both attempts are refused here.
+      {{sim::FaultKind::Refuse, "/json/paimai/bid?", 2}, "网络错误", 2},
+      {{sim::FaultKind::Status500, "/json/paimai/bid?", 1}, "网络错误", 1},
+      // Without the current price there is nothing sound to bid.
+      {{sim::FaultKind::Status500, "/json/paimai/bid_records", 1}, "网络错误", 0},
+  };
+  for (const Case& c : cases) {
+    Press(CMainDlg::IDC_CLEAR);
+    server.ClearLog();
+    server.AddFault(c.fault);
+    AddSnipe(811, 50, 1, 1000);
+    ASSERT_TRUE(WaitUntil([&] { return Finished(0); })) << c.state;
+    EXPECT_EQ(U(c.state), State(0)) << c.fault.pathPrefix;
+    EXPECT_EQ(c.bidsSent, Bids().size()) << c.fault.pathPrefix;
+  }
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ClosingSnipe, TricklingRecordsEndAtTheDeadline) {
+  SetIEMode(true);
+  Auction(815, 10, 2500);
+  sim::Fault trickle{sim::FaultKind::Trickle, "/json/paimai/bid_records", 1};
+  server.AddFault(trickle);
+  AddSnipe(815, 50, 1, 1000);
+  // The answer would take minutes at 2 bytes a second; the request deadline
+  // (3 s) ends it and the row says why.
+  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 8000));
+  EXPECT_EQ(U("网络错误"), State(0));
+  EXPECT_TRUE(Bids().empty());
 }
 
 TEST_F(ClosingSnipe, NotAboveCurrentIsSplitByCurrentVersusCeiling) {
@@ -120,7 +173,30 @@ TEST_F(ClosingSnipe, NotAboveCurrentIsSplitByCurrentVersusCeiling) {
   EXPECT_EQ((std::vector<std::string>{BidTarget(812, 20), BidTarget(813, 20)}), Bids());
 }
 
-TEST_F(ClosingSnipe, ChangingARowToAnEndedAuctionBidsAtOnce) {
+TEST_F(ClosingSnipe, OutcomeAfterClosingSaysWonOrLost) {
+  SetIEMode(true);
+  // Won: our 11 is the highest record after closing.
+  Auction(830, 10, 2500);
+  AddSnipe(830, 50, 1, 1000);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
+  EXPECT_EQ(U("出价成功"), State(0));
+  ASSERT_TRUE(WaitUntil([&] { return State(0) != U("出价成功"); }, 8000));
+  EXPECT_EQ(U("已得标"), Shown(0, kStateColumn));
+
+  // Lost: the site took our 11 but someone else's 40 stands after closing.
+  Auction(831, 10, 2500);
+  server.ForceBidCode(200);
+  AddSnipe(831, 50, 1, 1000);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(1); }));
+  server.UpdateAuction(831, [](sim::Auction& a) { a.bids.push_back({"bob", 40, kT0}); });
+  ASSERT_TRUE(WaitUntil([&] { return State(1) != U("出价成功"); }, 8000));
+  EXPECT_EQ(U("未得标(成交价40)"), Shown(1, kStateColumn));
+  // Each row: one records read for the bid, one for the outcome.
+  EXPECT_EQ(2u, Count(RecordsTarget(830)));
+  EXPECT_EQ(2u, Count(RecordsTarget(831)));
+}
+
+TEST_F(ClosingSnipe, ChangingARowToAnEndedAuctionLeavesItUnarmed) {
   SetIEMode(true);
   Auction(814, 10, 600000);
   sim::Auction over = Auction(815, 10, 600000);
@@ -130,10 +206,11 @@ TEST_F(ClosingSnipe, ChangingARowToAnEndedAuctionBidsAtOnce) {
   ClickRow(0);
   Type(CMainDlg::IDC_DEALID, "815");
   Press(CMainDlg::IDC_MODIFY);
-  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
-  EXPECT_EQ(std::vector<std::string>{BidTarget(815, 11)}, Bids());
-  EXPECT_EQ(U("出价失败(已结束)"), State(0));
-  EXPECT_FALSE(Running(100));
+  Settle();
+  // A closing time before the site's now is no moment to bid at.
+  EXPECT_EQ(U("未能读取站点时间"), State(0));
+  EXPECT_TRUE(Bids().empty());
+  EXPECT_EQ(0u, Count(RecordsTarget(815)));
 }
 
 TEST_F(ClosingSnipe, ChangingAFinishedRowArmsItAgain) {
@@ -145,10 +222,10 @@ TEST_F(ClosingSnipe, ChangingAFinishedRowArmsItAgain) {
   ClickRow(0);
   Type(CMainDlg::IDC_MAXPRICE, "70");
   Press(CMainDlg::IDC_MODIFY);
+  Settle();
   EXPECT_EQ(U("准备竞拍"), State(0));
   EXPECT_EQ(70, dlg->m_snipes[0].nMaxPrice);
-  EXPECT_EQ(87000, Delay(0));
-  EXPECT_EQ(47000, Delay(100));
+  EXPECT_EQ(87000, Due(0));
   EXPECT_EQ(1u, Bids().size());
 }
 
@@ -160,14 +237,14 @@ TEST_F(ClosingSnipe, WithoutIEModeTheBidGoesToTheBrowser) {
   EXPECT_TRUE(Bids().empty());
   EXPECT_EQ(U("出价结束"), State(0));
   EXPECT_EQ(U("已结束"), Shown(0, kRemainColumn));
-  EXPECT_EQ(1u, server.LogFor("/json/paimai/bid_records?dealId=817").size());
+  EXPECT_EQ(1u, Count(RecordsTarget(817)));
 }
 
-TEST_F(ClosingSnipe, IEModeIsReadWhenTheTimerFires) {
+TEST_F(ClosingSnipe, IEModeIsReadWhenTheBidIsDue) {
   SetIEMode(true);
-  Auction(818, 12, 4000);  // lead - 2000 = 1000 ms
+  Auction(818, 12, 4500);  // due 1500 ms from now
   AddSnipe(818, 20, 3, 1000);
-  ASSERT_EQ(1000, Delay(0));
+  ASSERT_EQ(1500, Due(0));
   SetIEMode(false);
   ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
   EXPECT_EQ(U("出价结束"), State(0));
@@ -175,39 +252,29 @@ TEST_F(ClosingSnipe, IEModeIsReadWhenTheTimerFires) {
   EXPECT_TRUE(Bids().empty());
 }
 
-TEST_F(ClosingSnipe, WarmUpOpensTheWayAndChangesNothing) {
+TEST_F(ClosingSnipe, WarmUpReadsTheRecordsAndNeverBids) {
   SetIEMode(true);
-  // Bid timer 40 000 ms away: the warm-up is due at once.
-  Auction(819, 10, 43000);
+  // At 1 yuan a warm-up bid of 2 would be taken: it must not be a bid.
+  Auction(819, 0, 43500);  // bid due in 40 500 ms: the warm-up in 500 ms
   AddSnipe(819, 50, 1, 1000);
-  EXPECT_EQ(40000, Delay(0));
-  ASSERT_TRUE(WaitUntil([&] { return !Bids().empty(); }));
-  EXPECT_EQ(std::vector<std::string>{BidTarget(819, 2)}, Bids());
-  EXPECT_FALSE(Running(100));
-  EXPECT_TRUE(Running(0));
+  ASSERT_TRUE(server.WaitForRequests(RecordsTarget(819), 1));
+  // The warm-up also measures the site clock afresh: three reads more.
+  ASSERT_TRUE(server.WaitForRequests("/detail/3333333", 6));
+  EXPECT_TRUE(Bids().empty());
+  EXPECT_TRUE(server.GetAuction(819)->bids.empty());
   EXPECT_EQ(U("准备竞拍"), State(0));
-  EXPECT_EQ(43000, dlg->m_snipes[0].nRemain);
-  EXPECT_TRUE(server.LogFor("/json/paimai/bid_records").empty());
+  EXPECT_EQ(40500, Due(0));
 }
 
-TEST_F(ClosingSnipe, ClosingBeyondOneTimerWakesToArmAgainWithoutBidding) {
+TEST_F(ClosingSnipe, ClosingWeeksAwayIsArmedWithoutBidding) {
   SetIEMode(true);
   const std::int64_t thirtyDays = 30LL * 24 * 3600 * 1000;
   Auction(820, 10, thirtyDays);
   AddSnipe(820, 50, 1, 1000);
-  EXPECT_EQ(gavelhawk::snipe::kMaxTimerDelayMs, Delay(0));
-  EXPECT_FALSE(Running(100));
-  EXPECT_EQ(U("43200分0秒"), Shown(0, kRemainColumn));
-
-  // Twenty-four days later the timer wakes the row.
-  server.AdvanceClock(gavelhawk::snipe::kMaxTimerDelayMs);
-  server.ClearLog();
-  dlg->OnTimer(0);
-  EXPECT_TRUE(Bids().empty());
-  EXPECT_TRUE(server.LogFor("/json/paimai/bid_records").empty());
+  EXPECT_EQ(thirtyDays - 3000, Due(0));
   EXPECT_EQ(U("准备竞拍"), State(0));
-  EXPECT_EQ(thirtyDays - gavelhawk::snipe::kMaxTimerDelayMs - 3000, Delay(0));
-  EXPECT_TRUE(Running(100));
+  EXPECT_TRUE(Bids().empty());
+  EXPECT_EQ(0u, Count(RecordsTarget(820)));
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
-// One snipe left to run by itself against the simulated site's running clock.
+// Snipes left to run by themselves against the simulated site's running
+// clock, while the rest of the program keeps the site busy; and what the
+// window does while it reads.
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
+#include "gavelhawk/search/crawl.h"
 #include "window_fixture.h"
 
 namespace snipetest {
@@ -11,12 +16,12 @@ using EndToEnd = WindowTest;
 TEST_F(EndToEnd, OneBidOfTheRightAmountArrivesBeforeClosing) {
   SetIEMode(true);
   server.SetClock(kT0, /*running=*/true);
-  // Closes 6 s from now; with 1000 ms preparation the bid timer is due
-  // about 3 s from now.
+  // Closes 6 s from now; with 1000 ms preparation the bid is due about 3 s
+  // from now.
   Auction(2001, 10, 6000);
   AddSnipe(2001, 40, 2, 1000);
   ASSERT_EQ(0, dlg->m_nSnipeLast);
-  ASSERT_TRUE(Running(0));
+  ASSERT_TRUE(Armed(0));
   // Someone else bids while the snipe waits: the amount follows the site.
   QTimer::singleShot(1000, [this] {
     const std::int64_t at = server.Now();
@@ -33,9 +38,138 @@ TEST_F(EndToEnd, OneBidOfTheRightAmountArrivesBeforeClosing) {
   EXPECT_EQ("guest", after.bids.back().buyer);
   EXPECT_EQ(27, after.bids.back().price);
   // The bid path: one records read, then the bid.
-  auto records = server.LogFor("/json/paimai/bid_records?dealId=2001");
-  ASSERT_EQ(1u, records.size());
+  auto records = server.LogFor(RecordsTarget(2001));
+  ASSERT_GE(records.size(), 1u);
   EXPECT_LE(records[0].siteMs, bids[0].siteMs);
+}
+
+TEST_F(EndToEnd, StaysOnTimeWhileAnotherPageTricklesAndACrawlRuns) {
+  SetIEMode(true);
+  server.SetClock(kT0, /*running=*/true);
+  Auction(2010, 10, 7000);
+  // Listing pages of 300 ms each for a crawl on another thread, and the
+  // detail page of another auction that trickles in at 2 bytes a second.
+  for (int k = 0; k < 40; ++k) Auction(2100 + k, 50, 600000);
+  server.AddFault([] {
+    sim::Fault f{sim::FaultKind::Slow, "/paimai/", -1};
+    f.delayMs = 300;
+    return f;
+  }());
+  server.AddFault({sim::FaultKind::Trickle, "/detail/2011", -1});
+  Auction(2011, 10, 600000);
+  AddSnipe(2010, 40, 2, 1000);
+  ASSERT_TRUE(Armed(0));
+
+  std::atomic<bool> stop{false};
+  platform::http::CurlTransport t(gavelhawk::site::SiteHttpOptions());
+  std::thread crawl([&] {
+    gavelhawk::search::CrawlHooks hooks;
+    hooks.fetch = [&](const std::string& path) { return gavelhawk::site::FetchPage(t, Url(path)); };
+    hooks.maxDiscount = [] { return 1.0; };
+    hooks.stopRequested = [&] { return stop.load(); };
+    while (!stop) gavelhawk::search::Crawl({}, hooks);
+  });
+  // The second row's reads trickle; the window stays with the user.
+  Type(CMainDlg::IDC_DEALID, "2011");
+  Press(CMainDlg::IDC_AUTOBID);
+  EXPECT_TRUE(dlg->SnipeReadRunning());
+  EXPECT_FALSE(dlg->Button(CMainDlg::IDC_AUTOBID)->isEnabled());
+
+  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 20000));
+  stop = true;
+  t.Cancel(true);
+  crawl.join();
+  const auto bids = server.LogFor("/json/paimai/bid?");
+  ASSERT_EQ(1u, bids.size());
+  EXPECT_EQ(BidTarget(2010, 12), bids[0].target);
+  EXPECT_LT(bids[0].siteMs, kT0 + 7000);
+  EXPECT_EQ(U("出价成功"), State(0));
+  EXPECT_TRUE(dlg->SnipeReadRunning());  // the trickle is still being read
+  EXPECT_GT(Count("/paimai/"), 0u);
+}
+
+TEST_F(EndToEnd, ReadsRunOffTheWindowAndASecondPressWaits) {
+  SetIEMode(true);
+  Auction(2020, 10, 600000);
+  server.AddFault([] {
+    sim::Fault f{sim::FaultKind::Slow, "/detail/2020", 1};
+    f.delayMs = 1500;
+    return f;
+  }());
+  Type(CMainDlg::IDC_DEALID, "2020");
+  Press(CMainDlg::IDC_AUTOBID);
+  // Back at once: the row comes when the page has been read.
+  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_TRUE(dlg->SnipeReadRunning());
+  // Another press of either button is refused while the read runs.
+  dlg->OnAutoBid();
+  dlg->m_nSnipeSel = 0;
+  dlg->OnModifySnipe();
+  Settle();
+  EXPECT_EQ(0, dlg->m_nSnipeLast);
+  EXPECT_TRUE(dlg->Button(CMainDlg::IDC_AUTOBID)->isEnabled());
+  // One add: the detail page twice, nothing more.
+  EXPECT_EQ(2u, Count("/detail/2020"));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(EndToEnd, BadFieldsStopTheCommandAfterOneMessage) {
+  SetIEMode(true);
+  Auction(2030, 10, 600000);
+  struct Case {
+    int button;
+    int field;
+    const char* typed;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {CMainDlg::IDC_AUTOBID, CMainDlg::IDC_MAXPRICE, "abc", "请输入一个整数。"},
+      {CMainDlg::IDC_AUTOBID, CMainDlg::IDC_MAXPRICE, "0", "最高出价和加价幅度必须大于0"},
+      {CMainDlg::IDC_AUTOBID, CMainDlg::IDC_INCREMENT, "-3", "最高出价和加价幅度必须大于0"},
+      {CMainDlg::IDC_MODIFY, CMainDlg::IDC_PREPTIME, "1.5", "请输入一个整数。"},
+      {CMainDlg::IDC_MODIFY, CMainDlg::IDC_INCREMENT, "0", "最高出价和加价幅度必须大于0"},
+      {CMainDlg::IDC_OPENSNIPE, CMainDlg::IDC_OPENLAG, "x", "请输入一个整数。"},
+  };
+  AddSnipe(2030, 50, 1, 1000);
+  ClickRow(0);
+  for (const Case& c : cases) {
+    Type(CMainDlg::IDC_DEALID, "2030");
+    Type(CMainDlg::IDC_MAXPRICE, "50");
+    Type(CMainDlg::IDC_INCREMENT, "1");
+    Type(CMainDlg::IDC_PREPTIME, "1000");
+    Type(CMainDlg::IDC_OPENLAG, "100");
+    Type(c.field, QString::fromUtf8(c.typed));
+    server.ClearLog();
+    Boxes();
+    Press(c.button);
+    QTest::qWait(100);
+    EXPECT_EQ(QStringList{U(c.message)}, Texts(Boxes())) << c.typed;
+    EXPECT_TRUE(server.Log().empty()) << c.typed;
+    EXPECT_EQ(U("开卖抢拍"), dlg->Button(CMainDlg::IDC_OPENSNIPE)->text()) << c.typed;
+  }
+  EXPECT_EQ(50, dlg->m_snipes[0].nMaxPrice);
+  EXPECT_EQ(1, dlg->m_snipes[0].nIncrement);
+}
+
+TEST_F(EndToEnd, FailedReadIsANetworkErrorNotAMissingAuction) {
+  SetIEMode(true);
+  Auction(2040, 10, 600000);
+  struct Case {
+    sim::FaultKind kind;
+    const char* starts;
+  };
+  for (const Case& c :
+       {Case{sim::FaultKind::Status500, "网络错误：HTTP 500"}, Case{sim::FaultKind::Refuse, "网络错误："}}) {
+    server.AddFault({c.kind, "/detail/2040", 1});
+    AddSnipe(2040, 50, 1, 1000);
+    const QStringList texts = Texts(Boxes());
+    ASSERT_EQ(1, texts.size()) << c.starts;
+    EXPECT_TRUE(texts[0].startsWith(U(c.starts))) << texts[0].toStdString();
+    EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  }
+  // A page that is not there is still "no such auction".
+  AddSnipe(2041, 50, 1, 1000);
+  EXPECT_EQ(QStringList{U("商品不存在或拍卖已结束")}, Texts(Boxes()));
 }
 
 }  // namespace

@@ -245,7 +245,7 @@ TEST_F(ManualBid, SecondPressWhileOneIsUnderWayDoesNothing) {
   Auction(715, 10, 600000);
   Fill(715, 100, 1);
   sim::Fault slow{sim::FaultKind::Slow, "/json/paimai/bid_records", 1};
-  slow.slowMs = 500;
+  slow.delayMs = 500;
   server.AddFault(slow);
   Press(CMainDlg::IDC_MANUALBID);
   // The window is free again before the bid has gone out.

@@ -1,5 +1,5 @@
-// When a snipe row's timers fire, when the opening snipe fires, and what
-// happens to the rows below a deleted one.
+// When a snipe row's bid is due, the site clock's estimate, when the opening
+// snipe fires, and what happens to the rows below a deleted one.
 #include "gavelhawk/snipe/plan.h"
 
 #include <gtest/gtest.h>
@@ -10,76 +10,83 @@ namespace {
 
 constexpr std::int64_t kNow = 1386012345678;  // a 13-digit site time
 
-TEST(Arm, SixtySecondsBeforeClosing) {
-  ArmPlan p = PlanArm(kNow + 60000, kNow, 1000);
-  EXPECT_EQ(60000, p.remain);
-  EXPECT_EQ(57000, p.bidDelayMs);
-  EXPECT_EQ(17000, p.warmupDelayMs);
-  EXPECT_FALSE(p.rearmOnly);
+TEST(Bid, DueAndWarmupBySiteTime) {
+  constexpr std::int64_t kThirtyDays = 30LL * 24 * 3600 * 1000;
+  struct Case {
+    const char* what;
+    std::int64_t end, now, prep;
+    bool armable;
+    std::int64_t remain, dueIn;
+    bool warmup;
+    std::int64_t warmupIn;
+  };
+  const Case cases[] = {
+      {"60 s, prep 1000", kNow + 60000, kNow, 1000, true, 60000, 57000, true, 17000},
+      {"30 s: the warm-up would be late", kNow + 30000, kNow, 1000, true, 30000, 27000, false, 0},
+      {"43 s: the warm-up at once", kNow + 43000, kNow, 1000, true, 43000, 40000, true, 0},
+      {"2.5 s: due at once", kNow + 2500, kNow, 1000, true, 2500, -500, false, 0},
+      {"negative preparation: later", kNow + 10000, kNow, -500, true, 10000, 8500, false, 0},
+      {"across 10^9 ms", 1387000005000, 1386999995000, 1000, true, 10000, 7000, false, 0},
+      {"30 days away", kNow + kThirtyDays, kNow, 1000, true, kThirtyDays, kThirtyDays - 3000, true,
+       kThirtyDays - 43000},
+      {"closed 5 s ago: not armed", kNow - 5000, kNow, 1000, false, -5000, -8000, false, 0},
+      {"closing at now: not armed", kNow, kNow, 1000, false, 0, -3000, false, 0},
+      {"closing unread (0): not armed", 0, kNow, 1000, false, -kNow, -kNow - 3000, false, 0},
+  };
+  for (const Case& c : cases) {
+    const BidPlan p = PlanBid(c.end, c.now, c.prep);
+    EXPECT_EQ(c.armable, p.armable) << c.what;
+    EXPECT_EQ(c.remain, p.remain) << c.what;
+    EXPECT_EQ(c.dueIn, p.dueSiteMs - c.now) << c.what;
+    EXPECT_EQ(c.warmup, p.warmup) << c.what;
+    if (c.warmup) {
+      EXPECT_EQ(c.warmupIn, p.warmupSiteMs - c.now) << c.what;
+    }
+    EXPECT_EQ(c.end + 1000, p.outcomeSiteMs) << c.what;
+  }
+  // Extreme values saturate instead of wrapping.
+  EXPECT_FALSE(PlanBid(INT64_MIN, INT64_MAX, INT32_MAX).armable);
+  EXPECT_TRUE(PlanBid(INT64_MAX, 1, INT32_MIN).armable);
 }
 
-TEST(Arm, NoWarmupWhenItWouldBeLate) {
-  ArmPlan p = PlanArm(kNow + 30000, kNow, 1000);
-  EXPECT_EQ(27000, p.bidDelayMs);
-  EXPECT_EQ(-1, p.warmupDelayMs);
-  // Exactly 40 s ahead of the bid: the warm-up goes out at once.
-  p = PlanArm(kNow + 43000, kNow, 1000);
-  EXPECT_EQ(40000, p.bidDelayMs);
-  EXPECT_EQ(0, p.warmupDelayMs);
-}
-
-TEST(Arm, TooCloseOrOverBidsAtOnce) {
-  ArmPlan p = PlanArm(kNow + 2500, kNow, 1000);
-  EXPECT_EQ(2500, p.remain);
-  EXPECT_EQ(0, p.bidDelayMs);
-  EXPECT_EQ(-1, p.warmupDelayMs);
-  p = PlanArm(kNow + 3000, kNow, 1000);  // lead - 2000 == 0
-  EXPECT_EQ(0, p.bidDelayMs);
-  p = PlanArm(kNow - 5000, kNow, 1000);  // already closed
-  EXPECT_EQ(-5000, p.remain);
-  EXPECT_EQ(0, p.bidDelayMs);
-  EXPECT_EQ(-1, p.warmupDelayMs);
-  // A closing time that failed to read (0) is in the past.
-  EXPECT_EQ(0, PlanArm(0, kNow, 1000).bidDelayMs);
-}
-
-TEST(Arm, NegativePreparationMovesTheBidLater) {
-  ArmPlan p = PlanArm(kNow + 10000, kNow, -500);
-  EXPECT_EQ(8500, p.bidDelayMs);
-}
-
-TEST(Arm, DifferencesAcrossABillionBoundaryAreExact) {
-  // Closing and now on either side of a multiple of 10^9 ms.
-  ArmPlan p = PlanArm(1387000005000, 1386999995000, 1000);
-  EXPECT_EQ(10000, p.remain);
-  EXPECT_EQ(7000, p.bidDelayMs);
-}
-
-TEST(Arm, FarAwayClosingWaitsAndArmsAgainInsteadOfBidding) {
-  const std::int64_t thirtyDays = 30LL * 24 * 3600 * 1000;
-  ArmPlan p = PlanArm(kNow + thirtyDays, kNow, 1000);
-  EXPECT_EQ(thirtyDays, p.remain);
-  EXPECT_TRUE(p.rearmOnly);
-  EXPECT_EQ(kMaxTimerDelayMs, p.bidDelayMs);
-  EXPECT_EQ(-1, p.warmupDelayMs);
-  EXPECT_TRUE(IsRearmOnly(p.remain, 1000));
-  // A site clock that failed to read (0) gives a closing decades away.
-  ArmPlan broken = PlanArm(kNow, 0, 1000);
-  EXPECT_TRUE(broken.rearmOnly);
-  EXPECT_GT(broken.bidDelayMs, 0);
-  // Just within one timer's reach it is an ordinary bid timer.
-  ArmPlan near = PlanArm(kNow + kMaxTimerDelayMs + 3000, kNow, 1000);
-  EXPECT_FALSE(near.rearmOnly);
-  EXPECT_EQ(kMaxTimerDelayMs, near.bidDelayMs);
-  EXPECT_FALSE(IsRearmOnly(near.remain, 1000));
-}
-
-TEST(Arm, ExtremeValuesDoNotWrap) {
-  ArmPlan p = PlanArm(INT64_MAX, INT64_MIN, INT32_MIN);
-  EXPECT_TRUE(p.rearmOnly);
-  p = PlanArm(INT64_MIN, INT64_MAX, INT32_MAX);
-  EXPECT_EQ(0, p.bidDelayMs);
-  EXPECT_FALSE(p.rearmOnly);
+TEST(SiteClock, ShortestRoundTripWinsAndEveryReadMustAgree) {
+  // Reads as (sent us, received us, nowMil); ms of site time at us of
+  // monotonic time 0 is kNow.
+  auto read = [](std::int64_t sent, std::int64_t received, std::int64_t site) {
+    return ClockRead{sent, received, site, true};
+  };
+  struct Case {
+    const char* what;
+    std::vector<ClockRead> reads;
+    bool ok;
+    std::int64_t offsetUs;
+  };
+  const std::int64_t k = kNow * 1000;
+  const Case cases[] = {
+      // 40 ms, 10 ms and 30 ms round trips: the 10 ms one, plus 5 ms.
+      {"three agree",
+       {read(0, 40000, kNow + 20), read(100000, 110000, kNow + 105), read(200000, 230000, kNow + 215)},
+       true,
+       k + 105000 + 5000 - 110000},
+      {"one good read is not enough", {read(0, 10000, kNow + 5), ClockRead{}, ClockRead{}}, false, 0},
+      {"an hour apart",
+       {read(0, 10000, kNow + 5), read(20000, 30000, kNow + 25 + 3600000), read(40000, 50000, kNow + 45)},
+       false,
+       0},
+      {"14 digits", {read(0, 10000, kNow + 5), read(20000, 30000, kNow * 10)}, false, 0},
+      {"1.9 s apart is within the tolerance",
+       {read(0, 10000, kNow + 5), read(20000, 30000, kNow + 25 + 1900)},
+       true,
+       k + 5000 + 5000 - 10000},
+      {"a zero reading is no reading", {read(0, 10000, kNow + 5), read(20000, 30000, 0)}, false, 0},
+  };
+  for (const Case& c : cases) {
+    const ClockEstimate e = EstimateSiteClock(c.reads);
+    EXPECT_EQ(c.ok, e.ok) << c.what;
+    if (c.ok) {
+      EXPECT_EQ(c.offsetUs, e.offsetUs) << c.what;
+    }
+  }
 }
 
 TEST(Open, FiresLagAfterTheOpening) {

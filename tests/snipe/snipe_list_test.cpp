@@ -43,7 +43,7 @@ TEST_F(SnipeList, TenRowsAtMostButAListedAuctionCanStillBeChanged) {
   EXPECT_EQ(QString("99"), Shown(5, 3));
   EXPECT_EQ(9, dlg->m_nSnipeLast);
   EXPECT_EQ(5, dlg->m_nSnipeSel);
-  EXPECT_EQ(605000 - 3000, Delay(5));
+  EXPECT_EQ(605000 - 3000, Due(5));
 }
 
 TEST_F(SnipeList, RefusedAuctionsAddNothing) {
@@ -56,7 +56,7 @@ TEST_F(SnipeList, RefusedAuctionsAddNothing) {
   EXPECT_EQ(QStringList({U("商品不存在或拍卖已结束"), U("商品不存在或拍卖已结束")}), Texts(Boxes()));
   EXPECT_EQ(-1, dlg->m_nSnipeLast);
   EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
-  EXPECT_TRUE(dlg->Timers().RunningIds().empty());
+  EXPECT_EQ(0u, Count("/detail/3333333"));  // nothing was armed
 }
 
 TEST_F(SnipeList, AddedRowKeepsWhatTheUserTypedAndTheSiteBounds) {
@@ -75,7 +75,7 @@ TEST_F(SnipeList, AddedRowKeepsWhatTheUserTypedAndTheSiteBounds) {
   EXPECT_EQ(kT0 + 600000, row.nEndTime);
   EXPECT_EQ(U("测试商品 922"), Shown(0, 1));
   EXPECT_EQ(QString("50"), Field(CMainDlg::IDC_INCREMENT));
-  EXPECT_EQ(600000 - 1500 - 2000, Delay(0));
+  EXPECT_EQ(600000 - 1500 - 2000, Due(0));
 }
 
 TEST_F(SnipeList, DeleteFirstOfThreeMovesBothWaitingRowsAndTheirTimers) {
@@ -88,6 +88,7 @@ TEST_F(SnipeList, DeleteFirstOfThreeMovesBothWaitingRowsAndTheirTimers) {
   AddSnipe(932, 70, 3, 1000);
   ClickRow(0);
   Press(CMainDlg::IDC_DELETE);
+  Settle();
 
   ASSERT_EQ(1, dlg->m_nSnipeLast);
   EXPECT_EQ(931, dlg->m_snipes[0].nDealId);
@@ -96,12 +97,8 @@ TEST_F(SnipeList, DeleteFirstOfThreeMovesBothWaitingRowsAndTheirTimers) {
   EXPECT_EQ(70, dlg->m_snipes[1].nMaxPrice);
   EXPECT_EQ(U("准备竞拍"), State(0));
   EXPECT_EQ(U("准备竞拍"), State(1));
-  EXPECT_EQ(117000, Delay(0));
-  EXPECT_EQ(77000, Delay(100));
-  EXPECT_EQ(177000, Delay(1));
-  EXPECT_EQ(137000, Delay(101));
-  EXPECT_FALSE(Running(2));
-  EXPECT_FALSE(Running(102));
+  EXPECT_EQ(117000, Due(0));
+  EXPECT_EQ(177000, Due(1));
   EXPECT_EQ(2, dlg->m_listSnipe->topLevelItemCount());
   EXPECT_EQ(QString("931"), Shown(0, 0));
   // The fields show the row that moved last; the selection is past the end.
@@ -126,21 +123,18 @@ TEST_F(SnipeList, DeleteNeverRepeatsABidThatWentOut) {
 
   ClickRow(0);
   Press(CMainDlg::IDC_DELETE);
+  Settle();
   ASSERT_EQ(1, dlg->m_nSnipeLast);
-  // The finished row moved up with its outcome and no timer.
+  // The finished row moved up with its outcome and is not armed again.
   EXPECT_EQ(941, dlg->m_snipes[0].nDealId);
   EXPECT_EQ(U("出价成功"), State(0));
   EXPECT_EQ(U("出价成功"), Shown(0, 2));
   EXPECT_TRUE(Finished(0));
-  EXPECT_FALSE(Running(0));
-  EXPECT_FALSE(Running(100));
-  // The waiting row moved up armed; nothing stays behind at index 2.
+  // The waiting row moved up armed.
   EXPECT_EQ(942, dlg->m_snipes[1].nDealId);
   EXPECT_EQ(U("准备竞拍"), State(1));
-  EXPECT_EQ(177000, Delay(1));
-  EXPECT_FALSE(Running(2));
-  EXPECT_FALSE(Running(102));
-  QTest::qWait(50);  // give any wrongly armed timer its chance
+  EXPECT_EQ(177000, Due(1));
+  QTest::qWait(50);  // give any wrongly armed bid its chance
   EXPECT_EQ(std::vector<std::string>{BidTarget(941, 11)}, Bids());
 }
 
@@ -154,9 +148,7 @@ TEST_F(SnipeList, DeleteLastRowStopsOnlyItsTimers) {
   server.ClearLog();
   Press(CMainDlg::IDC_DELETE);
   EXPECT_EQ(0, dlg->m_nSnipeLast);
-  EXPECT_FALSE(Running(1));
-  EXPECT_FALSE(Running(101));
-  EXPECT_EQ(57000, Delay(0));
+  EXPECT_EQ(57000, Due(0));
   EXPECT_TRUE(server.Log().empty());  // nothing moved, nothing read
   EXPECT_EQ(1, dlg->m_listSnipe->topLevelItemCount());
 }
@@ -174,12 +166,10 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
   Type(CMainDlg::IDC_OPENPRICE, "88");
   Type(CMainDlg::IDC_OPENLAG, "100");
   Press(CMainDlg::IDC_OPENSNIPE);
-  ASSERT_TRUE(Running(CMainDlg::kOpenTimerId));
   Press(CMainDlg::IDC_CLEAR);
 
   EXPECT_EQ(-1, dlg->m_nSnipeLast);
   EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
-  for (int id : {0, 1, 100, 101}) EXPECT_FALSE(Running(id)) << id;
   ASSERT_TRUE(WaitUntil([&] { return !Bids().empty(); }));
   EXPECT_EQ(std::vector<std::string>{BidTarget(962, 88)}, Bids());
   ASSERT_TRUE(WaitUntil([&] { return dlg->Button(CMainDlg::IDC_OPENSNIPE)->text() == U("抢拍成功"); }));
@@ -189,7 +179,7 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
   Press(CMainDlg::IDC_MODIFY);
   Press(CMainDlg::IDC_DELETE);
   EXPECT_EQ(-1, dlg->m_nSnipeLast);
-  EXPECT_TRUE(dlg->Timers().RunningIds().empty());
+  EXPECT_EQ(0u, Count(RecordsTarget(960)) + Count(RecordsTarget(961)));
 }
 
 TEST_F(SnipeList, NothingSelectedChangesNothing) {

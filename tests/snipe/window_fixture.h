@@ -119,13 +119,25 @@ class WindowTest : public ::testing::Test {
     if (box->isChecked() != on) QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
     ASSERT_EQ(on, box->isChecked());
   }
-  // Fills the snipe fields and presses 自动出价.
+  // Fills the snipe fields, presses 自动出价 and waits until its reads are
+  // over and the engine has said whether the row is armed.
   void AddSnipe(std::int64_t id, int ceiling, int increment, int prep) {
     Type(CMainDlg::IDC_DEALID, QString::number(id));
     Type(CMainDlg::IDC_MAXPRICE, QString::number(ceiling));
     Type(CMainDlg::IDC_INCREMENT, QString::number(increment));
     Type(CMainDlg::IDC_PREPTIME, QString::number(prep));
     Press(CMainDlg::IDC_AUTOBID);
+    Settle();
+  }
+  // Waits until no read of 自动出价/修改商品 runs and every row in use has
+  // been armed or refused by the engine.
+  void Settle() {
+    ASSERT_TRUE(WaitUntil([&] {
+      if (dlg->SnipeReadRunning()) return false;
+      for (int i = 0; i <= dlg->m_nSnipeLast; ++i)
+        if (!Armed(i) && !Finished(i)) return false;
+      return true;
+    }));
   }
   // Clicks row `row` of the snipe list, as the user picks a row.
   void ClickRow(int row) {
@@ -184,8 +196,17 @@ class WindowTest : public ::testing::Test {
     login = cookies;
   }
 
-  int Delay(int timerId) { return dlg->Timers().RequestedDelay(timerId); }
-  bool Running(int timerId) { return dlg->Timers().IsSet(timerId); }
+  // The row waits for its bid, due this many ms after kT0 by the site's clock.
+  bool Armed(int row) const {
+    const SnipeItem& s = dlg->m_snipes[static_cast<std::size_t>(row)];
+    return s.nDueSite != 0 && s.nRemain != -1;
+  }
+  std::int64_t Due(int row) const { return dlg->m_snipes[static_cast<std::size_t>(row)].nDueSite - kT0; }
+  // Requests of one kind that reached the site.
+  std::size_t Count(const std::string& prefix) const { return server.LogFor(prefix).size(); }
+  static std::string RecordsTarget(std::int64_t id) {
+    return "/json/paimai/bid_records?dealId=" + std::to_string(id);
+  }
 
   sim::Server server;
   std::unique_ptr<platform::http::CurlTransport> transport;

@@ -1,0 +1,147 @@
+// `gavelhawk snipe` end to end: the program run as a user runs it, against
+// auction-sim, without a display; its lines, its exit code and what reached
+// the site.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <csignal>
+
+#include "sim/auction_sim.h"
+
+namespace {
+
+constexpr std::int64_t kT0 = 1386999990000;
+
+class SnipeCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.Start();
+    server.SetClock(kT0, /*running=*/true);
+  }
+  void TearDown() override { server.Stop(); }
+
+  void Auction(std::int64_t id, std::int64_t current, std::int64_t closesInMs) {
+    sim::Auction a;
+    a.id = id;
+    a.title = "测试 商品 " + std::to_string(id);
+    a.listPrice = 1000;
+    a.startMs = kT0 - 3600000;
+    a.endMs = server.Now() + closesInMs;
+    if (current > 0) a.bids.push_back({"alice", current, kT0 - 60000});
+    server.AddAuction(a);
+  }
+
+  void Start(QProcess& p, const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("AUCTION_SITE_URL", QString::fromStdString(server.BaseUrl()));
+    env.insert("AUCTION_COOKIES", "none");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    p.setProcessEnvironment(env);
+    p.start(GAVELHAWK_BIN, QStringList{"snipe"} + args);
+    ASSERT_TRUE(p.waitForStarted());
+  }
+
+  struct Run {
+    int exitCode = -1;
+    QStringList lines;
+  };
+  Run RunToEnd(const QStringList& args) {
+    QProcess p;
+    Run r;
+    Start(p, args);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    r.exitCode = p.exitCode();
+    r.lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return r;
+  }
+  std::size_t Bids() const { return server.LogFor("/json/paimai/bid?").size(); }
+
+  sim::Server server;
+};
+
+TEST_F(SnipeCommand, OneLinePerEventAndTheExitCodeSaysWhetherAllWereWon) {
+  Auction(3101, 10, 3500);
+  Run won = RunToEnd({"3101", "50"});
+  EXPECT_EQ(0, won.exitCode);
+  ASSERT_EQ(3, won.lines.size()) << won.lines.join('|').toStdString();
+  EXPECT_TRUE(won.lines[0].startsWith(
+      QString::fromUtf8("event=armed id=3101 title=\"测试 商品 3101\" closing_in_ms=")))
+      << won.lines[0].toStdString();
+  EXPECT_TRUE(won.lines[0].contains(" fire_in_ms=")) << won.lines[0].toStdString();
+  EXPECT_EQ("event=bid id=3101 price=11 answer=success", won.lines[1]);
+  EXPECT_EQ("event=result id=3101 result=won final_price=11", won.lines[2]);
+
+  // Lost (the site took our 11, but 10 stands: the answer was forced and
+  // not recorded), a refused bid, and an auction that does not exist.
+  Auction(3102, 10, 3500);
+  server.ForceBidCode(200);
+  server.ClearLog();
+  Run mixed = RunToEnd({"--increment", "2", "3102", "50", "3999", "50"});
+  EXPECT_EQ(1, mixed.exitCode);
+  const QStringList expected = {
+      QString::fromUtf8("event=error id=3999 reason=商品不存在或拍卖已结束"),
+      "event=bid id=3102 price=12 answer=success",
+      "event=result id=3102 result=lost final_price=10",
+  };
+  for (const QString& line : expected)
+    EXPECT_TRUE(mixed.lines.contains(line)) << mixed.lines.join('|').toStdString();
+  EXPECT_EQ(1u, Bids());
+
+  Auction(3103, 10, 3500);
+  server.ForceBidCode(462);
+  Run refused = RunToEnd({"3103", "50"});
+  EXPECT_EQ(1, refused.exitCode);
+  EXPECT_TRUE(refused.lines.contains(
+      QString::fromUtf8("event=bid id=3103 price=11 answer=code:462 state=出价失败(不能超过京东价)")))
+      << refused.lines.join('|').toStdString();
+  EXPECT_TRUE(refused.lines.contains("event=result id=3103 result=failed final_price=10"));
+}
+
+TEST_F(SnipeCommand, UsageErrorsExitTwoBeforeAnyRequest) {
+  QStringList eleven;
+  for (int i = 0; i < 11; ++i) eleven << QString::number(4000 + i) << "5";
+  const std::vector<QStringList> cases = {
+      {},
+      {"3101"},
+      {"3101", "x"},
+      {"3101", "0"},
+      {"--increment", "0", "3101", "5"},
+      {"--prep"},
+      {"3101", "5", "3101", "6"},
+      eleven,
+      {"--bogus", "3101", "5"},
+  };
+  for (const QStringList& args : cases) {
+    Run r = RunToEnd(args);
+    EXPECT_EQ(2, r.exitCode) << args.join(' ').toStdString();
+    EXPECT_TRUE(r.lines.isEmpty()) << args.join(' ').toStdString();
+  }
+  EXPECT_TRUE(server.Log().empty());
+}
+
+TEST_F(SnipeCommand, InterruptCancelsWithoutABid) {
+  Auction(3201, 10, 60000);
+  for (int sig : {SIGINT, SIGTERM}) {
+    QProcess p;
+    Start(p, {"3201", "50"});
+    QString out;
+    for (int i = 0; i < 200 && !out.contains("event=armed"); ++i) {
+      p.waitForReadyRead(100);
+      out += QString::fromUtf8(p.readAllStandardOutput());
+    }
+    ASSERT_TRUE(out.contains("event=armed id=3201")) << out.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), sig);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    out += QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(QProcess::NormalExit, p.exitStatus());
+    EXPECT_EQ(130, p.exitCode()) << sig;
+    EXPECT_TRUE(out.endsWith("event=cancelled\n")) << out.toStdString();
+  }
+  EXPECT_EQ(0u, Bids());
+  EXPECT_TRUE(server.LogFor("/json/paimai/bid_records").empty());
+}
+
+}  // namespace
