@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QTimer>
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -74,6 +74,15 @@ int CGavelhawkApp::RunProbe(std::ostream& out) {
 }
 
 int CGavelhawkApp::RunSnipe(const gavelhawk::snipe::CliArgs& args, std::ostream& out) {
+  // The window and this command never snipe side by side: whoever runs first
+  // holds the saved list's lock.
+  std::string refusal;
+  const std::unique_ptr<gavelhawk::ui::SavedListLock> listLock =
+      gavelhawk::ui::LockSavedList(gavelhawk::ui::SavedListPath(std::getenv), &refusal);
+  if (!listLock) {
+    std::cerr << "gavelhawk snipe: " << refusal << "\n";
+    return 1;
+  }
   SiteConnection site(settings_);
   // No window to carry the notice: say it where the user looks.
   if (!site.notice.empty()) std::cerr << "gavelhawk snipe: " << site.notice << "\n";

@@ -5,8 +5,10 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <csignal>
 
+#include "gavelhawk/ui/saved_list.h"
 #include "sim/auction_sim.h"
 
 namespace {
@@ -36,6 +38,7 @@ class SnipeCommand : public ::testing::Test {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("AUCTION_SITE_URL", QString::fromStdString(server.BaseUrl()));
     env.insert("AUCTION_COOKIES", "none");
+    env.insert("XDG_DATA_HOME", home.path());
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
@@ -60,6 +63,7 @@ class SnipeCommand : public ::testing::Test {
   std::size_t Bids() const { return server.LogFor("/json/paimai/bid?").size(); }
 
   sim::Server server;
+  QTemporaryDir home;  // where the saved list and its lock live
 };
 
 TEST_F(SnipeCommand, OneLinePerEventAndTheExitCodeSaysWhetherAllWereWon) {
@@ -119,6 +123,18 @@ TEST_F(SnipeCommand, UsageErrorsExitTwoBeforeAnyRequest) {
     EXPECT_EQ(2, r.exitCode) << args.join(' ').toStdString();
     EXPECT_TRUE(r.lines.isEmpty()) << args.join(' ').toStdString();
   }
+  EXPECT_TRUE(server.Log().empty());
+}
+
+TEST_F(SnipeCommand, RefusedWhileTheWindowHoldsTheList) {
+  Auction(3301, 5, 8000);
+  const std::string list = home.path().toStdString() + "/Gavelhawk/snipes.json";
+  std::string refusal;
+  const auto windowsLock = gavelhawk::ui::LockSavedList(list, &refusal);
+  ASSERT_TRUE(windowsLock) << refusal;
+  Run r = RunToEnd({"3301", "50"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_TRUE(r.lines.isEmpty());
   EXPECT_TRUE(server.Log().empty());
 }
 
