@@ -46,7 +46,7 @@ const char kHelp[] =
     "endanger the bid).\n"
     "\n"
     "  --snipes N     snipes per scenario (default 50)\n"
-    "  --only SPEC    one scenario pair: \"20\" or \"100+-20\"\n";
+    "  --only NAME    one scenario pair: \"20\" or \"100+-20\"\n";
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;

@@ -191,21 +191,21 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
       } else if (!read.found || read.detail.status == 2) {
         reason = site::kMsgNoSuchAuction;
       }
-      RowSpec spec;
-      spec.dealId = id;
-      spec.title = read.detail.title;
-      spec.maxPrice = ceiling;
-      spec.increment = site::BoundIncrement(args.increment, read.detail.lower, read.detail.higher);
-      spec.prepTime = args.prep;
-      spec.endTime = read.endTime;
+      RowSpec setup;
+      setup.dealId = id;
+      setup.title = read.detail.title;
+      setup.maxPrice = ceiling;
+      setup.increment = site::BoundIncrement(args.increment, read.detail.lower, read.detail.higher);
+      setup.prepTime = args.prep;
+      setup.endTime = read.endTime;
       std::lock_guard lk(mu);
       if (!reason.empty()) {
         line("event=error id=" + std::to_string(id) + " reason=" + QuoteValue(reason));
         finish(id, false);
         continue;
       }
-      titles[id] = platform::text::GbkToUtf8(spec.title);
-      engine.Arm(key, spec);
+      titles[id] = platform::text::GbkToUtf8(setup.title);
+      engine.Arm(key, setup);
     }
     std::lock_guard lk(mu);
     readsDone = true;

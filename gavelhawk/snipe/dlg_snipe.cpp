@@ -144,14 +144,14 @@ void CMainDlg::ArmRow(int i) {
   row.strState = Utf8ToGbk(site::kStateWaiting);
   row.nRemain = 0;
   row.nDueSite = 0;
-  snipe::RowSpec spec;
-  spec.dealId = row.nDealId;
-  spec.title = row.strTitle;
-  spec.maxPrice = row.nMaxPrice;
-  spec.increment = row.nIncrement;
-  spec.prepTime = row.nPrepTime;
-  spec.endTime = row.nEndTime;
-  SnipeEngine().Arm(row.nKey, spec);
+  snipe::RowSpec setup;
+  setup.dealId = row.nDealId;
+  setup.title = row.strTitle;
+  setup.maxPrice = row.nMaxPrice;
+  setup.increment = row.nIncrement;
+  setup.prepTime = row.nPrepTime;
+  setup.endTime = row.nEndTime;
+  SnipeEngine().Arm(row.nKey, setup);
 }
 
 void CMainDlg::OnAutoBid() {

@@ -45,7 +45,7 @@ std::string Ms(std::int64_t us) {
 struct Engine::Row {
   enum class Phase { Arming, Waiting, AwaitOutcome, Done };
   std::uint64_t key = 0;
-  RowSpec spec;
+  RowSpec setup;
   Phase phase = Phase::Arming;
   BidPlan plan;
   bool warmupDone = false;
@@ -89,14 +89,14 @@ void Engine::Post(std::function<void()> command) {
   cv_.notify_all();
 }
 
-void Engine::Arm(std::uint64_t key, const RowSpec& spec) {
-  Post([this, key, spec] {
+void Engine::Arm(std::uint64_t key, const RowSpec& setup) {
+  Post([this, key, setup] {
     auto row = std::make_unique<Row>();
     row->key = key;
-    row->spec = spec;
-    Log("布置 " + std::to_string(spec.dealId) + " " + platform::text::GbkToUtf8(spec.title) + " 最高出价 " +
-        std::to_string(spec.maxPrice) + " 加价 " + std::to_string(spec.increment) + " 准备 " +
-        std::to_string(spec.prepTime) + " ms");
+    row->setup = setup;
+    Log("布置 " + std::to_string(setup.dealId) + " " + platform::text::GbkToUtf8(setup.title) + " 最高出价 " +
+        std::to_string(setup.maxPrice) + " 加价 " + std::to_string(setup.increment) + " 准备 " +
+        std::to_string(setup.prepTime) + " ms");
     rows_[key] = std::move(row);
     StartClockSession(key);
   });
@@ -298,7 +298,7 @@ void Engine::FinishClockSession() {
     row.phase = Row::Phase::Done;
     RowEvent ev;
     ev.key = row.key;
-    ev.dealId = row.spec.dealId;
+    ev.dealId = row.setup.dealId;
     ev.kind = RowEvent::Kind::NotArmed;
     ev.state = site::kStateNoSiteTime;
     ev.remain = -1;
@@ -308,14 +308,14 @@ void Engine::FinishClockSession() {
 
 void Engine::ArmOnEstimate(Row& row) {
   const std::int64_t now = *SiteNow();
-  row.plan = PlanBid(row.spec.endTime, now, row.spec.prepTime);
+  row.plan = PlanBid(row.setup.endTime, now, row.setup.prepTime);
   RowEvent ev;
   ev.key = row.key;
-  ev.dealId = row.spec.dealId;
+  ev.dealId = row.setup.dealId;
   if (!row.plan.armable) {
     // A closing time at or before the site's now is a misread (or an auction
     // already over): no bid at a meaningless time.
-    Log("不布置 " + std::to_string(row.spec.dealId) + "：截止 " + std::to_string(row.spec.endTime) +
+    Log("不布置 " + std::to_string(row.setup.dealId) + "：截止 " + std::to_string(row.setup.endTime) +
         " 不在站点时间 " + std::to_string(now) + " 之后");
     row.phase = Row::Phase::Done;
     ev.kind = RowEvent::Kind::NotArmed;
@@ -331,7 +331,7 @@ void Engine::ArmOnEstimate(Row& row) {
   ev.closingInMs = row.plan.remain;
   ev.fireInMs = std::max<std::int64_t>(0, row.plan.dueSiteMs - now);
   ev.dueSiteMs = row.plan.dueSiteMs;
-  Log("已布置 " + std::to_string(row.spec.dealId) + "：距截止 " + std::to_string(ev.closingInMs) + " ms，" +
+  Log("已布置 " + std::to_string(row.setup.dealId) + "：距截止 " + std::to_string(ev.closingInMs) + " ms，" +
       std::to_string(ev.fireInMs) + " ms 后出价" +
       (row.plan.warmup ? "，预热于 " + std::to_string(row.plan.warmupSiteMs - now) + " ms 后" : ""));
   Emit(ev);
@@ -341,7 +341,7 @@ void Engine::Warmup(Row& row) {
   row.warmupDone = true;
   // The bid-records read the bid makes anyway: it opens the connection and
   // never bids.
-  Fetch(config_.siteUrl + site::BidRecordsPath(row.spec.dealId), "预热");
+  Fetch(config_.siteUrl + site::BidRecordsPath(row.setup.dealId), "预热");
   StartClockSession(std::nullopt);
 }
 
@@ -349,10 +349,10 @@ void Engine::FireBid(Row& row) {
   const bool itself = bidsItself_;
   RowEvent ev;
   ev.key = row.key;
-  ev.dealId = row.spec.dealId;
+  ev.dealId = row.setup.dealId;
   ev.kind = RowEvent::Kind::Bid;
   ev.remain = -1;
-  Fetched records = Fetch(config_.siteUrl + site::BidRecordsPath(row.spec.dealId), "出价记录");
+  Fetched records = Fetch(config_.siteUrl + site::BidRecordsPath(row.setup.dealId), "出价记录");
   if (records.failed) {
     // Without the current price there is no sound amount to bid.
     ev.networkError = true;
@@ -362,14 +362,14 @@ void Engine::FireBid(Row& row) {
     const std::int64_t current = site::ReadCurrentPrice(records.text);
     // No test against the ceiling: at or above it the bid still goes out, at
     // the ceiling.
-    row.amount = site::BidAmount(current, row.spec.increment, row.spec.maxPrice);
+    row.amount = site::BidAmount(current, row.setup.increment, row.setup.maxPrice);
     ev.price = row.amount;
     Log("当前价 " + std::to_string(current) + "，出价 " + std::to_string(row.amount));
-    const std::string url = config_.siteUrl + site::BidPath(row.spec.dealId, row.amount);
+    const std::string url = config_.siteUrl + site::BidPath(row.setup.dealId, row.amount);
     if (!itself) {
       ev.handOverUrl = url;
       ev.state = site::kStateHandedOver;
-      Log("出价 " + std::to_string(row.spec.dealId) + " " + std::to_string(row.amount) + " 交给浏览器");
+      Log("出价 " + std::to_string(row.setup.dealId) + " " + std::to_string(row.amount) + " 交给浏览器");
     } else {
       Fetched answer = Fetch(url, "出价");
       if (answer.failed) {
@@ -380,14 +380,14 @@ void Engine::FireBid(Row& row) {
         ev.success = site::IsBidSuccess(answer.text);
         ev.code = ev.success ? 0 : site::ReadResultCode(answer.text);
         ev.state = ev.success ? std::string(site::kStateBidPlaced)
-                              : site::SnipeStateText(ev.code, current, row.spec.maxPrice, row.amount);
-        Log("回答 " + std::to_string(row.spec.dealId) + "：" +
+                              : site::SnipeStateText(ev.code, current, row.setup.maxPrice, row.amount);
+        Log("回答 " + std::to_string(row.setup.dealId) + "：" +
             platform::text::GbkToUtf8(answer.text.substr(0, kLoggedAnswer)));
       }
     }
   }
   row.taken = ev.success;
-  Log("结果 " + std::to_string(row.spec.dealId) + "：" + ev.state);
+  Log("结果 " + std::to_string(row.setup.dealId) + "：" + ev.state);
   // Without IE mode nothing more is known; otherwise the outcome is read
   // after closing.
   row.phase = itself ? Row::Phase::AwaitOutcome : Row::Phase::Done;
@@ -395,10 +395,10 @@ void Engine::FireBid(Row& row) {
 }
 
 void Engine::ReadOutcome(Row& row) {
-  Fetched records = Fetch(config_.siteUrl + site::BidRecordsPath(row.spec.dealId), "成交记录");
+  Fetched records = Fetch(config_.siteUrl + site::BidRecordsPath(row.setup.dealId), "成交记录");
   RowEvent ev;
   ev.key = row.key;
-  ev.dealId = row.spec.dealId;
+  ev.dealId = row.setup.dealId;
   ev.kind = RowEvent::Kind::Result;
   ev.remain = -1;
   if (records.failed && ++row.outcomeTries < 2) {
@@ -423,7 +423,7 @@ void Engine::ReadOutcome(Row& row) {
     }
   }
   ev.price = row.amount;
-  Log("成交 " + std::to_string(row.spec.dealId) + "：" +
+  Log("成交 " + std::to_string(row.setup.dealId) + "：" +
       (ev.state.empty() ? "成交价 " + std::to_string(ev.finalPrice) : ev.state));
   Emit(ev);
 }

@@ -98,7 +98,7 @@ class Engine {
   // Adds row `key`, or arms it afresh with new values: the site's clock is
   // read, the row waits for its warm-up and bid. Anything pending for the
   // key before is dropped.
-  void Arm(std::uint64_t key, const RowSpec& spec);
+  void Arm(std::uint64_t key, const RowSpec& setup);
   // Forgets the row: no further request is made for it.
   void Remove(std::uint64_t key);
   void Clear();
