@@ -308,7 +308,9 @@ void CMainDlg::SnipeListChanged() {
     const bool waiting = SnipeWaiting(i);
     const auto before = k.seen.find(s.nDealId);
     const bool wasWaiting = before != k.seen.end() && before->second.waiting;
-    if (waiting &&
+    // Told once the engine has armed the row (it knows when the bid is due);
+    // before that nRemain holds no clock reading.
+    if (waiting && s.nDueSite != 0 &&
         (!wasWaiting || before->second.endTime != s.nEndTime || before->second.remain != s.nRemain)) {
       // Armed just now: nEndTime - nRemain is the site clock it read.
       lastClockRead = std::max(lastClockRead, s.nEndTime - s.nRemain);
