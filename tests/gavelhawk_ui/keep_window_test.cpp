@@ -125,7 +125,10 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
     EXPECT_EQ("300", Shown(dlg->m_listSnipe, i, 3));
     EXPECT_EQ("2", Shown(dlg->m_listSnipe, i, 4));
     EXPECT_EQ("500", Shown(dlg->m_listSnipe, i, 5));
-    EXPECT_EQ(U(want[i].remain), Shown(dlg->m_listSnipe, i, 6));
+    // The countdown may already have moved the waiting row on by a second.
+    const QString remain = Shown(dlg->m_listSnipe, i, 6);
+    EXPECT_TRUE(remain == U(want[i].remain) || (want[i].waiting && remain == U("9分59秒")))
+        << remain.toStdString();
     EXPECT_EQ(want[i].waiting, dlg->SnipeWaiting(i));
   }
   // Only the waiting row read its closing again; nothing was bid.
@@ -223,12 +226,12 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   EXPECT_EQ(600000, dlg->m_snipes[0].nRemain);
 }
 
-TEST_F(KeepTest, WithoutAnEngineClockTheCountdownRunsFromTheLastClockRead) {
+TEST_F(KeepTest, TheCountdownRunsOnTheEnginesClockEstimate) {
   AddAuction(4000001, 600000);
   ASSERT_TRUE(Open(Services()));
   Snipe(4000001);
-  ASSERT_EQ(U("10分0秒"), Shown(dlg->m_listSnipe, 0, 6));
-  // The site's clock stands still here; the window's estimate runs on.
+  ASSERT_EQ(600000, dlg->m_snipes[0].nRemain);
+  // The site's clock stands still here; the engine's estimate runs on.
   EXPECT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 0, 6).startsWith(U("9分5")); }, 4000))
       << Shown(dlg->m_listSnipe, 0, 6).toStdString();
 }
