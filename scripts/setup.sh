@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libsecret-1-dev libpsl-dev publicsuffix
-  fonts-wqy-microhei xdg-utils
+  fonts-wqy-microhei xdg-utils qt6-translations-l10n
 )
 TEST_PACKAGES=(
   clang libclang-rt-14-dev clang-format

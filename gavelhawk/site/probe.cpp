@@ -1,5 +1,6 @@
 #include "gavelhawk/site/probe.h"
 
+#include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
 #include "gavelhawk/site/fetch.h"
 #include "platform/text/gbk.h"
@@ -23,9 +24,16 @@ int RunProbe(platform::http::Transport& t, const std::string& siteUrl, std::int3
 
   // The same reads, in the same order, as adding a snipe row: the detail page,
   // the detail page again for the closing time, then the clock page.
-  std::string page = FetchPage(t, base + DetailPath(dealId));
+  // A request that failed is a network failure, never the site's word on
+  // the auction.
+  const PageResult first = FetchPageChecked(t, base + DetailPath(dealId), PageDeadline());
+  if (first.failed && first.status != 404) {
+    out << "error=" << kMsgNetworkError << OneLine(first.error) << '\n';
+    return 1;
+  }
+  std::string page = first.text;
   if (!IsDetailPage(page)) {
-    out << "error=商品不存在或拍卖已结束\n";
+    out << "error=" << kMsgNoSuchAuction << '\n';
     return 1;
   }
   AuctionDetail d = ReadDetail(page);

@@ -13,7 +13,8 @@ namespace gavelhawk::site {
 // time), its closing time and the site clock from auction kClockDealId, and
 // prints title=, status=, lower=, higher=, closing_minus_now_ms=,
 // opening_minus_now_ms= and remaining=, all UTF-8. A missing or short detail
-// page prints "error=商品不存在或拍卖已结束" and returns 1; otherwise 0.
+// page prints "error=商品不存在或拍卖已结束", a failed request
+// "error=网络错误：" and its reason; both return 1; otherwise 0.
 int RunProbe(platform::http::Transport& t, const std::string& siteUrl, std::int32_t dealId,
              std::ostream& out);
 

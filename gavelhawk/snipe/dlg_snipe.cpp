@@ -1,6 +1,7 @@
 // The snipe list and the opening snipe in the window. The window only edits
 // rows and shows what the snipe engine reports; every site request runs off
 // its thread.
+#include <QApplication>
 #include <QPushButton>
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include "gavelhawk/snipe/plan.h"
 #include "gavelhawk/snipe/reads.h"
 #include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/ui/saved_list.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
@@ -35,6 +37,23 @@ void SetCaption(QPushButton* b, const char* utf8) {
 
 void Enable(QPushButton* b, bool on) {
   if (b) b->setEnabled(on);
+}
+
+// The reads before arming a row, and the current price from the bid records.
+struct PricedRead {
+  snipe::AuctionRead read;
+  std::int64_t current = 0;  // 0: not read
+};
+
+// The records of an auction that can still be bid on; 0 when they could not
+// be read (a failed request, or no answer at all).
+std::int64_t ReadPrice(platform::http::Transport& t, const std::string& siteUrl, std::int32_t dealId,
+                       const snipe::AuctionRead& read) {
+  if (read.failed || read.endTime <= 0 || (read.found && read.detail.status == 2)) return 0;
+  const site::PageResult r =
+      site::FetchPageChecked(t, siteUrl + site::BidRecordsPath(dealId), site::RequestDeadline());
+  if (r.failed || r.text.empty()) return 0;
+  return site::ReadCurrentPrice(r.text);
 }
 
 std::int64_t MonoUs(snipe::MonoTime t) {
@@ -114,8 +133,15 @@ gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
 
 void CMainDlg::EnableSnipeReads(bool on) {
   m_bSnipeReading = !on;
+  // A disabled button passes its focus on (to 清空抢拍): it comes back, so
+  // that the next Enter presses the button the user pressed.
+  if (!on) {
+    QWidget* f = QApplication::focusWidget();
+    m_readFocus = (f == Button(IDC_AUTOBID) || f == Button(IDC_MODIFY)) ? f : nullptr;
+  }
   Enable(Button(IDC_AUTOBID), on);
   Enable(Button(IDC_MODIFY), on);
+  if (on && m_readFocus) m_readFocus->setFocus(Qt::OtherFocusReason);
 }
 
 bool CMainDlg::ReadSnipeFields() {
@@ -126,7 +152,20 @@ bool CMainDlg::ReadSnipeFields() {
     Message(Text("最高出价和加价幅度必须大于0"));
     return false;
   }
+  if (m_nPrepTime < gavelhawk::ui::kMinPrepTimeMs || m_nPrepTime > gavelhawk::ui::kMaxPrepTimeMs) {
+    Message(Text("准备时间必须在%1到%2毫秒之间")
+                .arg(gavelhawk::ui::kMinPrepTimeMs)
+                .arg(gavelhawk::ui::kMaxPrepTimeMs));
+    return false;
+  }
   return true;
+}
+
+bool CMainDlg::CeilingAccepted(std::int64_t current, std::int32_t maxPrice) {
+  // A ceiling the auction has already reached can only bring a refused bid.
+  if (current <= 0 || maxPrice > current) return true;
+  return Message(Text("当前价 %1 已不低于最高出价 %2，仍要添加吗？").arg(current).arg(maxPrice), QString(),
+                 platform::dialog::Buttons::OkCancelCancelDefault) == platform::dialog::Answer::Ok;
 }
 
 int CMainDlg::RowOfKey(std::uint64_t key) const {
@@ -176,14 +215,16 @@ void CMainDlg::OnAutoBid() {
     std::int32_t dealId, maxPrice, increment, prepTime;
   };
   const Typed typed{m_nDealId, m_nMaxPrice, m_nIncrement, m_nPrepTime};
-  auto result = std::make_shared<snipe::AuctionRead>();
+  auto result = std::make_shared<PricedRead>();
   const std::string siteUrl = m_services.siteUrl;
   EnableSnipeReads(false);
   RunSiteRead(
       [result, siteUrl, typed](platform::http::Transport& t) {
-        *result = snipe::ReadAuction(t, siteUrl, typed.dealId, true);
+        result->read = snipe::ReadAuction(t, siteUrl, typed.dealId, true);
+        result->current = ReadPrice(t, siteUrl, typed.dealId, result->read);
       },
-      [this, result, typed] {
+      [this, all = result, typed] {
+        const snipe::AuctionRead* result = &all->read;
         EnableSnipeReads(true);
         if (result->failed) {
           Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->error));
@@ -201,6 +242,15 @@ void CMainDlg::OnAutoBid() {
           return;
         }
         UpdateData(false);
+        if (m_nIncrement > typed.increment) {
+          const QString told = Text("夺宝编号 %1：加价幅度 %2 元低于本站最小加价，已改为 %3 元")
+                                   .arg(typed.dealId)
+                                   .arg(typed.increment)
+                                   .arg(m_nIncrement);
+          gavelhawk::log::Log(told.toStdString());
+          ShowStatus(told);
+        }
+        if (!CeilingAccepted(all->current, typed.maxPrice)) return;
         if (!snipe::HasRoom(m_nSnipeLast)) {
           Message(Text("商品列表过多，超出上限"));
           return;
@@ -213,6 +263,7 @@ void CMainDlg::OnAutoBid() {
         row.nIncrement = m_nIncrement;
         row.nPrepTime = typed.prepTime;
         row.nEndTime = result->endTime;
+        row.nCurPrice = all->current;
         ArmRow(m_nSnipeLast);
         RefreshSnipeList();
       });
@@ -229,28 +280,33 @@ void CMainDlg::OnModifySnipe() {
   typed.nMaxPrice = m_nMaxPrice;
   typed.nIncrement = m_nIncrement;
   typed.nPrepTime = m_nPrepTime;
-  auto result = std::make_shared<snipe::AuctionRead>();
+  auto result = std::make_shared<PricedRead>();
   const std::string siteUrl = m_services.siteUrl;
   EnableSnipeReads(false);
-  RunSiteRead([result, siteUrl, id = typed.nDealId](
-                  platform::http::Transport& t) { *result = snipe::ReadAuction(t, siteUrl, id, false); },
-              [this, result, typed, key] {
-                EnableSnipeReads(true);
-                if (result->failed) {
-                  Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->error));
-                  return;
-                }
-                // The row may have been deleted or cleared meanwhile.
-                const int i = RowOfKey(key);
-                if (i < 0) return;
-                SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
-                const std::uint64_t keep = row.nKey;
-                row = typed;
-                row.nKey = keep;
-                row.nEndTime = result->endTime;
-                ArmRow(i);
-                RefreshSnipeList();
-              });
+  RunSiteRead(
+      [result, siteUrl, id = typed.nDealId](platform::http::Transport& t) {
+        result->read = snipe::ReadAuction(t, siteUrl, id, false);
+        result->current = ReadPrice(t, siteUrl, id, result->read);
+      },
+      [this, result, typed, key] {
+        EnableSnipeReads(true);
+        if (result->read.failed) {
+          Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->read.error));
+          return;
+        }
+        if (!CeilingAccepted(result->current, typed.nMaxPrice)) return;
+        // The row may have been deleted or cleared meanwhile.
+        const int i = RowOfKey(key);
+        if (i < 0) return;
+        SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+        const std::uint64_t keep = row.nKey;
+        row = typed;
+        row.nKey = keep;
+        row.nEndTime = result->read.endTime;
+        row.nCurPrice = result->current;
+        ArmRow(i);
+        RefreshSnipeList();
+      });
 }
 
 void CMainDlg::OnDeleteSnipe() {
@@ -281,6 +337,12 @@ void CMainDlg::OnDeleteSnipe() {
 }
 
 void CMainDlg::OnClearSnipes() {
+  if (const int waiting = WaitingSnipeCount(); waiting > 0) {
+    if (Message(Text("确定清空全部%1个等待竞拍的商品吗？").arg(waiting), QString(),
+                platform::dialog::Buttons::OkCancelCancelDefault) != platform::dialog::Answer::Ok) {
+      return;
+    }
+  }
   if (m_engine) m_engine->Clear();
   for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) m_snipes[static_cast<std::size_t>(i)].nKey = 0;
   m_nSnipeLast = -1;
@@ -296,9 +358,15 @@ void CMainDlg::OnEngineRow(const gavelhawk::snipe::RowEvent& e) {
   const int i = RowOfKey(e.key);
   if (i < 0) return;
   SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+  using Kind = snipe::RowEvent::Kind;
   if (!e.state.empty()) row.strState = Utf8ToGbk(e.state);
-  if (e.kind != snipe::RowEvent::Kind::Result) row.nRemain = e.remain;
-  if (e.kind == snipe::RowEvent::Kind::Armed) row.nDueSite = e.dueSiteMs;
+  if (e.kind != Kind::Result && e.kind != Kind::Price) row.nRemain = e.remain;
+  if (e.kind == Kind::Armed) row.nDueSite = e.dueSiteMs;
+  if ((e.kind == Kind::Price || e.kind == Kind::Bid) && e.currentPrice > 0) row.nCurPrice = e.currentPrice;
+  if (e.kind == Kind::Result && e.finalPrice > 0 &&
+      (e.outcome == snipe::Outcome::Won || e.outcome == snipe::Outcome::Lost)) {
+    row.nCurPrice = e.finalPrice;
+  }
   if (!e.handOverUrl.empty() && m_services.opener) m_services.opener->OpenUrl(e.handOverUrl);
   // The bid's own notice comes from the list's change (the row stops waiting);
   // the outcome after closing is told here.
@@ -318,6 +386,7 @@ bool CMainDlg::SnipeWaiting(int i) const {
 }
 
 void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {
+  m_bOpenWaiting = false;
   if (!e.handOverUrl.empty() && m_services.opener) m_services.opener->OpenUrl(e.handOverUrl);
   SetCaption(Button(IDC_OPENSNIPE), e.status.c_str());
 }
@@ -325,6 +394,7 @@ void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {
 void CMainDlg::OnOpenSnipe() {
   if (!UpdateData(true)) return;
   SetCaption(Button(IDC_OPENSNIPE), "等待抢拍");
+  m_bOpenWaiting = true;
   Enable(Button(IDC_OPENSNIPE), false);
   Enable(Button(IDC_CANCELOPEN), true);
   SnipeEngine().SetBidsItself(m_bIEMode);
@@ -350,6 +420,7 @@ void CMainDlg::OnOpenSnipe() {
         if (generation != m_nOpenGeneration) return;
         m_strOpenBidUrl = url;
         if (result->page.failed) {
+          m_bOpenWaiting = false;
           Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->page.error));
           SetCaption(Button(IDC_OPENSNIPE), "开卖抢拍");
           return;
@@ -357,6 +428,7 @@ void CMainDlg::OnOpenSnipe() {
         const site::OpeningRead times = site::ReadOpening(result->page.text);
         const snipe::OpenPlan plan = snipe::PlanOpen(lag, times.opening, times.now);
         if (plan.refused) {
+          m_bOpenWaiting = false;
           Message(Text("该商品不可抢拍"));
           SetCaption(Button(IDC_OPENSNIPE), "开卖抢拍");
           return;
@@ -369,6 +441,7 @@ void CMainDlg::OnOpenSnipe() {
 }
 
 void CMainDlg::OnCancelOpenSnipe() {
+  m_bOpenWaiting = false;
   Enable(Button(IDC_OPENSNIPE), true);
   Enable(Button(IDC_CANCELOPEN), false);
   ++m_nOpenGeneration;

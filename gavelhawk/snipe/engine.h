@@ -53,6 +53,7 @@ struct RowEvent {
     NotArmed,  // the site's time could not be read: state says so
     Bid,       // the bid went out (or was handed to the browser, or failed)
     Result,    // the outcome after closing
+    Price,     // a records read refreshed currentPrice (warm-up)
   };
   std::uint64_t key = 0;
   std::int32_t dealId = 0;
@@ -70,6 +71,7 @@ struct RowEvent {
   std::string handOverUrl;     // without IE mode: the bid address for the browser
   Outcome outcome = Outcome::None;
   std::int64_t finalPrice = 0;
+  std::int64_t currentPrice = 0;  // the current price last read from the records, 0 when unknown
 };
 
 struct OpenEvent {

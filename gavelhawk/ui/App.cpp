@@ -70,6 +70,7 @@ CGavelhawkApp::CGavelhawkApp(gavelhawk::ui::AppSettings settings) : settings_(st
 
 int CGavelhawkApp::RunProbe(std::ostream& out) {
   SiteConnection site(settings_);
+  if (!site.notice.empty()) std::cerr << "gavelhawk --probe: " << site.notice << "\n";
   return gavelhawk::site::RunProbe(site.transport, settings_.siteUrl, *settings_.probeId, out);
 }
 
@@ -95,6 +96,8 @@ int CGavelhawkApp::RunSnipe(const gavelhawk::snipe::CliArgs& args, std::ostream&
 }
 
 int CGavelhawkApp::InitInstance() {
+  // Standard buttons and dialogs in the window's language, from the first box on.
+  platform::dialog::InstallQtTranslations();
   gavelhawk::ui::AppSettings s = settings_;
   // One client snipes a list at a time: a second window, or `gavelhawk
   // snipe`, finds it locked and stops here, before any demo site starts.
@@ -141,6 +144,7 @@ int CGavelhawkApp::InitInstance() {
   platform::power::SleepInhibitor inhibitor(QStringLiteral("Gavelhawk"));
 
   SiteConnection site(s);
+  if (!site.notice.empty()) gavelhawk::log::Log(site.notice);
   const std::string loginBrowser =
       !s.loginBrowser.empty() ? s.loginBrowser : (site.browser.empty() ? "firefox" : site.browser);
   platform::shell::SystemOpener systemOpener(loginBrowser);
@@ -164,6 +168,15 @@ int CGavelhawkApp::InitInstance() {
 
   {
     CMainDlg dlg(services);
+    // A notice nobody could see is told where the user looks: the log and
+    // the window's caption.
+    QObject::connect(
+        &notifier, &platform::notify::Notifier::failed, &dlg,
+        [&dlg](const QString& title, const QString& body, const QString& reason) {
+          gavelhawk::log::Log(
+              QStringLiteral("无法显示通知（%1）：%2 %3").arg(reason, title, body).toStdString());
+          dlg.ShowStatus(QStringLiteral("通知无法显示，请看日志：%1").arg(body));
+        });
     if (dlg.OnInitDialog()) {  // an accepted update ends the program here
       notifier.SetIcon(dlg.windowIcon());
       if (onShown) {

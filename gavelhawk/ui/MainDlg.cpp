@@ -15,15 +15,19 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTime>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/fetch.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/ui/exchange.h"
@@ -147,9 +151,37 @@ CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
   setFont(platform::dialog::DialogFont());
   CreateControls();
   UpdateData(false);
+  if (m_services.opener) {
+    QPointer<CMainDlg> self(this);
+    m_services.opener->onFailure = [self](const std::string& what, const std::string& why) {
+      if (self) self->OpenFailed(what, why);
+    };
+  }
 }
 
-CMainDlg::~CMainDlg() { StopSnipeWork(); }
+CMainDlg::~CMainDlg() {
+  if (m_services.opener) m_services.opener->onFailure = nullptr;
+  StopSnipeWork();
+}
+
+void CMainDlg::ShowCaption() {
+  QStringList parts{QStringLiteral("Gavelhawk")};
+  if (!m_services.loginNotice.empty()) parts << QString::fromStdString(m_services.loginNotice);
+  if (!m_status.isEmpty()) parts << m_status;
+  setWindowTitle(parts.join(QStringLiteral(" - ")));
+}
+
+void CMainDlg::ShowStatus(const QString& text) {
+  m_status = text;
+  ShowCaption();
+}
+
+void CMainDlg::OpenFailed(const std::string& what, const std::string& why) {
+  const QString told =
+      QStringLiteral("无法打开 %1\n%2").arg(QString::fromStdString(what), QString::fromStdString(why));
+  gavelhawk::log::Log(QString(told).replace(QLatin1Char('\n'), QStringLiteral("：")).toStdString());
+  Message(told);
+}
 
 // ---------------------------------------------------------------------------
 // Controls of template 102, in template order: that order is the tab order.
@@ -303,6 +335,19 @@ void CMainDlg::CreateControls() {
 
   for (auto& [id, w] : m_controls) {
     if (auto* le = qobject_cast<QLineEdit*>(w)) le->setFocusPolicy(Qt::StrongFocus);
+  }
+  // Tab follows the layout: the top row, then in each group its fields top
+  // to bottom, then its buttons, then its list.
+  const int tabOrder[] = {IDC_HOMEPAGE,     IDC_AUCTIONSITE, IDC_SERVICE,   IDC_MANUAL,   IDC_UPDATEHISTORY,
+                          IDC_PRICEQUERY,   IDC_LOG,         IDC_COLLAPSE,  IDC_IEMODE,   IDC_DEALID,
+                          IDC_TITLE,        IDC_MAXPRICE,    IDC_INCREMENT, IDC_PREPTIME, IDC_VIEWITEM,
+                          IDC_MANUALBID,    IDC_AUTOBID,     IDC_DELETE,    IDC_MODIFY,   IDC_CLEAR,
+                          IDC_SNIPELIST,    IDC_OPENDEALID,  IDC_OPENPRICE, IDC_OPENLAG,  IDC_OPENSNIPE,
+                          IDC_CANCELOPEN,   IDC_INCLUDE1,    IDC_INCLUDE2,  IDC_INCLUDE3, IDC_INCLUDE4,
+                          IDC_CLEARINCLUDE, IDC_EXCLUDE1,    IDC_EXCLUDE2,  IDC_EXCLUDE3, IDC_EXCLUDE4,
+                          IDC_CLEAREXCLUDE, IDC_CATEGORY,    IDC_DISCOUNT,  IDC_REFRESH,  IDC_RESULTLIST};
+  for (std::size_t k = 1; k < std::size(tabOrder); ++k) {
+    setTabOrder(GetDlgItem(tabOrder[k - 1]), GetDlgItem(tabOrder[k]));
   }
 
   const QRect whole = rect(0, 0, 502, 406);
@@ -483,10 +528,8 @@ bool CMainDlg::OnInitDialog() {
   RestoreSnipeList();
   RefreshSnipeList();
   RefreshResultList();
-  if (!m_services.loginNotice.empty()) {
-    // Said once, without stopping anyone: the caption carries it.
-    setWindowTitle(QStringLiteral("Gavelhawk - %1").arg(QString::fromStdString(m_services.loginNotice)));
-  }
+  // Said once, without stopping anyone: the caption carries it.
+  ShowCaption();
   return true;
 }
 
@@ -517,6 +560,7 @@ void CMainDlg::OnIEMode() {
   // The box has already toggled itself; the member follows it by flipping.
   m_bIEMode = !m_bIEMode;
   if (m_engine) SnipeEngine().SetBidsItself(m_bIEMode);
+  SnipeListChanged();  // kept with the list
 }
 
 // ---------------------------------------------------------------------------
@@ -552,12 +596,15 @@ void CMainDlg::keyPressEvent(QKeyEvent* e) {
   // Enter presses the default button (the search) or the focused button; it
   // never closes the window. Escape ends the program, as the close box does.
   if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-    QPushButton* target = nullptr;
-    if (auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
-        focused && isAncestorOf(focused)) {
+    // A snipe field's Enter adds the snipe; every other field's runs the search.
+    static const int snipeFields[] = {IDC_DEALID, IDC_TITLE, IDC_MAXPRICE, IDC_INCREMENT, IDC_PREPTIME};
+    QWidget* focus = QApplication::focusWidget();
+    QPushButton* target = Button(IDC_REFRESH);
+    if (auto* focused = qobject_cast<QPushButton*>(focus); focused && isAncestorOf(focused)) {
       target = focused;
-    } else {
-      target = Button(IDC_REFRESH);
+    } else if (std::any_of(std::begin(snipeFields), std::end(snipeFields),
+                           [&](int id) { return focus && focus == GetDlgItem(id); })) {
+      target = Button(IDC_AUTOBID);
     }
     if (target && target->isEnabled()) target->click();
     e->accept();
@@ -612,7 +659,8 @@ void CMainDlg::RefreshSnipeList() {
                            {"最高出价", 60, Qt::AlignHCenter},
                            {"加价幅度", 60, Qt::AlignHCenter},
                            {"准备时间", 60, Qt::AlignHCenter},
-                           {"剩余时间", 100, Qt::AlignHCenter}});
+                           {"剩余时间", 100, Qt::AlignHCenter},
+                           {"当前价", 60, Qt::AlignHCenter}});
   for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
     const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
     auto* row = new QTreeWidgetItem(m_listSnipe);
@@ -623,8 +671,9 @@ void CMainDlg::RefreshSnipeList() {
     row->setText(4, QString::number(s.nIncrement));
     row->setText(5, QString::number(s.nPrepTime));
     row->setText(6, QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)));
+    row->setText(7, s.nCurPrice > 0 ? QString::number(s.nCurPrice) : QString());
     row->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
-    for (int c = 1; c < 7; ++c) row->setTextAlignment(c, Qt::AlignCenter);
+    for (int c = 1; c < 8; ++c) row->setTextAlignment(c, Qt::AlignCenter);
   }
   SnipeListChanged();
 }

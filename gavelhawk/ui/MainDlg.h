@@ -3,6 +3,7 @@
 // subsystem implements its handlers in its own folder (dlg_*.cpp); the
 // logic they call is plain C++ beside them.
 #include <QDialog>
+#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -43,10 +44,11 @@ struct SnipeItem {
   std::int32_t nMaxPrice = 0;
   std::int32_t nIncrement = 0;
   std::int32_t nPrepTime = 0;
-  std::int64_t nEndTime = 0;  // site ms, full width
-  std::int64_t nRemain = 0;   // ms to closing at arming; -1 once bid
-  std::uint64_t nKey = 0;     // the snipe engine's name for this arming of the row
-  std::int64_t nDueSite = 0;  // site ms the bid is due, once the engine armed the row
+  std::int64_t nEndTime = 0;   // site ms, full width
+  std::int64_t nRemain = 0;    // ms to closing at arming; -1 once bid
+  std::uint64_t nKey = 0;      // the snipe engine's name for this arming of the row
+  std::int64_t nDueSite = 0;   // site ms the bid is due, once the engine armed the row
+  std::int64_t nCurPrice = 0;  // current price last read, the final price after closing; 0: unknown
 };
 
 struct SearchHit {
@@ -279,6 +281,15 @@ class CMainDlg : public QDialog {
 
   // True once the update check asked the program to end.
   bool m_bExitRequested = false;
+  // The opening snipe is armed (or its page is being read) and has not fired.
+  bool m_bOpenWaiting = false;
+
+  // A line the user must see without being stopped (a notice that could not
+  // be shown, an increment the site raised): the caption carries the latest.
+  void ShowStatus(const QString& text);
+  const QString& StatusText() const { return m_status; }
+  // A page, document or program that could not be opened: logged and shown.
+  void OpenFailed(const std::string& what, const std::string& why);
 
   // --- the list kept, the user told, the machine awake, the countdown live
   // (gavelhawk/ui/dlg_keep.cpp)
@@ -337,6 +348,8 @@ class CMainDlg : public QDialog {
   bool ReadSnipeFields();
   void ArmRow(int i);
   int RowOfKey(std::uint64_t key) const;
+  // Asks before arming at a ceiling the current price has reached; true: arm.
+  bool CeilingAccepted(std::int64_t current, std::int32_t maxPrice);
   void OnEngineRow(const gavelhawk::snipe::RowEvent& e);
   void OnEngineOpen(const gavelhawk::snipe::OpenEvent& e);
   void EnableSnipeReads(bool on);
@@ -344,10 +357,13 @@ class CMainDlg : public QDialog {
   std::vector<std::unique_ptr<SiteRead>> m_siteReads;
   std::vector<std::string> m_snipeLog;
   bool m_bSnipeReading = false;
+  QPointer<QWidget> m_readFocus;  // the button that started the read had the focus
   std::uint64_t m_nNextKey = 1;
   std::uint64_t m_nNextReadId = 1;
   std::uint64_t m_nOpenGeneration = 0;
+  void ShowCaption();
   MainDlgServices m_services;
+  QString m_status;
   platform::dialog::WindowTimers m_timers;
   std::map<int, QWidget*> m_controls;
   int m_expandedHeight = 0;

@@ -2,6 +2,7 @@
 // list saved and restored, the question before quitting, the log and the
 // notifications, the sleep inhibitor, the live countdown and the layout that
 // follows the window's size.
+#include <QAbstractButton>
 #include <QDateTime>
 #include <QDialog>
 #include <QEvent>
@@ -129,6 +130,7 @@ struct CMainDlg::KeepState : QObject {
   // The kept list.
   bool restored = false;  // the kept list was read: changes may replace it
   std::vector<SavedSnipe> lastSaved;
+  bool lastIEMode = false;
   bool saveFailureTold = false;
 
   // What each row was at the last change, by auction id.
@@ -267,6 +269,13 @@ void CMainDlg::RestoreSnipeList() {
     log::Log(told);
     Message(QString::fromStdString(told));
   }
+  // The rows fire in the mode they were armed in.
+  if (loaded.ieMode != m_bIEMode) {
+    m_bIEMode = loaded.ieMode;
+    if (auto* box = qobject_cast<QAbstractButton*>(GetDlgItem(IDC_IEMODE))) box->setChecked(m_bIEMode);
+    if (m_engine) m_engine->SetBidsItself(m_bIEMode);
+  }
+  m_keep->lastIEMode = loaded.ieMode;
   if (loaded.rows.empty()) return;
   const int n = static_cast<int>(std::min<std::size_t>(loaded.rows.size(), kSnipeSlots));
   int waiting = 0;
@@ -353,10 +362,12 @@ void CMainDlg::SnipeListChanged() {
     }
   }
 
-  if (k.restored && !m_services.savedListPath.empty() && !SameRows(rows, k.lastSaved)) {
+  if (k.restored && !m_services.savedListPath.empty() &&
+      (!SameRows(rows, k.lastSaved) || k.lastIEMode != m_bIEMode)) {
     std::string error;
-    if (gavelhawk::ui::SaveSnipes(m_services.savedListPath, rows, &error)) {
+    if (gavelhawk::ui::SaveSnipes(m_services.savedListPath, rows, &error, m_bIEMode)) {
       k.lastSaved = std::move(rows);
+      k.lastIEMode = m_bIEMode;
     } else {
       log::Log(error);
       if (!k.saveFailureTold) {
@@ -391,13 +402,27 @@ void CMainDlg::SnipeListChanged() {
 bool CMainDlg::ConfirmQuit() {
   if (!m_keep || m_keep->quitConfirmed) return true;
   const int waiting = WaitingSnipeCount();
-  if (waiting == 0) return true;
-  if (Message(QStringLiteral("还有%1个商品等待竞拍，确定退出吗？").arg(waiting), QString(),
-              platform::dialog::Buttons::OkCancel) != platform::dialog::Answer::Ok) {
+  if (waiting == 0 && !m_bOpenWaiting) return true;
+  // The opening snipe is not saved: quitting loses it for good, so it is named.
+  const QString open =
+      QStringLiteral("开卖抢拍（夺宝编号 %1）还在等待开卖，退出后不会出价").arg(m_nOpenDealId);
+  QString question;
+  if (waiting > 0 && m_bOpenWaiting) {
+    question = QStringLiteral("还有%1个商品等待竞拍。\n%2。\n确定退出吗？").arg(waiting).arg(open);
+  } else if (waiting > 0) {
+    question = QStringLiteral("还有%1个商品等待竞拍，确定退出吗？").arg(waiting);
+  } else {
+    question = QStringLiteral("%1，确定退出吗？").arg(open);
+  }
+  if (Message(question, QString(), platform::dialog::Buttons::OkCancelCancelDefault) !=
+      platform::dialog::Answer::Ok) {
     return false;
   }
   m_keep->quitConfirmed = true;
-  log::Log(Utf8(QStringLiteral("退出：%1 个等待竞拍的商品不再抢拍，下次启动时恢复").arg(waiting)));
+  if (waiting > 0) {
+    log::Log(Utf8(QStringLiteral("退出：%1 个等待竞拍的商品不再抢拍，下次启动时恢复").arg(waiting)));
+  }
+  if (m_bOpenWaiting) log::Log(Utf8(QStringLiteral("退出：") + open));
   return true;
 }
 

@@ -55,13 +55,14 @@ std::optional<std::int64_t> Integer(const QJsonObject& o, const char* key, std::
 std::optional<SavedSnipe> FromJson(const QJsonValue& value) {
   if (!value.isObject()) return std::nullopt;
   const QJsonObject o = value.toObject();
-  constexpr std::int64_t lo = std::numeric_limits<std::int32_t>::min();
+  // Each value within what the window itself accepts: a row out of range
+  // damages the file like any other fault.
   constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
-  const auto id = Integer(o, "dealId", lo, hi);
-  const auto maxPrice = Integer(o, "maxPrice", lo, hi);
-  const auto increment = Integer(o, "increment", lo, hi);
-  const auto prep = Integer(o, "prepTime", lo, hi);
-  const auto end = Integer(o, "endTime", -(std::int64_t{1} << 53), std::int64_t{1} << 53);
+  const auto id = Integer(o, "dealId", 1, hi);
+  const auto maxPrice = Integer(o, "maxPrice", 1, hi);
+  const auto increment = Integer(o, "increment", 1, hi);
+  const auto prep = Integer(o, "prepTime", kMinPrepTimeMs, kMaxPrepTimeMs);
+  const auto end = Integer(o, "endTime", 0, std::int64_t{1} << 53);
   if (!id || !maxPrice || !increment || !prep || !end) return std::nullopt;
   for (const char* key : {"title", "state", "outcome"}) {
     if (!o.value(QLatin1String(key)).isString()) return std::nullopt;
@@ -81,7 +82,7 @@ std::optional<SavedSnipe> FromJson(const QJsonValue& value) {
 }
 
 // The rows of a well-formed file, or nothing when any part of it is not.
-std::optional<std::vector<SavedSnipe>> Parse(const QByteArray& bytes) {
+std::optional<std::vector<SavedSnipe>> Parse(const QByteArray& bytes, bool* ieMode) {
   QJsonParseError err{};
   const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
   if (err.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
@@ -89,6 +90,10 @@ std::optional<std::vector<SavedSnipe>> Parse(const QByteArray& bytes) {
   if (top.value(QLatin1String("version")).toInt(-1) != kFormatVersion) return std::nullopt;
   const QJsonValue list = top.value(QLatin1String("snipes"));
   if (!list.isArray() || static_cast<std::size_t>(list.toArray().size()) > kMaxRows) return std::nullopt;
+  // Absent in lists saved before it was kept: clear, as at a first start.
+  const QJsonValue ie = top.value(QLatin1String("ieMode"));
+  if (!ie.isUndefined() && !ie.isBool()) return std::nullopt;
+  *ieMode = ie.toBool(false);
   std::vector<SavedSnipe> rows;
   for (const QJsonValue& v : list.toArray()) {
     auto r = FromJson(v);
@@ -122,7 +127,8 @@ std::string SavedListPath(const std::function<const char*(const char*)>& getenv,
   return base + (demo ? "/Gavelhawk-demo" : "/Gavelhawk") + "/snipes.json";
 }
 
-bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error) {
+bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error,
+                bool ieMode) {
   auto fail = [&](const QString& why) {
     if (error) *error = S(QStringLiteral("无法保存抢拍列表 %1：%2").arg(Q(path), why));
     return false;
@@ -134,6 +140,7 @@ bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, st
   QJsonObject top;
   top["version"] = kFormatVersion;
   top["snipes"] = list;
+  top["ieMode"] = ieMode;
   QSaveFile out(file);
   if (!out.open(QIODevice::WriteOnly)) return fail(out.errorString());
   const QByteArray bytes = QJsonDocument(top).toJson(QJsonDocument::Indented);
@@ -158,7 +165,8 @@ LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
   const QByteArray bytes = in.read(1 << 20);
   const bool whole = in.atEnd();
   in.close();
-  auto rows = whole ? Parse(bytes) : std::nullopt;
+  bool ieMode = false;
+  auto rows = whole ? Parse(bytes, &ieMode) : std::nullopt;
   if (!rows) {
     const QString aside = SetAside(file);
     result.setAside = S(aside);
@@ -177,6 +185,7 @@ LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
     }
   }
   result.rows = std::move(*rows);
+  result.ieMode = ieMode;
   return result;
 }
 

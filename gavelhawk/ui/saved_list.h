@@ -13,6 +13,11 @@ namespace gavelhawk::ui {
 // State text of a row whose closing passed while the program was not running.
 inline constexpr char kStateMissedWhileOff[] = "已结束(未运行)";
 
+// The values a row may hold, in the window and in the file alike: outside
+// them a bid would go out at a pointless price or after the closing.
+inline constexpr std::int32_t kMinPrepTimeMs = 0;
+inline constexpr std::int32_t kMaxPrepTimeMs = 3'600'000;
+
 // One row as kept. Texts are GBK, as in SnipeItem; the file holds UTF-8.
 struct SavedSnipe {
   std::int32_t dealId = 0;
@@ -32,10 +37,13 @@ std::string SavedListPath(const std::function<const char*(const char*)>& getenv,
 
 // Replaces the file with `rows` in one step: a failed write leaves the old
 // file. False with `error` (UTF-8) set when it could not be written.
-bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error = nullptr);
+// `ieMode` is kept with the rows: they fire in the mode they were armed in.
+bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error = nullptr,
+                bool ieMode = false);
 
 struct LoadedList {
   std::vector<SavedSnipe> rows;
+  bool ieMode = false;  // IE模式 when the list was saved
   // UTF-8, for the user; empty when the list loaded (or there was none). A
   // damaged file has been renamed aside by the time this is set, so it is
   // told once.

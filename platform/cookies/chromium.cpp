@@ -231,6 +231,7 @@ StoreRead ReadChromiumDatabase(const std::string& database, const std::string& b
   r.error = store.Open(database, "cookies", {"host_key", "name", "value", "path", "expires_utc"},
                        "Cookies 数据库", "不是 Chromium 的 Cookies 数据库");
   r.busy = store.busy;
+  r.damaged = store.damaged;
   if (!r.error.empty()) return r;
   const Db& db = store.db;
   const std::set<std::string>& cols = store.cols;
@@ -248,7 +249,7 @@ StoreRead ReadChromiumDatabase(const std::string& database, const std::string& b
                     pick("is_httponly", "httponly") + " FROM cookies";
   Stmt st(db.get(), sql);
   if (!st.ok()) {
-    r.error = "Cookies 数据库无法读取: " + db.Error();
+    r.error = db.Failure("Cookies 数据库", &r.damaged);
     return r;
   }
   Decrypter decrypter(browser);
@@ -279,7 +280,7 @@ StoreRead ReadChromiumDatabase(const std::string& database, const std::string& b
   }
   if (rc != SQLITE_DONE) {
     r.cookies.clear();
-    r.error = "Cookies 数据库无法读取: " + db.Error();
+    r.error = db.Failure("Cookies 数据库", &r.damaged);
     return r;
   }
   r.opened = true;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/cookies/cookies_internal.h"
 
@@ -160,16 +161,43 @@ std::string Command(const std::string& browser, bool flatpak) {
 
 bool FlatpakPath(const std::string& path) { return path.find("/.var/app/") != std::string::npos; }
 
+// More cookies of one site than any browser keeps (about 180 a domain) and
+// than a request carries (curl sends at most 150): the rest could never
+// reach the site, and handing each to the transport costs time that grows
+// with the square of their number.
+constexpr std::size_t kMaxSiteCookies = 300;
+
+// One cookie per domain, path and name, the later one winning as in the
+// browser, in the order first seen; at most kMaxSiteCookies. Linear.
+std::vector<http::Cookie> Distinct(std::vector<http::Cookie> all) {
+  std::unordered_map<std::string, std::size_t> at;
+  at.reserve(all.size());
+  std::vector<http::Cookie> out;
+  for (http::Cookie& c : all) {
+    std::string key = c.domain + '\t' + c.path + '\t' + c.name;
+    const auto [it, fresh] = at.try_emplace(std::move(key), out.size());
+    if (!fresh) {
+      out[it->second] = std::move(c);
+    } else if (out.size() < kMaxSiteCookies) {
+      out.push_back(std::move(c));
+    } else {
+      at.erase(it);
+    }
+  }
+  return out;
+}
+
 // One store read into a result; the source names it so the user can put the
 // same text into AUCTION_COOKIES.
 LoadResult FromStore(StoreRead read, std::string source, const std::string& browser, bool flatpak) {
   LoadResult r;
-  r.cookies = std::move(read.cookies);
+  r.cookies = Distinct(std::move(read.cookies));
   r.source = std::move(source);
   r.browser = browser;
   r.browserCommand = Command(browser, flatpak);
   r.error = std::move(read.error);
   r.busy = read.busy;
+  r.damaged = read.damaged;
   return r;
 }
 
@@ -261,6 +289,7 @@ LoadResult LoadCookies(const std::string& rawSourceName, const std::string& rawH
     std::string sep = ": ";
     for (const LoadResult& t : tried) {
       none.busy = none.busy || t.busy;
+      none.damaged = none.damaged || t.damaged;
       // A browser without a profile is not worth naming.
       if (t.source == t.browser) continue;
       none.source += sep + t.source;
@@ -293,6 +322,7 @@ LoadResult LoadCookies(const std::string& rawSourceName, const std::string& rawH
 
 std::string NoLoginNotice(const LoadResult& result) {
   if (!result.cookies.empty()) return {};
+  if (result.damaged) return "未找到京东登录：浏览器的 cookie 存储已损坏 (" + result.error + ")";
   return "未找到京东登录 (来源: " + result.source + ")";
 }
 

@@ -29,6 +29,9 @@ struct LoadResult {
   // The browser was writing its store all through the read: nothing was
   // read, the login may well be there.
   bool busy = false;
+  // The store is damaged (`error` says which and how): the browser itself
+  // may have lost the login.
+  bool damaged = false;
 };
 
 // Loads the cookies for `host` from the source named by `sourceName`, the value of
@@ -39,7 +42,8 @@ struct LoadResult {
 LoadResult LoadCookies(const std::string& sourceName, const std::string& host, std::int64_t now);
 
 // The line the window shows when no login was found, naming the source that
-// was tried (UTF-8); empty when there are cookies.
+// was tried, and a damaged store as damaged (UTF-8); empty when there are
+// cookies.
 std::string NoLoginNotice(const LoadResult& result);
 
 // Chromium's v11 values are keyed by a password kept in the Secret Service.

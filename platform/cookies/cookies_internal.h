@@ -13,8 +13,9 @@ using http::Cookie;
 
 // What one store gave: the cookies of the host, and why there are none.
 struct StoreRead {
-  bool opened = false;  // the store could be read at all
-  bool busy = false;    // the browser kept writing it: read it again later
+  bool opened = false;   // the store could be read at all
+  bool busy = false;     // the browser kept writing it: read it again later
+  bool damaged = false;  // the store is not a sound database
   std::vector<Cookie> cookies;
   std::string error;
 };

@@ -149,6 +149,7 @@ StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& ho
   r.error = store.Open(database, "moz_cookies", {"host", "name", "value", "path", "expiry"}, "cookies.sqlite",
                        "不是 Firefox 的 cookies 数据库");
   r.busy = store.busy;
+  r.damaged = store.damaged;
   if (!r.error.empty()) return r;
   const Db& db = store.db;
   const std::set<std::string>& cols = store.cols;
@@ -164,7 +165,7 @@ StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& ho
                     " FROM moz_cookies ORDER BY (" + origin + " <> '')";
   Stmt st(db.get(), sql);
   if (!st.ok()) {
-    r.error = "cookies.sqlite 无法读取: " + db.Error();
+    r.error = db.Failure("cookies.sqlite", &r.damaged);
     return r;
   }
   std::set<std::tuple<std::string, std::string, std::string>> taken;
@@ -189,7 +190,7 @@ StoreRead ReadFirefoxDatabase(const std::string& database, const std::string& ho
   }
   if (rc != SQLITE_DONE) {
     r.cookies.clear();
-    r.error = "cookies.sqlite 无法读取: " + db.Error();
+    r.error = db.Failure("cookies.sqlite", &r.damaged);
     return r;
   }
   r.opened = true;

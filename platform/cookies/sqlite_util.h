@@ -43,6 +43,17 @@ class Db {
   }
   sqlite3* get() const { return db_; }
   std::string Error() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
+  // The last failure came from a damaged file, not from a missing table or a
+  // busy browser.
+  bool Damaged() const {
+    const int rc = db_ ? sqlite3_extended_errcode(db_) & 0xff : 0;
+    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
+  }
+  // What a failed read tells the user, naming a damaged store as damaged.
+  std::string Failure(const std::string& label, bool* damaged) const {
+    *damaged = Damaged();
+    return label + (*damaged ? " 已损坏: " : " 无法读取: ") + Error();
+  }
 
   // The column names of a table; empty when there is no such table.
   std::set<std::string> Columns(const std::string& table) const {
@@ -93,15 +104,17 @@ struct StoreSnapshot {
     std::string err;
     image = ReadCommittedImage(database, err, &busy);
     if (image.empty()) return err;
-    if (!db.OpenImage(image, err) || !db.Check(err)) return label + " 无法读取: " + err;
+    if (!db.OpenImage(image, err)) return label + " 无法读取: " + err;
+    if (!db.Check(err)) return db.Failure(label, &damaged);
     cols = db.Columns(table);
     for (const char* need : needed) {
       if (!cols.count(need)) return notThisKind;
     }
     return {};
   }
-  bool busy = false;  // the browser wrote throughout the read
-  std::string image;  // read by db in place: declared first, destroyed last
+  bool busy = false;     // the browser wrote throughout the read
+  bool damaged = false;  // the file is not a sound database
+  std::string image;     // read by db in place: declared first, destroyed last
   Db db;
   std::set<std::string> cols;
 };

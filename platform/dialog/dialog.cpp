@@ -4,8 +4,11 @@
 #include <QEventLoop>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
 #include <algorithm>
 #include <deque>
 
@@ -59,6 +62,20 @@ QFont DialogFont() {
   return f;
 }
 
+bool InstallQtTranslations() {
+  static QTranslator* installed = nullptr;
+  if (installed) return true;
+  auto* t = new QTranslator(QCoreApplication::instance());
+  if (!t->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(t)) {
+    delete t;
+    return false;
+  }
+  installed = t;
+  return true;
+}
+
 Answer MessageBox(QWidget* parent, const QString& text, const QString& caption, Buttons buttons) {
   Script& s = TheScript();
   if (s.on) {
@@ -78,7 +95,7 @@ Answer MessageBox(QWidget* parent, const QString& text, const QString& caption, 
   QMessageBox box(QMessageBox::NoIcon, caption, text,
                   buttons == Buttons::Ok ? QMessageBox::Ok : (QMessageBox::Ok | QMessageBox::Cancel), parent);
   box.setTextFormat(Qt::PlainText);  // page text is shown as it stands, tags included
-  box.setDefaultButton(QMessageBox::Ok);
+  box.setDefaultButton(buttons == Buttons::OkCancelCancelDefault ? QMessageBox::Cancel : QMessageBox::Ok);
   box.setEscapeButton(buttons == Buttons::Ok ? QMessageBox::Ok : QMessageBox::Cancel);
   return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
 }

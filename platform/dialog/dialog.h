@@ -20,7 +20,15 @@ QRect MapDialogRect(const QFont& font, const QRect& dialogUnits);
 // The programs' dialog font: 9 pt, a CJK face where one is installed.
 QFont DialogFont();
 
-enum class Buttons { Ok, OkCancel };
+// Loads Qt's own Chinese translations (Debian's qt6-translations-l10n), so
+// that the standard buttons and dialogs speak the programs' language. Once
+// per process, after the application object exists; false when none was
+// found (the English texts stay).
+bool InstallQtTranslations();
+
+// OkCancelCancelDefault: a question whose OK loses something; Enter answers
+// Cancel.
+enum class Buttons { Ok, OkCancel, OkCancelCancelDefault };
 enum class Answer { Ok, Cancel };
 
 // A modal message box with the given caption. Its modal loop keeps

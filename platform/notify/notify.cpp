@@ -20,7 +20,7 @@ Notifier::~Notifier() = default;
 
 void Notifier::Notify(const QString& title, const QString& body) {
   if (!bus_.isConnected()) {
-    ShowInTray(title, body);
+    ShowInTray(title, body, QStringLiteral("没有 D-Bus 会话总线"));
     return;
   }
   QDBusMessage call = QDBusMessage::createMethodCall(
@@ -31,15 +31,17 @@ void Notifier::Notify(const QString& title, const QString& body) {
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, title, body] {
     watcher->deleteLater();
     if (watcher->isError()) {
-      ShowInTray(title, body);
+      ShowInTray(title, body, watcher->error().message());
     } else {
       emit shown(true);
     }
   });
 }
 
-void Notifier::ShowInTray(const QString& title, const QString& body) {
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+void Notifier::ShowInTray(const QString& title, const QString& body, const QString& serviceError) {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    emit failed(title, body, QStringLiteral("没有通知服务（%1），也没有系统托盘").arg(serviceError));
+  } else {
     if (!tray_) {
       tray_ = std::make_unique<QSystemTrayIcon>(icon_);
       tray_->setToolTip(appName_);

@@ -1,6 +1,7 @@
 #pragma once
 // Desktop notifications: org.freedesktop.Notifications over D-Bus; where no
-// service answers, a message from a tray icon. Never blocks the caller.
+// service answers, a message from a tray icon; where there is no tray either,
+// `failed` says so. Never blocks the caller.
 #include <QDBusConnection>
 #include <QIcon>
 #include <QObject>
@@ -26,11 +27,14 @@ class Notifier : public QObject {
   void Notify(const QString& title, const QString& body);
 
  signals:
-  // After each notice: true when the notification service took it.
+  // After each notice: true when the notification service took it (after
+  // `failed` when nothing could show it).
   void shown(bool byService);
+  // Neither the service nor a tray could show the notice: `reason` says why.
+  void failed(const QString& title, const QString& body, const QString& reason);
 
  private:
-  void ShowInTray(const QString& title, const QString& body);
+  void ShowInTray(const QString& title, const QString& body, const QString& serviceError);
   QString appName_;
   QDBusConnection bus_;
   QIcon icon_;

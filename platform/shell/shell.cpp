@@ -1,21 +1,47 @@
 #include "platform/shell/shell.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLockFile>
 #include <QPalette>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QUrl>
 
 namespace platform::shell {
 
 SystemOpener::SystemOpener(std::string loginBrowserCommand) : loginBrowser_(std::move(loginBrowserCommand)) {}
 
-void SystemOpener::OpenUrl(const std::string& url) {
-  QDesktopServices::openUrl(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
+void SystemOpener::XdgOpen(const QString& target, const std::string& what) {
+  // Not QDesktopServices: it says nothing when xdg-open finds no program.
+  // The answer comes later: whoever is to be told then is the one told now,
+  // even if this opener is gone by then.
+  auto* p = new QProcess;
+  p->setProcessChannelMode(QProcess::ForwardedChannels);
+  const auto fail = onFailure;
+  QObject::connect(p, &QProcess::errorOccurred, p, [fail, p, what](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;
+    if (fail) fail(what, QStringLiteral("无法启动 xdg-open：%1").arg(p->errorString()).toStdString());
+    p->deleteLater();
+  });
+  QObject::connect(p, &QProcess::finished, p, [fail, p, what](int code, QProcess::ExitStatus status) {
+    if (fail && (status != QProcess::NormalExit || code != 0)) {
+      fail(what, QStringLiteral("xdg-open 没有找到能打开它的程序（退出码 %1）").arg(code).toStdString());
+    }
+    p->deleteLater();
+  });
+  p->start(QStringLiteral("xdg-open"), {target});
 }
+
+void SystemOpener::Detached(const QString& program, const QStringList& args, const std::string& what) {
+  QProcess p;
+  p.setProgram(program);
+  p.setArguments(args);
+  // A detached child inherits this process's environment.
+  if (!p.startDetached())
+    Fail(what, QStringLiteral("无法启动 %1：%2").arg(program, p.errorString()).toStdString());
+}
+
+void SystemOpener::OpenUrl(const std::string& url) { XdgOpen(QString::fromStdString(url), url); }
 
 void SystemOpener::OpenInLoginBrowser(const std::string& url) {
   // The setting may carry arguments ("firefox -P work"); the address goes last.
@@ -23,16 +49,13 @@ void SystemOpener::OpenInLoginBrowser(const std::string& url) {
   if (parts.isEmpty()) parts << QStringLiteral("firefox");
   const QString program = parts.takeFirst();
   parts << QString::fromStdString(url);
-  QProcess::startDetached(program, parts);
+  Detached(program, parts, url);
 }
 
-void SystemOpener::OpenDocument(const std::string& path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-}
+void SystemOpener::OpenDocument(const std::string& path) { XdgOpen(QString::fromStdString(path), path); }
 
 void SystemOpener::StartProgram(const std::string& path, const QStringList& args) {
-  // A detached child inherits this process's environment.
-  QProcess::startDetached(QString::fromStdString(path), args);
+  Detached(QString::fromStdString(path), args, path);
 }
 
 struct SingleInstance::Impl {

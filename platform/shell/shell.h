@@ -1,8 +1,10 @@
 #pragma once
 // Handing work to other programs: browsers, documents, the companion
-// program. Fire-and-forget: nothing is waited for or reported.
+// program. Nothing is waited for; a launch that fails is reported through
+// `onFailure`, later, on the caller's thread.
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +21,15 @@ class Opener {
   virtual void OpenDocument(const std::string& path) = 0;
   // Starts a program detached, with the environment passed on.
   virtual void StartProgram(const std::string& path, const QStringList& args) = 0;
+
+  // Told when an address, document or program could not be opened: what it
+  // was and why (UTF-8). Empty: nobody is told.
+  std::function<void(const std::string& what, const std::string& why)> onFailure;
+
+ protected:
+  void Fail(const std::string& what, const std::string& why) const {
+    if (onFailure) onFailure(what, why);
+  }
 };
 
 // The desktop's own: xdg-open through QDesktopServices, QProcess::startDetached.
@@ -31,6 +42,9 @@ class SystemOpener : public Opener {
   void StartProgram(const std::string& path, const QStringList& args) override;
 
  private:
+  // xdg-open, whose exit code says whether a program took the address.
+  void XdgOpen(const QString& target, const std::string& what);
+  void Detached(const QString& program, const QStringList& args, const std::string& what);
   std::string loginBrowser_;
 };
 

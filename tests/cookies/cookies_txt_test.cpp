@@ -60,6 +60,20 @@ TEST(CookiesTxt, ToleratesWindowsLineEndsFractionsAndEmptyValues) {
 
 // A value the site would read as a second cookie, or a header break, never
 // goes out.
+TEST(CookiesTxt, OneCookiePerNameTheLaterWinningAndNoMoreThanABrowserKeeps) {
+  TempHome h;
+  std::string path = h.Path("cookies.txt");
+  // A huge export: the same login written twice, then thousands of others.
+  std::string text = ".jd.com\tTRUE\t/\tFALSE\t0\tpin\told\n.jd.com\tTRUE\t/\tFALSE\t0\tpin\tnew\n";
+  for (int i = 0; i < 5000; ++i) text += ".jd.com\tTRUE\t/\tFALSE\t0\tc" + std::to_string(i) + "\tv\n";
+  WriteFile(path, text);
+  auto r = LoadCookies(path, kHost, kNow);
+  ASSERT_EQ(r.cookies.size(), 300u);
+  EXPECT_EQ(r.cookies.front().name, "pin");
+  EXPECT_EQ(r.cookies.front().value, "new");
+  EXPECT_EQ(r.cookies.back().name, "c298");
+}
+
 TEST(CookiesTxt, DropsCookiesThatWouldForgeAHeader) {
   TempHome h;
   std::string path = h.Path("cookies.txt");

@@ -323,7 +323,10 @@ TEST(Firefox, DamagedDatabaseIsAnErrorNotACrash) {
   WriteFile(h.Path(kFirefox + "/d.default/cookies.sqlite"), std::string(4096, 'x'));
   auto garbage = LoadCookies("firefox", kHost, kNow);
   EXPECT_TRUE(garbage.cookies.empty());
-  EXPECT_FALSE(garbage.error.empty());
+  EXPECT_TRUE(garbage.damaged);
+  // The user learns the store is damaged, not merely that no login was found.
+  EXPECT_NE(NoLoginNotice(garbage).find("cookie 存储已损坏"), std::string::npos) << NoLoginNotice(garbage);
+  EXPECT_NE(garbage.error.find("cookies.sqlite 已损坏"), std::string::npos) << garbage.error;
 
   TempHome h2;
   std::string other = h2.Path(kFirefox + "/e.default/cookies.sqlite");
@@ -331,6 +334,7 @@ TEST(Firefox, DamagedDatabaseIsAnErrorNotACrash) {
   auto wrong = LoadCookies("firefox", kHost, kNow);
   EXPECT_TRUE(wrong.cookies.empty());
   EXPECT_FALSE(wrong.error.empty());
+  EXPECT_FALSE(wrong.damaged);
   EXPECT_TRUE(h2.LeftoverCopies().empty());
 }
 

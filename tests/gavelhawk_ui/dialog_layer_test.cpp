@@ -106,6 +106,20 @@ TEST(RealBoxes, ShowTheCaptionTheTextAsPlainTextAndTheButtons) {
     QTest::keyClick(box, Qt::Key_Return);
   });
   EXPECT_EQ(Answer::Ok, MessageBox(nullptr, "ok?", "C", Buttons::OkCancel));
+
+  // A question whose OK loses something: Enter answers Cancel. With Qt's own
+  // translations the buttons speak Chinese.
+  ASSERT_TRUE(platform::dialog::InstallQtTranslations());
+  QStringList shown;
+  QTimer::singleShot(0, [&shown] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* b : box->buttons()) shown << b->text().remove(QLatin1Char('&'));
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  EXPECT_EQ(Answer::Cancel, MessageBox(nullptr, "clear?", "C", Buttons::OkCancelCancelDefault));
+  shown.sort();
+  EXPECT_EQ(QStringList({U("取消"), U("确定")}), shown);
 }
 
 TEST(Timers, EachIdFiresOnceIntoTheHandler) {

@@ -1,6 +1,7 @@
 // The window a user can leave running: the list kept across restarts, the
 // question before quitting, the live countdown, the log and the desktop
 // notice of a result, and a window that grows.
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QGroupBox>
@@ -142,6 +143,7 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   EXPECT_FALSE(rewritten.rows[1].waiting);
 
   // A change is kept at once.
+  platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);  // 清空抢拍 asks while a row waits
   Press(D::IDC_CLEAR);
   EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
 }
@@ -192,7 +194,7 @@ TEST_F(KeepTest, ClosingWhileRowsWaitAsksAndCancelKeepsThemRunning) {
     const auto boxes = Boxes();
     ASSERT_EQ(1u, boxes.size());
     EXPECT_EQ(U("还有2个商品等待竞拍，确定退出吗？"), boxes[0].text);
-    EXPECT_EQ(platform::dialog::Buttons::OkCancel, boxes[0].buttons);
+    EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
     EXPECT_EQ(!ok, dlg->isVisible());
     // Cancel keeps them waiting; OK ends them with the window (the saved list
     // keeps them for the next start).
@@ -299,6 +301,124 @@ TEST_F(KeepTest, BothListsGrowWithTheWindowAndExpandingKeepsItOnTheScreen) {
   EXPECT_GE(frame.top(), avail.top());
   EXPECT_LE(frame.bottom(), avail.bottom());
   EXPECT_GE(frame.left(), avail.left());
+}
+
+TEST_F(KeepTest, IEModeIsKeptWithTheListAcrossARestart) {
+  AddAuction(4000001, 600000);
+  for (const bool ticked : {true, false}) {
+    SCOPED_TRACE(ticked);
+    ASSERT_TRUE(Open(Kept()));
+    if (IEBox()->isChecked() != ticked) ClickIEBox();
+    if (dlg->m_nSnipeLast < 0) Snipe(4000001);
+    platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
+    ASSERT_TRUE(dlg->close());
+    dlg.reset();
+    ASSERT_TRUE(Open(Kept()));
+    EXPECT_EQ(ticked, IEBox()->isChecked());
+    EXPECT_EQ(ticked, dlg->m_bIEMode);
+    EXPECT_EQ(1, dlg->WaitingSnipeCount());
+    Boxes();
+  }
+}
+
+TEST_F(KeepTest, EnterAfterModifyNeverEmptiesTheListWithoutAsking) {
+  AddAuction(4000001, 600000);
+  AddAuction(4000002, 900000);
+  ASSERT_TRUE(Open(Kept()));
+  dlg->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+  Snipe(4000001);
+  Snipe(4000002);
+  ClickList(dlg->m_listSnipe, 0);
+  Type(D::IDC_MAXPRICE, "320");
+  dlg->Button(D::IDC_MODIFY)->setFocus();
+  Press(D::IDC_MODIFY);
+  ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nMaxPrice == 320 && dlg->m_snipes[0].nDueSite != 0; }));
+  // The focus is back on 修改商品, so the next Enter changes the row again.
+  EXPECT_EQ(dlg->Button(D::IDC_MODIFY), QApplication::focusWidget());
+  Boxes();
+  // Enter on 清空抢拍 asks; Cancel, the default, keeps every row waiting.
+  dlg->Button(D::IDC_CLEAR)->setFocus();
+  QTest::keyClick(dlg->Button(D::IDC_CLEAR), Qt::Key_Return);
+  auto boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U("确定清空全部2个等待竞拍的商品吗？"), boxes[0].text);
+  EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
+  EXPECT_EQ(2, dlg->WaitingSnipeCount());
+  EXPECT_EQ(2u, gavelhawk::ui::LoadSnipes(savedList, t0).rows.size());
+  platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
+  QTest::keyClick(dlg->Button(D::IDC_CLEAR), Qt::Key_Return);
+  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
+  // With nothing waiting there is nothing to ask.
+  Boxes();
+  Press(D::IDC_CLEAR);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(KeepTest, EscapeWithAnOpeningSnipeArmedAsksAndCancelKeepsIt) {
+  sim::Auction a;
+  a.id = 4000009;
+  a.title = "开卖商品";
+  a.startMs = t0 + 600000;
+  a.endMs = t0 + 1200000;
+  server.AddAuction(a);
+  ASSERT_TRUE(Open(Services()));
+  Type(D::IDC_OPENDEALID, "4000009");
+  Type(D::IDC_OPENPRICE, "50");
+  Press(D::IDC_OPENSNIPE);
+  Boxes();
+  // Cancel (nothing queued: a box closed without a choice) keeps the window.
+  QTest::keyClick(Edit(D::IDC_OPENDEALID), Qt::Key_Escape);
+  auto boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U("开卖抢拍（夺宝编号 4000009）还在等待开卖，退出后不会出价，确定退出吗？"), boxes[0].text);
+  EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_EQ(U("等待抢拍"), dlg->Button(D::IDC_OPENSNIPE)->text());
+  // Once cancelled nothing waits: Escape ends the window without a question.
+  Press(D::IDC_CANCELOPEN);
+  QTest::keyClick(Edit(D::IDC_OPENDEALID), Qt::Key_Escape);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_FALSE(dlg->isVisible());
+}
+
+TEST_F(KeepTest, ACeilingTheCurrentPriceHasReachedAsksAndCancelArmsNothing) {
+  sim::Auction a;
+  a.id = 4000001;
+  a.title = "测试商品 4000001";
+  a.startMs = t0 - 3600000;
+  a.endMs = t0 + 600000;
+  a.lowerOffset = 10;
+  a.bids = {{"rival", 1465, t0 - 60000}};
+  server.AddAuction(a);
+  ASSERT_TRUE(Open(Services()));
+  Boxes();
+  Type(D::IDC_DEALID, "4000001");
+  Type(D::IDC_MAXPRICE, "100");
+  Type(D::IDC_INCREMENT, "1");
+  Press(D::IDC_AUTOBID);
+  ASSERT_TRUE(WaitUntil([&] { return dlg->Button(D::IDC_AUTOBID)->isEnabled(); }));
+  auto boxes = Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(U("当前价 1465 已不低于最高出价 100，仍要添加吗？"), boxes[0].text);
+  EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
+  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_TRUE(server.LogFor("/detail/3333333").empty()) << "nothing was armed";
+  // The increment the site raised is said in the window's title and the log.
+  const QString raised = U("夺宝编号 4000001：加价幅度 1 元低于本站最小加价，已改为 10 元");
+  EXPECT_TRUE(dlg->windowTitle().contains(raised)) << dlg->windowTitle().toStdString();
+  bool logged = false;
+  for (const auto& e : gavelhawk::log::Journal().Events()) logged = logged || e.text == raised.toStdString();
+  EXPECT_TRUE(logged);
+
+  // OK arms it, and the list shows the current price it was armed at.
+  platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
+  Press(D::IDC_AUTOBID);
+  ASSERT_TRUE(WaitUntil([&] { return dlg->m_nSnipeLast == 0 && dlg->m_snipes[0].nDueSite != 0; }));
+  EXPECT_EQ(U("当前价"), dlg->m_listSnipe->headerItem()->text(7));
+  EXPECT_EQ("1465", Shown(dlg->m_listSnipe, 0, 7));
+  EXPECT_EQ(10, dlg->m_snipes[0].nIncrement);
 }
 
 }  // namespace

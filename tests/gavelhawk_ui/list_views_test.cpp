@@ -66,31 +66,35 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
   PutSnipe(0, 1001, "全新 手机", "准备竞拍", 500, 2, 1000, 125400);
   PutSnipe(1, 1002, "二手 相机", "出价成功", 80, 1, 800, -1);
   PutSnipe(2, 1003, "耳机", "准备竞拍", 9, 1, 0, 3600000);
+  // The current price read last (the final price after closing); empty while unknown.
+  dlg->m_snipes[0].nCurPrice = 320;
+  dlg->m_snipes[1].nCurPrice = 95;
   dlg->RefreshSnipeList();
   QTreeWidget* list = dlg->m_listSnipe;
   EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("拍卖状态"), U("最高出价"), U("加价幅度"),
-                         U("准备时间"), U("剩余时间")}),
+                         U("准备时间"), U("剩余时间"), U("当前价")}),
             Headers(list));
-  EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100}), Widths(list));
+  EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100, 60}), Widths(list));
   ASSERT_EQ(3, list->topLevelItemCount());
-  EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒")}),
+  EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒"), "320"}),
             Row(list, 0));
-  EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束")}),
+  EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束"), "95"}),
             Row(list, 1));
   EXPECT_EQ(U("60分0秒"), Row(list, 2).at(6));
+  EXPECT_EQ("", Row(list, 2).at(7));
   EXPECT_EQ(Qt::AlignLeft, Horizontal(list, 0, 0));
-  for (int c = 1; c < 7; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
+  for (int c = 1; c < 8; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
   EXPECT_FALSE(list->header()->sectionsClickable());
 
   // Fewer rows after a rebuild: nothing of the old rows stays.
   dlg->m_nSnipeLast = 0;
   dlg->RefreshSnipeList();
   EXPECT_EQ(1, list->topLevelItemCount());
-  EXPECT_EQ(7, list->columnCount());
+  EXPECT_EQ(8, list->columnCount());
   dlg->m_nSnipeLast = -1;
   dlg->RefreshSnipeList();
   EXPECT_EQ(0, list->topLevelItemCount());
-  EXPECT_EQ(7, list->columnCount());
+  EXPECT_EQ(8, list->columnCount());
 }
 
 TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {

@@ -109,6 +109,46 @@ TEST_F(PagesTest, AnInstalledProgramFindsTheManualUnderShare) {
             opener.calls);
 }
 
+TEST_F(WindowTest, APageThatCannotBeOpenedIsToldWithItsAddressAndWhy) {
+  // A desktop where xdg-open finds no program, and a login browser that is not installed.
+  QTemporaryDir bin;
+  {
+    QFile f(bin.filePath("xdg-open"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\nexit 3\n");
+    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+  }
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", bin.path().toUtf8() + ":" + path);
+  platform::shell::SystemOpener system("/nonexistent/browser --new-tab");
+  MainDlgServices s = Services();
+  s.opener = &system;
+  ASSERT_TRUE(Open(s));
+  Press(CMainDlg::IDC_COLLAPSE);
+  Boxes();
+  const std::string item = server.BaseUrl() + "/detail/3333333";
+  const struct {
+    bool ieMode;
+    QString why;
+  } cases[] = {{false, U("xdg-open 没有找到能打开它的程序（退出码 3）")},
+               {true, U("无法启动 /nonexistent/browser：")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ieMode);
+    if (IEBox()->isChecked() != c.ieMode) ClickIEBox();
+    Press(CMainDlg::IDC_VIEWITEM);
+    std::vector<platform::dialog::ShownBox> boxes;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+      for (auto& b : Boxes()) boxes.push_back(b);
+      return !boxes.empty();
+    }));
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_TRUE(boxes[0].text.startsWith(U("无法打开 ") + QString::fromStdString(item) + "\n" + c.why))
+        << boxes[0].text.toStdString();
+  }
+  dlg.reset();  // before the opener it uses
+  qputenv("PATH", path);
+}
+
 TEST_F(PagesTest, ViewItemReadsTheFieldAsItStandsNow) {
   Type(D::IDC_DEALID, " 98765 ");
   Press(D::IDC_VIEWITEM);

@@ -73,6 +73,17 @@ TEST(SavedList, RowsComeBackAsSavedAndARowThatClosedWhileOffNeverWaitsAgain) {
     EXPECT_EQ(want[i].waiting, r.waiting);
     EXPECT_EQ(Utf8ToGbk(want[i].outcome), r.outcome);
   }
+  // IE模式 is kept with the rows; a list saved before it was kept reads as clear.
+  for (const bool ie : {true, false}) {
+    ASSERT_TRUE(gavelhawk::ui::SaveSnipes(path, saved, nullptr, ie));
+    EXPECT_EQ(ie, LoadSnipes(path, kNow).ieMode);
+  }
+  {
+    QFile f(QString::fromStdString(path));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("{\"version\":1,\"snipes\":[]}");
+  }
+  EXPECT_FALSE(LoadSnipes(path, kNow).ieMode);
   // A rewrite replaces the list whole; no temporary file is left beside it.
   ASSERT_TRUE(gavelhawk::ui::SaveSnipes(path, {saved[1]}));
   EXPECT_EQ(1u, LoadSnipes(path, kNow).rows.size());
@@ -85,10 +96,35 @@ TEST(SavedList, ADamagedFileIsKeptAsideAndToldOnce) {
       "\xff\xfe garbage",                                       // not JSON
       "{\"version\":1,\"snipes\":[{\"dealId\":\"4000001\"}]}",  // wrong type
       "{\"version\":1,\"snipes\":{}}",                          // not a list
-      "{\"version\":1,\"snipes\":[{\"dealId\":4000001,\"title\":\"\",\"state\":\"\",\"maxPrice\":99999999999,"
-      "\"increment\":1,\"prepTime\":1,\"endTime\":1,\"waiting\":true,\"outcome\":\"\"}]}",  // out of range
   };
-  for (const char* bytes : damaged) {
+  // A row whose values the window would refuse: one bad value each.
+  const auto row = [](const char* field, const char* value) {
+    std::map<std::string, std::string> v = {{"dealId", "4000001"},
+                                            {"maxPrice", "100"},
+                                            {"increment", "1"},
+                                            {"prepTime", "800"},
+                                            {"endTime", "1"}};
+    v[field] = value;
+    std::string json =
+        "{\"version\":1,\"snipes\":[{\"title\":\"\",\"state\":\"\",\"waiting\":true,\"outcome\":\"\"";
+    for (const auto& [k, x] : v) json += ",\"" + k + "\":" + x;
+    return json + "}]}";
+  };
+  std::vector<std::string> all(std::begin(damaged), std::end(damaged));
+  for (const auto& [field, value] :
+       std::vector<std::pair<const char*, const char*>>{{"maxPrice", "99999999999"},
+                                                        {"maxPrice", "-5"},
+                                                        {"maxPrice", "0"},
+                                                        {"increment", "0"},
+                                                        {"prepTime", "-100000"},
+                                                        {"prepTime", "3600001"},
+                                                        {"dealId", "0"},
+                                                        {"endTime", "-1"}}) {
+    all.push_back(row(field, value));
+  }
+  all.push_back(row("maxPrice", "100").insert(1, "\"ieMode\":\"yes\","));  // IE mode not a flag
+  for (const std::string& text : all) {
+    const char* bytes = text.c_str();
     SCOPED_TRACE(bytes);
     QTemporaryDir dir;
     const QString file = dir.path() + "/snipes.json";

@@ -3,11 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include "fixture.h"
+#include "platform/notify/notify.h"
 #include "platform/shell/demo.h"
 
 namespace uitest {
@@ -53,6 +56,19 @@ TEST(SystemOpener, TheLoginBrowserGetsTheAddressAsItsLastArgument) {
   EXPECT_EQ(QStringLiteral("-P|my profile|") + QString::fromStdString(url) + "|",
             WaitForFile(script + ".out"));
   EXPECT_FALSE(QFile::exists("x"));
+}
+
+TEST(Notifier, ANoticeNobodyCanShowIsReportedWithTheReason) {
+  // No session bus and, offscreen, no tray.
+  platform::notify::Notifier notifier(
+      QStringLiteral("Gavelhawk"),
+      QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent"), "gone"));
+  QSignalSpy failed(&notifier, &platform::notify::Notifier::failed);
+  notifier.Notify(QStringLiteral("Gavelhawk"), QStringLiteral("夺宝编号 4000001 出价成功"));
+  ASSERT_EQ(1, failed.count());
+  EXPECT_EQ(QStringLiteral("夺宝编号 4000001 出价成功"), failed.at(0).at(1).toString());
+  EXPECT_TRUE(failed.at(0).at(2).toString().contains(QStringLiteral("也没有系统托盘")))
+      << failed.at(0).at(2).toString().toStdString();
 }
 
 TEST(SingleInstance, OneCopyPerNameAndAStaleLockIsTakenOver) {

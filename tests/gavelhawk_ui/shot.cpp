@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     s.nIncrement = 1;
     s.nPrepTime = 1000;
     s.nRemain = 125400 * i;
+    s.nCurPrice = 320 + 15 * i;
     SearchHit& h = dlg.m_hits[static_cast<std::size_t>(i)];
     h.nDealId = 5000000 + i;
     h.strTitle = platform::text::Utf8ToGbk("九成新 联想 ThinkPad X1 Carbon 笔记本电脑");

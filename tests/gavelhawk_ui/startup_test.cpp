@@ -47,7 +47,7 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
   EXPECT_EQ(QStringList({"0.5", "0.6", "0.7", "0.8", "0.9", "1.0"}), limits);
   EXPECT_EQ("0.5", discount->currentText());
 
-  EXPECT_EQ(7, dlg->m_listSnipe->columnCount());
+  EXPECT_EQ(8, dlg->m_listSnipe->columnCount());  // the seven of the template and 当前价
   EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
   EXPECT_EQ(7, dlg->m_listResults->columnCount());
   EXPECT_EQ(0, dlg->m_listResults->topLevelItemCount());
@@ -116,19 +116,37 @@ TEST_F(WindowTest, IEModeFollowsTheBox) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(WindowTest, EnterRunsTheSearchAndNeverClosesTheWindow) {
+TEST_F(WindowTest, EnterInASnipeFieldAddsTheSnipeElsewhereRunsTheSearchAndNeverCloses) {
   ASSERT_TRUE(Open());
+  dlg->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
   QSignalSpy search(dlg->Button(D::IDC_REFRESH), &QPushButton::clicked);
+  QSignalSpy autoBid(dlg->Button(D::IDC_AUTOBID), &QPushButton::clicked);
   QSignalSpy finished(dlg.get(), &QDialog::finished);
   EXPECT_TRUE(dlg->Button(D::IDC_REFRESH)->isDefault());
-  for (int id : {D::IDC_DEALID, D::IDC_INCLUDE1, D::IDC_OPENLAG}) {
-    Edit(id)->setFocus();
-    QTest::keyClick(Edit(id), Qt::Key_Return);
+  // A ceiling of 0 is refused before any read: the press itself is what counts.
+  Type(D::IDC_MAXPRICE, "0");
+  const struct {
+    int id;
+    bool snipe;
+  } cases[] = {{D::IDC_DEALID, true},   {D::IDC_MAXPRICE, true},  {D::IDC_INCREMENT, true},
+               {D::IDC_PREPTIME, true}, {D::IDC_INCLUDE1, false}, {D::IDC_EXCLUDE4, false},
+               {D::IDC_OPENLAG, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const int searches = search.count();
+    const int adds = autoBid.count();
+    Edit(c.id)->setFocus();
+    QTest::keyClick(Edit(c.id), Qt::Key_Return);
+    EXPECT_EQ(adds + (c.snipe ? 1 : 0), autoBid.count());
+    EXPECT_EQ(searches + (c.snipe ? 0 : 1), search.count());
+    Boxes();
   }
   auto* discount = qobject_cast<QComboBox*>(dlg->GetDlgItem(D::IDC_DISCOUNT));
   discount->lineEdit()->setText("0.65");
+  const int searches = search.count();
   QTest::keyClick(discount->lineEdit(), Qt::Key_Enter);
-  EXPECT_EQ(4, search.count());
+  EXPECT_EQ(searches + 1, search.count());
   EXPECT_EQ(0, finished.count());
   EXPECT_TRUE(dlg->isVisible());
   // Enter in the editable combo takes the text without adding an item.
@@ -192,7 +210,7 @@ TEST_F(WindowTest, NoControlOverlapsAnotherAndNoTextIsClipped) {
   EXPECT_EQ(platform::dialog::MapDialogRect(dlg->font(), QRect(0, 0, 502, 406)).width(), dlg->width());
 }
 
-TEST_F(WindowTest, TheKeyboardReachesEveryControlInTemplateOrder) {
+TEST_F(WindowTest, TheKeyboardReachesEveryControlInLayoutOrder) {
   ASSERT_TRUE(Open());
   Press(D::IDC_COLLAPSE);  // expanded: every control is on screen
   dlg->activateWindow();
@@ -214,8 +232,8 @@ TEST_F(WindowTest, TheKeyboardReachesEveryControlInTemplateOrder) {
   const int order[] = {
       D::IDC_HOMEPAGE,   D::IDC_AUCTIONSITE, D::IDC_SERVICE,   D::IDC_MANUAL,       D::IDC_UPDATEHISTORY,
       D::IDC_PRICEQUERY, D::IDC_COLLAPSE,    D::IDC_IEMODE,    D::IDC_DEALID,       D::IDC_TITLE,
-      D::IDC_VIEWITEM,   D::IDC_MANUALBID,   D::IDC_AUTOBID,   D::IDC_MAXPRICE,     D::IDC_INCREMENT,
-      D::IDC_PREPTIME,   D::IDC_DELETE,      D::IDC_MODIFY,    D::IDC_CLEAR,        D::IDC_SNIPELIST,
+      D::IDC_MAXPRICE,   D::IDC_INCREMENT,   D::IDC_PREPTIME,  D::IDC_VIEWITEM,     D::IDC_MANUALBID,
+      D::IDC_AUTOBID,    D::IDC_DELETE,      D::IDC_MODIFY,    D::IDC_CLEAR,        D::IDC_SNIPELIST,
       D::IDC_OPENDEALID, D::IDC_OPENPRICE,   D::IDC_OPENLAG,   D::IDC_OPENSNIPE,    D::IDC_INCLUDE1,
       D::IDC_INCLUDE2,   D::IDC_INCLUDE3,    D::IDC_INCLUDE4,  D::IDC_CLEARINCLUDE, D::IDC_EXCLUDE1,
       D::IDC_EXCLUDE2,   D::IDC_EXCLUDE3,    D::IDC_EXCLUDE4,  D::IDC_CLEAREXCLUDE, D::IDC_CATEGORY,

@@ -57,6 +57,18 @@ TEST(ProbeSim, UnknownAuctionIsReportedAsMissing) {
   EXPECT_EQ(out.str(), "error=商品不存在或拍卖已结束\n");
 }
 
+TEST(ProbeSim, ARefusedConnectionIsANetworkErrorNotAMissingAuction) {
+  sim::Server server;
+  server.Start();
+  const std::string url = server.BaseUrl();
+  server.Stop();  // nothing listens there any more
+  CurlTransport t(SiteHttpOptions());
+  std::ostringstream out;
+  EXPECT_EQ(RunProbe(t, url, 5, out), 1);
+  EXPECT_EQ(out.str().rfind("error=网络错误：", 0), 0u) << out.str();
+  EXPECT_EQ(out.str().find("商品不存在"), std::string::npos) << out.str();
+}
+
 TEST(ProbeSim, EndedAuctionShowsStatusTwoAndEnded) {
   sim::Server server;
   server.Start();

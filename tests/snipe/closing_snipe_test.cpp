@@ -36,7 +36,7 @@ TEST_F(ClosingSnipe, BidIsDueAtClosingMinusPreparationAndTwoSeconds) {
   EXPECT_TRUE(Armed(0));
   EXPECT_TRUE(Armed(1));
   EXPECT_EQ(U("准备竞拍"), State(0));
-  EXPECT_EQ(0u, Count(RecordsTarget(801)));
+  EXPECT_EQ(1u, Count(RecordsTarget(801)));  // only the current price read before arming
 }
 
 TEST_F(ClosingSnipe, EveryAnswerGivesItsStateText) {
@@ -108,7 +108,7 @@ TEST_F(ClosingSnipe, MisreadSiteTimeLeavesTheRowUnarmedAndSaysSo) {
       EXPECT_EQ(U("已结束"), Shown(0, kRemainColumn)) << c.what;
     }
     EXPECT_EQ(3u, Count(clock)) << c.what;
-    EXPECT_EQ(0u, Count(RecordsTarget(812))) << c.what;
+    EXPECT_EQ(1u, Count(RecordsTarget(812))) << c.what;  // the current price before arming
   }
   EXPECT_TRUE(Bids().empty());
 }
@@ -127,8 +127,9 @@ TEST_F(ClosingSnipe, FailedRequestsSayNetworkErrorNotASiteCode) {
       // any answer: both attempts are refused here.
       {{sim::FaultKind::Refuse, "/json/paimai/bid?", 2}, "网络错误", 2},
       {{sim::FaultKind::Status500, "/json/paimai/bid?", 1}, "网络错误", 1},
-      // Without the current price there is nothing sound to bid.
-      {{sim::FaultKind::Status500, "/json/paimai/bid_records", 1}, "网络错误", 0},
+      // Without the current price there is nothing sound to bid (the first
+      // failed read is the one before arming).
+      {{sim::FaultKind::Status500, "/json/paimai/bid_records", 2}, "网络错误", 0},
   };
   for (const Case& c : cases) {
     Press(CMainDlg::IDC_CLEAR);
@@ -145,12 +146,13 @@ TEST_F(ClosingSnipe, FailedRequestsSayNetworkErrorNotASiteCode) {
 TEST_F(ClosingSnipe, TricklingRecordsEndAtTheDeadline) {
   SetIEMode(true);
   Auction(815, 10, 2500);
-  sim::Fault trickle{sim::FaultKind::Trickle, "/json/paimai/bid_records", 1};
+  // Both the read before arming and the one before the bid trickle.
+  sim::Fault trickle{sim::FaultKind::Trickle, "/json/paimai/bid_records", 2};
   server.AddFault(trickle);
   AddSnipe(815, 50, 1, 1000);
   // The answer would take minutes at 2 bytes a second; the request deadline
   // (3 s) ends it and the row says why.
-  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 8000));
+  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 15000));
   EXPECT_EQ(U("网络错误"), State(0));
   EXPECT_TRUE(Bids().empty());
 }
@@ -167,6 +169,7 @@ TEST_F(ClosingSnipe, NotAboveCurrentIsSplitByCurrentVersusCeiling) {
   // Current already at the ceiling: the snipe still bids the ceiling, and the
   // site's own rules refuse it.
   Auction(813, 20, 2500);
+  platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);  // "当前价 20 已不低于最高出价 20"
   AddSnipe(813, 20, 3, 1000);
   ASSERT_TRUE(WaitUntil([&] { return Finished(1); }));
   EXPECT_EQ(U("出价失败(已超最高价)"), State(1));
@@ -191,9 +194,9 @@ TEST_F(ClosingSnipe, OutcomeAfterClosingSaysWonOrLost) {
   server.UpdateAuction(831, [](sim::Auction& a) { a.bids.push_back({"bob", 40, kT0}); });
   ASSERT_TRUE(WaitUntil([&] { return State(1) != U("出价成功"); }, 8000));
   EXPECT_EQ(U("未得标(成交价40)"), Shown(1, kStateColumn));
-  // Each row: one records read for the bid, one for the outcome.
-  EXPECT_EQ(2u, Count(RecordsTarget(830)));
-  EXPECT_EQ(2u, Count(RecordsTarget(831)));
+  // Each row: one records read before arming, one for the bid, one for the outcome.
+  EXPECT_EQ(3u, Count(RecordsTarget(830)));
+  EXPECT_EQ(3u, Count(RecordsTarget(831)));
 }
 
 TEST_F(ClosingSnipe, ChangingARowToAnEndedAuctionLeavesItUnarmed) {
@@ -210,7 +213,7 @@ TEST_F(ClosingSnipe, ChangingARowToAnEndedAuctionLeavesItUnarmed) {
   // A closing time before the site's now is no moment to bid at.
   EXPECT_EQ(U("未能读取站点时间"), State(0));
   EXPECT_TRUE(Bids().empty());
-  EXPECT_EQ(0u, Count(RecordsTarget(815)));
+  EXPECT_EQ(1u, Count(RecordsTarget(815)));  // the current price before arming
 }
 
 TEST_F(ClosingSnipe, ChangingAFinishedRowArmsItAgain) {
@@ -237,7 +240,7 @@ TEST_F(ClosingSnipe, WithoutIEModeTheBidGoesToTheBrowser) {
   EXPECT_TRUE(Bids().empty());
   EXPECT_EQ(U("出价结束"), State(0));
   EXPECT_EQ(U("已结束"), Shown(0, kRemainColumn));
-  EXPECT_EQ(1u, Count(RecordsTarget(817)));
+  EXPECT_EQ(2u, Count(RecordsTarget(817)));  // before arming, and for the bid
 }
 
 TEST_F(ClosingSnipe, IEModeIsReadWhenTheBidIsDue) {
@@ -257,7 +260,7 @@ TEST_F(ClosingSnipe, WarmUpReadsTheRecordsAndNeverBids) {
   // At 1 yuan a warm-up bid of 2 would be taken: it must not be a bid.
   Auction(819, 0, 43500);  // bid due in 40 500 ms: the warm-up in 500 ms
   AddSnipe(819, 50, 1, 1000);
-  ASSERT_TRUE(server.WaitForRequests(RecordsTarget(819), 1));
+  ASSERT_TRUE(server.WaitForRequests(RecordsTarget(819), 2));  // after the one before arming
   // The warm-up also measures the site clock afresh: three reads more.
   ASSERT_TRUE(server.WaitForRequests("/detail/3333333", 6));
   EXPECT_TRUE(Bids().empty());
@@ -274,7 +277,7 @@ TEST_F(ClosingSnipe, ClosingWeeksAwayIsArmedWithoutBidding) {
   EXPECT_EQ(thirtyDays - 3000, Due(0));
   EXPECT_EQ(U("准备竞拍"), State(0));
   EXPECT_TRUE(Bids().empty());
-  EXPECT_EQ(0u, Count(RecordsTarget(820)));
+  EXPECT_EQ(1u, Count(RecordsTarget(820)));  // only the current price before arming
 }
 
 }  // namespace

@@ -97,6 +97,7 @@ TEST_F(EndToEnd, ReadsRunOffTheWindowAndASecondPressWaits) {
     return f;
   }());
   Type(CMainDlg::IDC_DEALID, "2020");
+  Type(CMainDlg::IDC_MAXPRICE, "50");  // above the current 10: no question
   Press(CMainDlg::IDC_AUTOBID);
   // Back at once: the row comes when the page has been read.
   EXPECT_EQ(-1, dlg->m_nSnipeLast);
