@@ -2,9 +2,19 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace gavelhawk::site {
+
+using ::site::BidPath;
+using ::site::BidRecordsPath;
+using ::site::DetailPath;
+using ::site::FetchPage;
+using ::site::FetchPageChecked;
+using ::site::PageDeadline;
+using ::site::PageResult;
+using ::site::RequestDeadline;
 
 ManualBidOutcome RunManualBid(platform::http::Transport& transport, const ManualBidRequest& request) {
   ManualBidOutcome out;

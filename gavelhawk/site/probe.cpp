@@ -1,10 +1,15 @@
 #include "gavelhawk/site/probe.h"
 
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
 #include "platform/text/gbk.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace gavelhawk::site {
+
+using ::site::DetailPath;
+using ::site::FetchPage;
+using ::site::kClockDealId;
 namespace {
 
 // A title that kept a lone CR or LF must not start a line of its own.
