@@ -97,8 +97,6 @@ std::string HelpText() {
          "  --cookies SOURCE  登录信息来源: auto, firefox, chromium, chrome,\n"
          "                    firefox:配置文件夹, cookies.txt 文件路径, 或 none\n"
          "                    环境变量 AUCTION_COOKIES; 默认 auto\n"
-         "  --login-browser CMD  打开网页的浏览器命令, 环境变量 AUCTION_LOGIN_BROWSER;\n"
-         "                    默认: 登录信息所在的浏览器, 否则 firefox\n"
          "  --request-deadline-ms MS  读取出价记录的请求最长用时, 超时即算请求失败\n"
          "                    环境变量 AUCTION_REQUEST_DEADLINE_MS; 默认 3000\n"
          "  --page-deadline-ms MS  读取一个网页的请求最长用时\n"

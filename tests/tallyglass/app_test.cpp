@@ -181,7 +181,8 @@ TEST(TallyglassSettings, IdsInFlightFromTheEnvironmentAndTheCommandLine) {
 
 // The site's settings are parsed as site_tests check; here that they reach
 // tallyglass through its command line, with its own messages, and that
-// --help lists them.
+// --help lists those it uses (pages open in the default browser, so not the
+// login browser).
 TEST(TallyglassSettings, SiteSettingsThroughTheCommandLine) {
   const auto none = [](const char*) -> const char* { return nullptr; };
   auto p = tallyglass::ui::ParseSettings({"--site-url=http://127.0.0.1:9/", "--cookies", "none",
@@ -199,9 +200,8 @@ TEST(TallyglassSettings, SiteSettingsThroughTheCommandLine) {
   };
   for (const auto& [args, error] : wrong) EXPECT_EQ(tallyglass::ui::ParseSettings(args, none).error, error);
   for (const char* word :
-       {"--site-url", "--cookies", "--login-browser", "--request-deadline-ms", "--page-deadline-ms",
-        "AUCTION_SITE_URL", "AUCTION_COOKIES", "AUCTION_LOGIN_BROWSER", "AUCTION_REQUEST_DEADLINE_MS",
-        "AUCTION_PAGE_DEADLINE_MS"})
+       {"--site-url", "--cookies", "--request-deadline-ms", "--page-deadline-ms", "AUCTION_SITE_URL",
+        "AUCTION_COOKIES", "AUCTION_REQUEST_DEADLINE_MS", "AUCTION_PAGE_DEADLINE_MS"})
     EXPECT_NE(tallyglass::ui::HelpText().find(word), std::string::npos) << word;
 }
 
