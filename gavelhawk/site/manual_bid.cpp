@@ -10,7 +10,6 @@ namespace gavelhawk::site {
 using ::site::BidPath;
 using ::site::BidRecordsPath;
 using ::site::DetailPath;
-using ::site::FetchPage;
 using ::site::FetchPageChecked;
 using ::site::PageDeadline;
 using ::site::PageResult;
@@ -20,8 +19,14 @@ ManualBidOutcome RunManualBid(platform::http::Transport& transport, const Manual
   ManualBidOutcome out;
   auto now = [&] { return request.localTime ? request.localTime() : ClockReading{}; };
   const std::string& base = request.siteUrl;
-  // A short detail page or an ended auction is refused before anything else.
-  const std::string page = FetchPage(transport, base + DetailPath(request.dealId), PageDeadline());
+  // A short detail page or an ended auction is refused before anything else;
+  // a read that failed is no answer about the auction.
+  const PageResult detail = FetchPageChecked(transport, base + DetailPath(request.dealId), PageDeadline());
+  if (detail.failed) {
+    out.failure = detail.error;
+    return out;
+  }
+  const std::string& page = detail.text;
   if (!IsDetailPage(page)) return out;
   const AuctionDetail d = ReadDetail(page);
   out.detailRead = true;
