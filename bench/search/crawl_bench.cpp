@@ -11,7 +11,7 @@
 
 #include "gavelhawk/search/crawl.h"
 #include "gavelhawk/search/parallel_crawl.h"
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "platform/http/http.h"
 #include "sim/auction_sim.h"
 
@@ -83,9 +83,9 @@ Figures RunOnce(int oneWayMs, int passing, bool parallel) {
     gavelhawk::search::ParallelCrawl crawl(keywords, setup);
     f.requests = crawl.Run().requests;
   } else {
-    platform::http::CurlTransport transport(gavelhawk::site::SiteHttpOptions());
+    platform::http::CurlTransport transport(::site::SiteHttpOptions());
     gavelhawk::search::CrawlHooks hooks;
-    hooks.fetch = [&](const std::string& path) { return gavelhawk::site::FetchPage(transport, base + path); };
+    hooks.fetch = [&](const std::string& path) { return ::site::FetchPage(transport, base + path); };
     hooks.maxDiscount = [] { return 0.5; };
     hooks.store = store;
     f.requests = gavelhawk::search::Crawl(keywords, hooks).requests;

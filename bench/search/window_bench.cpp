@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
@@ -73,11 +73,11 @@ int main(int argc, char** argv) {
     site.Start();
     Scenario(site);
     site.SetLatency(std::chrono::milliseconds(ms));
-    platform::http::CurlTransport transport(gavelhawk::site::SiteHttpOptions());
+    platform::http::CurlTransport transport(::site::SiteHttpOptions());
     MainDlgServices s;
     s.transport = &transport;
     s.newTransport = [] {
-      return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
     };
     s.siteUrl = site.BaseUrl();
     auto dlg = std::make_unique<CMainDlg>(s);

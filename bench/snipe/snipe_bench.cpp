@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
@@ -100,11 +100,11 @@ Result Run(const Scenario& sc, int snipes) {
     server.AddAuction(a);
   }
 
-  platform::http::CurlTransport transport(gavelhawk::site::SiteHttpOptions());
+  platform::http::CurlTransport transport(::site::SiteHttpOptions());
   MainDlgServices services;
   services.transport = &transport;
   services.newTransport = [] {
-    return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
   };
   services.siteUrl = server.BaseUrl();
   platform::dialog::SetScripted(true);

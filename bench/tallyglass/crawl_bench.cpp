@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "sim/auction_sim.h"
-#include "tallyglass/crawl/fetch.h"
+#include "site/fetch.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/crawl/walker.h"
 #include "tallyglass/db/history_db.h"
@@ -52,7 +52,7 @@ Run Walk(sim::Server& server, int inFlight) {
   o.inFlight = inFlight;
   tallyglass::crawl::WalkSession walk(
       &db, dir.path(),
-      [] { return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions()); },
+      [] { return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName)); },
       o, kFirst - 1);
   server.ClearLog();
   const auto t0 = std::chrono::steady_clock::now();
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     auto walk = std::make_unique<tallyglass::crawl::WalkSession>(
         &db, dir.path(),
         [] {
-          return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+          return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
         },
         o, kFirst - 1);
     walk->Start();

@@ -2,6 +2,7 @@
 
 #include "gavelhawk/site/detail.h"
 #include "platform/text/gbk.h"
+#include "site/paths.h"
 
 namespace gavelhawk::search {
 
@@ -21,7 +22,7 @@ CrawlOutcome Crawl(const KeywordFilter& keywords, const CrawlHooks& hooks) {
       return out;
     }
     const int code = CategoryCode(hooks.categoryIndex ? hooks.categoryIndex() : 0);
-    const std::string text = fetch(ListingPath(code, page));
+    const std::string text = fetch(::site::ListingPath(code, page));
     ++out.pages;
     ListingPage listing(text);
     const std::int64_t now = listing.ReadClock();
@@ -49,11 +50,11 @@ CrawlOutcome Crawl(const KeywordFilter& keywords, const CrawlHooks& hooks) {
       // Cheap filters first: a deal that fails here costs no request.
       if (!keywords.Passes(platform::text::GbkUpperAsciiCopy(title))) continue;
 
-      const std::string detail = fetch(gavelhawk::site::DetailPath(hit.nDealId));
+      const std::string detail = fetch(::site::DetailPath(hit.nDealId));
       const SearchDetail d = ReadSearchDetail(detail);
       if (!ConditionAccepted(d.condition)) continue;
 
-      const std::string records = fetch(gavelhawk::site::BidRecordsPath(hit.nDealId));
+      const std::string records = fetch(::site::BidRecordsPath(hit.nDealId));
       hit.nCurPrice = ReadCurrentPrice(records);
       hit.nListPrice = d.listPrice;
       const double maxRatio = hooks.maxDiscount ? hooks.maxDiscount() : 0.0;

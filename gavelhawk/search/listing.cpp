@@ -5,16 +5,16 @@
 
 #include <cstdio>
 
-#include "pages/cut.h"
 #include "platform/text/gbk.h"
+#include "site/cut.h"
 
 namespace gavelhawk::search {
 namespace {
 
-using pages::CutAfter;
-using pages::ParseLong;
-using pages::ReadNumber;
-using pages::TextBefore;
+using ::site::CutAfter;
+using ::site::ParseLong;
+using ::site::ReadNumber;
+using ::site::TextBefore;
 
 // GBK keys and texts, converted once.
 const std::string& ListPriceKey() {
@@ -52,10 +52,6 @@ constexpr std::array<int, kCategoryCount> kCategoryCodes = {0, 4000, 1000, 2000,
 int CategoryCode(int index) {
   if (index < 0 || index >= kCategoryCount) return 0;
   return kCategoryCodes[static_cast<std::size_t>(index)];
-}
-
-std::string ListingPath(int categoryCode, int page) {
-  return "/paimai/0-0-" + std::to_string(categoryCode) + "-0-0-0-1-0-0-0-" + std::to_string(page) + ".html";
 }
 
 std::int64_t ListingPage::ReadClock() {

@@ -20,9 +20,6 @@ constexpr std::size_t kMaxConditionBytes = 8;
 // or any index outside the table.
 int CategoryCode(int index);
 
-// "/paimai/0-0-CODE-0-0-0-1-0-0-0-PAGE.html"
-std::string ListingPath(int categoryCode, int page);
-
 // One listing page, read front to back with one working text: the clock
 // first, then deal after deal. Each key is looked for only behind the point
 // where the previous cut left the text.

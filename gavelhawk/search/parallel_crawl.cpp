@@ -7,8 +7,9 @@
 #include <map>
 
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
 #include "platform/text/gbk.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace gavelhawk::search {
 
@@ -27,7 +28,7 @@ struct Job {
 
 struct Answer {
   std::uint64_t ticket = 0;
-  site::PageResult result;
+  ::site::PageResult result;
 };
 
 struct Candidate {
@@ -94,7 +95,7 @@ using detail::CrawlState;
 void Lane(std::shared_ptr<CrawlState> st, std::function<std::unique_ptr<platform::http::Transport>()> make) {
   std::unique_ptr<platform::http::Transport> t;
   if (make) t = make();
-  if (!t) t = std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
+  if (!t) t = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
   {
     std::lock_guard lk(st->mu);
     st->transports.push_back(t.get());
@@ -109,7 +110,7 @@ void Lane(std::shared_ptr<CrawlState> st, std::function<std::unique_ptr<platform
       job = std::move(st->jobs.front());
       st->jobs.pop_front();
     }
-    Answer a{job.ticket, site::FetchPageChecked(*t, job.url, job.deadline)};
+    Answer a{job.ticket, ::site::FetchPageChecked(*t, job.url, job.deadline)};
     {
       std::lock_guard lk(st->mu);
       st->answers.push_back(std::move(a));
@@ -347,7 +348,8 @@ class Crawler {
         if (may(pageNeeded)) {
           pg.ask = Ask::Asked;
           pg.code = code;
-          pg.ticket = Request(Kind::Listing, p, 0, ListingPath(code, p), site::PageDeadline(), pageNeeded);
+          pg.ticket =
+              Request(Kind::Listing, p, 0, ::site::ListingPath(code, p), ::site::PageDeadline(), pageNeeded);
         }
         reachable = false;
         continue;
@@ -364,13 +366,13 @@ class Crawler {
           if (may(needed)) {
             c.detail = Ask::Asked;
             c.detailTicket =
-                Request(Kind::Detail, p, k, site::DetailPath(c.id), site::PageDeadline(), needed);
+                Request(Kind::Detail, p, k, ::site::DetailPath(c.id), ::site::PageDeadline(), needed);
           }
         } else if (c.detail == Ask::Have && c.conditionOk && c.records == Ask::Idle) {
           if (may(needed)) {
             c.records = Ask::Asked;
             c.recordsTicket =
-                Request(Kind::Records, p, k, site::BidRecordsPath(c.id), site::RequestDeadline(), needed);
+                Request(Kind::Records, p, k, ::site::BidRecordsPath(c.id), ::site::RequestDeadline(), needed);
           }
         }
         if (!c.Miss()) ++possible;

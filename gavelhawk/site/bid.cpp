@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "pages/cut.h"
+#include "site/cut.h"
 
 namespace gavelhawk::site {
 
-using pages::CutAfter;
-using pages::ParseLong;
-using pages::ReadNumber;
-using pages::TextBefore;
+using ::site::CutAfter;
+using ::site::ParseLong;
+using ::site::ReadNumber;
+using ::site::TextBefore;
 
 const char kMsgBidPlaced[] = "出价成功";
 const char kMsgNoSuchAuction[] = "商品不存在或拍卖已结束";

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 
-#include "pages/cut.h"
+#include "site/cut.h"
+#include "site/paths.h"
 
 namespace gavelhawk::site {
 
-using pages::CutAfter;
-using pages::ParseLong;
-using pages::ReadNumber;
-using pages::TextBefore;
+using ::site::CutAfter;
+using ::site::ParseLong;
+using ::site::ReadNumber;
+using ::site::TextBefore;
 namespace {
 
 // The documented cuts of the times skip the key plus five bytes, so they keep
@@ -23,17 +24,7 @@ std::int64_t ReadTime(std::string_view& w, std::string_view key, std::string_vie
 
 }  // namespace
 
-std::string DetailPath(std::int64_t dealId) { return "/detail/" + std::to_string(dealId); }
-
-std::string BidRecordsPath(std::int64_t dealId) {
-  return "/json/paimai/bid_records?dealId=" + std::to_string(dealId);
-}
-
-std::string BidPath(std::int64_t dealId, std::int64_t price) {
-  return "/json/paimai/bid?dealId=" + std::to_string(dealId) + "&price=" + std::to_string(price);
-}
-
-bool IsDetailPage(std::string_view page) { return page.size() >= kMinDetailPage; }
+bool IsDetailPage(std::string_view page) { return page.size() >= ::site::kMinDetailPage; }
 
 AuctionDetail ReadDetail(std::string_view page) {
   AuctionDetail d;

@@ -5,14 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "site/paths.h"
+
 namespace gavelhawk::site {
-
-constexpr int kClockDealId = 3333333;         // the detail page the site clock is read from
-constexpr std::size_t kMinDetailPage = 1024;  // a shorter detail page means "no such auction"
-
-std::string DetailPath(std::int64_t dealId);                   // "/detail/%d"
-std::string BidRecordsPath(std::int64_t dealId);               // "/json/paimai/bid_records?dealId=%d"
-std::string BidPath(std::int64_t dealId, std::int64_t price);  // "/json/paimai/bid?dealId=%d&price=%d"
 
 struct AuctionDetail {
   std::string title;  // GBK
@@ -21,7 +16,7 @@ struct AuctionDetail {
   std::int32_t higher = 0;  // largest allowed increment, yuan
 };
 
-// False when the page is shorter than kMinDetailPage.
+// False when the page is shorter than ::site::kMinDetailPage.
 bool IsDetailPage(std::string_view page);
 
 // Title, status and increment bounds, cut in that order from one working text.

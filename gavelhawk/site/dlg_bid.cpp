@@ -4,11 +4,11 @@
 #include <thread>
 
 #include "gavelhawk/site/bid.h"
-#include "gavelhawk/site/fetch.h"
 #include "gavelhawk/site/manual_bid.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
+#include "site/fetch.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ void CMainDlg::OnManualBid() {
     m_bidTask.reset(new BidTask);
     if (m_services.newTransport) m_bidTask->transport = m_services.newTransport();
     if (!m_bidTask->transport)
-      m_bidTask->transport = std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
+      m_bidTask->transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
   }
   if (m_bidTask->thread.joinable()) m_bidTask->thread.join();  // the last run, long over
   m_bBidding = true;

@@ -2,16 +2,31 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace gavelhawk::site {
+
+using ::site::BidPath;
+using ::site::BidRecordsPath;
+using ::site::DetailPath;
+using ::site::FetchPageChecked;
+using ::site::PageDeadline;
+using ::site::PageResult;
+using ::site::RequestDeadline;
 
 ManualBidOutcome RunManualBid(platform::http::Transport& transport, const ManualBidRequest& request) {
   ManualBidOutcome out;
   auto now = [&] { return request.localTime ? request.localTime() : ClockReading{}; };
   const std::string& base = request.siteUrl;
-  // A short detail page or an ended auction is refused before anything else.
-  const std::string page = FetchPage(transport, base + DetailPath(request.dealId), PageDeadline());
+  // A short detail page or an ended auction is refused before anything else;
+  // a read that failed is no answer about the auction.
+  const PageResult detail = FetchPageChecked(transport, base + DetailPath(request.dealId), PageDeadline());
+  if (detail.failed) {
+    out.failure = detail.error;
+    return out;
+  }
+  const std::string& page = detail.text;
   if (!IsDetailPage(page)) return out;
   const AuctionDetail d = ReadDetail(page);
   out.detailRead = true;

@@ -31,7 +31,7 @@ struct ManualBidOutcome {
   std::int32_t increment = 0;
   bool auctionOver = false;
   ClockReading started;  // before the records read
-  std::string failure;   // a records read or bid that failed, with its reason
+  std::string failure;   // a read or the bid failed as a request, with its reason
   bool tooHigh = false;  // the current price already reaches the ceiling
   std::string browserUrl;
   bool placed = false;
@@ -39,7 +39,7 @@ struct ManualBidOutcome {
   std::int32_t code = 0;  // a refused bid's code
 
   // Nothing could be bid on: no such auction, or it is over.
-  bool Refused() const { return !detailRead || auctionOver; }
+  bool Refused() const { return failure.empty() && (!detailRead || auctionOver); }
 };
 
 ManualBidOutcome RunManualBid(platform::http::Transport& transport, const ManualBidRequest& request);

@@ -2,10 +2,15 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
 #include "platform/text/gbk.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace gavelhawk::site {
+
+using ::site::DetailPath;
+using ::site::FetchPage;
+using ::site::kClockDealId;
 namespace {
 
 // A title that kept a lone CR or LF must not start a line of its own.

@@ -9,7 +9,7 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/snipe/reads.h"
 #include "platform/text/gbk.h"
@@ -138,7 +138,7 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
   EngineConfig config;
   config.siteUrl = site.siteUrl;
   config.transport = site.newTransport();
-  config.requestDeadline = site::RequestDeadline();
+  config.requestDeadline = ::site::RequestDeadline();
   EngineEvents events;
   events.row = [&](const RowEvent& e) {
     std::lock_guard lk(mu);

@@ -11,7 +11,6 @@
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/snipe/plan.h"
 #include "gavelhawk/snipe/reads.h"
@@ -20,10 +19,11 @@
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace {
 
-namespace site = gavelhawk::site;
 namespace snipe = gavelhawk::snipe;
 using platform::text::Utf8ToGbk;
 
@@ -50,10 +50,10 @@ struct PricedRead {
 std::int64_t ReadPrice(platform::http::Transport& t, const std::string& siteUrl, std::int32_t dealId,
                        const snipe::AuctionRead& read) {
   if (read.failed || read.endTime <= 0 || (read.found && read.detail.status == 2)) return 0;
-  const site::PageResult r =
-      site::FetchPageChecked(t, siteUrl + site::BidRecordsPath(dealId), site::RequestDeadline());
+  const ::site::PageResult r =
+      ::site::FetchPageChecked(t, siteUrl + ::site::BidRecordsPath(dealId), ::site::RequestDeadline());
   if (r.failed || r.text.empty()) return 0;
-  return site::ReadCurrentPrice(r.text);
+  return gavelhawk::site::ReadCurrentPrice(r.text);
 }
 
 std::int64_t MonoUs(snipe::MonoTime t) {
@@ -66,7 +66,7 @@ void CMainDlg::RunSiteRead(std::function<void(platform::http::Transport&)> work,
   auto read = std::make_unique<SiteRead>();
   read->transport = m_services.newTransport
                         ? m_services.newTransport()
-                        : std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
+                        : std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
   platform::http::Transport* t = read->transport.get();
   const std::uint64_t id = read->id = m_nNextReadId++;
   read->thread = std::thread([this, t, id, work = std::move(work), done = std::move(done)]() mutable {
@@ -103,8 +103,8 @@ gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
   config.siteUrl = m_services.siteUrl;
   config.transport = m_services.newTransport
                          ? m_services.newTransport()
-                         : std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
-  config.requestDeadline = site::RequestDeadline();
+                         : std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
+  config.requestDeadline = ::site::RequestDeadline();
   snipe::EngineEvents events;
   // The engine's thread hands every event to the window's thread.
   events.row = [this](const snipe::RowEvent& e) {
@@ -180,7 +180,7 @@ void CMainDlg::ArmRow(int i) {
   // earlier one finds no row.
   if (row.nKey) SnipeEngine().Remove(row.nKey);
   row.nKey = m_nNextKey++;
-  row.strState = Utf8ToGbk(site::kStateWaiting);
+  row.strState = Utf8ToGbk(gavelhawk::site::kStateWaiting);
   row.nRemain = 0;
   row.nDueSite = 0;
   snipe::RowSpec setup;
@@ -227,18 +227,19 @@ void CMainDlg::OnAutoBid() {
         const snipe::AuctionRead* result = &all->read;
         EnableSnipeReads(true);
         if (result->failed) {
-          Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->error));
+          Message(Text(gavelhawk::site::kMsgNetworkError) + QString::fromStdString(result->error));
           return;
         }
         if (!result->found) {
-          Message(Text(site::kMsgNoSuchAuction));
+          Message(Text(gavelhawk::site::kMsgNoSuchAuction));
           return;
         }
         m_strTitle = result->detail.title;
-        m_nIncrement = site::BoundIncrement(typed.increment, result->detail.lower, result->detail.higher);
+        m_nIncrement =
+            gavelhawk::site::BoundIncrement(typed.increment, result->detail.lower, result->detail.higher);
         // An ended auction leaves the fields as typed.
         if (result->detail.status == 2) {
-          Message(Text(site::kMsgNoSuchAuction));
+          Message(Text(gavelhawk::site::kMsgNoSuchAuction));
           return;
         }
         UpdateData(false);
@@ -291,7 +292,7 @@ void CMainDlg::OnModifySnipe() {
       [this, result, typed, key] {
         EnableSnipeReads(true);
         if (result->read.failed) {
-          Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->read.error));
+          Message(Text(gavelhawk::site::kMsgNetworkError) + QString::fromStdString(result->read.error));
           return;
         }
         if (!CeilingAccepted(result->current, typed.nMaxPrice)) return;
@@ -382,7 +383,7 @@ void CMainDlg::OnEngineRow(const gavelhawk::snipe::RowEvent& e) {
 
 bool CMainDlg::SnipeWaiting(int i) const {
   const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
-  return s.nKey != 0 && s.nRemain != -1 && s.strState == Utf8ToGbk(site::kStateWaiting);
+  return s.nKey != 0 && s.nRemain != -1 && s.strState == Utf8ToGbk(gavelhawk::site::kStateWaiting);
 }
 
 void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {
@@ -402,17 +403,17 @@ void CMainDlg::OnOpenSnipe() {
   const std::uint64_t generation = ++m_nOpenGeneration;
   const std::int32_t id = m_nOpenDealId;
   const std::int64_t lag = m_nOpenLag;
-  const std::string url = SiteUrl(site::BidPath(m_nOpenDealId, m_nOpenPrice));
+  const std::string url = SiteUrl(::site::BidPath(m_nOpenDealId, m_nOpenPrice));
   struct Read {
-    site::PageResult page;
+    ::site::PageResult page;
     snipe::MonoTime sent, received;
   };
   auto result = std::make_shared<Read>();
-  const std::string pageUrl = SiteUrl(site::DetailPath(id));
+  const std::string pageUrl = SiteUrl(::site::DetailPath(id));
   RunSiteRead(
       [result, pageUrl](platform::http::Transport& t) {
         result->sent = snipe::MonoClock::now();
-        result->page = site::FetchPageChecked(t, pageUrl, site::PageDeadline());
+        result->page = ::site::FetchPageChecked(t, pageUrl, ::site::PageDeadline());
         result->received = snipe::MonoClock::now();
       },
       [this, result, generation, lag, url] {
@@ -421,11 +422,11 @@ void CMainDlg::OnOpenSnipe() {
         m_strOpenBidUrl = url;
         if (result->page.failed) {
           m_bOpenWaiting = false;
-          Message(Text(site::kMsgNetworkError) + QString::fromStdString(result->page.error));
+          Message(Text(gavelhawk::site::kMsgNetworkError) + QString::fromStdString(result->page.error));
           SetCaption(Button(IDC_OPENSNIPE), "开卖抢拍");
           return;
         }
-        const site::OpeningRead times = site::ReadOpening(result->page.text);
+        const gavelhawk::site::OpeningRead times = gavelhawk::site::ReadOpening(result->page.text);
         const snipe::OpenPlan plan = snipe::PlanOpen(lag, times.opening, times.now);
         if (plan.refused) {
           m_bOpenWaiting = false;

@@ -6,7 +6,7 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "platform/text/gbk.h"
 
 namespace gavelhawk::snipe {
@@ -153,7 +153,7 @@ void Engine::Emit(const RowEvent& e) {
 
 Engine::Fetched Engine::Fetch(const std::string& url, const char* what) {
   const MonoTime t0 = config_.now();
-  site::PageResult r = site::FetchPageChecked(*config_.transport, url, config_.requestDeadline);
+  ::site::PageResult r = ::site::FetchPageChecked(*config_.transport, url, config_.requestDeadline);
   const std::int64_t rtt = MonoUs(config_.now()) - MonoUs(t0);
   Fetched f{r.failed, r.error, std::move(r.text)};
   std::string line = std::string(what) + " " + PathOf(url) + " 往返 " + Ms(rtt) + " ms";
@@ -265,7 +265,7 @@ void Engine::ClockStep() {
   s.started = true;
   ClockRead read;
   read.sentUs = MonoUs(config_.now());
-  Fetched f = Fetch(config_.siteUrl + site::DetailPath(site::kClockDealId), "时钟");
+  Fetched f = Fetch(config_.siteUrl + ::site::DetailPath(::site::kClockDealId), "时钟");
   read.receivedUs = MonoUs(config_.now());
   read.siteMs = f.failed ? 0 : site::ReadNowMil(f.text);
   read.ok = !f.failed && read.siteMs > 0;
@@ -341,7 +341,7 @@ void Engine::Warmup(Row& row) {
   row.warmupDone = true;
   // The bid-records read the bid makes anyway: it opens the connection and
   // never bids.
-  Fetch(config_.siteUrl + site::BidRecordsPath(row.setup.dealId), "预热");
+  Fetch(config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId), "预热");
   StartClockSession(std::nullopt);
 }
 
@@ -352,7 +352,7 @@ void Engine::FireBid(Row& row) {
   ev.dealId = row.setup.dealId;
   ev.kind = RowEvent::Kind::Bid;
   ev.remain = -1;
-  Fetched records = Fetch(config_.siteUrl + site::BidRecordsPath(row.setup.dealId), "出价记录");
+  Fetched records = Fetch(config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId), "出价记录");
   if (records.failed) {
     // Without the current price there is no sound amount to bid.
     ev.networkError = true;
@@ -365,7 +365,7 @@ void Engine::FireBid(Row& row) {
     row.amount = site::BidAmount(current, row.setup.increment, row.setup.maxPrice);
     ev.price = row.amount;
     Log("当前价 " + std::to_string(current) + "，出价 " + std::to_string(row.amount));
-    const std::string url = config_.siteUrl + site::BidPath(row.setup.dealId, row.amount);
+    const std::string url = config_.siteUrl + ::site::BidPath(row.setup.dealId, row.amount);
     if (!itself) {
       ev.handOverUrl = url;
       ev.state = site::kStateHandedOver;
@@ -395,7 +395,7 @@ void Engine::FireBid(Row& row) {
 }
 
 void Engine::ReadOutcome(Row& row) {
-  Fetched records = Fetch(config_.siteUrl + site::BidRecordsPath(row.setup.dealId), "成交记录");
+  Fetched records = Fetch(config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId), "成交记录");
   RowEvent ev;
   ev.key = row.key;
   ev.dealId = row.setup.dealId;

@@ -1,15 +1,15 @@
 #include "gavelhawk/snipe/reads.h"
 
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 
 namespace gavelhawk::snipe {
 
 AuctionRead ReadAuction(platform::http::Transport& t, const std::string& siteUrl, std::int32_t dealId,
                         bool withDetail) {
   AuctionRead out;
-  const std::string url = siteUrl + site::DetailPath(dealId);
+  const std::string url = siteUrl + ::site::DetailPath(dealId);
   auto get = [&]() -> std::string {
-    site::PageResult r = site::FetchPageChecked(t, url, site::PageDeadline());
+    ::site::PageResult r = ::site::FetchPageChecked(t, url, ::site::PageDeadline());
     // "Not found" is the site's own answer about the auction, not a failed
     // request.
     if (r.status == 404) return std::string();

@@ -11,7 +11,6 @@
 #include <ostream>
 
 #include "gavelhawk/log/event_log.h"
-#include "gavelhawk/site/fetch.h"
 #include "gavelhawk/site/probe.h"
 #include "gavelhawk/snipe/cli.h"
 #include "gavelhawk/ui/MainDlg.h"
@@ -20,40 +19,18 @@
 #include "platform/http/http.h"
 #include "platform/notify/notify.h"
 #include "platform/power/power.h"
-#include "platform/shell/demo.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/signals.h"
+#include "site/demo.h"
+#include "site/fetch.h"
+#include "site/login.h"
 
 namespace {
-
-// The site transport with the user's browser login. The browser's store is
-// looked at every few seconds off every request's path; each transport takes
-// the latest login before a request.
-struct SiteConnection {
-  explicit SiteConnection(const gavelhawk::ui::AppSettings& s)
-      : cookies(s.cookies, platform::http::HostOf(s.siteUrl)), transport(gavelhawk::site::SiteHttpOptions()) {
-    const std::shared_ptr<const platform::cookies::LoadResult> first = cookies.Current();
-    browser = first->browserCommand;
-    // "none" is the user's own choice (and the demo's): nothing to tell.
-    if (s.cookies != "none") notice = platform::cookies::NoLoginNotice(*first);
-    platform::cookies::KeepLoginCurrent(cookies, transport);
-    cookies.RefreshEvery(std::chrono::seconds(2));
-  }
-  std::unique_ptr<platform::http::Transport> NewTransport() {
-    auto t = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
-    platform::cookies::KeepLoginCurrent(cookies, *t);
-    return t;
-  }
-  platform::cookies::SharedLogin cookies;
-  platform::http::CurlTransport transport;
-  std::string browser;
-  std::string notice;
-};
 
 // The update page is read while the window waits to appear: a page that does
 // not answer must not hold it for more than a few seconds.
 platform::http::Options UpdateHttpOptions() {
-  platform::http::Options o = gavelhawk::site::SiteHttpOptions();
+  platform::http::Options o = site::SiteHttpOptions();
   o.connectTimeout = std::chrono::milliseconds(2500);
   o.stallTimeout = std::chrono::milliseconds(2000);
   o.deadline = std::chrono::milliseconds(6000);
@@ -64,14 +41,14 @@ platform::http::Options UpdateHttpOptions() {
 }  // namespace
 
 CGavelhawkApp::CGavelhawkApp(gavelhawk::ui::AppSettings settings) : settings_(std::move(settings)) {
-  gavelhawk::site::SetDeadlines(std::chrono::milliseconds(settings_.requestDeadlineMs.value_or(0)),
-                                std::chrono::milliseconds(settings_.pageDeadlineMs.value_or(0)));
+  site::SetDeadlines(std::chrono::milliseconds(settings_.requestDeadlineMs),
+                     std::chrono::milliseconds(settings_.pageDeadlineMs));
 }
 
 int CGavelhawkApp::RunProbe(std::ostream& out) {
-  SiteConnection site(settings_);
-  if (!site.notice.empty()) std::cerr << "gavelhawk --probe: " << site.notice << "\n";
-  return gavelhawk::site::RunProbe(site.transport, settings_.siteUrl, *settings_.probeId, out);
+  site::SiteConnection site(settings_, site::kAgentName);
+  if (!site.notice().empty()) std::cerr << "gavelhawk --probe: " << site.notice() << "\n";
+  return gavelhawk::site::RunProbe(site.transport(), settings_.siteUrl, *settings_.probeId, out);
 }
 
 int CGavelhawkApp::RunSnipe(const gavelhawk::snipe::CliArgs& args, std::ostream& out) {
@@ -84,9 +61,9 @@ int CGavelhawkApp::RunSnipe(const gavelhawk::snipe::CliArgs& args, std::ostream&
     std::cerr << "gavelhawk snipe: " << refusal << "\n";
     return 1;
   }
-  SiteConnection site(settings_);
+  site::SiteConnection site(settings_, site::kAgentName);
   // No window to carry the notice: say it where the user looks.
-  if (!site.notice.empty()) std::cerr << "gavelhawk snipe: " << site.notice << "\n";
+  if (!site.notice().empty()) std::cerr << "gavelhawk snipe: " << site.notice() << "\n";
   std::atomic<bool> interrupted{false};
   platform::shell::CatchTerminationSignals(interrupted);
   gavelhawk::snipe::CliSite where;
@@ -110,17 +87,15 @@ int CGavelhawkApp::InitInstance() {
     return 1;
   }
 
-  std::unique_ptr<platform::shell::DemoSite> demo;
+  std::unique_ptr<site::DemoSite> demo;
   if (s.demo) {
-    demo = std::make_unique<platform::shell::DemoSite>();
-    if (!demo->Start()) {
-      platform::dialog::MessageBox(nullptr, QStringLiteral("无法启动演示站点：%1").arg(demo->Error()),
-                                   QStringLiteral("Gavelhawk"));
+    QString failure;
+    demo = site::StartDemoSite(s, failure);
+    if (!demo) {
+      platform::dialog::MessageBox(nullptr, failure, QStringLiteral("Gavelhawk"));
       return 1;
     }
-    s.siteUrl = demo->BaseUrl();
     if (!s.updateUrlGiven) s.updateUrl = s.siteUrl + "/update";
-    if (!s.cookiesGiven) s.cookies = "none";
     // tallyglass, started from the window, inherits this and reads the same site.
     qputenv("AUCTION_SITE_URL", QByteArray::fromStdString(s.siteUrl));
   }
@@ -143,14 +118,12 @@ int CGavelhawkApp::InitInstance() {
   });
   platform::power::SleepInhibitor inhibitor(QStringLiteral("Gavelhawk"));
 
-  SiteConnection site(s);
-  if (!site.notice.empty()) gavelhawk::log::Log(site.notice);
-  const std::string loginBrowser =
-      !s.loginBrowser.empty() ? s.loginBrowser : (site.browser.empty() ? "firefox" : site.browser);
-  platform::shell::SystemOpener systemOpener(loginBrowser);
+  site::SiteConnection site(s, site::kAgentName);
+  if (!site.notice().empty()) gavelhawk::log::Log(site.notice());
+  platform::shell::SystemOpener systemOpener(site.loginBrowser());
 
   MainDlgServices services;
-  services.transport = &site.transport;
+  services.transport = &site.transport();
   services.newUpdateTransport = [] {
     return std::make_unique<platform::http::CurlTransport>(UpdateHttpOptions());
   };
@@ -161,7 +134,7 @@ int CGavelhawkApp::InitInstance() {
   services.serviceUrl = s.serviceUrl;
   services.updateUrl = s.updateUrl;
   services.appDir = QCoreApplication::applicationDirPath().toStdString();
-  services.loginNotice = site.notice;
+  services.loginNotice = site.notice();
   services.savedListPath = savedList;
   services.inhibitor = &inhibitor;
   services.demo = s.demo;

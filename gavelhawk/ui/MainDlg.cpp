@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "gavelhawk/log/event_log.h"
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/settings.h"
@@ -579,7 +579,7 @@ QPushButton* CMainDlg::Button(int id) const { return qobject_cast<QPushButton*>(
 
 std::string CMainDlg::FetchPage(const std::string& url) {
   if (!m_services.transport) return {};
-  return gavelhawk::site::FetchPage(*m_services.transport, url);
+  return ::site::FetchPage(*m_services.transport, url);
 }
 
 std::string CMainDlg::SiteUrl(const std::string& path) const { return m_services.siteUrl + path; }
@@ -771,7 +771,7 @@ std::string CMainDlg::ReadUpdatePage() {
   QEventLoop loop;
   std::thread worker([&page, &loop, make, url = m_services.updateUrl] {
     try {
-      if (auto t = make()) page = gavelhawk::site::FetchPage(*t, url);
+      if (auto t = make()) page = ::site::FetchPage(*t, url);
     } catch (...) {
       page.clear();  // an unreadable page is an empty one
     }

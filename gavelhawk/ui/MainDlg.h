@@ -199,8 +199,7 @@ class CMainDlg : public QDialog {
   platform::dialog::Answer Message(const QString& text, const QString& caption = QString(),
                                    platform::dialog::Buttons buttons = platform::dialog::Buttons::Ok);
 
-  // --- 1.x: site (gavelhawk/site/dlg_site.cpp, dlg_bid.cpp)
-  bool LoadAuctionDetail();
+  // --- 1.x: site (gavelhawk/site/dlg_bid.cpp)
   void OnManualBid();
   void ShowManualBid(const gavelhawk::site::ManualBidOutcome& out);
 

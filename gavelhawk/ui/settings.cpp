@@ -5,68 +5,32 @@
 
 namespace gavelhawk::ui {
 
-namespace {
-
-bool IsWebBase(const std::string& url) {
-  return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
-}
-
-std::string WithoutTrailingSlash(std::string url) {
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  return url;
-}
-
-}  // namespace
-
 ParsedSettings ParseSettings(const std::vector<std::string>& args,
                              const std::function<const char*(const char*)>& getenv) {
   ParsedSettings out;
   AppSettings& s = out.settings;
-  auto env = [&](const char* name, std::string& into) {
-    const char* v = getenv ? getenv(name) : nullptr;
-    if (v && *v) {
-      into = v;
-      return true;
-    }
-    return false;
-  };
-  env("AUCTION_SITE_URL", s.siteUrl);
-  s.cookiesGiven = env("AUCTION_COOKIES", s.cookies);
-  env("AUCTION_LOGIN_BROWSER", s.loginBrowser);
-  s.updateUrlGiven = env("GAVELHAWK_UPDATE_URL", s.updateUrl);
+  ::site::ReadSiteEnvironment(s, getenv);
+  if (const char* v = getenv ? getenv("GAVELHAWK_UPDATE_URL") : nullptr; v && *v) {
+    s.updateUrl = v;
+    s.updateUrlGiven = true;
+  }
 
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inlineValue = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    auto value = [&](std::string& into) {
-      if (inlineValue) {
-        into = *inlineValue;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        out.error = "选项 " + name + " 需要一个值";
-        return false;
-      }
-      into = args[++i];
-      return true;
+  ::site::OptionWalk walk(args);
+  while (walk.Next()) {
+    const std::string& name = walk.name();
+    const auto value = [&](std::string& into) {
+      if (walk.Value(into)) return true;
+      out.error = "选项 " + name + " 需要一个值";
+      return false;
     };
-    if (name == "--help" || name == "-h") {
+    if (::site::TakeSiteOption(s, name, value, out.error)) {
+      if (!out.error.empty()) return out;
+    } else if (name == "--help" || name == "-h") {
       s.help = true;
     } else if (name == "--version") {
       s.version = true;
     } else if (name == "--demo") {
       s.demo = true;
-    } else if (name == "--site-url") {
-      if (!value(s.siteUrl)) return out;
-    } else if (name == "--cookies") {
-      if (!value(s.cookies)) return out;
-      s.cookiesGiven = true;
-    } else if (name == "--login-browser") {
-      if (!value(s.loginBrowser)) return out;
     } else if (name == "--update-url") {
       if (!value(s.updateUrl)) return out;
       s.updateUrlGiven = true;
@@ -79,24 +43,13 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
         return out;
       }
       s.probeId = *n;
-    } else if (name == "--request-deadline-ms" || name == "--page-deadline-ms") {
-      std::string ms;
-      if (!value(ms)) return out;
-      const auto n = ParseWholeNumber(ms);
-      if (!n || *n <= 0 || *n > 86400000) {
-        out.error = name + " 需要一个毫秒数（1 到 86400000）：" + ms;
-        return out;
-      }
-      (name == "--request-deadline-ms" ? s.requestDeadlineMs : s.pageDeadlineMs) = *n;
     } else {
-      out.error = "未知的选项：" + args[i];
+      out.error = "未知的选项：" + walk.written();
       return out;
     }
   }
-  s.siteUrl = WithoutTrailingSlash(s.siteUrl);
-  if (!IsWebBase(s.siteUrl)) {
-    out.error = "站点地址必须以 http:// 或 https:// 开头：" + s.siteUrl;
-  } else if (!s.updateUrl.empty() && !IsWebBase(s.updateUrl)) {
+  out.error = ::site::CheckSite(s);
+  if (out.error.empty() && !s.updateUrl.empty() && !::site::IsWebAddress(s.updateUrl)) {
     out.error = "更新页地址必须以 http:// 或 https:// 开头：" + s.updateUrl;
   }
   return out;
@@ -128,7 +81,7 @@ std::string HelpText() {
          "\n"
          "环境变量（选项优先）:\n"
          "  AUCTION_SITE_URL        默认 " +
-         std::string(kDefaultSiteUrl) +
+         std::string(::site::kDefaultSiteUrl) +
          "\n"
          "  AUCTION_COOKIES         默认 auto：Firefox、Chrome、Chromium 中第一个有本站 cookie 的\n"
          "  AUCTION_LOGIN_BROWSER   默认：登录信息所在的浏览器，否则 firefox\n"

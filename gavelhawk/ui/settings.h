@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "site/settings.h"
+
 namespace gavelhawk::ui {
 
 inline constexpr char kVersion[] = "3.6.0.0";
-inline constexpr char kDefaultSiteUrl[] = "http://dbd.jd.com";
 inline constexpr char kDefaultHomeUrl[] = "http://www.jd.com/";
 // Placeholders until the makers publish these pages: .invalid never resolves,
 // so nothing is fetched from or opened on somebody else's host.
@@ -21,11 +22,9 @@ inline constexpr char kDefaultUpdateUrl[] = "http://gavelhawk.invalid/update.htm
 // installed.
 inline constexpr char kManualFile[] = "manual.html";
 
-struct AppSettings {
-  std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
-  std::string cookies = "auto";
-  bool cookiesGiven = false;  // by the environment or an option
-  std::string loginBrowser;   // empty: the browser the cookies came from, else firefox
+// The site, the login and the deadlines as both programs take them, and
+// gavelhawk's own.
+struct AppSettings : ::site::SiteSettings {
   std::string updateUrl = kDefaultUpdateUrl;
   bool updateUrlGiven = false;
   std::string homeUrl = kDefaultHomeUrl;
@@ -34,10 +33,6 @@ struct AppSettings {
   bool help = false;
   bool version = false;
   std::optional<std::int32_t> probeId;
-  // Overall limits of a clock/records/bid request and of a page, ms; unset:
-  // AUCTION_REQUEST_DEADLINE_MS / AUCTION_PAGE_DEADLINE_MS or the default.
-  std::optional<std::int32_t> requestDeadlineMs;
-  std::optional<std::int32_t> pageDeadlineMs;
 };
 
 struct ParsedSettings {

@@ -4,15 +4,15 @@
 #include <cmath>
 #include <optional>
 
-#include "pages/cut.h"
+#include "site/cut.h"
 #include "platform/text/gbk.h"
 
 namespace gavelhawk::ui {
 
 namespace {
 
-using pages::CutAfter;
-using pages::TextBefore;
+using ::site::CutAfter;
+using ::site::TextBefore;
 
 const std::string& Gbk(const char* utf8, std::string& slot) {
   if (slot.empty()) slot = platform::text::Utf8ToGbk(utf8);

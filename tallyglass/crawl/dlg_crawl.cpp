@@ -9,7 +9,7 @@
 #include <atomic>
 #include <memory>
 
-#include "tallyglass/crawl/fetch.h"
+#include "site/fetch.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/crawl/walker.h"
 #include "tallyglass/ui/DataGrid.h"
@@ -123,7 +123,7 @@ void CHistoryDlg::UpdateDatabase() {
   tallyglass::crawl::TransportFactory factory = services_.newTransport;
   if (!factory) {
     factory = [] {
-      return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
     };
   }
   tallyglass::crawl::WalkOptions options;

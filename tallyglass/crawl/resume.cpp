@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "pages/cut.h"
+#include "site/cut.h"
 
 namespace tallyglass::crawl {
 
@@ -22,7 +22,7 @@ std::optional<std::int32_t> ReadResumeId(const QString& folder) {
   if (line.isEmpty() && f.error() != QFileDevice::NoError) return std::nullopt;
   std::string_view text(line.constData(), static_cast<std::size_t>(line.size()));
   if (std::size_t eol = text.find('\n'); eol != std::string_view::npos) text = text.substr(0, eol);
-  std::int64_t v = pages::ParseLong(text);
+  std::int64_t v = ::site::ParseLong(text);
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
                                                             std::numeric_limits<std::int32_t>::max()));
 }

@@ -4,16 +4,17 @@
 #include <limits>
 #include <thread>
 
-#include "pages/cut.h"
 #include "platform/text/gbk.h"
-#include "tallyglass/crawl/fetch.h"
+#include "site/cut.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace tallyglass::crawl {
 
-using pages::CutAfter;
-using pages::ParseLong;
-using pages::ReadNumber;
-using pages::TextBefore;
+using ::site::CutAfter;
+using ::site::ParseLong;
+using ::site::ReadNumber;
+using ::site::TextBefore;
 
 namespace {
 
@@ -41,11 +42,11 @@ bool Wait(const CrawlContext& c, std::chrono::milliseconds pause) {
 
 // One GET with the context's retries. An unreachable site is only tried
 // once when `onceIfUnreachable`: nobody is there to answer a second time.
-FetchResult FetchWithRetries(const CrawlContext& c, const std::string& url,
-                             std::chrono::milliseconds deadline, bool onceIfUnreachable = false) {
+::site::PageResult FetchWithRetries(const CrawlContext& c, const std::string& url,
+                                    std::chrono::milliseconds deadline, bool onceIfUnreachable = false) {
   std::chrono::milliseconds pause = c.backoff;
   for (int attempt = 0;; ++attempt) {
-    FetchResult r = FetchUrlTextChecked(*c.transport, url, deadline);
+    ::site::PageResult r = ::site::FetchUrlTextChecked(*c.transport, url, deadline);
     if (!r.failed || r.cancelled || attempt >= c.retries || (onceIfUnreachable && r.unreachable)) {
       if (r.failed) r.error += " (" + url + ")";
       return r;
@@ -58,7 +59,7 @@ FetchResult FetchWithRetries(const CrawlContext& c, const std::string& url,
   }
 }
 
-AuctionOutcome FailedWith(const FetchResult& r) {
+AuctionOutcome FailedWith(const ::site::PageResult& r) {
   AuctionOutcome out;
   out.kind = AuctionOutcome::Failed;
   out.error = r.error;
@@ -215,26 +216,27 @@ AuctionOutcome CrawlAuction(platform::http::Transport& transport, const std::str
 
 AuctionOutcome CrawlAuction(const CrawlContext& c, std::int32_t id) {
   AuctionOutcome out;
-  const FetchResult page = FetchWithRetries(c, c.siteUrl + "/detail/" + std::to_string(id), PageDeadline());
+  const ::site::PageResult page =
+      FetchWithRetries(c, c.siteUrl + ::site::DetailPath(id), ::site::PageDeadline());
   if (page.failed) return FailedWith(page);
   const std::string& detail = page.text;
   const std::int32_t today = c.today;
-  if (detail.size() < kMinDetailBytes) return out;
+  if (detail.size() < ::site::kMinDetailPage) return out;
   DetailRead d = ReadDetail(detail);
   if (!d.hasEnd) return out;
   if (d.endDay == today && d.status == 0) {
     out.kind = AuctionOutcome::EndOfWalk;
     return out;
   }
-  const std::string recordsUrl = c.siteUrl + "/json/paimai/bid_records?dealId=" + std::to_string(id);
-  const FetchResult records = FetchWithRetries(c, recordsUrl, RequestDeadline());
+  const std::string recordsUrl = c.siteUrl + ::site::BidRecordsPath(id);
+  const ::site::PageResult records = FetchWithRetries(c, recordsUrl, ::site::RequestDeadline());
   if (records.failed) return FailedWith(records);
   BidRecordsRead b = ReadBidRecords(records.text);
   if (!b.sold) return out;
   // A deal price below a tenth of the list price is read once more; the
   // second answer stands.
   if (NeedsSecondRead(d.listPrice, b.trxPrice)) {
-    const FetchResult again = FetchWithRetries(c, recordsUrl, RequestDeadline());
+    const ::site::PageResult again = FetchWithRetries(c, recordsUrl, ::site::RequestDeadline());
     if (again.failed) return FailedWith(again);
     b.trxPrice = ReadTrxPriceAgain(again.text);
   }
@@ -252,12 +254,13 @@ AuctionOutcome CrawlAuction(const CrawlContext& c, std::int32_t id) {
 }
 
 std::int32_t FetchToday(platform::http::Transport& transport, const std::string& siteUrl) {
-  return ReadToday(FetchUrlText(transport, siteUrl + "/"));
+  return ReadToday(::site::FetchUrlText(transport, siteUrl + ::site::kHomePath));
 }
 
 TodayRead FetchTodayChecked(const CrawlContext& c) {
   TodayRead t;
-  t.fetch = FetchWithRetries(c, c.siteUrl + "/", PageDeadline(), /*onceIfUnreachable=*/true);
+  t.fetch =
+      FetchWithRetries(c, c.siteUrl + ::site::kHomePath, ::site::PageDeadline(), /*onceIfUnreachable=*/true);
   if (!t.fetch.failed) t.today = ReadToday(t.fetch.text);
   return t;
 }

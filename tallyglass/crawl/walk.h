@@ -9,13 +9,10 @@
 #include <string_view>
 
 #include "platform/http/http.h"
-#include "tallyglass/crawl/fetch.h"
+#include "site/fetch.h"
 #include "tallyglass/db/history_db.h"
 
 namespace tallyglass::crawl {
-
-// A detail page shorter than this is no auction.
-inline constexpr std::size_t kMinDetailBytes = 1024;
 
 // Day number of a time in seconds since 1970 (00:00 UTC boundaries).
 std::int32_t DayOf(std::int64_t seconds);
@@ -96,7 +93,7 @@ std::int32_t FetchToday(platform::http::Transport& transport, const std::string&
 // page without a clock.
 struct TodayRead {
   std::int32_t today = 0;
-  FetchResult fetch;
+  ::site::PageResult fetch;
 };
 TodayRead FetchTodayChecked(const CrawlContext& context);
 

@@ -5,12 +5,12 @@
 #include <QTimer>
 #include <ctime>
 
-#include "platform/cookies/cookies.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
-#include "platform/shell/demo.h"
 #include "platform/shell/shell.h"
-#include "tallyglass/crawl/fetch.h"
+#include "site/demo.h"
+#include "site/fetch.h"
+#include "site/login.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/ui/HistoryDlg.h"
@@ -19,32 +19,12 @@ namespace {
 
 QString Caption() { return QString::fromLatin1(tallyglass::ui::kProgramName); }
 
-// The site transport with the user's browser login, as the bidding program
-// sends it.
-struct SiteConnection {
-  explicit SiteConnection(const tallyglass::ui::Settings& s)
-      : transport(tallyglass::crawl::HistoryHttpOptions()),
-        cookies(s.cookies, platform::http::HostOf(s.siteUrl)) {
-    platform::cookies::KeepLoginCurrent(cookies, transport);
-  }
-  platform::http::CurlTransport transport;
-  platform::cookies::CookieSource cookies;
-};
-
-// A reader thread's own transport, with its own view of the login: a
-// cookie source is not shared between threads.
-struct LoggedInTransport : platform::http::CurlTransport {
-  explicit LoggedInTransport(const tallyglass::ui::Settings& s)
-      : platform::http::CurlTransport(tallyglass::crawl::HistoryHttpOptions()),
-        cookies(s.cookies, platform::http::HostOf(s.siteUrl)) {
-    platform::cookies::KeepLoginCurrent(cookies, *this);
-  }
-  platform::cookies::CookieSource cookies;
-};
-
 }  // namespace
 
-CHistoryApp::CHistoryApp(tallyglass::ui::Settings settings) : settings_(std::move(settings)) {}
+CHistoryApp::CHistoryApp(tallyglass::ui::Settings settings) : settings_(std::move(settings)) {
+  site::SetDeadlines(std::chrono::milliseconds(settings_.requestDeadlineMs),
+                     std::chrono::milliseconds(settings_.pageDeadlineMs));
+}
 
 CHistoryApp::~CHistoryApp() { ExitInstance(); }
 
@@ -75,16 +55,14 @@ int CHistoryApp::InitInstance() {
   }
 
   tallyglass::ui::Settings s = settings_;
-  std::unique_ptr<platform::shell::DemoSite> demo;
+  std::unique_ptr<site::DemoSite> demo;
   if (s.demo) {
-    demo = std::make_unique<platform::shell::DemoSite>();
-    if (!demo->Start()) {
-      platform::dialog::MessageBox(nullptr, QStringLiteral("无法启动演示站点：%1").arg(demo->Error()),
-                                   Caption());
+    QString failure;
+    demo = site::StartDemoSite(s, failure);
+    if (!demo) {
+      platform::dialog::MessageBox(nullptr, failure, Caption());
       return 1;
     }
-    s.siteUrl = demo->BaseUrl();
-    if (!s.cookiesGiven) s.cookies = "none";
     // The demo's history must not mix with the real one.
     if (s.dataDir.empty()) {
       s.dataDir = (QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -98,13 +76,13 @@ int CHistoryApp::InitInstance() {
   ConnectDatabase();
   m_bDbOpened = true;
 
-  std::unique_ptr<SiteConnection> site;
-  if (!transportOverride) site = std::make_unique<SiteConnection>(s);
+  std::unique_ptr<site::SiteConnection> site;
+  if (!transportOverride) site = std::make_unique<site::SiteConnection>(s, site::kHistoryAgentName);
   platform::shell::SystemOpener systemOpener("");
 
   HistoryDlgServices services;
   services.db = m_pConnection.get();
-  services.transport = transportOverride ? transportOverride : &site->transport;
+  services.transport = transportOverride ? transportOverride : &site->transport();
   services.opener = openerOverride ? openerOverride : &systemOpener;
   services.siteUrl = s.siteUrl;
   services.shopUrl = s.shopUrl;
@@ -116,11 +94,11 @@ int CHistoryApp::InitInstance() {
     // Tests hand in a transport for the window; the walk's readers get
     // plain ones to the same site.
     services.newTransport = [] {
-      return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+      return std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions(site::kHistoryAgentName));
     };
   } else {
-    services.newTransport = [s]() -> std::unique_ptr<platform::http::Transport> {
-      return std::make_unique<LoggedInTransport>(s);
+    services.newTransport = [&site]() -> std::unique_ptr<platform::http::Transport> {
+      return site->NewTransport();
     };
   }
 

@@ -14,7 +14,6 @@ class Transport;
 namespace platform::shell {
 class Opener;
 class SingleInstance;
-class DemoSite;
 }  // namespace platform::shell
 namespace tallyglass::db {
 class HistoryDb;

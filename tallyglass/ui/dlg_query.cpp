@@ -9,6 +9,7 @@
 
 #include "platform/dialog/file_dialog.h"
 #include "platform/shell/shell.h"
+#include "site/paths.h"
 #include "tallyglass/db/query.h"
 #include "tallyglass/ui/DataGrid.h"
 #include "tallyglass/ui/HistoryDlg.h"
@@ -68,7 +69,7 @@ void CHistoryDlg::ViewCurrentItem() {
     ReportDbError(id ? QStringLiteral("ProductID: %1").arg(id->toString()) : m_pRecordset->LastError());
     return;
   }
-  if (services_.opener) services_.opener->OpenUrl(services_.siteUrl + "/detail/" + std::to_string(n));
+  if (services_.opener) services_.opener->OpenUrl(services_.siteUrl + ::site::DetailPath(n));
 }
 
 void CHistoryDlg::ShowPriceChart() {

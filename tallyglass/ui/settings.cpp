@@ -6,11 +6,6 @@ namespace tallyglass::ui {
 
 namespace {
 
-std::string WithoutTrailingSlash(std::string url) {
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  return url;
-}
-
 // A whole number from 1 to 64, nothing else around it.
 bool ParseInFlight(const std::string& text, int* out) {
   if (text.empty() || text.size() > 2) return false;
@@ -40,68 +35,45 @@ ParsedSettings ParseSettings(const std::vector<std::string>& args,
   };
   env("TALLYGLASS_DATA_DIR", s.dataDir);
   env("TALLYGLASS_DATABASE", s.database);
-  if (env("AUCTION_SITE_URL", s.siteUrl)) s.siteUrl = WithoutTrailingSlash(s.siteUrl);
-  s.cookiesGiven = env("AUCTION_COOKIES", s.cookies);
+  ::site::ReadSiteEnvironment(s, getenv);
   // A wrong value in the environment keeps the default; on the command line
   // it is an error.
   std::string inFlight;
   if (env("TALLYGLASS_IN_FLIGHT", inFlight)) ParseInFlight(inFlight, &s.inFlight);
 
-  struct Option {
-    const char* name;
-    std::string* into;
-  };
-  std::string inFlightOption;
-  const Option withValue[] = {{"--data-dir", &s.dataDir},
-                              {"--database", &s.database},
-                              {"--site-url", &s.siteUrl},
-                              {"--cookies", &s.cookies},
-                              {"--in-flight", &inFlightOption}};
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
+  ::site::OptionWalk walk(args);
+  while (walk.Next()) {
+    const std::string& name = walk.name();
+    const auto value = [&](std::string& into) {
+      if (walk.Value(into)) return true;
+      p.error = name + " 需要一个值";
+      return false;
+    };
+    if (name == "--help" || name == "-h") {
       s.help = true;
-      continue;
-    }
-    if (a == "--demo") {
+    } else if (name == "--demo") {
       s.demo = true;
-      continue;
-    }
-    if (a == "--version") {
+    } else if (name == "--version") {
       s.version = true;
-      continue;
-    }
-    bool known = false;
-    for (const Option& o : withValue) {
-      const std::string name = o.name;
-      std::string value;
-      if (a == name) {
-        if (i + 1 >= args.size()) {
-          p.error = name + " 需要一个值";
-          return p;
-        }
-        value = args[++i];
-      } else if (a.rfind(name + "=", 0) == 0) {
-        value = a.substr(name.size() + 1);
-      } else {
-        continue;
-      }
-      known = true;
-      *o.into = value;
-      if (o.into == &s.siteUrl) s.siteUrl = WithoutTrailingSlash(s.siteUrl);
-      if (o.into == &s.cookies) s.cookiesGiven = true;
-      if (o.into == &inFlightOption && !ParseInFlight(value, &s.inFlight)) {
+    } else if (::site::TakeSiteOption(s, name, value, p.error)) {
+      if (!p.error.empty()) return p;
+    } else if (name == "--data-dir") {
+      if (!value(s.dataDir)) return p;
+    } else if (name == "--database") {
+      if (!value(s.database)) return p;
+    } else if (name == "--in-flight") {
+      std::string n;
+      if (!value(n)) return p;
+      if (!ParseInFlight(n, &s.inFlight)) {
         p.error = "--in-flight 需要 1 到 64 之间的整数";
         return p;
       }
-      break;
-    }
-    if (!known) {
-      p.error = "未知选项 " + a;
+    } else {
+      p.error = "未知选项 " + walk.written();
       return p;
     }
   }
-  if (s.siteUrl.empty()) p.error = "站点地址不能为空";
+  p.error = ::site::CheckSite(s);
   return p;
 }
 
@@ -120,11 +92,15 @@ std::string HelpText() {
          "                    环境变量 TALLYGLASS_DATABASE; 默认不设置 (本地文件)\n"
          "  --site-url URL    拍卖站点的协议和主机, 环境变量 AUCTION_SITE_URL;\n"
          "                    默认 " +
-         std::string(kDefaultSiteUrl) +
+         std::string(::site::kDefaultSiteUrl) +
          "\n"
          "  --cookies SOURCE  登录信息来源: auto, firefox, chromium, chrome,\n"
          "                    firefox:配置文件夹, cookies.txt 文件路径, 或 none\n"
          "                    环境变量 AUCTION_COOKIES; 默认 auto\n"
+         "  --request-deadline-ms MS  读取出价记录的请求最长用时, 超时即算请求失败\n"
+         "                    环境变量 AUCTION_REQUEST_DEADLINE_MS; 默认 3000\n"
+         "  --page-deadline-ms MS  读取一个网页的请求最长用时\n"
+         "                    环境变量 AUCTION_PAGE_DEADLINE_MS; 默认 15000\n"
          "  --in-flight N     更新时同时读取的拍卖ID个数 (1 到 64)\n"
          "                    环境变量 TALLYGLASS_IN_FLIGHT; 默认 8\n"
          "  --demo            启动本地模拟站点 (auction-sim) 并连接它, 数据放在单独的文件夹\n"

@@ -5,21 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "site/settings.h"
+
 namespace tallyglass::ui {
 
 inline constexpr char kVersion[] = "3.0.0.0";
-inline constexpr char kDefaultSiteUrl[] = "http://dbd.jd.com";
 // Placeholders until the makers publish these pages: .invalid never
 // resolves, so nothing is opened on somebody else's host.
 inline constexpr char kDefaultShopUrl[] = "http://tallyglass.invalid/shop.html";
 inline constexpr char kDefaultServiceUrl[] = "http://tallyglass.invalid/service.html";
 
-struct Settings {
-  std::string dataDir;                    // empty: the default folder (see DataDir)
-  std::string database;                   // a postgresql:// address; empty: the local SQLite file
-  std::string siteUrl = kDefaultSiteUrl;  // no trailing slash
-  std::string cookies = "auto";
-  bool cookiesGiven = false;
+// The site, the login and the deadlines as both programs take them, and
+// tallyglass's own.
+struct Settings : ::site::SiteSettings {
+  std::string dataDir;   // empty: the default folder (see DataDir)
+  std::string database;  // a postgresql:// address; empty: the local SQLite file
   std::string shopUrl = kDefaultShopUrl;
   std::string serviceUrl = kDefaultServiceUrl;
   int inFlight = 8;  // ids the walk reads at once, 1 to 64

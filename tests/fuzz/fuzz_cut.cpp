@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "pages/cut.h"
+#include "site/cut.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ void Check(bool ok) {
 // Input: skip (1 byte, signed, times 4), key length (1 byte), delimiter
 // length (1 byte), the key, the delimiter, then the working text.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace pages;
+  using namespace ::site;
   if (size < 3) return 0;
   std::ptrdiff_t skip = static_cast<std::int8_t>(data[0]) * 4;
   std::size_t keyLen = data[1] % 24, delimLen = data[2] % 4;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "tallyglass/crawl/fetch.h"
+#include "site/fetch.h"
 #include "tallyglass/crawl/walk.h"
 
 namespace {
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string parts[3];
   for (auto& p : parts) {
     const std::size_t end = in.find('\0');
-    p = LinesToText(in.substr(0, end));
+    p = ::site::LinesToText(in.substr(0, end));
     in = end == std::string_view::npos ? std::string_view() : in.substr(end + 1);
   }
   const std::int32_t today = ReadToday(parts[0]);

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "gavelhawk/site/probe.h"
 #include "platform/text/gbk.h"
 
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view body(reinterpret_cast<const char*>(data), size);
 
   // Converting in 2048-byte pieces must give what converting at once gives.
-  std::string page = ToPageText(body);
+  std::string page = ::site::ToPageText(body);
   Check(page == WithoutCrLf(platform::text::Utf8ToGbk(body)));
   Check(page.size() <= size);
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
@@ -43,7 +43,7 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     server.Start();
-    transport = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
     platform::dialog::SetScripted(true);
   }
 
@@ -57,7 +57,7 @@ class WindowTest : public ::testing::Test {
     MainDlgServices s;
     s.transport = transport.get();
     s.newTransport = [] {
-      return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
     };
     s.opener = &opener;
     s.siteUrl = server.BaseUrl();

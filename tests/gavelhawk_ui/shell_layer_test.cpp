@@ -11,7 +11,7 @@
 
 #include "fixture.h"
 #include "platform/notify/notify.h"
-#include "platform/shell/demo.h"
+#include "site/demo.h"
 
 namespace uitest {
 namespace {
@@ -104,12 +104,12 @@ TEST(SingleInstance, ALockLeftByACrashedCopyIsTakenOver) {
 TEST(DemoSite, StartsTheSimulatorReadsItsPortAndStopsIt) {
   std::string base;
   {
-    platform::shell::DemoSite demo(QStringLiteral(GH_AUCTION_SIM));
+    ::site::DemoSite demo(QStringLiteral(GH_AUCTION_SIM));
     ASSERT_TRUE(demo.Start()) << demo.Error().toStdString();
     EXPECT_TRUE(demo.IsRunning());
     base = demo.BaseUrl();
     EXPECT_EQ(0u, base.rfind("http://127.0.0.1:", 0)) << base;
-    platform::http::CurlTransport t(gavelhawk::site::SiteHttpOptions());
+    platform::http::CurlTransport t(::site::SiteHttpOptions());
     const auto home = t.Get(base + "/");
     EXPECT_TRUE(home.ok);
     EXPECT_NE(std::string::npos, home.body.find("nowMil"));
@@ -124,11 +124,11 @@ TEST(DemoSite, StartsTheSimulatorReadsItsPortAndStopsIt) {
 }
 
 TEST(DemoSite, AMissingSimulatorIsReportedNotHung) {
-  platform::shell::DemoSite demo(QStringLiteral("/nonexistent/auction-sim"));
+  ::site::DemoSite demo(QStringLiteral("/nonexistent/auction-sim"));
   EXPECT_FALSE(demo.Start());
   EXPECT_FALSE(demo.Error().isEmpty());
   EXPECT_FALSE(demo.IsRunning());
-  platform::shell::DemoSite notASim(QStringLiteral("/bin/true"));
+  ::site::DemoSite notASim(QStringLiteral("/bin/true"));
   EXPECT_FALSE(notASim.Start());
   EXPECT_FALSE(notASim.Error().isEmpty());
 }

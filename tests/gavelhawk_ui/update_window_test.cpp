@@ -107,7 +107,7 @@ TEST_F(UpdateTest, TheWindowsEventsGoOnWhileAStalledPageIsRead) {
   server.AddFault(stall);
   auto s = Services();
   s.newUpdateTransport = [] {
-    platform::http::Options o = gavelhawk::site::SiteHttpOptions();
+    platform::http::Options o = ::site::SiteHttpOptions();
     o.deadline = std::chrono::milliseconds(1500);
     return std::make_unique<platform::http::CurlTransport>(o);
   };

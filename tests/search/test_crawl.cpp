@@ -8,14 +8,16 @@
 #include "gavelhawk/search/crawl.h"
 #include "gavelhawk/site/detail.h"
 #include "pages.h"
+#include "site/paths.h"
 
 using namespace gavelhawk::search;
-using gavelhawk::site::BidRecordsPath;
-using gavelhawk::site::DetailPath;
 using searchtest::Closing;
 using searchtest::G;
 using searchtest::kNowMs;
 using searchtest::ListedDeal;
+using ::site::BidRecordsPath;
+using ::site::DetailPath;
+using ::site::ListingPath;
 
 namespace {
 

@@ -19,17 +19,18 @@
 #include "gavelhawk/search/listing.h"
 #include "gavelhawk/search/parallel_crawl.h"
 #include "gavelhawk/site/bid.h"
-#include "gavelhawk/site/fetch.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace {
 
-using gavelhawk::search::ListingPath;
+using ::site::ListingPath;
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -41,11 +42,11 @@ class SearchWindow : public ::testing::Test {
   void SetUp() override {
     site.Start();
     site.SetClock(kT, /*running=*/false);
-    transport = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
     MainDlgServices s;
     s.transport = transport.get();
     s.newTransport = [] {
-      return std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
     };
     s.siteUrl = site.BaseUrl();
     platform::dialog::SetScripted(true);

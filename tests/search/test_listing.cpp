@@ -4,12 +4,14 @@
 
 #include "gavelhawk/search/listing.h"
 #include "pages.h"
+#include "site/paths.h"
 
 using namespace gavelhawk::search;
 using searchtest::Closing;
 using searchtest::G;
 using searchtest::kNowMs;
 using searchtest::ListingText;
+using ::site::ListingPath;
 
 TEST(ListingPath, CategoryCodesInComboOrderAndAnythingElseIsAll) {
   EXPECT_EQ(ListingPath(CategoryCode(0), 1), "/paimai/0-0-0-0-0-0-1-0-0-0-1.html");

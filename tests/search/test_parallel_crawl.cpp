@@ -9,9 +9,9 @@
 
 #include "gavelhawk/search/crawl.h"
 #include "gavelhawk/search/parallel_crawl.h"
-#include "gavelhawk/site/fetch.h"
 #include "platform/text/gbk.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 using namespace gavelhawk::search;
 
@@ -93,11 +93,9 @@ TEST(ParallelCrawl, SameHitsAsTheOneAtATimeCrawlWithAtMostEightRequestsMore) {
     CrawlRun one;
     site.ClearLog();
     {
-      platform::http::CurlTransport transport(gavelhawk::site::SiteHttpOptions());
+      platform::http::CurlTransport transport(::site::SiteHttpOptions());
       CrawlHooks hooks;
-      hooks.fetch = [&](const std::string& path) {
-        return gavelhawk::site::FetchPage(transport, base + path);
-      };
+      hooks.fetch = [&](const std::string& path) { return ::site::FetchPage(transport, base + path); };
       hooks.maxDiscount = [] { return 0.5; };
       hooks.store = [&](int slot, const Hit& h) {
         EXPECT_EQ(slot, static_cast<int>(one.hits.size()));

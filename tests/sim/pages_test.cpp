@@ -1,7 +1,7 @@
 // Every page of the simulated site read back with the cuts the programs make.
 #include <gtest/gtest.h>
 
-#include "pages/cut.h"
+#include "site/cut.h"
 #include "support.h"
 
 using namespace simtest;
@@ -243,18 +243,18 @@ struct Deal {
 std::vector<Deal> ReadListing(const std::string& page, std::int64_t* n) {
   std::string_view w = page;
   std::string_view clock = w;
-  pages::CutAfter(clock, "nowMil", 12);
-  std::string before = std::string(pages::TextBefore(clock, ";"));
+  ::site::CutAfter(clock, "nowMil", 12);
+  std::string before = std::string(::site::TextBefore(clock, ";"));
   *n = before.size() >= 3 ? std::stoll(before.substr(0, before.size() - 3)) : -1;
   std::vector<Deal> deals;
   while (w.find("resultDeals") != std::string_view::npos) {
     Deal d;
-    pages::CutAfter(w, "resultDeals", 33);
+    ::site::CutAfter(w, "resultDeals", 33);
     d.E = std::stoll(std::string(w.substr(0, 5)));
-    pages::CutAfter(w, "|", 1);
+    ::site::CutAfter(w, "|", 1);
     d.id = std::stoll(std::string(w.substr(0, 7)));
-    pages::CutAfter(w, "title=", 7);
-    d.title = std::string(pages::TextBefore(w, "\""));
+    ::site::CutAfter(w, "title=", 7);
+    d.title = std::string(::site::TextBefore(w, "\""));
     deals.push_back(d);
   }
   return deals;

@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "pages/cut.h"
+#include "site/cut.h"
 #include "platform/text/gbk.h"
 
 namespace simtest {
@@ -80,7 +80,7 @@ std::string Gbk(std::string_view utf8) { return platform::text::Utf8ToGbk(utf8);
 
 std::string DetailTitle(std::string_view page) {
   std::string_view w = page;
-  pages::CutAfter(w, "title", 7);
+  ::site::CutAfter(w, "title", 7);
   std::size_t p = w.find("title");
   if (p == std::string_view::npos || p <= 35) return "";
   return std::string(w.substr(0, p - 35));
@@ -89,21 +89,21 @@ std::string DetailTitle(std::string_view page) {
 std::string After(std::string_view page, std::string_view key, std::ptrdiff_t skip,
                   std::string_view delimiter) {
   std::string_view w = page;
-  pages::CutAfter(w, key, skip);
-  return std::string(pages::TextBefore(w, delimiter));
+  ::site::CutAfter(w, key, skip);
+  return std::string(::site::TextBefore(w, delimiter));
 }
 
 std::int64_t Number(std::string_view page, std::string_view key, std::ptrdiff_t skip,
                     std::string_view delimiter) {
-  return pages::ParseLong(After(page, key, skip, delimiter));
+  return ::site::ParseLong(After(page, key, skip, delimiter));
 }
 
 int BidCode(std::string_view answer) {
   std::size_t s = answer.find("success");
   if (s != std::string_view::npos && s > 0) return 200;
   std::string_view w = answer;
-  pages::CutAfter(w, "code", 7);
-  return pages::ReadNumber(w, "\"");
+  ::site::CutAfter(w, "code", 7);
+  return ::site::ReadNumber(w, "\"");
 }
 
 int Count(std::string_view text, std::string_view needle) {

@@ -1,5 +1,5 @@
 // The find-and-cut idiom every read of site text rests on.
-#include "pages/cut.h"
+#include "site/cut.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 
 namespace {
 
-using pages::CutAfter;
-using pages::ParseLong;
-using pages::ReadNumber;
-using pages::TextBefore;
+using ::site::CutAfter;
+using ::site::ParseLong;
+using ::site::ReadNumber;
+using ::site::TextBefore;
 
 std::string Cut(std::string_view w, std::string_view key, std::ptrdiff_t skip) {
   CutAfter(w, key, skip);

@@ -8,12 +8,13 @@
 #include <sstream>
 #include <string>
 
-#include "gavelhawk/site/fetch.h"
 #include "platform/text/gbk.h"
+#include "site/fetch.h"
 
 namespace {
 
 using namespace gavelhawk::site;
+using namespace ::site;
 using platform::text::GbkToUtf8;
 using platform::text::Utf8ToGbk;
 

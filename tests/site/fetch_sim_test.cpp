@@ -1,17 +1,18 @@
-// FetchPage over the simulated site: the page text a read gets, and the
-// empty text when the site refuses, stalls or floods.
+// FetchPage over the simulated site: the page text a read gets, and a failed
+// request with its reason when the site refuses, errs, stalls or floods.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/site/fetch.h"
 #include "platform/text/gbk.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 namespace {
 
 using namespace gavelhawk::site;
+using namespace ::site;
 using platform::http::CurlTransport;
 using platform::text::Utf8ToGbk;
 
@@ -97,15 +98,18 @@ TEST_F(FetchSim, SiteSeesTheGbkAgentOnOneConnection) {
   }
 }
 
-TEST_F(FetchSim, ErrorPagesComeBackLikeAnyOther) {
+TEST_F(FetchSim, UnknownAuctionIsNoPageAndAnErrorPageIsAFailedRequest) {
   CurlTransport t(SiteHttpOptions());
-  std::string missing = FetchPage(t, base + DetailPath(77));
-  EXPECT_FALSE(missing.empty());
-  EXPECT_FALSE(IsDetailPage(missing));
+  const PageResult missing = FetchPageChecked(t, base + DetailPath(77), PageDeadline());
+  EXPECT_TRUE(missing.missing);
+  EXPECT_FALSE(missing.failed);
+  EXPECT_EQ(missing.text, "");
 
   server.AddFault({sim::FaultKind::Status500, "/detail/", 1});
-  std::string busy = FetchPage(t, base + DetailPath(kClockDealId));
-  EXPECT_NE(busy.find("500 Internal Server Error"), std::string::npos);
+  const PageResult busy = FetchPageChecked(t, base + DetailPath(kClockDealId), PageDeadline());
+  EXPECT_TRUE(busy.failed);
+  EXPECT_EQ(busy.error, "HTTP 500");
+  EXPECT_EQ(busy.text, "") << "the site's error page is never read as a page";
 }
 
 TEST_F(FetchSim, EmptyAnswerIsEmptyText) {
@@ -151,16 +155,17 @@ TEST_F(FetchSim, TricklingAnswerEndsAtTheDeadlineAsAFailedRequest) {
   EXPECT_FALSE(FetchPageChecked(t, url, std::chrono::milliseconds(400)).failed);
 }
 
-TEST_F(FetchSim, OversizedAnswerIsCutOffNotHeldWhole) {
+TEST_F(FetchSim, OversizedAnswerIsCutOffAndAFailedRequest) {
   sim::Fault huge{sim::FaultKind::Huge, "/detail/", 1};
   huge.hugeBytes = 16u << 20;
   server.AddFault(huge);
   auto o = SiteHttpOptions();
   o.maxBytes = 1u << 20;
   CurlTransport t(o);
-  std::string page = FetchPage(t, base + DetailPath(kClockDealId));
-  EXPECT_EQ(page.size(), 1u << 20);  // ASCII with lone LFs: nothing removed
-  EXPECT_EQ(ReadNowMil(page), 0);
+  const PageResult page = FetchPageChecked(t, base + DetailPath(kClockDealId), PageDeadline());
+  EXPECT_TRUE(page.failed);
+  EXPECT_EQ(page.error, "answer larger than 1048576 bytes");
+  EXPECT_EQ(page.text, "");
 }
 
 TEST_F(FetchSim, GarbageAnswerReadsAsNothingUseful) {

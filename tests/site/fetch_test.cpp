@@ -1,6 +1,6 @@
-// From the bytes on the wire to page text: GBK, pieces, CR LF pairs, and what
-// FetchPage hands back when the transfer fails.
-#include "gavelhawk/site/fetch.h"
+// From the bytes on the wire to page text: GBK, pieces, CR LF pairs, lines,
+// and the one rule that tells a page from a failed request.
+#include "site/fetch.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,15 @@
 
 namespace {
 
-using gavelhawk::site::FetchPage;
-using gavelhawk::site::kAgentName;
-using gavelhawk::site::SiteHttpOptions;
-using gavelhawk::site::ToPageText;
+using ::site::FetchPage;
+using ::site::FetchPageChecked;
+using ::site::FetchUrlText;
+using ::site::FetchUrlTextChecked;
+using ::site::kAgentName;
+using ::site::LinesToText;
+using ::site::PageResult;
+using ::site::SiteHttpOptions;
+using ::site::ToPageText;
 
 TEST(ToPageText, CrLfPairsGoLoneCrAndLfStay) {
   EXPECT_EQ(ToPageText("\r\n\r\n\r\n"), "");
@@ -62,45 +67,91 @@ TEST(ToPageText, CharacterGbkLacksAcrossTheBoundaryIsOneQuestionMark) {
   EXPECT_EQ(ToPageText(body), std::string(2046, 'x') + "?z");
 }
 
-TEST(FetchPage, ReturnsThePageTextOfTheAnswer) {
-  sitetest::FakeTransport t;
-  t.Serve("http://site/detail/1", "var nowMil=1;\r\n京东");
-  EXPECT_EQ(FetchPage(t, "http://site/detail/1"), "var nowMil=1;\xBE\xA9\xB6\xAB");
-  ASSERT_EQ(t.requests.size(), 1u);
-  EXPECT_EQ(t.requests[0], "http://site/detail/1");
+TEST(LinesToText, JoinsLinesAndConvertsToGbk) {
+  EXPECT_EQ(LinesToText("a\r\nb\r\nc"), "abc");
+  EXPECT_EQ(LinesToText("a\nb\nc\n"), "abc");
+  EXPECT_EQ(LinesToText("\r\n\r\n"), "");
+  EXPECT_EQ(LinesToText("x\ry\r\n"), "x\ry") << "a lone CR stays";
+  EXPECT_EQ(LinesToText("京东\r\n价"), "\xBE\xA9\xB6\xAB\xBC\xDB");
+  // A line far longer than one read of the reader, a character straddling
+  // every 1023-byte boundary.
+  std::string line;
+  for (int i = 0; i < 700; ++i) line += "夺";
+  const std::string text = LinesToText(line + "\r\nend");
+  EXPECT_EQ(text, ToPageText(line) + "end");
+  EXPECT_EQ(text.find('?'), std::string::npos);
 }
 
-TEST(FetchPage, ErrorStatusBodyComesBackLikeAnyOther) {
-  sitetest::FakeTransport t;
-  platform::http::Response r;
-  r.ok = true;
-  r.status = 500;
-  r.body = "<h1>Internal Server Error</h1>\r\n";
-  t.Answer("http://site/x", r);
-  EXPECT_EQ(FetchPage(t, "http://site/x"), "<h1>Internal Server Error</h1>");
-}
-
-TEST(FetchPage, FailedTransferIsEmptyEvenWithPartOfABody) {
-  sitetest::FakeTransport t;
-  EXPECT_EQ(FetchPage(t, "http://site/refused"), "");
-  platform::http::Response stalled;
-  stalled.ok = false;
-  stalled.status = 200;
-  stalled.body = "var auctionStatus = 0;";
+// One rule for both programs' reads: what is a page, what is a failure (with
+// its reason), and the detail page the site does not know.
+TEST(FetchPolicy, OneRuleForBothReadings) {
+  using platform::http::Response;
+  auto answer = [](bool ok, long status, std::string body) {
+    Response r;
+    r.ok = ok;
+    r.status = status;
+    r.body = std::move(body);
+    return r;
+  };
+  Response refused = answer(false, 0, "");
+  refused.unreachable = true;
+  refused.error = "Couldn't connect to server";
+  Response stalled = answer(false, 200, "var auctionStatus = 0;");
+  stalled.timedOut = true;
   stalled.error = "Operation too slow";
-  t.Answer("http://site/stall", stalled);
-  EXPECT_EQ(FetchPage(t, "http://site/stall"), "");
-}
+  Response endedEarly = answer(false, 200, "<html><body>half");
+  endedEarly.error = "Transferred a partial file";
+  Response capped = answer(false, 200, "head\r\n京");
+  capped.truncated = true;
+  capped.error = "answer larger than 8 bytes";
+  Response cancelled = answer(false, 0, "");
+  cancelled.cancelled = true;
+  cancelled.error = "cancelled";
 
-TEST(FetchPage, AnswerCutOffAtTheCapIsReadAsFarAsItCame) {
-  sitetest::FakeTransport t;
-  platform::http::Response big;
-  big.ok = false;
-  big.truncated = true;
-  big.status = 200;
-  big.body = "head\r\n京";
-  t.Answer("http://site/huge", big);
-  EXPECT_EQ(FetchPage(t, "http://site/huge"), "head\xBE\xA9");
+  const std::string detail = "http://site/detail/77";
+  const std::string records = "http://site/json/paimai/bid_records?dealId=77";
+  const struct Case {
+    const char* what;
+    std::string url;
+    Response r;
+    bool failed, missing;
+    std::string error, text;
+  } cases[] = {
+      {"a page", detail, answer(true, 200, "var nowMil=1;\r\n京东"), false, false, "",
+       "var nowMil=1;\xBE\xA9\xB6\xAB"},
+      {"no connection", detail, refused, true, false, "Couldn't connect to server", ""},
+      {"stalled, part of a page arrived", detail, stalled, true, false, "time-out: Operation too slow", ""},
+      {"ended before its length", detail, endedEarly, true, false, "Transferred a partial file", ""},
+      {"cut off at the cap", detail, capped, true, false, "answer larger than 8 bytes", ""},
+      {"cancelled", records, cancelled, true, false, "cancelled", ""},
+      {"no reason given", records, answer(false, 0, ""), true, false, "no answer", ""},
+      {"server error page", records, answer(true, 500, "<h1>Internal Server Error</h1>"), true, false,
+       "HTTP 500", ""},
+      {"refused by the site", records, answer(true, 403, "forbidden"), true, false, "HTTP 403", ""},
+      {"unknown path", records, answer(true, 404, "<h1>404</h1>"), true, false, "HTTP 404", ""},
+      {"no such auction", detail, answer(true, 404, std::string(4000, 'x')), false, true, "", ""},
+      {"the clock page is a detail page", "https://site:8080/detail/3333333", answer(true, 404, ""), false,
+       true, "", ""},
+      {"a listing named like a detail page", "http://site/paimai/detail/1.html", answer(true, 404, ""), true,
+       false, "HTTP 404", ""},
+  };
+  for (const Case& c : cases) {
+    sitetest::FakeTransport t;
+    t.Answer(c.url, c.r);
+    const PageResult page = FetchPageChecked(t, c.url, std::chrono::milliseconds(1000));
+    const PageResult lines = FetchUrlTextChecked(t, c.url, std::chrono::milliseconds(1000));
+    for (const PageResult* r : {&page, &lines}) {
+      EXPECT_EQ(r->failed, c.failed) << c.what;
+      EXPECT_EQ(r->missing, c.missing) << c.what;
+      EXPECT_EQ(r->error, c.error) << c.what;
+      EXPECT_EQ(r->unreachable, c.r.unreachable) << c.what;
+      EXPECT_EQ(r->cancelled, c.r.cancelled) << c.what;
+      EXPECT_EQ(r->text, c.text) << c.what;
+    }
+    EXPECT_EQ(FetchPage(t, c.url), c.text) << c.what;
+    EXPECT_EQ(FetchUrlText(t, c.url), c.text) << c.what;
+    EXPECT_EQ(t.requests, std::vector<std::string>(4, c.url)) << c.what;
+  }
 }
 
 TEST(SiteHttpOptions, AgentIsJingdongInGbkWithBoundedWaits) {
@@ -110,6 +161,7 @@ TEST(SiteHttpOptions, AgentIsJingdongInGbkWithBoundedWaits) {
   EXPECT_GT(o.connectTimeout.count(), 0);
   EXPECT_GT(o.stallTimeout.count(), 0);
   EXPECT_EQ(o.maxBytes, 32u << 20);
+  EXPECT_EQ(SiteHttpOptions(::site::kHistoryAgentName).userAgent, "tallyglass");
 }
 
 }  // namespace

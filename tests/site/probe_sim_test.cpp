@@ -4,15 +4,15 @@
 #include <sstream>
 #include <string>
 
-#include "gavelhawk/site/fetch.h"
 #include "gavelhawk/site/probe.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 namespace {
 
 using gavelhawk::site::RunProbe;
-using gavelhawk::site::SiteHttpOptions;
 using platform::http::CurlTransport;
+using ::site::SiteHttpOptions;
 
 TEST(ProbeSim, GbkTitleAndClosingAcrossAMultipleOfTenToTheNine) {
   sim::Server server;

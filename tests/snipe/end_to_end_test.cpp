@@ -61,10 +61,10 @@ TEST_F(EndToEnd, StaysOnTimeWhileAnotherPageTricklesAndACrawlRuns) {
   ASSERT_TRUE(Armed(0));
 
   std::atomic<bool> stop{false};
-  platform::http::CurlTransport t(gavelhawk::site::SiteHttpOptions());
+  platform::http::CurlTransport t(::site::SiteHttpOptions());
   std::thread crawl([&] {
     gavelhawk::search::CrawlHooks hooks;
-    hooks.fetch = [&](const std::string& path) { return gavelhawk::site::FetchPage(t, Url(path)); };
+    hooks.fetch = [&](const std::string& path) { return ::site::FetchPage(t, Url(path)); };
     hooks.maxDiscount = [] { return 1.0; };
     hooks.stopRequested = [&] { return stop.load(); };
     while (!stop) gavelhawk::search::Crawl({}, hooks);

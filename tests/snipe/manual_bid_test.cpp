@@ -219,6 +219,7 @@ TEST_F(ManualBid, FailedRequestIsANetworkErrorWithItsReason) {
     const char* reason;  // empty: whatever the transport says
     std::size_t bids;    // bid requests sent
   } cases[] = {
+      {sim::FaultKind::Status500, "/detail/", "HTTP 500", 0},       // not "no such auction"
       {sim::FaultKind::Refuse, "/json/paimai/bid_records", "", 0},  // no bid without the current price
       {sim::FaultKind::Status500, "/json/paimai/bid?", "HTTP 500", 1},
   };

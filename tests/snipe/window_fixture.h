@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "gavelhawk/site/fetch.h"
+#include "site/fetch.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
@@ -49,12 +49,12 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     server.Start();
     server.SetClock(kT0, /*running=*/false);
-    transport = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+    transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
     MainDlgServices s;
     s.transport = transport.get();
     // Transports of the window's workers carry the login as it stands.
     s.newTransport = [this] {
-      auto t = std::make_unique<platform::http::CurlTransport>(gavelhawk::site::SiteHttpOptions());
+      auto t = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
       t->SetBeforeRequest([this](platform::http::CurlTransport& c) {
         std::lock_guard lk(loginMu);
         c.SetCookies(login);

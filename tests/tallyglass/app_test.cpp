@@ -179,5 +179,31 @@ TEST(TallyglassSettings, IdsInFlightFromTheEnvironmentAndTheCommandLine) {
   EXPECT_NE(tallyglass::ui::HelpText().find("TALLYGLASS_IN_FLIGHT"), std::string::npos);
 }
 
+// The site's settings are parsed as site_tests check; here that they reach
+// tallyglass through its command line, with its own messages, and that
+// --help lists those it uses (pages open in the default browser, so not the
+// login browser).
+TEST(TallyglassSettings, SiteSettingsThroughTheCommandLine) {
+  const auto none = [](const char*) -> const char* { return nullptr; };
+  auto p = tallyglass::ui::ParseSettings({"--site-url=http://127.0.0.1:9/", "--cookies", "none",
+                                          "--page-deadline-ms", "9000", "--in-flight", "4"},
+                                         none);
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.settings.siteUrl, "http://127.0.0.1:9");
+  EXPECT_TRUE(p.settings.cookiesGiven);
+  EXPECT_EQ(p.settings.pageDeadlineMs, 9000);
+  EXPECT_EQ(p.settings.inFlight, 4);
+  const std::pair<std::vector<std::string>, std::string> wrong[] = {
+      {{"--bogus"}, "未知选项 --bogus"},
+      {{"--cookies"}, "--cookies 需要一个值"},
+      {{"--site-url", "dbd.jd.com"}, "站点地址必须以 http:// 或 https:// 开头：dbd.jd.com"},
+  };
+  for (const auto& [args, error] : wrong) EXPECT_EQ(tallyglass::ui::ParseSettings(args, none).error, error);
+  for (const char* word :
+       {"--site-url", "--cookies", "--request-deadline-ms", "--page-deadline-ms", "AUCTION_SITE_URL",
+        "AUCTION_COOKIES", "AUCTION_REQUEST_DEADLINE_MS", "AUCTION_PAGE_DEADLINE_MS"})
+    EXPECT_NE(tallyglass::ui::HelpText().find(word), std::string::npos) << word;
+}
+
 }  // namespace
 }  // namespace tgtest

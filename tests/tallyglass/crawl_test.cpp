@@ -1,4 +1,4 @@
-// The crawl's reads of saved site pages, the line reader, and endID.dat.
+// The crawl's reads of saved site pages, and endID.dat.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -10,7 +10,8 @@
 #include <sstream>
 
 #include "platform/text/gbk.h"
-#include "tallyglass/crawl/fetch.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/crawl/walk.h"
 
@@ -18,6 +19,7 @@ namespace tallyglass::crawl {
 namespace {
 
 using platform::text::Utf8ToGbk;
+using ::site::LinesToText;
 
 std::string ReadData(const std::string& name) {
   std::ifstream f(std::string(TG_DATA_DIR) + "/" + name, std::ios::binary);
@@ -41,21 +43,6 @@ std::string Records(const std::string& buyer, int price) {
   return "{\"trxBuyerName\":" + buyer + ",\"trxPrice\":" + std::to_string(price) + ".00,\"records\":[]}\r\n";
 }
 
-TEST(LineReaderTest, JoinsLinesAndConvertsToGbk) {
-  EXPECT_EQ(LinesToText("a\r\nb\r\nc"), "abc");
-  EXPECT_EQ(LinesToText("a\nb\nc\n"), "abc");
-  EXPECT_EQ(LinesToText("\r\n\r\n"), "");
-  EXPECT_EQ(LinesToText("x\ry\r\n"), "x\ry") << "a lone CR stays";
-  EXPECT_EQ(LinesToText("京东\r\n价"), Utf8ToGbk("京东价"));
-  // A line far longer than one read of the reader, a character straddling
-  // every 1023-byte boundary.
-  std::string line;
-  for (int i = 0; i < 700; ++i) line += "夺";
-  std::string text = LinesToText(line + "\r\nend");
-  EXPECT_EQ(text, Utf8ToGbk(line) + "end");
-  EXPECT_EQ(text.find('?'), std::string::npos);
-}
-
 TEST(PageReadTest, TodayFromTheHomePage) {
   EXPECT_EQ(ReadToday(LinesToText(ReadData("home.html"))), 16041);
   EXPECT_EQ(ReadToday("<html>no clock here, though it is long enough to cut</html>"), 0);
@@ -67,7 +54,7 @@ TEST(PageReadTest, TodayFromTheHomePage) {
 
 TEST(PageReadTest, SavedDetailPage) {
   std::string page = LinesToText(ReadData("detail_sold.html"));
-  ASSERT_GE(page.size(), kMinDetailBytes);
+  ASSERT_GE(page.size(), ::site::kMinDetailPage);
   DetailRead d = ReadDetail(page);
   EXPECT_EQ(d.title, Utf8ToGbk("Apple iPhone 5s 16G 银色 手机"));
   EXPECT_TRUE(d.hasEnd);

@@ -50,7 +50,7 @@ class ConcurrentWalk : public HistoryWindowTest {
   }
   static tallyglass::crawl::TransportFactory Factory() {
     return [] {
-      return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
     };
   }
   std::unique_ptr<WalkSession> Session(tallyglass::db::HistoryDb& into, const QString& dir, int n,

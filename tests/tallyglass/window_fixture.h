@@ -22,7 +22,7 @@
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "sim/auction_sim.h"
-#include "tallyglass/crawl/fetch.h"
+#include "site/fetch.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/ui/DataGrid.h"
@@ -66,7 +66,7 @@ class HistoryWindowTest : public ::testing::Test {
     folder = tmp.path() + "/Tallyglass";
     server.Start();
     server.SetClock(kT0, /*running=*/false);
-    transport = std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+    transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
     platform::dialog::SetScripted(true);
   }
 
@@ -94,7 +94,7 @@ class HistoryWindowTest : public ::testing::Test {
     s.serviceUrl = "http://service.invalid/page.html";
     s.folder = folder;
     s.newTransport = [] {
-      return std::make_unique<platform::http::CurlTransport>(tallyglass::crawl::HistoryHttpOptions());
+      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
     };
     s.inFlight = inFlight;
     // The demo's start: endID.dat at 2000000 over an empty table asks nothing.

@@ -1,8 +1,8 @@
-#include "pages/cut.h"
+#include "site/cut.h"
 
 #include <limits>
 
-namespace pages {
+namespace site {
 
 void CutAfter(std::string_view& w, std::string_view key, std::ptrdiff_t skip) {
   size_t found = w.find(key);
@@ -47,4 +47,4 @@ std::int32_t ReadNumber(std::string_view w, std::string_view delimiter) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(ParseLong(w.substr(0, q))));
 }
 
-}  // namespace pages
+}  // namespace site

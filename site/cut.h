@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace pages {
+namespace site {
 
 // w becomes w from (position of the first `key`, or -1 when absent) + skip
 // to its end. A resulting length of 0 or less gives the empty text; a length
@@ -24,4 +24,4 @@ std::int32_t ReadNumber(std::string_view w, std::string_view delimiter);
 // atol of a whole text, 64 bits, saturating instead of overflowing.
 std::int64_t ParseLong(std::string_view text);
 
-}  // namespace pages
+}  // namespace site

@@ -1,4 +1,4 @@
-#include "platform/shell/demo.h"
+#include "site/demo.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -7,12 +7,13 @@
 
 #include "platform/shell/locate.h"
 
-namespace platform::shell {
+namespace site {
 
 DemoSite::DemoSite(QString program) : program_(std::move(program)) {
   if (program_.isEmpty()) {
-    program_ = QString::fromStdString(FindCompanion(QCoreApplication::applicationDirPath().toStdString(),
-                                                    Companion::Program, "auction-sim"));
+    program_ = QString::fromStdString(
+        platform::shell::FindCompanion(QCoreApplication::applicationDirPath().toStdString(),
+                                       platform::shell::Companion::Program, "auction-sim"));
   }
 }
 
@@ -67,4 +68,15 @@ bool DemoSite::Start(int waitMs) {
 
 bool DemoSite::IsRunning() const { return proc_ && proc_->state() == QProcess::Running; }
 
-}  // namespace platform::shell
+std::unique_ptr<DemoSite> StartDemoSite(SiteSettings& s, QString& failure) {
+  auto demo = std::make_unique<DemoSite>();
+  if (!demo->Start()) {
+    failure = QStringLiteral("无法启动演示站点：%1").arg(demo->Error());
+    return nullptr;
+  }
+  s.siteUrl = demo->BaseUrl();
+  if (!s.cookiesGiven) s.cookies = "none";
+  return demo;
+}
+
+}  // namespace site

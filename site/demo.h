@@ -5,9 +5,11 @@
 #include <memory>
 #include <string>
 
+#include "site/settings.h"
+
 class QProcess;
 
-namespace platform::shell {
+namespace site {
 
 class DemoSite {
  public:
@@ -31,4 +33,9 @@ class DemoSite {
   QString error_;
 };
 
-}  // namespace platform::shell
+// --demo's start-up, the same for both programs: starts the simulator and
+// points `s` at it, with no login unless one was asked for. On failure:
+// nullptr, and `failure` holds the message to show.
+std::unique_ptr<DemoSite> StartDemoSite(SiteSettings& s, QString& failure);
+
+}  // namespace site
