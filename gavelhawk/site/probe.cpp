@@ -31,8 +31,9 @@ int RunProbe(platform::http::Transport& t, const std::string& siteUrl, std::int3
   // the detail page again for the closing time, then the clock page.
   // A request that failed is a network failure, never the site's word on
   // the auction.
-  const PageResult first = FetchPageChecked(t, base + DetailPath(dealId), PageDeadline());
-  if (first.failed && first.status != 404) {
+  const ::site::PageResult first =
+      ::site::FetchPageChecked(t, base + DetailPath(dealId), ::site::PageDeadline());
+  if (first.failed) {
     out << "error=" << kMsgNetworkError << OneLine(first.error) << '\n';
     return 1;
   }
