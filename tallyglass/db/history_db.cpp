@@ -41,6 +41,11 @@ QString DefaultDataDir() {
          QStringLiteral("/Tallyglass");
 }
 
+QString DemoDataDir() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/Tallyglass-demo");
+}
+
 std::optional<PgAddress> ParsePgUrl(const QString& url) {
   QUrl u(url, QUrl::StrictMode);
   if (!u.isValid()) return std::nullopt;
