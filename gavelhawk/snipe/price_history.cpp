@@ -105,13 +105,7 @@ class Connection {
         return false;
       }
       pg_ = true;
-      db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-      db.setHostName(a->host);
-      if (a->port > 0) db.setPort(a->port);
-      db.setUserName(a->user);
-      db.setPassword(a->password);
-      db.setDatabaseName(a->database);
-      db.setConnectOptions(a->options);
+      db = tallyglass::db::AddPgConnection(*a, name_);
     }
     if (!db.isValid()) {
       *error = QStringLiteral("the Qt Sql driver is not installed");

@@ -77,6 +77,17 @@ std::optional<PgAddress> ParsePgUrl(const QString& url) {
   return a;
 }
 
+QSqlDatabase AddPgConnection(const PgAddress& a, const QString& connectionName) {
+  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+  db.setHostName(a.host);
+  if (a.port > 0) db.setPort(a.port);
+  db.setUserName(a.user);
+  db.setPassword(a.password);
+  db.setDatabaseName(a.database);
+  db.setConnectOptions(a.options);
+  return db;
+}
+
 HistoryDb::HistoryDb() : name_(NextConnectionName()) {}
 
 HistoryDb::~HistoryDb() {
@@ -124,13 +135,7 @@ bool HistoryDb::Open(const QString& dataDir, const QString& databaseUrl) {
       return false;
     }
     engine_ = Engine::Postgres;
-    db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-    db.setHostName(a->host);
-    if (a->port > 0) db.setPort(a->port);
-    db.setUserName(a->user);
-    db.setPassword(a->password);
-    db.setDatabaseName(a->database);
-    db.setConnectOptions(a->options);
+    db = AddPgConnection(*a, name_);
   }
   if (!db.isValid()) {
     lastError_ = EngineText(db.lastError());

@@ -50,6 +50,8 @@ struct PgAddress {
 };
 // Empty when `url` is not a postgres:// or postgresql:// address.
 std::optional<PgAddress> ParsePgUrl(const QString& url);
+// A QPSQL connection named `connectionName` to that address, not yet open.
+QSqlDatabase AddPgConnection(const PgAddress& a, const QString& connectionName);
 
 // The connection. Owned by the application for the whole run.
 class HistoryDb {
