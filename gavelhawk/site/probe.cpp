@@ -10,6 +10,9 @@ namespace gavelhawk::site {
 
 using ::site::DetailPath;
 using ::site::FetchPage;
+using ::site::FetchPageChecked;
+using ::site::PageDeadline;
+using ::site::PageResult;
 using ::site::kClockDealId;
 namespace {
 

@@ -41,6 +41,11 @@ QString DefaultDataDir() {
          QStringLiteral("/Tallyglass");
 }
 
+QString DemoDataDir() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/Tallyglass-demo");
+}
+
 std::optional<PgAddress> ParsePgUrl(const QString& url) {
   QUrl u(url, QUrl::StrictMode);
   if (!u.isValid()) return std::nullopt;
@@ -70,6 +75,17 @@ std::optional<PgAddress> ParsePgUrl(const QString& url) {
   if (!timeoutGiven) options << QStringLiteral("connect_timeout=10");
   a.options = options.join(QLatin1Char(';'));
   return a;
+}
+
+QSqlDatabase AddPgConnection(const PgAddress& a, const QString& connectionName) {
+  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+  db.setHostName(a.host);
+  if (a.port > 0) db.setPort(a.port);
+  db.setUserName(a.user);
+  db.setPassword(a.password);
+  db.setDatabaseName(a.database);
+  db.setConnectOptions(a.options);
+  return db;
 }
 
 HistoryDb::HistoryDb() : name_(NextConnectionName()) {}
@@ -119,13 +135,7 @@ bool HistoryDb::Open(const QString& dataDir, const QString& databaseUrl) {
       return false;
     }
     engine_ = Engine::Postgres;
-    db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-    db.setHostName(a->host);
-    if (a->port > 0) db.setPort(a->port);
-    db.setUserName(a->user);
-    db.setPassword(a->password);
-    db.setDatabaseName(a->database);
-    db.setConnectOptions(a->options);
+    db = AddPgConnection(*a, name_);
   }
   if (!db.isValid()) {
     lastError_ = EngineText(db.lastError());

@@ -64,11 +64,7 @@ int CHistoryApp::InitInstance() {
       return 1;
     }
     // The demo's history must not mix with the real one.
-    if (s.dataDir.empty()) {
-      s.dataDir = (QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                   QStringLiteral("/Tallyglass-demo"))
-                      .toStdString();
-    }
+    if (s.dataDir.empty()) s.dataDir = tallyglass::db::DemoDataDir().toStdString();
   }
   m_szFolder = s.dataDir.empty() ? tallyglass::db::DefaultDataDir() : QString::fromStdString(s.dataDir);
 
