@@ -10,9 +10,6 @@ namespace gavelhawk::site {
 
 using ::site::DetailPath;
 using ::site::FetchPage;
-using ::site::FetchPageChecked;
-using ::site::PageDeadline;
-using ::site::PageResult;
 using ::site::kClockDealId;
 namespace {
 
