@@ -13,6 +13,7 @@
 #include <limits>
 #include <system_error>
 
+#include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query_runner.h"
 #include "tallyglass/db/rows_model.h"
 
@@ -152,19 +153,10 @@ bool HistoryDb::Open(const QString& dataDir, const QString& databaseUrl) {
 
 bool HistoryDb::CheckSqliteFile(const QString& path) {
   QSqlQuery q(Database());
-  // Damage is found now, naming the file, not at the first query.
-  if (!q.exec(QStringLiteral("PRAGMA quick_check"))) {
+  // The first read finds a file that is no database; the whole file's
+  // check runs on a worker once the window shows (IndexBuilder).
+  if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"))) {
     lastError_ = QStringLiteral("%1: %2").arg(path, EngineText(q.lastError()));
-    return false;
-  }
-  QStringList problems;
-  while (q.next()) {
-    const QString line = q.value(0).toString();
-    if (line != QLatin1String("ok")) problems << line;
-  }
-  if (!problems.isEmpty()) {
-    lastError_ =
-        QStringLiteral("%1: quick_check: %2").arg(path, problems.mid(0, 5).join(QStringLiteral("; ")));
     return false;
   }
   // The walk commits in batches; a write-ahead log keeps readers and the
@@ -204,6 +196,10 @@ bool HistoryDb::CreateMissing() {
   QSqlIndex key = db.primaryIndex(Ident(QStringLiteral("History")));
   const bool keyed =
       key.count() == 1 && key.fieldName(0).compare(QLatin1String("ProductID"), Qt::CaseInsensitive) == 0;
+  if (engine_ == Engine::Sqlite) {
+    const bool empty = !existed || (q.exec(QStringLiteral("SELECT 1 FROM History LIMIT 1")) && !q.next());
+    if (!CreateKeywordIndex(this, empty, &lastError_)) return false;
+  }
   if (existed && !keyed) {
     // A table made elsewhere may lack the key that keeps one row per
     // auction. Old duplicates make this fail; the table still works.
@@ -432,11 +428,22 @@ bool HistoryResultSet::Append(const HistoryRecord& r, bool* stored) {
   q.addBindValue(text(r.strBuyerName));
   q.addBindValue(r.nPrice);
   q.addBindValue(r.nBidTime);
-  if (!q.exec()) {
-    lastError_ = EngineText(q.lastError());
+  // The row and its keywords are stored together or not at all.
+  QSqlQuery sp(db_->Database());
+  if (!pg && !sp.exec(QStringLiteral("SAVEPOINT tg_append"))) {
+    lastError_ = EngineText(sp.lastError());
     return false;
   }
-  if (stored) *stored = q.numRowsAffected() > 0;
+  bool ok = q.exec();
+  if (!ok) lastError_ = EngineText(q.lastError());
+  const bool added = ok && q.numRowsAffected() > 0;
+  if (added && !IndexStoredRow(db_, r.nProductId, text(r.strTitle), &lastError_)) ok = false;
+  if (!pg) {
+    if (!ok) sp.exec(QStringLiteral("ROLLBACK TO tg_append"));
+    sp.exec(QStringLiteral("RELEASE tg_append"));
+  }
+  if (!ok) return false;
+  if (stored) *stored = added;
   return true;
 }
 

@@ -90,6 +90,9 @@ struct Statement {
   // The day the range starts after, when the statement has one: the share
   // of the table it covers decides whether the bidTime index helps.
   std::optional<std::int64_t> dayBound;
+  // The include keywords the title must hold: the keyword index narrows
+  // the rows to read by them.
+  QStringList includeKeywords;
 };
 
 // Price statistics of a result, counted by the engine.

@@ -15,6 +15,7 @@
 #include <limits>
 #include <random>
 
+#include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/stats.h"
 
 namespace tallyglass::db {
@@ -118,6 +119,7 @@ class QueryRunner::Worker {
       if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0) {
         sqlite3* handle = *static_cast<sqlite3* const*>(h.constData());
         sqlite3_progress_handler(handle, 1000, &Worker::OnProgress, r_);
+        RegisterGramTokenizer(handle);
         sqlite3_create_function_v2(handle, "tg_median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                    nullptr, &MedianStep, &MedianFinal, nullptr);
       }
@@ -192,7 +194,12 @@ class QueryRunner::Worker {
   };
   Plan Planned(const Statement& s) {
     Plan p{s};
-    if (!s.dayBound || !openError_.isEmpty()) return p;
+    if (!openError_.isEmpty()) return p;
+    // Until the keyword index is complete, the scan answers.
+    if (!s.includeKeywords.isEmpty() && KeywordIndexReady(db_, r_->engine_) &&
+        NarrowByIndex(&p.s, r_->engine_))
+      return p;
+    if (!s.dayBound) return p;
     QSqlQuery q(db_);
     const QString day = Ident("bidTime"), table = Ident("History");
     if (!q.exec(QStringLiteral("SELECT (SELECT min(%1) FROM %2),(SELECT max(%1) FROM %2)").arg(day, table)) ||
