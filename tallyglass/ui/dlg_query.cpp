@@ -22,6 +22,7 @@ void CHistoryDlg::RunQuery() {
     Message(QStringLiteral("请输入检索条件"));
     return;
   }
+  if (m_todaySource != TodaySource::Site) NoteLocalToday();
   // From here the result set holds the query, not the table the crawl
   // appends to.
   Button(IDC_UPDATE)->setEnabled(false);
