@@ -137,6 +137,8 @@ bool HistoryDb::Open(const QString& dataDir, const QString& databaseUrl) {
     lastError_ = EngineText(db.lastError());
     return false;
   }
+  // The walk's rows go into the keyword index on this connection.
+  if (engine_ == Engine::Sqlite) RegisterGramTokenizer(db);
   // SQLite opens any file lazily; the first statement is what finds out that
   // it is not a database.
   if (!CreateMissing()) {
@@ -196,10 +198,9 @@ bool HistoryDb::CreateMissing() {
   QSqlIndex key = db.primaryIndex(Ident(QStringLiteral("History")));
   const bool keyed =
       key.count() == 1 && key.fieldName(0).compare(QLatin1String("ProductID"), Qt::CaseInsensitive) == 0;
-  if (engine_ == Engine::Sqlite) {
-    const bool empty = !existed || (q.exec(QStringLiteral("SELECT 1 FROM History LIMIT 1")) && !q.next());
-    if (!CreateKeywordIndex(this, empty, &lastError_)) return false;
-  }
+  // A new history starts with its keyword index; an existing one gets it
+  // from the builder, after the file's check.
+  if (engine_ == Engine::Sqlite && !existed && !CreateKeywordIndex(db, true, &lastError_)) return false;
   if (existed && !keyed) {
     // A table made elsewhere may lack the key that keeps one row per
     // auction. Old duplicates make this fail; the table still works.

@@ -147,9 +147,7 @@ QStringList KeywordGrams(const QString& keyword) {
   return out;
 }
 
-bool CreateKeywordIndex(HistoryDb* db, bool emptyTable, QString* error) {
-  if (db->engine() == Engine::Postgres) return true;  // the builder makes it
-  QSqlDatabase d = db->Database();
+bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) {
   if (!RegisterGramTokenizer(d)) {
     *error = QStringLiteral("the FTS5 keyword index is not available in this SQLite");
     return false;
@@ -304,6 +302,7 @@ void IndexBuilder::Run(Callbacks c) {
         error = text;
       }
       std::int64_t total = 0, done = 0;
+      if (ok && !stop_ && !CreateKeywordIndex(db, false, &error)) ok = false;
       if (ok && q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) && q.next() &&
           q.value(0).toLongLong() != kIndexComplete) {
         const std::int64_t upto = q.value(0).toLongLong();

@@ -40,10 +40,9 @@ QStringList KeywordGrams(const QString& keyword);
 // The upto value of a complete index.
 inline constexpr std::int64_t kIndexComplete = 2147483647;
 
-// Creates what the index needs on an open connection (the table or the
-// function and the GIN index are made by the builder on PostgreSQL). A new,
-// empty history starts complete.
-bool CreateKeywordIndex(HistoryDb* db, bool emptyTable, QString* error);
+// SQLite: creates the index's tables where missing, on a connection. A new,
+// empty history starts complete; an existing one is filled by the builder.
+bool CreateKeywordIndex(const QSqlDatabase& db, bool emptyTable, QString* error);
 
 // Whether queries may use the index now.
 bool KeywordIndexReady(const QSqlDatabase& db, Engine engine);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <future>
 #include <limits>
+#include <optional>
 #include <random>
 
 #include "tallyglass/db/keyword_index.h"
@@ -76,31 +77,6 @@ QString CsvField(const QString& s) {
 }
 
 }  // namespace
-
-// The statistics of a result the first page holds whole.
-PriceStats StatsOfRows(const PageResult& page) {
-  PriceStats st;
-  const int col = static_cast<int>(page.fields.indexOf(QStringLiteral("trxPrice")));
-  if (col < 0) return st;
-  PriceCounts counts;
-  std::int64_t max = 0, min = 0, sum = 0;
-  for (const Row& r : page.rows) {
-    if (r[col].isNull()) continue;
-    const std::int64_t p = r[col].toLongLong();
-    max = st.count == 0 ? p : std::max(max, p);
-    min = st.count == 0 ? p : std::min(min, p);
-    sum += p;
-    ++st.count;
-    ++counts[p];
-  }
-  if (st.count == 0) return st;
-  st.max = Clamp32(max);
-  st.min = Clamp32(min);
-  st.avg = static_cast<std::uint32_t>(
-      std::clamp<std::int64_t>(sum / st.count, 0, std::numeric_limits<std::uint32_t>::max()));
-  st.median = MedianOf(counts);
-  return st;
-}
 
 class QueryRunner::Worker {
  public:
@@ -195,26 +171,86 @@ class QueryRunner::Worker {
   Plan Planned(const Statement& s) {
     Plan p{s};
     if (!openError_.isEmpty()) return p;
-    // Until the keyword index is complete, the scan answers.
+    std::optional<double> share;
+    if (s.dayBound) {
+      QSqlQuery q(db_);
+      const QString day = Ident("bidTime"), table = Ident("History");
+      if (q.exec(
+              QStringLiteral("SELECT (SELECT min(%1) FROM %2),(SELECT max(%1) FROM %2)").arg(day, table)) &&
+          q.next() && !q.value(0).isNull()) {
+        const double first = q.value(0).toDouble(), last = q.value(1).toDouble();
+        const double bound = static_cast<double>(*s.dayBound);
+        share = std::clamp((last - bound) / (last - first + 1.0), 0.0, 1.0);
+      }
+    }
+    if (share && *share < kScanShare) {
+      p.sortAfter = true;
+      return p;
+    }
+    // A wide range: the keyword index names the rows to read once it is
+    // complete; until then, and without keywords, the table scan.
     if (!s.includeKeywords.isEmpty() && KeywordIndexReady(db_, r_->engine_) &&
         NarrowByIndex(&p.s, r_->engine_))
       return p;
-    if (!s.dayBound) return p;
-    QSqlQuery q(db_);
-    const QString day = Ident("bidTime"), table = Ident("History");
-    if (!q.exec(QStringLiteral("SELECT (SELECT min(%1) FROM %2),(SELECT max(%1) FROM %2)").arg(day, table)) ||
-        !q.next() || q.value(0).isNull())
-      return p;
-    const double first = q.value(0).toDouble(), last = q.value(1).toDouble();
-    const double bound = static_cast<double>(*s.dayBound);
-    const double share = std::clamp((last - bound) / (last - first + 1.0), 0.0, 1.0);
-    if (share < kScanShare) {
-      p.sortAfter = true;
-    } else if (r_->engine_ == Engine::Sqlite) {
+    if (share && r_->engine_ == Engine::Sqlite) {
       p.s.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
       p.s.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
     }
     return p;
+  }
+
+  // The query's first page and its statistics from one read of the
+  // matching rows: only the page's rows are kept.
+  std::pair<PageResult, StatsResult> PageAndStats(std::uint64_t gen, const Statement& s, int limit) {
+    std::pair<PageResult, StatsResult> out;
+    PageResult& page = out.first;
+    StatsResult& stats = out.second;
+    auto fail = [&](const QString& error) {
+      page.error = stats.error = error;
+      page.cancelled = stats.cancelled = Stale(gen);
+      return out;
+    };
+    if (Stale(gen)) return fail({});
+    Running running(r_, gen);
+    const Plan plan = Planned(s);
+    const QString sql =
+        QStringLiteral("SELECT * FROM (%1) AS q ORDER BY %2")
+            .arg(plan.s.sql, plan.OrderBy(Ident("ProductID"), QStringLiteral("q."), r_->engine_));
+    QSqlQuery q(db_);
+    QString error;
+    if (!Exec(q, sql, plan.s.params, &error)) return fail(error);
+    const QSqlRecord rec = q.record();
+    for (int i = 0; i < rec.count(); ++i) page.fields << rec.fieldName(i);
+    const int priceCol = static_cast<int>(page.fields.indexOf(QStringLiteral("trxPrice")));
+    PriceCounts counts;
+    std::int64_t max = 0, min = 0, sum = 0, rows = 0;
+    PriceStats& st = stats.stats;
+    while (q.next()) {
+      if (static_cast<int>(page.rows.size()) < limit) {
+        Row row(rec.count());
+        for (int i = 0; i < rec.count(); ++i) row[i] = q.value(i);
+        page.rows.push_back(std::move(row));
+      }
+      ++rows;
+      if (priceCol < 0 || q.isNull(priceCol)) continue;
+      const std::int64_t price = q.value(priceCol).toLongLong();
+      max = st.count == 0 ? price : std::max(max, price);
+      min = st.count == 0 ? price : std::min(min, price);
+      sum += price;
+      ++st.count;
+      ++counts[price];
+    }
+    if (q.lastError().isValid()) return fail(ErrorText(q.lastError()));
+    if (st.count > 0) {
+      st.max = Clamp32(max);
+      st.min = Clamp32(min);
+      st.avg = static_cast<std::uint32_t>(
+          std::clamp<std::int64_t>(sum / st.count, 0, std::numeric_limits<std::uint32_t>::max()));
+      st.median = MedianOf(counts);
+    }
+    page.last = rows <= limit;
+    page.ok = stats.ok = true;
+    return out;
   }
 
   PageResult Page(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit) {
@@ -481,22 +517,11 @@ PageResult QueryRunner::PageNow(std::uint64_t gen, const Statement& s, const QVa
 void QueryRunner::Query(std::uint64_t gen, const Statement& s, std::function<void(PageResult)> onPage,
                         std::function<void(StatsResult)> onStats) {
   Post([this, gen, s, onPage = std::move(onPage), onStats = std::move(onStats)](Worker& w) {
-    auto page = std::make_shared<PageResult>(w.Page(gen, s, {}, kPageRows));
-    auto stats = std::make_shared<StatsResult>();
-    // A result that fits the first page needs no second statement.
-    if (page->ok && page->last) {
-      stats->ok = true;
-      stats->stats = StatsOfRows(*page);
-    }
-    Deliver([onPage, page] { onPage(std::move(*page)); });
-    if (!page->ok || page->last) {
-      stats->cancelled = page->cancelled;
-      stats->error = page->error;
-      Deliver([onStats, stats] { onStats(std::move(*stats)); });
-      return;
-    }
-    *stats = w.Stats(gen, s);
-    Deliver([onStats, stats] { onStats(std::move(*stats)); });
+    auto both = std::make_shared<std::pair<PageResult, StatsResult>>(w.PageAndStats(gen, s, kPageRows));
+    Deliver([onPage, onStats, both] {
+      onPage(std::move(both->first));
+      onStats(std::move(both->second));
+    });
   });
 }
 
