@@ -416,9 +416,21 @@ bool HistoryResultSet::Append(const HistoryRecord& r, bool* stored) {
   QString sql = pg ? QStringLiteral("INSERT INTO %1 (%2) VALUES (?,?,?,?,?,?) ON CONFLICT DO NOTHING")
                    : QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?,?,?,?,?,?)");
   sql = sql.arg(db_->Ident("History"), columns);
+  // The row and its keywords are stored together or not at all.
+  QSqlQuery sp(db_->Database());
+  if (!pg && !sp.exec(QStringLiteral("SAVEPOINT tg_append"))) {
+    lastError_ = EngineText(sp.lastError());
+    return false;
+  }
+  auto release = [&](bool ok) {
+    if (pg) return;
+    if (!ok) sp.exec(QStringLiteral("ROLLBACK TO tg_append"));
+    sp.exec(QStringLiteral("RELEASE tg_append"));
+  };
   QSqlQuery q(db_->Database());
   if (!q.prepare(sql)) {
     lastError_ = EngineText(q.lastError());
+    release(false);
     return false;
   }
   q.addBindValue(r.nProductId);
@@ -429,20 +441,12 @@ bool HistoryResultSet::Append(const HistoryRecord& r, bool* stored) {
   q.addBindValue(text(r.strBuyerName));
   q.addBindValue(r.nPrice);
   q.addBindValue(r.nBidTime);
-  // The row and its keywords are stored together or not at all.
-  QSqlQuery sp(db_->Database());
-  if (!pg && !sp.exec(QStringLiteral("SAVEPOINT tg_append"))) {
-    lastError_ = EngineText(sp.lastError());
-    return false;
-  }
   bool ok = q.exec();
   if (!ok) lastError_ = EngineText(q.lastError());
   const bool added = ok && q.numRowsAffected() > 0;
   if (added && !IndexStoredRow(db_, r.nProductId, text(r.strTitle), &lastError_)) ok = false;
-  if (!pg) {
-    if (!ok) sp.exec(QStringLiteral("ROLLBACK TO tg_append"));
-    sp.exec(QStringLiteral("RELEASE tg_append"));
-  }
+  q.finish();
+  release(ok);
   if (!ok) return false;
   if (stored) *stored = added;
   return true;

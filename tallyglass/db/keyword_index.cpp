@@ -216,12 +216,18 @@ bool NarrowByIndex(Statement* s, Engine engine) {
 bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title, QString* error) {
   if (db->engine() == Engine::Postgres) return true;
   QSqlQuery q(db->Database());
-  q.prepare(
-      QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) SELECT ?, ? WHERE ? <= (SELECT upto FROM "
-                     "HistoryKeywordState)"));
+  // No index yet (the builder makes it after the file's check), or one the
+  // builder has not reached this row in: the builder takes the row.
+  if (!q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) || !q.next() ||
+      productId > q.value(0).toLongLong())
+    return true;
+  q.finish();
+  if (!q.prepare(QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) VALUES (?, ?)"))) {
+    *error = ErrorText(q.lastError());
+    return false;
+  }
   q.addBindValue(productId);
   q.addBindValue(title);
-  q.addBindValue(productId);
   if (!q.exec()) {
     *error = ErrorText(q.lastError());
     return false;

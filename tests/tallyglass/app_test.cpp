@@ -146,8 +146,8 @@ TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowS
     };
     EXPECT_EQ(app.InitInstance(), 0);
     ASSERT_GE(boxesAtStart.size(), 1u);
-    EXPECT_TRUE(boxesAtStart.back().startsWith("连接数据库失败!\r\n错误信息:" + file + ": "))
-        << boxesAtStart.back().toStdString();
+    EXPECT_TRUE(boxesAtStart[0].startsWith("连接数据库失败!\r\n错误信息:" + file + ": "))
+        << boxesAtStart[0].toStdString();
     if (!c.opens) {
       ASSERT_EQ(boxesAtStart.size(), 2u);
       EXPECT_EQ(boxesAtStart[1], "读取记录错误。");
@@ -156,7 +156,7 @@ TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowS
       EXPECT_TRUE(boxesOfQuery[0].startsWith("数据库操作失败!\r\n错误信息:"))
           << boxesOfQuery[0].toStdString();
     } else {
-      EXPECT_TRUE(boxesAtStart.back().contains("quick_check")) << boxesAtStart.back().toStdString();
+      EXPECT_TRUE(boxesAtStart[0].contains("quick_check")) << boxesAtStart[0].toStdString();
     }
     EXPECT_TRUE(Boxes().empty()) << "the exit step shows nothing";
     EXPECT_EQ(QFileInfo(file).size(), size) << "the user's file is left alone";

@@ -490,8 +490,8 @@ TEST_F(HistoryDbTest, TableMadeElsewhereGetsTheKey) {
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
   HistoryResultSet rs(&db);
   bool stored = true;
-  ASSERT_TRUE(rs.Append(Row(7, "a", 1)));
-  ASSERT_TRUE(rs.Append(Row(7, "b", 2), &stored));
+  ASSERT_TRUE(rs.Append(Row(7, "a", 1))) << rs.LastError().toStdString();
+  ASSERT_TRUE(rs.Append(Row(7, "b", 2), &stored)) << rs.LastError().toStdString();
   EXPECT_FALSE(stored);
   ASSERT_TRUE(rs.OpenHistoryTable());
   EXPECT_EQ(rs.Model()->rowCount(), 1);
