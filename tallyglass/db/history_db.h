@@ -163,6 +163,7 @@ class HistoryResultSet {
         sales;  // (closing day, trxPrice), at most kChartPoints
     std::vector<std::pair<std::int32_t, std::int32_t>> weeklyMedian;  // (Monday's day number, median)
     std::int64_t count = 0;                                           // every matching sale
+    std::int32_t lastDay = 0;  // closing day of the latest matching sale
   };
   static constexpr std::size_t kChartPoints = 5000;
   void LoadChart(std::function<void(bool ok, const ChartData& data, QString error)> done);

@@ -398,6 +398,7 @@ class QueryRunner::Worker {
       const std::int32_t day = Clamp32(q.value(0).toLongLong());
       const std::int64_t price = q.value(1).toLongLong();
       weekly.Add(day, price);
+      out.data.lastDay = out.data.count == 0 ? day : std::max(out.data.lastDay, day);
       const std::int64_t n = out.data.count++;
       if (sales.size() < HistoryResultSet::kChartPoints) {
         sales.emplace_back(day, Clamp32(price));

@@ -143,8 +143,9 @@ class CHistoryDlg : public QDialog {
   // price chart and the export work with.
   std::int32_t m_nMedianPrice = 0;
   std::uint32_t m_nSales = 0;
-  void ShowPriceChart();  // 价格走势
-  void ExportCsv();       // 导出CSV
+  QString m_strQueryName;  // keywords and range of the last query
+  void ShowPriceChart();   // 价格走势
+  void ExportCsv();        // 导出CSV
   QDialog* ChartWindow() const { return m_pChart; }
 
  protected:

@@ -272,8 +272,11 @@ TEST_F(Query, PriceChartShowsTheSalesAndTheWeeklyMedian) {
   std::sort(sales.begin(), sales.end());
   EXPECT_EQ(sales, (std::vector<std::pair<int, int>>{
                        {kToday - 6, 10}, {kToday - 5, 30}, {kToday - 1, 20}, {kToday, 100}, {kToday, 101}}));
-  // Each week's median, drawn mid-week.
-  EXPECT_EQ(weekly, (std::vector<std::pair<int, int>>{{kToday - 7 + 3, 20}, {kToday + 3, 100}}));
+  // Each week's median at the week's end, or at the latest sale when that is
+  // earlier: the line never runs past the last sale.
+  EXPECT_EQ(weekly, (std::vector<std::pair<int, int>>{{kToday - 1, 20}, {kToday, 100}}));
+  // The chart names what it shows.
+  EXPECT_EQ(view->chart()->title(), "手表，最近15天（2013-11-18 至 2013-12-02）");
 }
 
 TEST_F(Query, KeywordWithAQuoteFindsItsRow) {
