@@ -213,6 +213,14 @@ bool HistoryDb::CreateMissing() {
 
 HistoryResultSet::HistoryResultSet(HistoryDb* db) : db_(db), model_(std::make_unique<HistoryRowsModel>()) {
   model_->requestPage = [this](const QVariant&) { RequestPage(); };
+  model_->requestBlock = [this](int block, const QVariant& after) {
+    if (!runner_ || !open_) return;
+    const std::uint64_t gen = generation_;
+    runner_->Page(gen, statement_, after, HistoryRowsModel::kBlockRows, [this, gen, block](PageResult page) {
+      if (gen != generation_ || page.cancelled || !page.ok) return;
+      model_->BlockArrived(block, std::move(page.rows));
+    });
+  };
 }
 
 // The runners go first: their results, still queued, then never arrive.
@@ -316,9 +324,7 @@ void HistoryResultSet::RequestPage() {
     return;
   }
   const std::uint64_t gen = generation_;
-  const int key = static_cast<int>(model_->Fields().indexOf(QStringLiteral("ProductID")));
-  const Row* last = model_->RowAt(model_->rowCount() - 1);
-  const QVariant after = last && key >= 0 ? (*last)[key] : QVariant();
+  const QVariant after = model_->KeyAt(model_->rowCount() - 1);
   runner_->Page(gen, statement_, after, QueryRunner::kPageRows, [this, gen](PageResult page) {
     if (gen != generation_ || page.cancelled) return;
     if (!page.ok) {

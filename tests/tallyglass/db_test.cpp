@@ -19,6 +19,7 @@
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query.h"
+#include "tallyglass/db/rows_model.h"
 
 namespace tallyglass::db {
 namespace {
@@ -433,6 +434,38 @@ TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
     ASSERT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
     EXPECT_EQ(RowIds(rs), c.ids) << c.days << " days";
   }
+}
+
+// Scrolling through a long result keeps only a window of whole rows; a
+// block scrolled back to is read again, with the same rows.
+TEST_F(HistoryDbTest, GridKeepsAWindowOfRowsAndReadsBlocksAgain) {
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  constexpr int kRows = HistoryRowsModel::kBlockRows * (HistoryRowsModel::kKeptBlocks + 6) + 17;
+  std::vector<HistoryRecord> rows;
+  for (int i = 0; i < kRows; ++i) rows.push_back(Row(4000000 + i, "耳机", 100 + i % 50));
+  Add(db, rows);
+  HistoryResultSet rs(&db);
+  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  auto* m = static_cast<HistoryRowsModel*>(rs.Model());
+  for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && (m->canFetchMore({}) || rs.Fetching());) {
+    if (m->canFetchMore({})) m->fetchMore({});
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  }
+  ASSERT_EQ(m->rowCount(), kRows);
+  EXPECT_LE(m->BlocksHeld(), static_cast<std::size_t>(HistoryRowsModel::kKeptBlocks + 1));
+  const int col = rs.FieldNames().indexOf("ProductID");
+  auto idAt = [&](int row) {
+    QVariant v = m->index(row, col).data();
+    for (QDeadlineTimer deadline(30000); v.isNull() && !deadline.hasExpired();) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+      v = m->index(row, col).data();
+    }
+    return v.toInt();
+  };
+  for (int row : {kRows - 1, 5, HistoryRowsModel::kBlockRows * 3 + 1, kRows - 2})
+    EXPECT_EQ(idAt(row), 4000000 + row);
+  EXPECT_LE(m->BlocksHeld(), static_cast<std::size_t>(HistoryRowsModel::kKeptBlocks + 1));
 }
 
 TEST_F(HistoryDbTest, ANewQueryCancelsTheOneRunning) {
