@@ -278,6 +278,32 @@ void Memory(HistoryDb& db, const char* engine) {
     std::printf("  %s whole-table view: %d rows in the grid after %.1f ms; peak %.1f MB (+%.1f MB)\n", engine,
                 rs.Model()->rowCount(), openMs, afterOpen / 1024.0, (afterOpen - before) / 1024.0);
   }
+  {
+    // Scrolls the grid from the first row to the last, page by page as the
+    // view asks, and back to the first, reading every row shown.
+    ResetPeak();
+    const auto t0 = std::chrono::steady_clock::now();
+    QAbstractItemModel* m = rs.Model();
+    auto show = [&](int row) {
+      QVariant v = m->index(row, 0).data();
+      while (v.isNull()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        v = m->index(row, 0).data();
+      }
+    };
+    while (m->canFetchMore({}) || rs.Fetching()) {
+      if (m->canFetchMore({})) m->fetchMore({});
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+      if (m->rowCount() > 0) show(m->rowCount() - 1);
+    }
+    const int total = m->rowCount();
+    for (int row = total - 1; row >= 0; row -= 200) show(row);
+    show(0);
+    const long peak = StatusKiB("VmHWM:");
+    std::printf("  %s scrolling the whole grid (%d rows) down and back up: %.1f s, peak %.1f MB (+%.1f MB)\n",
+                engine, total, Ms(std::chrono::steady_clock::now() - t0) / 1000.0, peak / 1024.0,
+                (peak - before) / 1024.0);
+  }
   ResetPeak();
   RunQuery(rs, db, 5000);
   RunQuery(rs, db, 15);

@@ -186,7 +186,7 @@ void CHistoryDlg::UpdateDatabase() {
 
   // The grid shows what the walk stored.
   refreshGrid();
-  m_walkProgress->clear();
+  m_walkProgress->setText(IdleStatus());
   m_nLastId = m_walk->lastAppended();
   SaveLastId();
   QString text;

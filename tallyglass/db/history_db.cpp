@@ -19,14 +19,14 @@
 
 namespace tallyglass::db {
 
-namespace {
-
 QString EngineText(const QSqlError& e) {
   QString t = e.databaseText().trimmed();
   if (t.isEmpty()) t = e.driverText().trimmed();
   if (t.isEmpty()) t = e.text().trimmed();
   return t;
 }
+
+namespace {
 
 QString NextConnectionName() {
   static QAtomicInt counter;

@@ -15,11 +15,15 @@
 #include <vector>
 
 class QAbstractItemModel;
+class QSqlError;
 
 namespace tallyglass::db {
 
 class HistoryRowsModel;
 class QueryRunner;
+
+// The engine's own text of an error, else the driver's.
+QString EngineText(const QSqlError& e);
 
 // One row of table History.
 struct HistoryRecord {

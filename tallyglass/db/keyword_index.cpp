@@ -16,13 +16,6 @@ namespace tallyglass::db {
 
 namespace {
 
-QString ErrorText(const QSqlError& e) {
-  QString t = e.databaseText().trimmed();
-  if (t.isEmpty()) t = e.driverText().trimmed();
-  if (t.isEmpty()) t = e.text().trimmed();
-  return t;
-}
-
 sqlite3* HandleOf(const QSqlDatabase& db) {
   if (!db.driver()) return nullptr;
   QVariant h = db.driver()->handle();
@@ -157,16 +150,16 @@ bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) 
       !q.exec(
           QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS HistoryKeywords USING fts5(Title, content='', "
                          "detail=none, tokenize='tg_grams')"))) {
-    *error = ErrorText(q.lastError());
+    *error = EngineText(q.lastError());
     return false;
   }
   if (!q.exec(QStringLiteral("SELECT count(*) FROM HistoryKeywordState")) || !q.next()) {
-    *error = ErrorText(q.lastError());
+    *error = EngineText(q.lastError());
     return false;
   }
   if (q.value(0).toLongLong() == 0 && !q.exec(QStringLiteral("INSERT INTO HistoryKeywordState VALUES (%1)")
                                                   .arg(emptyTable ? kIndexComplete : 0))) {
-    *error = ErrorText(q.lastError());
+    *error = EngineText(q.lastError());
     return false;
   }
   return true;
@@ -223,13 +216,13 @@ bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title,
     return true;
   q.finish();
   if (!q.prepare(QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) VALUES (?, ?)"))) {
-    *error = ErrorText(q.lastError());
+    *error = EngineText(q.lastError());
     return false;
   }
   q.addBindValue(productId);
   q.addBindValue(title);
   if (!q.exec()) {
-    *error = ErrorText(q.lastError());
+    *error = EngineText(q.lastError());
     return false;
   }
   return true;
@@ -270,7 +263,7 @@ void IndexBuilder::Run(Callbacks c) {
   {
     QSqlDatabase db = QSqlDatabase::cloneDatabase(mainName_, name);
     if (!db.isValid() || !db.open()) {
-      const QString e = ErrorText(db.lastError());
+      const QString e = EngineText(db.lastError());
       db = QSqlDatabase();
       QSqlDatabase::removeDatabase(name);
       finish(false, e);
@@ -300,7 +293,7 @@ void IndexBuilder::Run(Callbacks c) {
           error = text;
         }
       } else if (!stop_) {
-        const QString text = QStringLiteral("%1: %2").arg(dbFile_, ErrorText(q.lastError()));
+        const QString text = QStringLiteral("%1: %2").arg(dbFile_, EngineText(q.lastError()));
         deliver([c, text] {
           if (c.onDamage) c.onDamage(text);
         });
@@ -354,13 +347,13 @@ void IndexBuilder::Run(Callbacks c) {
             if (chunkOk) last = upto;
           }
           if (!chunkOk) {
-            error = ErrorText(q.lastError());
+            error = EngineText(q.lastError());
             q.exec(QStringLiteral("ROLLBACK"));
             ok = false;
             break;
           }
           if (!q.exec(QStringLiteral("COMMIT"))) {
-            error = ErrorText(q.lastError());
+            error = EngineText(q.lastError());
             q.exec(QStringLiteral("ROLLBACK"));
             ok = false;
             break;
@@ -376,6 +369,7 @@ void IndexBuilder::Run(Callbacks c) {
     } else {
       // The function, then the index, built without holding up the walk's
       // writes; one left invalid by an interrupted build is made again.
+      q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
       const bool ready = KeywordIndexReady(db, engine_);
       if (!ready) {
         deliver([c] {
@@ -385,7 +379,7 @@ void IndexBuilder::Run(Callbacks c) {
              q.exec(QStringLiteral("DROP INDEX IF EXISTS \"History_grams\"")) &&
              q.exec(QStringLiteral("CREATE INDEX CONCURRENTLY \"History_grams\" ON \"History\" USING gin "
                                    "(tg_grams(\"Title\"))"));
-        if (!ok) error = ErrorText(q.lastError());
+        if (!ok) error = EngineText(q.lastError());
         if (ok)
           deliver([c] {
             if (c.onProgress) c.onProgress(1, 1);

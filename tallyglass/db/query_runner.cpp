@@ -26,13 +26,6 @@ namespace {
 // running_ of a job that no generation stops (only the runner's end does).
 constexpr std::uint64_t kKeep = std::numeric_limits<std::uint64_t>::max();
 
-QString ErrorText(const QSqlError& e) {
-  QString t = e.databaseText().trimmed();
-  if (t.isEmpty()) t = e.driverText().trimmed();
-  if (t.isEmpty()) t = e.text().trimmed();
-  return t;
-}
-
 std::int32_t Clamp32(std::int64_t v) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
                                                             std::numeric_limits<std::int32_t>::max()));
@@ -86,7 +79,7 @@ class QueryRunner::Worker {
   bool Open() {
     db_ = QSqlDatabase::cloneDatabase(r_->mainName_, name_);
     if (!db_.isValid() || !db_.open()) {
-      openError_ = ErrorText(db_.lastError());
+      openError_ = EngineText(db_.lastError());
       if (openError_.isEmpty()) openError_ = QStringLiteral("no database connection");
       return false;
     }
@@ -141,12 +134,12 @@ class QueryRunner::Worker {
     }
     q.setForwardOnly(true);
     if (!q.prepare(sql)) {
-      *error = ErrorText(q.lastError());
+      *error = EngineText(q.lastError());
       return false;
     }
     for (const QVariant& v : params) q.addBindValue(v);
     if (!q.exec()) {
-      *error = ErrorText(q.lastError());
+      *error = EngineText(q.lastError());
       return false;
     }
     return true;
@@ -240,7 +233,7 @@ class QueryRunner::Worker {
       ++st.count;
       ++counts[price];
     }
-    if (q.lastError().isValid()) return fail(ErrorText(q.lastError()));
+    if (q.lastError().isValid()) return fail(EngineText(q.lastError()));
     if (st.count > 0) {
       st.max = Clamp32(max);
       st.min = Clamp32(min);
@@ -284,7 +277,7 @@ class QueryRunner::Worker {
       out.rows.push_back(std::move(row));
     }
     if (q.lastError().isValid()) {
-      out.error = ErrorText(q.lastError());
+      out.error = EngineText(q.lastError());
       out.cancelled = Stale(gen);
       return out;
     }
@@ -309,7 +302,7 @@ class QueryRunner::Worker {
         QStringLiteral("SELECT count(*),max(%1),min(%1),sum(%1),%2 FROM (%3) AS q").arg(price, median, p.sql);
     QSqlQuery q(db_);
     if (!Exec(q, sql, p.params, &out.error) || !q.next()) {
-      if (out.error.isEmpty()) out.error = ErrorText(q.lastError());
+      if (out.error.isEmpty()) out.error = EngineText(q.lastError());
       out.cancelled = Stale(gen);
       return out;
     }
@@ -363,7 +356,7 @@ class QueryRunner::Worker {
       }
     }
     if (q.lastError().isValid()) {
-      out.error = ErrorText(q.lastError());
+      out.error = EngineText(q.lastError());
       file.cancelWriting();
       return out;
     }
@@ -408,7 +401,7 @@ class QueryRunner::Worker {
       }
     }
     if (q.lastError().isValid()) {
-      out.error = ErrorText(q.lastError());
+      out.error = EngineText(q.lastError());
       out.cancelled = Stale(gen);
       return out;
     }

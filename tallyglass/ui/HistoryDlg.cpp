@@ -330,10 +330,17 @@ void CHistoryDlg::ReadTodayFromSite() {
   });
 }
 
+QString CHistoryDlg::IdleStatus() const {
+  // The notice stays while the local day is in use.
+  return m_bLocalTodayNoted && m_todaySource != TodaySource::Site
+             ? QStringLiteral("未能读取站点日期，按本机日期计算")
+             : QString();
+}
+
 void CHistoryDlg::NoteLocalToday() {
   if (m_bLocalTodayNoted) return;
   m_bLocalTodayNoted = true;
-  m_walkProgress->setText(QStringLiteral("未能读取站点日期，按本机日期计算"));
+  if (!m_walkTick) m_walkProgress->setText(IdleStatus());
 }
 
 void CHistoryDlg::StartUpkeep() {
@@ -354,7 +361,7 @@ void CHistoryDlg::StartUpkeep() {
        },
        [this](bool ok, const QString& error) {
          if (!m_walkTick && m_walkProgress->text().startsWith(QStringLiteral("正在建立关键词索引")))
-           m_walkProgress->clear();
+           m_walkProgress->setText(IdleStatus());
          if (!ok && !error.isEmpty() && !error.contains(QStringLiteral("quick_check")))
            m_walkProgress->setText(QStringLiteral("关键词索引未能建立: %1").arg(error));
          m_bUpkeepDone = true;

@@ -170,6 +170,7 @@ class CHistoryDlg : public QDialog {
 
   void ReadTodayFromSite();
   void NoteLocalToday();
+  QString IdleStatus() const;
   void StartUpkeep();
   TodaySource m_todaySource = TodaySource::Local;
   bool m_bLocalTodayNoted = false;
