@@ -345,7 +345,8 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(next().c_str()));
     } else {
       std::printf(
-          "tallyglass_query_bench [--rows N] [--db FILE] [--pg-rows N] [--runs N] [--random-days] [--no-scroll] "
+          "tallyglass_query_bench [--rows N] [--db FILE] [--pg-rows N] [--runs N] [--random-days] "
+          "[--no-scroll] "
           "[--pg-only]\n"
           "Keyword queries (rows for the grid plus the statistics) over a generated history of ten\n"
           "years, ids rising with the closing day (or, --random-days, closing days in no relation to\n"
