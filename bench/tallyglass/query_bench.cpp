@@ -350,7 +350,7 @@ int main(int argc, char** argv) {
           "[--pg-only]\n"
           "Keyword queries (rows for the grid plus the statistics) over a generated history of ten\n"
           "years, ids rising with the closing day (or, --random-days, closing days in no relation to\n"
-          "the ids). Keywords of 1, 2 and 3+ characters in 1% and in 0.01% of the titles, over every\n"
+          "the ids). Keywords of 1, 2 and 3+ characters in 1%% and in 0.01%% of the titles, over every\n"
           "day (5000) and over the last 15 days:\n"
           "  tool scan   the sqlite3 tool's plain table scan (NOT INDEXED, count(*)) of the same condition\n"
           "  query       the program's query with its statistics, median of --runs; first while the\n"
