@@ -66,6 +66,9 @@ std::string NetscapeLine(const Cookie& c) {
 
 struct CurlTransport::Impl {
   CURL* curl = nullptr;
+  // The transfer runs on a multi handle so that Cancel can wake its wait
+  // at once (the progress callback alone may come a second late).
+  CURLM* multi = nullptr;
   curl_slist* headers = nullptr;
   curl_slist* resolve = nullptr;
   std::string body;
@@ -96,6 +99,34 @@ struct CurlTransport::Impl {
   static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<Impl*>(user)->cancel.load() ? 1 : 0;
   }
+
+  CURLcode Perform() {
+    if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) return curl_easy_perform(curl);
+    CURLcode result = CURLE_OK;
+    for (;;) {
+      int running = 0;
+      if (curl_multi_perform(multi, &running) != CURLM_OK) {
+        result = CURLE_RECV_ERROR;
+        break;
+      }
+      bool done = false;
+      int left = 0;
+      while (CURLMsg* m = curl_multi_info_read(multi, &left)) {
+        if (m->msg == CURLMSG_DONE) {
+          result = m->data.result;
+          done = true;
+        }
+      }
+      if (done) break;
+      if (cancel.load()) {
+        result = CURLE_ABORTED_BY_CALLBACK;
+        break;
+      }
+      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    curl_multi_remove_handle(multi, curl);
+    return result;
+  }
 };
 
 CurlTransport::CurlTransport(Options options)
@@ -103,6 +134,7 @@ CurlTransport::CurlTransport(Options options)
   GlobalInit();
   CURL* c = curl_easy_init();
   impl_->curl = c;
+  impl_->multi = curl_multi_init();
   impl_->maxBytes = options_.maxBytes;
   if (!c) return;
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -137,13 +169,17 @@ CurlTransport::CurlTransport(Options options)
 
 CurlTransport::~CurlTransport() {
   if (impl_->curl) curl_easy_cleanup(impl_->curl);
+  if (impl_->multi) curl_multi_cleanup(impl_->multi);
   curl_slist_free_all(impl_->headers);
   curl_slist_free_all(impl_->resolve);
 }
 
 Response CurlTransport::Get(const std::string& url) { return GetWithin(url, std::chrono::milliseconds(0)); }
 
-void CurlTransport::Cancel(bool on) { impl_->cancel.store(on); }
+void CurlTransport::Cancel(bool on) {
+  impl_->cancel.store(on);
+  if (on && impl_->multi) curl_multi_wakeup(impl_->multi);
+}
 
 Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseconds deadline) {
   Response r;
@@ -174,7 +210,7 @@ Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseco
     r.error = "bad address";
     return r;
   }
-  CURLcode rc = curl_easy_perform(c);
+  CURLcode rc = impl_->Perform();
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   r.status = status;

@@ -139,15 +139,7 @@ void CHistoryDlg::UpdateDatabase() {
   };
   m_bStopped = false;
 
-  if (!m_walkProgress) {
-    // Over the column note while a walk runs.
-    m_walkProgress = new QLabel(this);
-    m_walkProgress->setAutoFillBackground(true);
-    m_walkProgress->setGeometry(platform::dialog::MapDialogRect(font(), {13, 213, 270, 12}));
-  }
   m_walkProgress->clear();
-  m_walkProgress->show();
-  m_walkProgress->raise();
 
   // The readers work on their own threads; this loop keeps the window
   // alive, commits what they read and shows how far they are.
@@ -194,7 +186,7 @@ void CHistoryDlg::UpdateDatabase() {
 
   // The grid shows what the walk stored.
   refreshGrid();
-  m_walkProgress->hide();
+  m_walkProgress->setText(IdleStatus());
   m_nLastId = m_walk->lastAppended();
   SaveLastId();
   QString text;

@@ -13,12 +13,11 @@
 #include <limits>
 #include <system_error>
 
+#include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query_runner.h"
 #include "tallyglass/db/rows_model.h"
 
 namespace tallyglass::db {
-
-namespace {
 
 QString EngineText(const QSqlError& e) {
   QString t = e.databaseText().trimmed();
@@ -26,6 +25,8 @@ QString EngineText(const QSqlError& e) {
   if (t.isEmpty()) t = e.text().trimmed();
   return t;
 }
+
+namespace {
 
 QString NextConnectionName() {
   static QAtomicInt counter;
@@ -146,6 +147,8 @@ bool HistoryDb::Open(const QString& dataDir, const QString& databaseUrl) {
     lastError_ = EngineText(db.lastError());
     return false;
   }
+  // The walk's rows go into the keyword index on this connection.
+  if (engine_ == Engine::Sqlite) RegisterGramTokenizer(db);
   // SQLite opens any file lazily; the first statement is what finds out that
   // it is not a database.
   if (!CreateMissing()) {
@@ -162,19 +165,10 @@ bool HistoryDb::Open(const QString& dataDir, const QString& databaseUrl) {
 
 bool HistoryDb::CheckSqliteFile(const QString& path) {
   QSqlQuery q(Database());
-  // Damage is found now, naming the file, not at the first query.
-  if (!q.exec(QStringLiteral("PRAGMA quick_check"))) {
+  // The first read finds a file that is no database; the whole file's
+  // check runs on a worker once the window shows (IndexBuilder).
+  if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"))) {
     lastError_ = QStringLiteral("%1: %2").arg(path, EngineText(q.lastError()));
-    return false;
-  }
-  QStringList problems;
-  while (q.next()) {
-    const QString line = q.value(0).toString();
-    if (line != QLatin1String("ok")) problems << line;
-  }
-  if (!problems.isEmpty()) {
-    lastError_ =
-        QStringLiteral("%1: quick_check: %2").arg(path, problems.mid(0, 5).join(QStringLiteral("; ")));
     return false;
   }
   // The walk commits in batches; a write-ahead log keeps readers and the
@@ -214,6 +208,9 @@ bool HistoryDb::CreateMissing() {
   QSqlIndex key = db.primaryIndex(Ident(QStringLiteral("History")));
   const bool keyed =
       key.count() == 1 && key.fieldName(0).compare(QLatin1String("ProductID"), Qt::CaseInsensitive) == 0;
+  // A new history starts with its keyword index; an existing one gets it
+  // from the builder, after the file's check.
+  if (engine_ == Engine::Sqlite && !existed && !CreateKeywordIndex(db, true, &lastError_)) return false;
   if (existed && !keyed) {
     // A table made elsewhere may lack the key that keeps one row per
     // auction. Old duplicates make this fail; the table still works.
@@ -226,6 +223,14 @@ bool HistoryDb::CreateMissing() {
 
 HistoryResultSet::HistoryResultSet(HistoryDb* db) : db_(db), model_(std::make_unique<HistoryRowsModel>()) {
   model_->requestPage = [this](const QVariant&) { RequestPage(); };
+  model_->requestBlock = [this](int block, const QVariant& after) {
+    if (!runner_ || !open_) return;
+    const std::uint64_t gen = generation_;
+    runner_->Page(gen, statement_, after, HistoryRowsModel::kBlockRows, [this, gen, block](PageResult page) {
+      if (gen != generation_ || page.cancelled || !page.ok) return;
+      model_->BlockArrived(block, std::move(page.rows));
+    });
+  };
 }
 
 // The runners go first: their results, still queued, then never arrive.
@@ -329,9 +334,7 @@ void HistoryResultSet::RequestPage() {
     return;
   }
   const std::uint64_t gen = generation_;
-  const int key = static_cast<int>(model_->Fields().indexOf(QStringLiteral("ProductID")));
-  const Row* last = model_->RowAt(model_->rowCount() - 1);
-  const QVariant after = last && key >= 0 ? (*last)[key] : QVariant();
+  const QVariant after = model_->KeyAt(model_->rowCount() - 1);
   runner_->Page(gen, statement_, after, QueryRunner::kPageRows, [this, gen](PageResult page) {
     if (gen != generation_ || page.cancelled) return;
     if (!page.ok) {
@@ -429,9 +432,21 @@ bool HistoryResultSet::Append(const HistoryRecord& r, bool* stored) {
   QString sql = pg ? QStringLiteral("INSERT INTO %1 (%2) VALUES (?,?,?,?,?,?) ON CONFLICT DO NOTHING")
                    : QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?,?,?,?,?,?)");
   sql = sql.arg(db_->Ident("History"), columns);
+  // The row and its keywords are stored together or not at all.
+  QSqlQuery sp(db_->Database());
+  if (!pg && !sp.exec(QStringLiteral("SAVEPOINT tg_append"))) {
+    lastError_ = EngineText(sp.lastError());
+    return false;
+  }
+  auto release = [&](bool ok) {
+    if (pg) return;
+    if (!ok) sp.exec(QStringLiteral("ROLLBACK TO tg_append"));
+    sp.exec(QStringLiteral("RELEASE tg_append"));
+  };
   QSqlQuery q(db_->Database());
   if (!q.prepare(sql)) {
     lastError_ = EngineText(q.lastError());
+    release(false);
     return false;
   }
   q.addBindValue(r.nProductId);
@@ -442,11 +457,14 @@ bool HistoryResultSet::Append(const HistoryRecord& r, bool* stored) {
   q.addBindValue(text(r.strBuyerName));
   q.addBindValue(r.nPrice);
   q.addBindValue(r.nBidTime);
-  if (!q.exec()) {
-    lastError_ = EngineText(q.lastError());
-    return false;
-  }
-  if (stored) *stored = q.numRowsAffected() > 0;
+  bool ok = q.exec();
+  if (!ok) lastError_ = EngineText(q.lastError());
+  const bool added = ok && q.numRowsAffected() > 0;
+  if (added && !IndexStoredRow(db_, r.nProductId, text(r.strTitle), &lastError_)) ok = false;
+  q.finish();
+  release(ok);
+  if (!ok) return false;
+  if (stored) *stored = added;
   return true;
 }
 

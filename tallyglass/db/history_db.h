@@ -15,11 +15,15 @@
 #include <vector>
 
 class QAbstractItemModel;
+class QSqlError;
 
 namespace tallyglass::db {
 
 class HistoryRowsModel;
 class QueryRunner;
+
+// The engine's own text of an error, else the driver's.
+QString EngineText(const QSqlError& e);
 
 // One row of table History.
 struct HistoryRecord {
@@ -94,6 +98,9 @@ struct Statement {
   // The day the range starts after, when the statement has one: the share
   // of the table it covers decides whether the bidTime index helps.
   std::optional<std::int64_t> dayBound;
+  // The include keywords the title must hold: the keyword index narrows
+  // the rows to read by them.
+  QStringList includeKeywords;
 };
 
 // Price statistics of a result, counted by the engine.
@@ -164,6 +171,7 @@ class HistoryResultSet {
         sales;  // (closing day, trxPrice), at most kChartPoints
     std::vector<std::pair<std::int32_t, std::int32_t>> weeklyMedian;  // (Monday's day number, median)
     std::int64_t count = 0;                                           // every matching sale
+    std::int32_t lastDay = 0;  // closing day of the latest matching sale
   };
   static constexpr std::size_t kChartPoints = 5000;
   void LoadChart(std::function<void(bool ok, const ChartData& data, QString error)> done);

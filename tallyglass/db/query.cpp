@@ -33,6 +33,7 @@ Statement BuildHistoryQuery(const QueryInputs& in, Engine engine) {
       if (k.isEmpty()) continue;
       add(id("Title") + like);
       s.params << k;
+      s.includeKeywords << k;
     }
   }
   if (!in.exclude[0].isEmpty()) {

@@ -13,8 +13,10 @@
 #include <cmath>
 #include <future>
 #include <limits>
+#include <optional>
 #include <random>
 
+#include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/stats.h"
 
 namespace tallyglass::db {
@@ -23,13 +25,6 @@ namespace {
 
 // running_ of a job that no generation stops (only the runner's end does).
 constexpr std::uint64_t kKeep = std::numeric_limits<std::uint64_t>::max();
-
-QString ErrorText(const QSqlError& e) {
-  QString t = e.databaseText().trimmed();
-  if (t.isEmpty()) t = e.driverText().trimmed();
-  if (t.isEmpty()) t = e.text().trimmed();
-  return t;
-}
 
 std::int32_t Clamp32(std::int64_t v) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
@@ -76,31 +71,6 @@ QString CsvField(const QString& s) {
 
 }  // namespace
 
-// The statistics of a result the first page holds whole.
-PriceStats StatsOfRows(const PageResult& page) {
-  PriceStats st;
-  const int col = static_cast<int>(page.fields.indexOf(QStringLiteral("trxPrice")));
-  if (col < 0) return st;
-  PriceCounts counts;
-  std::int64_t max = 0, min = 0, sum = 0;
-  for (const Row& r : page.rows) {
-    if (r[col].isNull()) continue;
-    const std::int64_t p = r[col].toLongLong();
-    max = st.count == 0 ? p : std::max(max, p);
-    min = st.count == 0 ? p : std::min(min, p);
-    sum += p;
-    ++st.count;
-    ++counts[p];
-  }
-  if (st.count == 0) return st;
-  st.max = Clamp32(max);
-  st.min = Clamp32(min);
-  st.avg = static_cast<std::uint32_t>(
-      std::clamp<std::int64_t>(sum / st.count, 0, std::numeric_limits<std::uint32_t>::max()));
-  st.median = MedianOf(counts);
-  return st;
-}
-
 class QueryRunner::Worker {
  public:
   // Each runner's connection has a name of its own.
@@ -109,7 +79,7 @@ class QueryRunner::Worker {
   bool Open() {
     db_ = QSqlDatabase::cloneDatabase(r_->mainName_, name_);
     if (!db_.isValid() || !db_.open()) {
-      openError_ = ErrorText(db_.lastError());
+      openError_ = EngineText(db_.lastError());
       if (openError_.isEmpty()) openError_ = QStringLiteral("no database connection");
       return false;
     }
@@ -118,6 +88,7 @@ class QueryRunner::Worker {
       if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0) {
         sqlite3* handle = *static_cast<sqlite3* const*>(h.constData());
         sqlite3_progress_handler(handle, 1000, &Worker::OnProgress, r_);
+        RegisterGramTokenizer(handle);
         sqlite3_create_function_v2(handle, "tg_median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                    nullptr, &MedianStep, &MedianFinal, nullptr);
       }
@@ -163,12 +134,12 @@ class QueryRunner::Worker {
     }
     q.setForwardOnly(true);
     if (!q.prepare(sql)) {
-      *error = ErrorText(q.lastError());
+      *error = EngineText(q.lastError());
       return false;
     }
     for (const QVariant& v : params) q.addBindValue(v);
     if (!q.exec()) {
-      *error = ErrorText(q.lastError());
+      *error = EngineText(q.lastError());
       return false;
     }
     return true;
@@ -192,22 +163,87 @@ class QueryRunner::Worker {
   };
   Plan Planned(const Statement& s) {
     Plan p{s};
-    if (!s.dayBound || !openError_.isEmpty()) return p;
-    QSqlQuery q(db_);
-    const QString day = Ident("bidTime"), table = Ident("History");
-    if (!q.exec(QStringLiteral("SELECT (SELECT min(%1) FROM %2),(SELECT max(%1) FROM %2)").arg(day, table)) ||
-        !q.next() || q.value(0).isNull())
-      return p;
-    const double first = q.value(0).toDouble(), last = q.value(1).toDouble();
-    const double bound = static_cast<double>(*s.dayBound);
-    const double share = std::clamp((last - bound) / (last - first + 1.0), 0.0, 1.0);
-    if (share < kScanShare) {
+    if (!openError_.isEmpty()) return p;
+    std::optional<double> share;
+    if (s.dayBound) {
+      QSqlQuery q(db_);
+      const QString day = Ident("bidTime"), table = Ident("History");
+      if (q.exec(
+              QStringLiteral("SELECT (SELECT min(%1) FROM %2),(SELECT max(%1) FROM %2)").arg(day, table)) &&
+          q.next() && !q.value(0).isNull()) {
+        const double first = q.value(0).toDouble(), last = q.value(1).toDouble();
+        const double bound = static_cast<double>(*s.dayBound);
+        share = std::clamp((last - bound) / (last - first + 1.0), 0.0, 1.0);
+      }
+    }
+    if (share && *share < kScanShare) {
       p.sortAfter = true;
-    } else if (r_->engine_ == Engine::Sqlite) {
+      return p;
+    }
+    // A wide range: the keyword index names the rows to read once it is
+    // complete; until then, and without keywords, the table scan.
+    if (!s.includeKeywords.isEmpty() && KeywordIndexReady(db_, r_->engine_) &&
+        NarrowByIndex(&p.s, r_->engine_))
+      return p;
+    if (share && r_->engine_ == Engine::Sqlite) {
       p.s.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
       p.s.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
     }
     return p;
+  }
+
+  // The query's first page and its statistics from one read of the
+  // matching rows: only the page's rows are kept.
+  std::pair<PageResult, StatsResult> PageAndStats(std::uint64_t gen, const Statement& s, int limit) {
+    std::pair<PageResult, StatsResult> out;
+    PageResult& page = out.first;
+    StatsResult& stats = out.second;
+    auto fail = [&](const QString& error) {
+      page.error = stats.error = error;
+      page.cancelled = stats.cancelled = Stale(gen);
+      return out;
+    };
+    if (Stale(gen)) return fail({});
+    Running running(r_, gen);
+    const Plan plan = Planned(s);
+    const QString sql =
+        QStringLiteral("SELECT * FROM (%1) AS q ORDER BY %2")
+            .arg(plan.s.sql, plan.OrderBy(Ident("ProductID"), QStringLiteral("q."), r_->engine_));
+    QSqlQuery q(db_);
+    QString error;
+    if (!Exec(q, sql, plan.s.params, &error)) return fail(error);
+    const QSqlRecord rec = q.record();
+    for (int i = 0; i < rec.count(); ++i) page.fields << rec.fieldName(i);
+    const int priceCol = static_cast<int>(page.fields.indexOf(QStringLiteral("trxPrice")));
+    PriceCounts counts;
+    std::int64_t max = 0, min = 0, sum = 0, rows = 0;
+    PriceStats& st = stats.stats;
+    while (q.next()) {
+      if (static_cast<int>(page.rows.size()) < limit) {
+        Row row(rec.count());
+        for (int i = 0; i < rec.count(); ++i) row[i] = q.value(i);
+        page.rows.push_back(std::move(row));
+      }
+      ++rows;
+      if (priceCol < 0 || q.isNull(priceCol)) continue;
+      const std::int64_t price = q.value(priceCol).toLongLong();
+      max = st.count == 0 ? price : std::max(max, price);
+      min = st.count == 0 ? price : std::min(min, price);
+      sum += price;
+      ++st.count;
+      ++counts[price];
+    }
+    if (q.lastError().isValid()) return fail(EngineText(q.lastError()));
+    if (st.count > 0) {
+      st.max = Clamp32(max);
+      st.min = Clamp32(min);
+      st.avg = static_cast<std::uint32_t>(
+          std::clamp<std::int64_t>(sum / st.count, 0, std::numeric_limits<std::uint32_t>::max()));
+      st.median = MedianOf(counts);
+    }
+    page.last = rows <= limit;
+    page.ok = stats.ok = true;
+    return out;
   }
 
   PageResult Page(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit) {
@@ -241,7 +277,7 @@ class QueryRunner::Worker {
       out.rows.push_back(std::move(row));
     }
     if (q.lastError().isValid()) {
-      out.error = ErrorText(q.lastError());
+      out.error = EngineText(q.lastError());
       out.cancelled = Stale(gen);
       return out;
     }
@@ -266,7 +302,7 @@ class QueryRunner::Worker {
         QStringLiteral("SELECT count(*),max(%1),min(%1),sum(%1),%2 FROM (%3) AS q").arg(price, median, p.sql);
     QSqlQuery q(db_);
     if (!Exec(q, sql, p.params, &out.error) || !q.next()) {
-      if (out.error.isEmpty()) out.error = ErrorText(q.lastError());
+      if (out.error.isEmpty()) out.error = EngineText(q.lastError());
       out.cancelled = Stale(gen);
       return out;
     }
@@ -320,7 +356,7 @@ class QueryRunner::Worker {
       }
     }
     if (q.lastError().isValid()) {
-      out.error = ErrorText(q.lastError());
+      out.error = EngineText(q.lastError());
       file.cancelWriting();
       return out;
     }
@@ -355,6 +391,7 @@ class QueryRunner::Worker {
       const std::int32_t day = Clamp32(q.value(0).toLongLong());
       const std::int64_t price = q.value(1).toLongLong();
       weekly.Add(day, price);
+      out.data.lastDay = out.data.count == 0 ? day : std::max(out.data.lastDay, day);
       const std::int64_t n = out.data.count++;
       if (sales.size() < HistoryResultSet::kChartPoints) {
         sales.emplace_back(day, Clamp32(price));
@@ -364,7 +401,7 @@ class QueryRunner::Worker {
       }
     }
     if (q.lastError().isValid()) {
-      out.error = ErrorText(q.lastError());
+      out.error = EngineText(q.lastError());
       out.cancelled = Stale(gen);
       return out;
     }
@@ -474,22 +511,11 @@ PageResult QueryRunner::PageNow(std::uint64_t gen, const Statement& s, const QVa
 void QueryRunner::Query(std::uint64_t gen, const Statement& s, std::function<void(PageResult)> onPage,
                         std::function<void(StatsResult)> onStats) {
   Post([this, gen, s, onPage = std::move(onPage), onStats = std::move(onStats)](Worker& w) {
-    auto page = std::make_shared<PageResult>(w.Page(gen, s, {}, kPageRows));
-    auto stats = std::make_shared<StatsResult>();
-    // A result that fits the first page needs no second statement.
-    if (page->ok && page->last) {
-      stats->ok = true;
-      stats->stats = StatsOfRows(*page);
-    }
-    Deliver([onPage, page] { onPage(std::move(*page)); });
-    if (!page->ok || page->last) {
-      stats->cancelled = page->cancelled;
-      stats->error = page->error;
-      Deliver([onStats, stats] { onStats(std::move(*stats)); });
-      return;
-    }
-    *stats = w.Stats(gen, s);
-    Deliver([onStats, stats] { onStats(std::move(*stats)); });
+    auto both = std::make_shared<std::pair<PageResult, StatsResult>>(w.PageAndStats(gen, s, kPageRows));
+    Deliver([onPage, onStats, both] {
+      onPage(std::move(both->first));
+      onStats(std::move(both->second));
+    });
   });
 }
 

@@ -2,14 +2,18 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 #include <limits>
 #include <optional>
 
+#include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "tallyglass/crawl/walk.h"
 #include "tallyglass/ui/DataGrid.h"
@@ -76,6 +80,9 @@ CHistoryDlg::CHistoryDlg(HistoryDlgServices services, QWidget* parent)
 CHistoryDlg::~CHistoryDlg() {
   // The grid must let go of the result set before it goes.
   if (m_grid) m_grid->AttachDataSource(nullptr);
+  if (m_todayTransport) m_todayTransport->Cancel();
+  if (m_todayThread.joinable()) m_todayThread.join();
+  m_indexBuilder.reset();
 }
 
 void CHistoryDlg::BuildControls() {
@@ -87,7 +94,7 @@ void CHistoryDlg::BuildControls() {
   auto place = [&](QWidget* w, int x, int y, int cx, int cy) {
     w->setGeometry(MapDialogRect(font, {x, y, cx, cy}));
   };
-  setFixedSize(MapDialogRect(font, {0, 0, 358, 237}).size());
+  setFixedSize(MapDialogRect(font, {0, 0, 358, 249}).size());
 
   auto label = [&](const QString& text, int x, int y, int cx, int cy) {
     auto* l = new QLabel(text, this);
@@ -155,6 +162,9 @@ void CHistoryDlg::BuildControls() {
   QPushButton* chart = button(IDC_CHART, QStringLiteral("价格走势"), 193, 209, 45, 15);
   QPushButton* exportCsv = button(IDC_EXPORT, QStringLiteral("导出CSV"), 241, 209, 45, 15);
   label(QStringLiteral("注： trxPrice,成交价格；trxBuyerName,成交账户名；Price,京东价。"), 13, 227, 253, 8);
+  // A line of its own for what runs in the background: it covers nothing.
+  m_walkProgress = label(QString(), 13, 238, 338, 9);
+  m_walkProgress->setObjectName(QStringLiteral("status"));
 
   // Tab order of the template.
   QWidget* order[] = {in1, in2, in3,  ex1,    ex2,     ex3,   Edit(IDC_BUYERNAME), Edit(IDC_DAYS), query,
@@ -276,9 +286,87 @@ bool CHistoryDlg::OnInitDialog() {
   OpenHistoryTable();
   m_grid->AttachDataSource(m_pRecordset.get());
   m_bClosing = false;
-  m_nToday = services_.transport ? tallyglass::crawl::FetchToday(*services_.transport, services_.siteUrl) : 0;
+  ReadTodayFromSite();
   Edit(IDC_INCLUDE1)->setFocus(Qt::OtherFocusReason);
+  // The file's check and the keyword index run once the window shows.
+  QTimer::singleShot(0, this, [this] { StartUpkeep(); });
   return true;
+}
+
+QString CHistoryDlg::StatusText() const { return m_walkProgress->text(); }
+
+void CHistoryDlg::ReadTodayFromSite() {
+  // A query never counts days from 0: the local day serves until the
+  // site's arrives.
+  m_nToday = static_cast<std::int32_t>(QDateTime::currentSecsSinceEpoch() / 86400);
+  m_todaySource = TodaySource::Local;
+  if (!services_.newTransport || services_.siteUrl.empty()) {
+    NoteLocalToday();
+    if (onTodaySettled) onTodaySettled();
+    return;
+  }
+  m_todaySource = TodaySource::Reading;
+  m_todayTransport = services_.newTransport();
+  platform::http::Transport* transport = m_todayTransport.get();
+  const std::string site = services_.siteUrl;
+  QPointer<CHistoryDlg> self(this);
+  m_todayThread = std::thread([self, transport, site] {
+    const std::int32_t today = tallyglass::crawl::FetchToday(*transport, site);
+    // The window joins this thread before it goes, so it is there to receive.
+    QMetaObject::invokeMethod(
+        self.data(),
+        [self, today] {
+          if (!self) return;
+          if (today > 0) {
+            self->m_nToday = today;
+            self->m_todaySource = TodaySource::Site;
+          } else {
+            self->m_todaySource = TodaySource::Local;
+            self->NoteLocalToday();
+          }
+          if (self->onTodaySettled) self->onTodaySettled();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+QString CHistoryDlg::IdleStatus() const {
+  // The notice stays while the local day is in use.
+  return m_bLocalTodayNoted && m_todaySource != TodaySource::Site
+             ? QStringLiteral("未能读取站点日期，按本机日期计算")
+             : QString();
+}
+
+void CHistoryDlg::NoteLocalToday() {
+  if (m_bLocalTodayNoted) return;
+  m_bLocalTodayNoted = true;
+  if (!m_walkTick) m_walkProgress->setText(IdleStatus());
+}
+
+void CHistoryDlg::StartUpkeep() {
+  if (!services_.db || !services_.db->IsOpen() || m_indexBuilder) {
+    m_bUpkeepDone = true;
+    return;
+  }
+  m_indexBuilder = std::make_unique<tallyglass::db::IndexBuilder>(*services_.db);
+  m_indexBuilder->Start(
+      {[this](const QString& problem) {
+         // As when the file cannot be opened at all.
+         Message(QStringLiteral("连接数据库失败!\r\n错误信息:%1").arg(problem));
+       },
+       [this](std::int64_t done, std::int64_t total) {
+         if (m_walkTick || done >= total) return;  // the walk's progress has the line
+         m_walkProgress->setText(
+             QStringLiteral("正在建立关键词索引 %1/%2 (建成前查询按全表扫描)").arg(done).arg(total));
+       },
+       [this](bool ok, const QString& error) {
+         if (!m_walkTick && m_walkProgress->text().startsWith(QStringLiteral("正在建立关键词索引")))
+           m_walkProgress->setText(IdleStatus());
+         if (!ok && !error.isEmpty() && !error.contains(QStringLiteral("quick_check")))
+           m_walkProgress->setText(QStringLiteral("关键词索引未能建立: %1").arg(error));
+         m_bUpkeepDone = true;
+         if (onUpkeepFinished) onUpkeepFinished();
+       }});
 }
 
 void CHistoryDlg::OpenServicePage() {

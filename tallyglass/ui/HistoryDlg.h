@@ -10,12 +10,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/dialog/dialog.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/crawl/walk.h"
 #include "tallyglass/crawl/walker.h"
 #include "tallyglass/db/history_db.h"
+#include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query.h"
 
 class QLabel;
@@ -104,6 +106,17 @@ class CHistoryDlg : public QDialog {
   QWidget* GetDlgItem(int id) const;
   tallyglass::db::HistoryResultSet* Recordset() const { return m_pRecordset.get(); }
 
+  // Today's day number: the local clock's until the site's arrives from a
+  // worker (or for good when it cannot be read).
+  enum class TodaySource { Reading, Site, Local };
+  TodaySource todaySource() const { return m_todaySource; }
+  // The status line under the note: walk progress, index build, notices.
+  QString StatusText() const;
+  // Test seams: today settled; the start-up check and index build ended.
+  std::function<void()> onTodaySettled;
+  std::function<void()> onUpkeepFinished;
+  bool UpkeepDone() const { return m_bUpkeepDone; }
+
   // Test seam: called after each auction id the crawl handled.
   std::function<void(std::int32_t id, tallyglass::crawl::AuctionOutcome::Kind kind)> onAuctionHandled;
 
@@ -130,8 +143,9 @@ class CHistoryDlg : public QDialog {
   // price chart and the export work with.
   std::int32_t m_nMedianPrice = 0;
   std::uint32_t m_nSales = 0;
-  void ShowPriceChart();  // 价格走势
-  void ExportCsv();       // 导出CSV
+  QString m_strQueryName;  // keywords and range of the last query
+  void ShowPriceChart();   // 价格走势
+  void ExportCsv();        // 导出CSV
   QDialog* ChartWindow() const { return m_pChart; }
 
  protected:
@@ -153,6 +167,17 @@ class CHistoryDlg : public QDialog {
   HistoryDlgServices services_;
   // Set when the window ends by any road: a running crawl stops on it too.
   bool m_bEnded = false;
+
+  void ReadTodayFromSite();
+  void NoteLocalToday();
+  QString IdleStatus() const;
+  void StartUpkeep();
+  TodaySource m_todaySource = TodaySource::Local;
+  bool m_bLocalTodayNoted = false;
+  bool m_bUpkeepDone = false;
+  std::unique_ptr<platform::http::Transport> m_todayTransport;
+  std::thread m_todayThread;
+  std::unique_ptr<tallyglass::db::IndexBuilder> m_indexBuilder;
 
   // The walk (dlg_crawl.cpp).
   void CheckResumeAtStart();

@@ -19,10 +19,15 @@ namespace {
 qreal DayToMs(std::int32_t day) { return (static_cast<qreal>(day) * 86400.0 + 43200.0) * 1000.0; }
 }  // namespace
 
-QDialog* OpenPriceChart(QWidget* parent, const tallyglass::db::HistoryResultSet::ChartData& data) {
+std::int32_t WeekPointDay(std::int32_t monday, std::int32_t lastSaleDay) {
+  return std::min(monday + 6, lastSaleDay);
+}
+
+QDialog* OpenPriceChart(QWidget* parent, const tallyglass::db::HistoryResultSet::ChartData& data,
+                        const QString& what) {
   auto* dlg = new QDialog(parent);
   dlg->setAttribute(Qt::WA_DeleteOnClose);
-  dlg->setWindowTitle(QStringLiteral("价格走势"));
+  dlg->setWindowTitle(QStringLiteral("价格走势 - ") + what);
   dlg->resize(760, 460);
 
   auto* sales = new QScatterSeries;
@@ -49,16 +54,17 @@ QDialog* OpenPriceChart(QWidget* parent, const tallyglass::db::HistoryResultSet:
   pen.setWidth(2);
   weekly->setPen(pen);
   for (const auto& [monday, median] : data.weeklyMedian) {
-    // Drawn mid-week.
-    weekly->append(DayToMs(monday + 3), median);
+    const std::int32_t day = WeekPointDay(monday, data.lastDay);
+    weekly->append(DayToMs(day), median);
     lo = any ? std::min(lo, median) : median;
     hi = any ? std::max(hi, median) : median;
-    firstDay = any ? std::min(firstDay, monday + 3) : monday + 3;
-    lastDay = any ? std::max(lastDay, monday + 3) : monday + 3;
+    firstDay = any ? std::min(firstDay, day) : day;
+    lastDay = any ? std::max(lastDay, day) : day;
     any = true;
   }
 
   auto* chart = new QChart;
+  chart->setTitle(what);
   chart->addSeries(sales);
   chart->addSeries(weekly);
   auto* x = new QDateTimeAxis;

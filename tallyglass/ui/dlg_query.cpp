@@ -11,6 +11,7 @@
 #include "platform/shell/shell.h"
 #include "site/paths.h"
 #include "tallyglass/db/query.h"
+#include "tallyglass/db/rows_model.h"
 #include "tallyglass/ui/DataGrid.h"
 #include "tallyglass/ui/HistoryDlg.h"
 #include "tallyglass/ui/PriceChart.h"
@@ -23,6 +24,19 @@ void CHistoryDlg::RunQuery() {
     Message(QStringLiteral("请输入检索条件"));
     return;
   }
+  if (m_todaySource != TodaySource::Site) NoteLocalToday();
+  // What the chart names: the keywords and the range of this query.
+  QStringList words;
+  for (const QString& k : in.include)
+    if (!in.include[0].isEmpty() && !k.isEmpty()) words << k;
+  for (const QString& k : in.exclude)
+    if (!in.exclude[0].isEmpty() && !k.isEmpty()) words << QLatin1Char('-') + k;
+  if (!in.buyer.isEmpty()) words << QStringLiteral("成交账户名:") + in.buyer;
+  m_strQueryName =
+      QStringLiteral("%1，最近%2天（%3 至 %4）")
+          .arg(words.join(QLatin1Char(' ')))
+          .arg(in.days)
+          .arg(tallyglass::db::DayText(in.today - in.days + 1), tallyglass::db::DayText(in.today));
   // From here the result set holds the query, not the table the crawl
   // appends to.
   Button(IDC_UPDATE)->setEnabled(false);
@@ -87,7 +101,7 @@ void CHistoryDlg::ShowPriceChart() {
           return;
         }
         if (m_pChart) m_pChart->close();
-        m_pChart = tallyglass::ui::OpenPriceChart(this, data);
+        m_pChart = tallyglass::ui::OpenPriceChart(this, data, m_strQueryName);
       });
 }
 

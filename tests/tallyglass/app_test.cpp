@@ -114,10 +114,13 @@ TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowS
     f.seek(30 * 4096);
     f.write(QByteArray(4096, '\x55'));
   };
+  // A file that is no database fails to open; a damaged page is found by
+  // the check that runs once the window shows, and told the same way.
   const struct {
     const char* name;
     std::function<void()> make;
-  } cases[] = {{"not a database", notADatabase}, {"damaged page", damagedPage}};
+    bool opens;
+  } cases[] = {{"not a database", notADatabase, false}, {"damaged page", damagedPage, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     QDir(folder).removeRecursively();
@@ -132,6 +135,7 @@ TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowS
     int rows = -1;
     std::vector<QString> boxesOfQuery;
     app.onShown = [&](CHistoryDlg& d) {
+      for (QDeadlineTimer deadline(60000); !d.UpkeepDone() && !deadline.hasExpired();) QTest::qWait(5);
       boxesAtStart = Boxes();
       rows = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID))->View()->model()->rowCount();
       // The window stays usable: a query reports the missing connection.
@@ -141,13 +145,19 @@ TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowS
       d.close();
     };
     EXPECT_EQ(app.InitInstance(), 0);
-    ASSERT_EQ(boxesAtStart.size(), 2u);
+    ASSERT_GE(boxesAtStart.size(), 1u);
     EXPECT_TRUE(boxesAtStart[0].startsWith("连接数据库失败!\r\n错误信息:" + file + ": "))
         << boxesAtStart[0].toStdString();
-    EXPECT_EQ(boxesAtStart[1], "读取记录错误。");
-    EXPECT_EQ(rows, 0);
-    ASSERT_EQ(boxesOfQuery.size(), 1u);
-    EXPECT_TRUE(boxesOfQuery[0].startsWith("数据库操作失败!\r\n错误信息:")) << boxesOfQuery[0].toStdString();
+    if (!c.opens) {
+      ASSERT_EQ(boxesAtStart.size(), 2u);
+      EXPECT_EQ(boxesAtStart[1], "读取记录错误。");
+      EXPECT_EQ(rows, 0);
+      ASSERT_EQ(boxesOfQuery.size(), 1u);
+      EXPECT_TRUE(boxesOfQuery[0].startsWith("数据库操作失败!\r\n错误信息:"))
+          << boxesOfQuery[0].toStdString();
+    } else {
+      EXPECT_TRUE(boxesAtStart[0].contains("quick_check")) << boxesAtStart[0].toStdString();
+    }
     EXPECT_TRUE(Boxes().empty()) << "the exit step shows nothing";
     EXPECT_EQ(QFileInfo(file).size(), size) << "the user's file is left alone";
   }

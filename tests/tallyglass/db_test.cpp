@@ -11,12 +11,15 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <random>
 #include <set>
 #include <tuple>
 #include <vector>
 
 #include "tallyglass/db/history_db.h"
+#include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query.h"
+#include "tallyglass/db/rows_model.h"
 
 namespace tallyglass::db {
 namespace {
@@ -236,6 +239,91 @@ TEST_F(HistoryDbTest, KeywordsBuyerAndDays) {
   EXPECT_TRUE(Query(db, in).empty());
 }
 
+// An existing history gets its keyword index on a worker while queries
+// answer by the scan; afterwards, and for rows the walk adds, the index's
+// answers are the scan's for any keyword.
+TEST_F(HistoryDbTest, KeywordIndexAnswersAsTheScanOnRandomKeywords) {
+  const QStringList alphabet = {"手", "机", "壳", "古", "琴", "a", "B", "b", "%", "_", " ", "Ä", "ä", "'"};
+  std::mt19937 rng(20);
+  auto text = [&](int lo, int hi) {
+    QString t;
+    for (int n = lo + static_cast<int>(rng() % (hi - lo + 1)); n > 0; --n)
+      t += alphabet[rng() % alphabet.size()];
+    return t;
+  };
+  auto rows = [&](int first, int n) {
+    std::vector<HistoryRecord> r;
+    for (int i = 0; i < n; ++i)
+      r.push_back(Row(first + i, text(0, 12), 1 + static_cast<int>(rng() % 900), text(1, 4),
+                      15990 + static_cast<int>(rng() % 20)));
+    return r;
+  };
+  {
+    HistoryDb db;
+    ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+    Add(db, rows(1000, 700));
+#if !defined(TG_ENGINE_POSTGRES)
+    // As a history from before the index: none of it is indexed.
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("DROP TABLE HistoryKeywords"));
+    ASSERT_TRUE(q.exec("DROP TABLE HistoryKeywordState"));
+#endif
+  }
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  auto scan = [&](const QueryInputs& in) {
+    const Statement s = BuildHistoryQuery(in, db.engine());
+    QSqlQuery q(db.Database());
+    EXPECT_TRUE(q.prepare(s.sql));
+    for (const QVariant& v : s.params) q.addBindValue(v);
+    EXPECT_TRUE(q.exec()) << s.sql.toStdString();
+    std::set<int> ids;
+    while (q.next()) ids.insert(q.value(0).toInt());
+    return ids;
+  };
+  auto compare = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      QueryInputs in;
+      in.today = 16010;
+      in.days = rng() % 2 ? 5000 : 10;
+      for (std::size_t k = 0, m = 1 + rng() % 2; k < m; ++k) in.include[k] = text(1, 3);
+      if (rng() % 3 == 0) in.exclude[0] = text(1, 2);
+      if (rng() % 5 == 0) in.buyer = text(1, 1);
+      const std::set<int> expected = scan(in);
+      SCOPED_TRACE(in.include[0].toStdString() + " / " + in.include[1].toStdString() + " -" +
+                   in.exclude[0].toStdString() + " buyer " + in.buyer.toStdString());
+      ASSERT_EQ(Query(db, in), expected);
+      ASSERT_EQ(Stats(db, in).count, static_cast<std::int64_t>(expected.size()));
+    }
+  };
+  EXPECT_FALSE(KeywordIndexReady(db.Database(), db.engine()));
+  compare(20);  // by the scan
+
+  IndexBuilder builder(db);
+  std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+  bool finished = false, built = false;
+  QString damage;
+  builder.Start({[&](const QString& d) { damage = d; },
+                 [&](std::int64_t done, std::int64_t total) { progress.emplace_back(done, total); },
+                 [&](bool ok, const QString& error) {
+                   finished = true;
+                   built = ok;
+                   EXPECT_TRUE(ok) << error.toStdString();
+                 }});
+  for (QDeadlineTimer deadline(120000); !finished && !deadline.hasExpired();)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  ASSERT_TRUE(built);
+  EXPECT_TRUE(damage.isEmpty()) << damage.toStdString();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back().first, progress.back().second) << "the progress ends at the whole";
+  ASSERT_TRUE(KeywordIndexReady(db.Database(), db.engine()));
+  compare(150);
+
+  // The walk's rows are in the index as soon as they are stored.
+  Add(db, rows(5000, 200));
+  compare(150);
+}
+
 TEST_F(HistoryDbTest, PriceStatisticsAtFullWidth) {
   HistoryDb db;
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
@@ -348,6 +436,38 @@ TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
   }
 }
 
+// Scrolling through a long result keeps only a window of whole rows; a
+// block scrolled back to is read again, with the same rows.
+TEST_F(HistoryDbTest, GridKeepsAWindowOfRowsAndReadsBlocksAgain) {
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  constexpr int kRows = HistoryRowsModel::kBlockRows * (HistoryRowsModel::kKeptBlocks + 6) + 17;
+  std::vector<HistoryRecord> rows;
+  for (int i = 0; i < kRows; ++i) rows.push_back(Row(4000000 + i, "耳机", 100 + i % 50));
+  Add(db, rows);
+  HistoryResultSet rs(&db);
+  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  auto* m = static_cast<HistoryRowsModel*>(rs.Model());
+  for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && (m->canFetchMore({}) || rs.Fetching());) {
+    if (m->canFetchMore({})) m->fetchMore({});
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  }
+  ASSERT_EQ(m->rowCount(), kRows);
+  EXPECT_LE(m->BlocksHeld(), static_cast<std::size_t>(HistoryRowsModel::kKeptBlocks + 1));
+  const int col = rs.FieldNames().indexOf("ProductID");
+  auto idAt = [&](int row) {
+    QVariant v = m->index(row, col).data();
+    for (QDeadlineTimer deadline(30000); v.isNull() && !deadline.hasExpired();) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+      v = m->index(row, col).data();
+    }
+    return v.toInt();
+  };
+  for (int row : {kRows - 1, 5, HistoryRowsModel::kBlockRows * 3 + 1, kRows - 2})
+    EXPECT_EQ(idAt(row), 4000000 + row);
+  EXPECT_LE(m->BlocksHeld(), static_cast<std::size_t>(HistoryRowsModel::kKeptBlocks + 1));
+}
+
 TEST_F(HistoryDbTest, ANewQueryCancelsTheOneRunning) {
   HistoryDb db;
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
@@ -403,8 +523,8 @@ TEST_F(HistoryDbTest, TableMadeElsewhereGetsTheKey) {
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
   HistoryResultSet rs(&db);
   bool stored = true;
-  ASSERT_TRUE(rs.Append(Row(7, "a", 1)));
-  ASSERT_TRUE(rs.Append(Row(7, "b", 2), &stored));
+  ASSERT_TRUE(rs.Append(Row(7, "a", 1))) << rs.LastError().toStdString();
+  ASSERT_TRUE(rs.Append(Row(7, "b", 2), &stored)) << rs.LastError().toStdString();
   EXPECT_FALSE(stored);
   ASSERT_TRUE(rs.OpenHistoryTable());
   EXPECT_EQ(rs.Model()->rowCount(), 1);

@@ -1,5 +1,6 @@
 // The window's start, its fields and the query, pressing the real buttons.
 #include <QChartView>
+#include <QDateTime>
 #include <QKeyEvent>
 #include <QScatterSeries>
 #include <algorithm>
@@ -44,19 +45,47 @@ TEST_F(Query, FreshWindowShowsDefaultsTheWholeTableAndToday) {
   EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(IDC_INCLUDE1));
 }
 
-TEST_F(Query, TodayIsZeroWithoutTheSite) {
-  server.Stop();
-  OpenWindow();
-  EXPECT_EQ(dlg->m_nToday, 0);
-  EXPECT_TRUE(Boxes().empty()) << "a failed page read is silent";
-  EXPECT_TRUE(dlg->isVisible());
+// Without the site's date the range counts from the local day, never from
+// 0, and the window says so once; a site that never answers holds nothing up.
+TEST_F(Query, TodayWithoutTheSiteIsTheLocalDay) {
+  for (const bool hanging : {true, false}) {
+    SCOPED_TRACE(hanging ? "a site that never answers" : "no site");
+    if (hanging) {
+      sim::Fault f;
+      f.kind = sim::FaultKind::Stall;
+      f.stallMs = 600000;
+      server.AddFault(f);
+    } else {
+      server.ClearFaults();
+      server.Stop();
+    }
+    const auto localDay = [] {
+      return static_cast<std::int32_t>(QDateTime::currentSecsSinceEpoch() / 86400);
+    };
+    const std::int32_t before = localDay();
+    OpenWindow(2000000, /*settle=*/!hanging);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->todaySource(),
+              hanging ? CHistoryDlg::TodaySource::Reading : CHistoryDlg::TodaySource::Local);
+    EXPECT_GE(dlg->m_nToday, before);
+    EXPECT_LE(dlg->m_nToday, localDay());
+    EXPECT_TRUE(Boxes().empty()) << "a failed page read is no message box";
+    Type(IDC_INCLUDE1, "手机");
+    PressQuery();
+    EXPECT_TRUE(
+        dlg->Recordset()->statement().sql.endsWith("bidTime > " + QString::number(dlg->m_nToday - 15)));
+    EXPECT_EQ(dlg->StatusText(), "未能读取站点日期，按本机日期计算");
+    dlg.reset();
+    db.reset();
+    QDir(folder).removeRecursively();
+  }
 }
 
 TEST_F(Query, ControlsSitAtTheTemplateRectsAndCarryTheirLabels) {
   OpenWindow();
   const QFont font = platform::dialog::DialogFont();
   auto du = [&](int x, int y, int w, int h) { return platform::dialog::MapDialogRect(font, {x, y, w, h}); };
-  EXPECT_EQ(dlg->size(), du(0, 0, 358, 237).size());
+  EXPECT_EQ(dlg->size(), du(0, 0, 358, 249).size());
   EXPECT_EQ(dlg->GetDlgItem(IDC_GRID)->geometry(), du(7, 64, 344, 124));
   EXPECT_EQ(dlg->GetDlgItem(IDC_INCLUDE4)->geometry(), du(264, 10, 68, 14));
   EXPECT_EQ(dlg->GetDlgItem(IDC_SERVICE)->geometry(), du(290, 209, 61, 15));
@@ -243,8 +272,11 @@ TEST_F(Query, PriceChartShowsTheSalesAndTheWeeklyMedian) {
   std::sort(sales.begin(), sales.end());
   EXPECT_EQ(sales, (std::vector<std::pair<int, int>>{
                        {kToday - 6, 10}, {kToday - 5, 30}, {kToday - 1, 20}, {kToday, 100}, {kToday, 101}}));
-  // Each week's median, drawn mid-week.
-  EXPECT_EQ(weekly, (std::vector<std::pair<int, int>>{{kToday - 7 + 3, 20}, {kToday + 3, 100}}));
+  // Each week's median at the week's end, or at the latest sale when that is
+  // earlier: the line never runs past the last sale.
+  EXPECT_EQ(weekly, (std::vector<std::pair<int, int>>{{kToday - 1, 20}, {kToday, 100}}));
+  // The chart names what it shows.
+  EXPECT_EQ(view->chart()->title(), "手表，最近15天（2013-11-18 至 2013-12-02）");
 }
 
 TEST_F(Query, KeywordWithAQuoteFindsItsRow) {

@@ -79,7 +79,8 @@ class HistoryWindowTest : public ::testing::Test {
 
   // Opens the database and the window, as the application does, with
   // endID.dat holding `lastId` (-1: endID.dat as it is).
-  void OpenWindow(std::int32_t lastId = 2000000) {
+  // `settle`: wait until today is known and the start-up check is done.
+  void OpenWindow(std::int32_t lastId = 2000000, bool settle = true) {
     db = std::make_unique<tallyglass::db::HistoryDb>();
     ASSERT_TRUE(db->Open(folder, {})) << db->LastError().toStdString();
     if (lastId >= 0) {
@@ -102,6 +103,10 @@ class HistoryWindowTest : public ::testing::Test {
     dlg = std::make_unique<CHistoryDlg>(s);
     dlg->OnInitDialog();
     dlg->show();
+    for (QDeadlineTimer d(60000);
+         settle && !d.hasExpired() &&
+         (dlg->todaySource() == CHistoryDlg::TodaySource::Reading || !dlg->UpkeepDone());)
+      QTest::qWait(2);
   }
 
   // Rows put into the database before the window opens.

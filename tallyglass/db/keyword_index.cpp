@@ -1,0 +1,396 @@
+#include "tallyglass/db/keyword_index.h"
+
+#include <sqlite3.h>
+
+#include <QMetaObject>
+#include <QObject>
+#include <QSet>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <string>
+
+namespace tallyglass::db {
+
+namespace {
+
+sqlite3* HandleOf(const QSqlDatabase& db) {
+  if (!db.driver()) return nullptr;
+  QVariant h = db.driver()->handle();
+  if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0) return nullptr;
+  return *static_cast<sqlite3* const*>(h.constData());
+}
+
+// Bytes of the UTF-8 character starting with `lead`; a stray byte counts as
+// one character.
+int CharBytes(unsigned char lead) {
+  if (lead < 0xC0) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+
+// The tokenizer: every character and every pair of neighbours of a title,
+// ASCII letters in lower case as LIKE compares them. A query string of one
+// character is that character, a longer one its pairs.
+int GramsTokenize(Fts5Tokenizer*, void* ctx, int flags, const char* text, int size,
+                  int (*token)(void*, int, const char*, int, int, int)) {
+  const bool query = (flags & FTS5_TOKENIZE_QUERY) != 0;
+  std::string buf;
+  auto put = [&](int start, int end) {
+    buf.assign(text + start, static_cast<std::size_t>(end - start));
+    for (char& c : buf)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return token(ctx, 0, buf.data(), static_cast<int>(buf.size()), start, end);
+  };
+  int prev = -1;
+  for (int i = 0; i < size;) {
+    const int n = std::min(CharBytes(static_cast<unsigned char>(text[i])), size - i);
+    int rc = SQLITE_OK;
+    if (prev >= 0) rc = put(prev, i + n);
+    if (rc == SQLITE_OK && (!query || (i == 0 && n == size))) rc = put(i, i + n);
+    if (rc != SQLITE_OK) return rc;
+    prev = i;
+    i += n;
+  }
+  return SQLITE_OK;
+}
+
+int GramsCreate(void*, const char**, int, Fts5Tokenizer** out) {
+  static int dummy;
+  *out = reinterpret_cast<Fts5Tokenizer*>(&dummy);
+  return SQLITE_OK;
+}
+
+void GramsDelete(Fts5Tokenizer*) {}
+
+fts5_api* Fts5Api(sqlite3* handle) {
+  fts5_api* api = nullptr;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(handle, "SELECT fts5(?1)", -1, &st, nullptr) == SQLITE_OK) {
+    sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+    sqlite3_step(st);
+  }
+  sqlite3_finalize(st);
+  return api;
+}
+
+QString Quoted(QString s, QChar quote) {
+  s.replace(quote, QString(2, quote));
+  return quote + s + quote;
+}
+
+// PostgreSQL: the grams of a title, and those a LIKE pattern needs. lower()
+// is the folding ILIKE applies, whatever the server's locale.
+constexpr char kPgGrams[] = R"SQL(
+CREATE OR REPLACE FUNCTION tg_grams(t text) RETURNS text[] LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $f$
+  SELECT coalesce(array_agg(DISTINCT g), '{}') FROM (
+    SELECT substr(l, i, 1) AS g FROM (SELECT lower(t) AS l) s, generate_series(1, length(l)) AS i
+    UNION ALL
+    SELECT substr(l, i, 2) FROM (SELECT lower(t) AS l) s, generate_series(1, length(l) - 1) AS i) x
+$f$)SQL";
+constexpr char kPgPatternGrams[] = R"SQL(
+CREATE OR REPLACE FUNCTION tg_pattern_grams(p text) RETURNS text[] LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $f$
+  SELECT coalesce(array_agg(DISTINCT g), '{}') FROM (
+    SELECT CASE WHEN length(r) = 1 THEN r ELSE substr(r, i, 2) END AS g
+    FROM regexp_split_to_table(lower(p), '[%_]') AS r,
+         generate_series(1, greatest(length(r) - 1, 1)) AS i
+    WHERE length(r) > 0) x
+$f$)SQL";
+
+}  // namespace
+
+bool RegisterGramTokenizer(sqlite3* handle) {
+  if (!handle) return false;
+  fts5_api* api = Fts5Api(handle);
+  if (!api) return false;
+  static fts5_tokenizer tokenizer = {&GramsCreate, &GramsDelete, &GramsTokenize};
+  return api->xCreateTokenizer(api, "tg_grams", nullptr, &tokenizer, nullptr) == SQLITE_OK;
+}
+
+bool RegisterGramTokenizer(const QSqlDatabase& db) { return RegisterGramTokenizer(HandleOf(db)); }
+
+QStringList KeywordGrams(const QString& keyword) {
+  QStringList out;
+  QSet<QString> seen;
+  auto add = [&](const QString& g) {
+    if (!seen.contains(g)) {
+      seen.insert(g);
+      out << g;
+    }
+  };
+  const QList<uint> chars = keyword.toUcs4();
+  QList<uint> run;
+  auto flush = [&] {
+    if (run.size() == 1) add(QString::fromUcs4(reinterpret_cast<const char32_t*>(run.constData()), 1));
+    for (qsizetype i = 0; i + 1 < run.size(); ++i)
+      add(QString::fromUcs4(reinterpret_cast<const char32_t*>(run.constData() + i), 2));
+    run.clear();
+  };
+  for (uint c : chars) {
+    if (c == '%' || c == '_') {
+      flush();
+      continue;
+    }
+    run << (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  flush();
+  return out;
+}
+
+bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) {
+  if (!RegisterGramTokenizer(d)) {
+    *error = QStringLiteral("the FTS5 keyword index is not available in this SQLite");
+    return false;
+  }
+  QSqlQuery q(d);
+  if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS HistoryKeywordState (upto INTEGER NOT NULL)")) ||
+      !q.exec(
+          QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS HistoryKeywords USING fts5(Title, content='', "
+                         "detail=none, tokenize='tg_grams')"))) {
+    *error = EngineText(q.lastError());
+    return false;
+  }
+  if (!q.exec(QStringLiteral("SELECT count(*) FROM HistoryKeywordState")) || !q.next()) {
+    *error = EngineText(q.lastError());
+    return false;
+  }
+  if (q.value(0).toLongLong() == 0 && !q.exec(QStringLiteral("INSERT INTO HistoryKeywordState VALUES (%1)")
+                                                  .arg(emptyTable ? kIndexComplete : 0))) {
+    *error = EngineText(q.lastError());
+    return false;
+  }
+  return true;
+}
+
+bool KeywordIndexReady(const QSqlDatabase& db, Engine engine) {
+  QSqlQuery q(db);
+  if (engine == Engine::Postgres) {
+    return q.exec(QStringLiteral(
+               "SELECT indisvalid FROM pg_index WHERE indexrelid = to_regclass('\"History_grams\"')")) &&
+           q.next() && q.value(0).toBool();
+  }
+  return q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) && q.next() &&
+         q.value(0).toLongLong() == kIndexComplete;
+}
+
+bool NarrowByIndex(Statement* s, Engine engine) {
+  QString condition;
+  QVariantList params;
+  if (engine == Engine::Postgres) {
+    QStringList parts;
+    for (const QString& k : s->includeKeywords) {
+      if (KeywordGrams(k).isEmpty()) continue;
+      parts << QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
+      params << k;
+    }
+    condition = parts.join(QStringLiteral(" AND "));
+  } else {
+    QStringList terms;
+    for (const QString& k : s->includeKeywords)
+      for (const QString& g : KeywordGrams(k)) terms << Quoted(g, QLatin1Char('"'));
+    if (!terms.isEmpty()) {
+      condition =
+          QStringLiteral("ProductID IN (SELECT rowid FROM HistoryKeywords WHERE HistoryKeywords MATCH ?)");
+      params << terms.join(QStringLiteral(" AND "));
+    }
+  }
+  if (condition.isEmpty()) return false;
+  const QString glue =
+      s->from.contains(QStringLiteral(" WHERE ")) ? QStringLiteral(" AND ") : QStringLiteral(" WHERE ");
+  s->from += glue + condition;
+  s->sql += glue + condition;
+  s->params += params;
+  return true;
+}
+
+bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title, QString* error) {
+  if (db->engine() == Engine::Postgres) return true;
+  QSqlQuery q(db->Database());
+  // No index yet (the builder makes it after the file's check), or one the
+  // builder has not reached this row in: the builder takes the row.
+  if (!q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) || !q.next() ||
+      productId > q.value(0).toLongLong())
+    return true;
+  q.finish();
+  if (!q.prepare(QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) VALUES (?, ?)"))) {
+    *error = EngineText(q.lastError());
+    return false;
+  }
+  q.addBindValue(productId);
+  q.addBindValue(title);
+  if (!q.exec()) {
+    *error = EngineText(q.lastError());
+    return false;
+  }
+  return true;
+}
+
+IndexBuilder::IndexBuilder(const HistoryDb& db)
+    : mainName_(db.Database().connectionName()),
+      dbFile_(db.Database().databaseName()),
+      engine_(db.engine()),
+      context_(std::make_unique<QObject>()) {}
+
+IndexBuilder::~IndexBuilder() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+void IndexBuilder::Start(Callbacks callbacks) {
+  if (running_) return;
+  running_ = true;
+  thread_ = std::thread([this, c = std::move(callbacks)] { Run(c); });
+}
+
+void IndexBuilder::Run(Callbacks c) {
+  QObject* ctx = context_.get();
+  auto deliver = [ctx](std::function<void()> fn) {
+    QMetaObject::invokeMethod(ctx, std::move(fn), Qt::QueuedConnection);
+  };
+  auto finish = [&](bool ok, const QString& error) {
+    deliver([this, c, ok, error] {
+      running_ = false;
+      if (c.onFinished) c.onFinished(ok, error);
+    });
+  };
+  static std::atomic<int> counter{0};
+  const QString name = mainName_ + QStringLiteral("-index-%1").arg(++counter);
+  bool ok = true;
+  QString error;
+  {
+    QSqlDatabase db = QSqlDatabase::cloneDatabase(mainName_, name);
+    if (!db.isValid() || !db.open()) {
+      const QString e = EngineText(db.lastError());
+      db = QSqlDatabase();
+      QSqlDatabase::removeDatabase(name);
+      finish(false, e);
+      return;
+    }
+    QSqlQuery q(db);
+    if (engine_ == Engine::Sqlite) {
+      sqlite3* h = HandleOf(db);
+      RegisterGramTokenizer(h);
+      // Ends a long statement when the window goes.
+      sqlite3_progress_handler(
+          h, 10000, [](void* p) { return static_cast<std::atomic<bool>*>(p)->load() ? 1 : 0; }, &stop_);
+      // Damage is found after the window shows; it is reported as at start.
+      if (q.exec(QStringLiteral("PRAGMA quick_check"))) {
+        QStringList problems;
+        while (q.next()) {
+          const QString line = q.value(0).toString();
+          if (line != QLatin1String("ok")) problems << line;
+        }
+        if (!problems.isEmpty()) {
+          const QString text = QStringLiteral("%1: quick_check: %2")
+                                   .arg(dbFile_, problems.mid(0, 5).join(QStringLiteral("; ")));
+          deliver([c, text] {
+            if (c.onDamage) c.onDamage(text);
+          });
+          ok = false;
+          error = text;
+        }
+      } else if (!stop_) {
+        const QString text = QStringLiteral("%1: %2").arg(dbFile_, EngineText(q.lastError()));
+        deliver([c, text] {
+          if (c.onDamage) c.onDamage(text);
+        });
+        ok = false;
+        error = text;
+      }
+      std::int64_t total = 0, done = 0;
+      if (ok && !stop_ && !CreateKeywordIndex(db, false, &error)) ok = false;
+      if (ok && q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) && q.next() &&
+          q.value(0).toLongLong() != kIndexComplete) {
+        const std::int64_t upto = q.value(0).toLongLong();
+        if (q.exec(QStringLiteral("SELECT count(*), (SELECT count(*) FROM History WHERE ProductID <= %1) "
+                                  "FROM History")
+                       .arg(upto)) &&
+            q.next()) {
+          total = q.value(0).toLongLong();
+          done = q.value(1).toLongLong();
+        }
+        deliver([c, done, total] {
+          if (c.onProgress) c.onProgress(done, total);
+        });
+        while (!stop_) {
+          // One chunk and the mark of how far it went in one transaction:
+          // a batch of the walk sees either both or neither.
+          if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            ok = false;
+            break;
+          }
+          bool chunkOk = q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) && q.next();
+          const std::int64_t from = chunkOk ? q.value(0).toLongLong() : 0;
+          std::int64_t added = 0, last = from;
+          if (chunkOk && from != kIndexComplete) {
+            const QString chunk = QStringLiteral(
+                                      "SELECT ProductID, Title FROM History WHERE ProductID > %1 ORDER BY "
+                                      "ProductID LIMIT %2")
+                                      .arg(from)
+                                      .arg(kChunkRows);
+            chunkOk = q.exec(QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) ") + chunk);
+            added = chunkOk ? q.numRowsAffected() : 0;
+            if (chunkOk && added > 0) {
+              chunkOk =
+                  q.exec(QStringLiteral("SELECT max(ProductID) FROM (SELECT ProductID FROM History WHERE "
+                                        "ProductID > %1 ORDER BY ProductID LIMIT %2)")
+                             .arg(from)
+                             .arg(kChunkRows)) &&
+                  q.next();
+              if (chunkOk) last = q.value(0).toLongLong();
+            }
+            const std::int64_t upto = added < kChunkRows ? kIndexComplete : last;
+            chunkOk = chunkOk && q.exec(QStringLiteral("UPDATE HistoryKeywordState SET upto = %1").arg(upto));
+            if (chunkOk) last = upto;
+          }
+          if (!chunkOk) {
+            error = EngineText(q.lastError());
+            q.exec(QStringLiteral("ROLLBACK"));
+            ok = false;
+            break;
+          }
+          if (!q.exec(QStringLiteral("COMMIT"))) {
+            error = EngineText(q.lastError());
+            q.exec(QStringLiteral("ROLLBACK"));
+            ok = false;
+            break;
+          }
+          done += added;
+          deliver([c, done, total] {
+            if (c.onProgress) c.onProgress(done, total);
+          });
+          if (last == kIndexComplete) break;
+        }
+        if (stop_) ok = false;
+      }
+    } else {
+      // The function, then the index, built without holding up the walk's
+      // writes; one left invalid by an interrupted build is made again.
+      q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
+      const bool ready = KeywordIndexReady(db, engine_);
+      if (!ready) {
+        deliver([c] {
+          if (c.onProgress) c.onProgress(0, 1);
+        });
+        ok = q.exec(QString::fromLatin1(kPgGrams)) && q.exec(QString::fromLatin1(kPgPatternGrams)) &&
+             q.exec(QStringLiteral("DROP INDEX IF EXISTS \"History_grams\"")) &&
+             q.exec(QStringLiteral("CREATE INDEX CONCURRENTLY \"History_grams\" ON \"History\" USING gin "
+                                   "(tg_grams(\"Title\"))"));
+        if (!ok) error = EngineText(q.lastError());
+        if (ok)
+          deliver([c] {
+            if (c.onProgress) c.onProgress(1, 1);
+          });
+      }
+    }
+    q.finish();
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+  finish(ok, error);
+}
+
+}  // namespace tallyglass::db

@@ -1,0 +1,89 @@
+#pragma once
+// The keyword index: every title broken into its characters and character
+// pairs (most Chinese product words have two characters, which a trigram
+// index cannot serve). It only narrows the candidates; the query's LIKE
+// conditions still decide, so its answers are the scan's.
+//
+// SQLite: a contentless FTS5 table HistoryKeywords (detail=none, rowid =
+// ProductID) with the tokenizer "tg_grams" of this file. Rows up to
+// HistoryKeywordState.upto are in it; the walk's batches add theirs in the
+// same transaction, and a builder on a worker fills in an existing history.
+// PostgreSQL: a GIN index over the immutable SQL function tg_grams(text).
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "tallyglass/db/history_db.h"
+
+struct sqlite3;
+class QObject;
+class QSqlDatabase;
+
+namespace tallyglass::db {
+
+// Registers tokenizer "tg_grams" on an SQLite connection (each connection
+// that writes or reads HistoryKeywords needs it).
+bool RegisterGramTokenizer(sqlite3* handle);
+bool RegisterGramTokenizer(const QSqlDatabase& db);
+
+// The grams a keyword's LIKE pattern needs in a matching title: for each
+// literal run between the wildcards % and _, its one character when it has
+// one, else its character pairs. ASCII letters folded to lower case. Empty:
+// the keyword narrows nothing.
+QStringList KeywordGrams(const QString& keyword);
+
+// The upto value of a complete index.
+inline constexpr std::int64_t kIndexComplete = 2147483647;
+
+// SQLite: creates the index's tables where missing, on a connection. A new,
+// empty history starts complete; an existing one is filled by the builder.
+bool CreateKeywordIndex(const QSqlDatabase& db, bool emptyTable, QString* error);
+
+// Whether queries may use the index now.
+bool KeywordIndexReady(const QSqlDatabase& db, Engine engine);
+
+// Adds the condition that narrows `s` to the index's candidates, when its
+// include keywords have grams. False when it added nothing.
+bool NarrowByIndex(Statement* s, Engine engine);
+
+// Inside the transaction that stored `productId`: puts it in the index when
+// the builder has passed it (SQLite; PostgreSQL's index keeps itself).
+bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title, QString* error);
+
+// The work done once the window shows: the file's integrity check (SQLite),
+// then the index over an existing history, on a thread with a connection of
+// its own. Results come back on the creating thread's event loop.
+class IndexBuilder {
+ public:
+  struct Callbacks {
+    // Damage found by the integrity check: the engine's text.
+    std::function<void(const QString& problem)> onDamage;
+    std::function<void(std::int64_t done, std::int64_t total)> onProgress;
+    std::function<void(bool ok, const QString& error)> onFinished;
+  };
+  explicit IndexBuilder(const HistoryDb& db);
+  ~IndexBuilder();
+  IndexBuilder(const IndexBuilder&) = delete;
+  IndexBuilder& operator=(const IndexBuilder&) = delete;
+  void Start(Callbacks callbacks);
+  bool Running() const { return running_; }
+  // Rows per transaction of the build: a walk's batch waits at most one.
+  static constexpr int kChunkRows = 20000;
+
+ private:
+  void Run(Callbacks c);
+  QString mainName_;
+  QString dbFile_;
+  Engine engine_;
+  std::unique_ptr<QObject> context_;
+  std::atomic<bool> stop_{false};
+  bool running_ = false;
+  std::thread thread_;
+};
+
+}  // namespace tallyglass::db
