@@ -85,6 +85,10 @@ gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
   config.transport = m_services.newTransport
                          ? m_services.newTransport()
                          : std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
+  config.newTransport = [newTransport = m_services.newTransport]() -> std::unique_ptr<platform::http::Transport> {
+    if (newTransport) return newTransport();
+    return std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
+  };
   config.requestDeadline = site::RequestDeadline();
   snipe::EngineEvents events;
   // The engine's thread hands every event to the window's thread.
@@ -256,19 +260,13 @@ void CMainDlg::OnModifySnipe() {
 void CMainDlg::OnDeleteSnipe() {
   if (m_nSnipeSel < 0 || m_nSnipeSel > m_nSnipeLast) return;
   UpdateData(true);
-  std::vector<bool> waiting;
-  for (int j = 0; j <= m_nSnipeLast; ++j)
-    waiting.push_back(m_snipes[static_cast<std::size_t>(j)].nRemain != -1);
-  snipe::DeletePlan plan = snipe::PlanDelete(m_nSnipeSel, m_nSnipeLast, waiting);
+  snipe::DeletePlan plan = snipe::PlanDelete(m_nSnipeSel, m_nSnipeLast);
   if (plan.freedIndex < 0) return;
   SnipeEngine().Remove(m_snipes[static_cast<std::size_t>(m_nSnipeSel)].nKey);
-  // Rows move with their values and state. Only a row still waiting for its
-  // bid is armed again; a finished row keeps its result and never bids a
-  // second time.
-  for (const snipe::RowMove& m : plan.moves) {
+  // Rows move with their values, state and key: the engine knows them by
+  // key, so their timing stays as it was.
+  for (const snipe::RowMove& m : plan.moves)
     m_snipes[static_cast<std::size_t>(m.to)] = m_snipes[static_cast<std::size_t>(m.from)];
-    if (m.rearm) ArmRow(m.to);
-  }
   m_snipes[static_cast<std::size_t>(plan.freedIndex)].nKey = 0;
   if (!plan.moves.empty()) {
     // The fields show the last row that moved, as they always have after a
@@ -318,6 +316,8 @@ bool CMainDlg::SnipeWaiting(int i) const {
 }
 
 void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {
+  // 取消开卖抢 came first: the event was already on its way.
+  if (!Button(IDC_CANCELOPEN)->isEnabled()) return;
   if (!e.handOverUrl.empty() && m_services.opener) m_services.opener->OpenUrl(e.handOverUrl);
   SetCaption(Button(IDC_OPENSNIPE), e.status.c_str());
 }

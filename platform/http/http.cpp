@@ -11,6 +11,9 @@
 #include <ctime>
 #include <mutex>
 
+#include <poll.h>
+#include <sys/socket.h>
+
 namespace platform::http {
 namespace {
 
@@ -73,6 +76,11 @@ struct CurlTransport::Impl {
   bool truncated = false;
   bool writeFailed = false;
   std::atomic<bool> cancel{false};
+  // A request that must not be sent twice: once it went out, no new
+  // connection may be opened for it.
+  bool noResend = false;
+  bool requestSent = false;
+  bool resendRefused = false;
   char errbuf[CURL_ERROR_SIZE] = {};
 
   static size_t Write(char* data, size_t size, size_t count, void* user) {
@@ -91,6 +99,20 @@ struct CurlTransport::Impl {
       self->writeFailed = true;
       return 0;
     }
+  }
+
+  static int Prereq(void* user, char*, char*, int, int) {
+    static_cast<Impl*>(user)->requestSent = true;
+    return CURL_PREREQFUNC_OK;
+  }
+
+  static curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* a) {
+    auto* self = static_cast<Impl*>(user);
+    if (self->noResend && self->requestSent) {
+      self->resendRefused = true;
+      return CURL_SOCKET_BAD;
+    }
+    return socket(a->family, a->socktype, a->protocol);
   }
 
   static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -112,6 +134,10 @@ CurlTransport::CurlTransport(Options options)
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, impl_.get());
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, &Impl::Prereq);
+  curl_easy_setopt(c, CURLOPT_PREREQDATA, impl_.get());
+  curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &Impl::OpenSocket);
+  curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, impl_.get());
   if (!options_.userAgent.empty()) curl_easy_setopt(c, CURLOPT_USERAGENT, options_.userAgent.c_str());
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
   // libcurl counts the stall in whole seconds; round up so a short time-out
@@ -143,10 +169,30 @@ CurlTransport::~CurlTransport() {
 
 Response CurlTransport::Get(const std::string& url) { return GetWithin(url, std::chrono::milliseconds(0)); }
 
+Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseconds deadline) {
+  RequestOptions o;
+  o.deadline = deadline;
+  return Send(url, o);
+}
+
+bool CurlTransport::ConnectionAlive() {
+  curl_socket_t s = CURL_SOCKET_BAD;
+  if (!impl_->curl || curl_easy_getinfo(impl_->curl, CURLINFO_ACTIVESOCKET, &s) != CURLE_OK ||
+      s == CURL_SOCKET_BAD)
+    return false;
+  // An idle connection has nothing to read; a readable one was closed (or
+  // holds junk): either way it cannot carry the next request.
+  pollfd p{s, POLLIN, 0};
+  if (poll(&p, 1, 0) == 0) return true;
+  char byte;
+  return recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
 void CurlTransport::Cancel(bool on) { impl_->cancel.store(on); }
 
-Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseconds deadline) {
+Response CurlTransport::Send(const std::string& url, const RequestOptions& options) {
   Response r;
+  std::chrono::milliseconds deadline = options.deadline;
   if (impl_->cancel.load()) {
     r.cancelled = true;
     r.error = "cancelled";
@@ -166,7 +212,11 @@ Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseco
   impl_->truncated = false;
   impl_->writeFailed = false;
   impl_->errbuf[0] = '\0';
+  impl_->noResend = !options.resend;
+  impl_->requestSent = false;
+  impl_->resendRefused = false;
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, options.followRedirects ? 1L : 0L);
   if (deadline.count() <= 0) deadline = options_.deadline;
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<std::int64_t>(deadline.count(), 0)));
   curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, RedirectProtocols(url));
@@ -182,6 +232,9 @@ Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseco
   r.body.swap(impl_->body);
   if (rc == CURLE_OK) {
     r.ok = true;
+  } else if (impl_->resendRefused) {
+    r.notResent = true;
+    r.error = "connection closed after the request was sent";
   } else if (rc == CURLE_ABORTED_BY_CALLBACK && impl_->cancel.load()) {
     r.cancelled = true;
     r.error = "cancelled";
