@@ -174,7 +174,17 @@ void Engine::DropRow(std::uint64_t key) {
 }
 
 void Engine::Remove(std::uint64_t key) {
-  Post([this, key] { DropRow(key); });
+  // Effective at once: a bid due before the command is taken never leaves.
+  {
+    std::lock_guard lk(mu_);
+    removing_.insert(key);
+  }
+  cv_.notify_all();
+  Post([this, key] {
+    DropRow(key);
+    std::lock_guard lk(mu_);
+    removing_.erase(key);
+  });
 }
 
 void Engine::Clear() {
@@ -386,7 +396,10 @@ bool Engine::WaitForSite(Row& row, std::int64_t siteMs) {
     if (clock_->Now() >= at) return true;
     // A new clock estimate moves the moment: wait again on it.
     const std::uint64_t gen = estimateGen_;
-    clock_->WaitUntil(lk, cv_, at, [&] { return stop_ || row.dropped.load() || estimateGen_ != gen; });
+    clock_->WaitUntil(lk, cv_, at, [&] {
+      return stop_ || row.dropped.load() || removing_.count(row.key) || estimateGen_ != gen;
+    });
+    if (removing_.count(row.key)) row.dropped = true;
   }
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -186,6 +187,7 @@ class Engine {
   std::mutex sharedMu_;   // the shared connection, without newTransport
   std::vector<std::uint64_t> clockWaiters_;  // engine thread: rows waiting for an estimate
   bool clockWanted_ = false;                 // under mu_: a fresh estimate is asked for
+  std::set<std::uint64_t> removing_;         // under mu_: Remove called, not yet carried out
 
   // Engine thread only (rows' threads are joined on Stop).
   std::map<std::uint64_t, std::unique_ptr<Row>> rows_;
