@@ -85,7 +85,8 @@ gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
   config.transport = m_services.newTransport
                          ? m_services.newTransport()
                          : std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
-  config.newTransport = [newTransport = m_services.newTransport]() -> std::unique_ptr<platform::http::Transport> {
+  config.newTransport = [newTransport =
+                             m_services.newTransport]() -> std::unique_ptr<platform::http::Transport> {
     if (newTransport) return newTransport();
     return std::make_unique<platform::http::CurlTransport>(site::SiteHttpOptions());
   };

@@ -78,9 +78,9 @@ struct Engine::Row {
   std::thread thread;
   // Restored with its bid already sent: only the outcome is read.
   bool outcomeOnly = false;
-  bool taken = false;    // the site said success
-  bool unsure = false;   // the bid went out but its answer was lost
-  bool sent = false;     // a bid request left
+  bool taken = false;   // the site said success
+  bool unsure = false;  // the bid went out but its answer was lost
+  bool sent = false;    // a bid request left
   std::int64_t amount = 0;
   std::string bidState;  // the state after the bid, for a Failed outcome
 };
@@ -200,9 +200,8 @@ void Engine::ArmOpen(const std::string& url, MonoTime fireAt) {
   Post([this, url, fireAt, generation] {
     Log("开卖抢拍 " + PathOf(url) + " 于 " + Ms(MonoUs(fireAt) - MonoUs(clock_->Now())) + " ms 后");
     auto transport = NewConnection();
-    openThreads_.emplace_back([this, url, fireAt, generation, transport] {
-      OpenMain(url, fireAt, generation, transport);
-    });
+    openThreads_.emplace_back(
+        [this, url, fireAt, generation, transport] { OpenMain(url, fireAt, generation, transport); });
   });
 }
 
@@ -373,8 +372,8 @@ void Engine::StartRow(Row& row) {
     ev.closingInMs = row.plan.remain;
     ev.fireInMs = std::max<std::int64_t>(0, row.plan.dueSiteMs - now);
     ev.dueSiteMs = row.plan.dueSiteMs;
-    Log("已布置 " + std::to_string(row.setup.dealId) + "：距截止 " + std::to_string(ev.closingInMs) + " ms，" +
-        std::to_string(ev.fireInMs) + " ms 后出价" +
+    Log("已布置 " + std::to_string(row.setup.dealId) + "：距截止 " + std::to_string(ev.closingInMs) +
+        " ms，" + std::to_string(ev.fireInMs) + " ms 后出价" +
         (row.plan.warmup ? "，预热于 " + std::to_string(row.plan.warmupSiteMs - now) + " ms 后" : ""));
     Emit(ev);
   }
@@ -507,8 +506,8 @@ void Engine::FireBid(Row& row) {
   } else if (!row.sent) {
     ev.price = row.amount;
     ev.networkError = true;
-    ev.reason = "出价 " + std::to_string(row.amount) + " 不在 1 至最高出价 " + std::to_string(row.setup.maxPrice) +
-                " 之间";
+    ev.reason = "出价 " + std::to_string(row.amount) + " 不在 1 至最高出价 " +
+                std::to_string(row.setup.maxPrice) + " 之间";
     ev.state = std::string(site::kMsgNetworkError) + ev.reason;
   } else {
     ev.price = row.amount;
@@ -579,7 +578,8 @@ bool Engine::ReadOutcome(Row& row, bool last) {
       ev.state = row.bidState;
     }
   }
-  Log("成交 " + std::to_string(row.setup.dealId) + "：" + ev.state + "，成交价 " + std::to_string(ev.finalPrice));
+  Log("成交 " + std::to_string(row.setup.dealId) + "：" + ev.state + "，成交价 " +
+      std::to_string(ev.finalPrice));
   if (!row.dropped) Emit(ev);
   return true;
 }

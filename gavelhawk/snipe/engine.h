@@ -52,7 +52,7 @@ struct EngineConfig {
   // A connection of its own for each armed row and the opening snipe; when
   // unset they share `transport` one request at a time.
   std::function<std::unique_ptr<platform::http::Transport>()> newTransport;
-  std::shared_ptr<EngineClock> clock;  // SteadyEngineClock() when unset
+  std::shared_ptr<EngineClock> clock;               // SteadyEngineClock() when unset
   std::chrono::milliseconds requestDeadline{3000};  // clock, records, bid
   int clockReads = 3;                               // reads per clock estimate
 };
@@ -183,8 +183,8 @@ class Engine {
   std::atomic<std::int64_t> offsetUs_{0};
   std::uint64_t estimateGen_ = 0;  // under mu_: counts clock estimates
   std::atomic<std::uint64_t> openGen_{0};
-  std::mutex emitMu_;     // events go out one at a time
-  std::mutex sharedMu_;   // the shared connection, without newTransport
+  std::mutex emitMu_;                        // events go out one at a time
+  std::mutex sharedMu_;                      // the shared connection, without newTransport
   std::vector<std::uint64_t> clockWaiters_;  // engine thread: rows waiting for an estimate
   bool clockWanted_ = false;                 // under mu_: a fresh estimate is asked for
   std::set<std::uint64_t> removing_;         // under mu_: Remove called, not yet carried out

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 #include <libpsl.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,9 +12,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
-
-#include <poll.h>
-#include <sys/socket.h>
 
 namespace platform::http {
 namespace {

@@ -130,14 +130,17 @@ TEST_F(ClosingSnipe, FailedRequestsSayNetworkErrorNotASiteCode) {
       {{sim::FaultKind::Garbage, "/json/paimai/bid?", 1}, "网络错误：回答不是站点的 JSON", 1},
       {redirect, "网络错误：HTTP 302 转向（未跟随）", 1},
       {{sim::FaultKind::Refuse, "/json/paimai/bid?", 1}, "网络错误：连接在请求发出后断开（未重发）", 1},
-      {{sim::FaultKind::DropAfterTaken, "/json/paimai/bid?", 1}, "网络错误：连接在请求发出后断开（未重发）", 1},
+      {{sim::FaultKind::DropAfterTaken, "/json/paimai/bid?", 1},
+       "网络错误：连接在请求发出后断开（未重发）",
+       1},
       {{sim::FaultKind::Status500, "/json/paimai/bid?", 1}, "网络错误：HTTP 500", 1},
       // Without the current price there is nothing sound to bid.
       {{sim::FaultKind::Status500, "/json/paimai/bid_records", 1}, "网络错误：HTTP 500", 0},
       {{sim::FaultKind::Garbage, "/json/paimai/bid_records", 1}, "网络错误：回答不是站点的 JSON", 0},
       {{sim::FaultKind::Empty, "/json/paimai/bid_records", 1}, "网络错误：回答不是站点的 JSON", 0},
       {{sim::FaultKind::Huge, "/json/paimai/bid_records", 1, 30000, std::size_t{100} << 20},
-       "网络错误：回答过大（超过 33554432 字节）", 0},
+       "网络错误：回答过大（超过 33554432 字节）",
+       0},
   };
   for (const Case& c : cases) {
     Press(CMainDlg::IDC_CLEAR);

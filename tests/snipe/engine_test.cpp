@@ -1,13 +1,14 @@
 // The snipe engine on simulated time: a clock the test moves and a site
 // that answers at once, so every moment below is exact whatever the
 // machine's speed.
+#include "gavelhawk/snipe/engine.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
 #include "gavelhawk/site/detail.h"
-#include "gavelhawk/snipe/engine.h"
 
 namespace snipetest {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 using namespace gavelhawk::snipe;
 using std::chrono::milliseconds;
 
-constexpr std::int64_t kSite0 = 1386999990000;  // site ms at simulated 0
+constexpr std::int64_t kSite0 = 1386999990000;    // site ms at simulated 0
 constexpr auto kWait = std::chrono::seconds(20);  // only a hung engine runs into this
 
 class FakeClock : public EngineClock {
@@ -92,10 +93,12 @@ struct FakeSite {
       r.body = "<script>var nowMil=" + std::to_string(SiteNow()) + ";</script>";
     } else if (path.rfind("/json/paimai/bid_records", 0) == 0) {
       const bool over = SiteNow() >= lot.endMs;
-      r.body = !lot.records.empty() ? lot.records
-                                    : "{\"trxBuyerName\":" + (over ? "\"" + lot.buyer + "\"" : std::string("null")) +
-                                          ",\"trxPrice\":" + std::to_string(lot.current) + ".00,\"records\":[{\"price\":" +
-                                          std::to_string(lot.current) + ".00,\"userNickName\":\"" + lot.buyer + "\"}]}";
+      r.body = !lot.records.empty()
+                   ? lot.records
+                   : "{\"trxBuyerName\":" + (over ? "\"" + lot.buyer + "\"" : std::string("null")) +
+                         ",\"trxPrice\":" + std::to_string(lot.current) +
+                         ".00,\"records\":[{\"price\":" + std::to_string(lot.current) +
+                         ".00,\"userNickName\":\"" + lot.buyer + "\"}]}";
     } else {
       const std::int64_t price = std::atoll(path.c_str() + path.find("price=") + 6);
       if (lot.bidCode == 200) {
