@@ -15,6 +15,7 @@
 #include "gavelhawk/snipe/plan.h"
 #include "gavelhawk/snipe/reads.h"
 #include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/ui/saved_list.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
@@ -111,6 +112,11 @@ gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
           m_snipeLog.push_back(l.text);
         },
         Qt::QueuedConnection);
+  };
+  // The saved list keeps the row as "bid sent" before the bid may leave, so a
+  // restart never bids on it again.
+  events.bidSending = [path = m_services.savedListPath](std::uint64_t, std::int32_t dealId) {
+    if (!path.empty()) gavelhawk::ui::MarkBidSent(path, dealId);
   };
   m_engine = std::make_unique<snipe::Engine>(std::move(config), std::move(events));
   m_engine->SetBidsItself(m_bIEMode);

@@ -564,7 +564,12 @@ bool Engine::ReadOutcome(Row& row, bool last) {
     // Two bids cannot stand at one price: a closed auction's price equal to
     // the bid we sent is our bid.
     const bool ours = rec.ended && (row.taken || row.unsure) && rec.finalPrice == row.amount;
-    if (ours) {
+    if (row.amount == 0) {
+      // Restored after its bid left: the amount sent is not known, so
+      // neither is whether it won.
+      ev.outcome = Outcome::Failed;
+      ev.state = site::UnconfirmedStateText(ev.finalPrice);
+    } else if (ours) {
       ev.outcome = Outcome::Won;
       ev.state = site::kStateWon;
     } else if (!rec.ended) {

@@ -24,6 +24,9 @@ struct SavedSnipe {
   std::int64_t endTime = 0;  // site ms
   bool waiting = false;      // its bid was still to come when saved
   std::string outcome;       // what became of the bid; empty while waiting
+  // Its bid may have left: a restart never bids on it again, it only reads
+  // the outcome.
+  bool bidSent = false;
 };
 
 // `$XDG_DATA_HOME/Gavelhawk/snipes.json` (~/.local/share when unset). The demo
@@ -33,6 +36,11 @@ std::string SavedListPath(const std::function<const char*(const char*)>& getenv,
 // Replaces the file with `rows` in one step: a failed write leaves the old
 // file. False with `error` (UTF-8) set when it could not be written.
 bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error = nullptr);
+
+// Keeps the waiting row of `dealId` as "bid sent" in the file before its bid
+// leaves; later saves keep the mark while the row waits. Safe from any
+// thread. False with `error` set when it could not be written.
+bool MarkBidSent(const std::string& path, std::int32_t dealId, std::string* error = nullptr);
 
 struct LoadedList {
   std::vector<SavedSnipe> rows;

@@ -100,6 +100,15 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   done.state = done.outcome = Gbk("出价成功");
   done.waiting = false;
   kept.rows.push_back(done);
+  // Its bid may have left before the program was ended: never bid again,
+  // only the outcome is read.
+  AddAuction(4000004, -1000);
+  server.UpdateAuction(4000004, [](sim::Auction& a) { a.bids.push_back({"bob", 50, 0}); });
+  SavedSnipe sent = kept.rows[0];
+  sent.dealId = 4000004;
+  sent.endTime = t0 - 1000;
+  sent.bidSent = true;
+  kept.rows.push_back(sent);
   ASSERT_TRUE(gavelhawk::ui::SaveSnipes(savedList, kept.rows));
   server.ClearLog();
 
@@ -114,11 +123,13 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   };
   const Row want[] = {{"4000001", "测试商品 4000001", "准备竞拍", "10分0秒", true},
                       {"4000002", "测试商品 4000002", "已结束(未运行)", "已结束", false},
-                      {"4000003", "测试商品 4000001", "出价成功", "已结束", false}};  // a copy of the first
-  ASSERT_EQ(3, dlg->m_listSnipe->topLevelItemCount());
+                      {"4000003", "测试商品 4000001", "出价成功", "已结束", false},  // a copy of the first
+                      {"4000004", "测试商品 4000001", "结果未确认(当前价50)", "已结束", false}};
+  ASSERT_EQ(4, dlg->m_listSnipe->topLevelItemCount());
   // The waiting row is armed again by the engine from a fresh clock read.
   ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nDueSite != 0; }));
-  for (int i = 0; i < 3; ++i) {
+  ASSERT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 3, 2) != U("出价成功"); }));
+  for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(U(want[i].id), Shown(dlg->m_listSnipe, i, 0));
     EXPECT_EQ(U(want[i].title), Shown(dlg->m_listSnipe, i, 1));
@@ -135,10 +146,12 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   // Only the waiting row read its closing again; nothing was bid.
   EXPECT_TRUE(Bids().empty());
   EXPECT_TRUE(server.LogFor("/detail/4000002").empty());
+  EXPECT_FALSE(server.LogFor("/detail/4000001").empty());  // its closing time read again
   EXPECT_FALSE(server.LogFor("/detail/3333333").empty());  // a fresh clock read
   // What the window shows is what it keeps.
   const auto rewritten = gavelhawk::ui::LoadSnipes(savedList, t0);
-  ASSERT_EQ(3u, rewritten.rows.size());
+  ASSERT_EQ(4u, rewritten.rows.size());
+  EXPECT_FALSE(rewritten.rows[3].waiting);
   EXPECT_EQ(Gbk("已结束(未运行)"), rewritten.rows[1].state);
   EXPECT_FALSE(rewritten.rows[1].waiting);
 
