@@ -71,6 +71,7 @@ std::shared_ptr<EngineClock> SteadyEngineClock() { return std::make_shared<Stead
 
 struct Engine::Row {
   std::uint64_t key = 0;
+  std::uint64_t epoch = 0;  // Clear() calls before it was armed
   RowSpec setup;
   BidPlan plan;
   std::atomic<bool> dropped{false};
@@ -128,11 +129,17 @@ void Engine::Post(std::function<void()> command) {
   cv_.notify_all();
 }
 
+std::uint64_t Engine::Epoch() const {
+  std::lock_guard lk(mu_);
+  return clearEpoch_;
+}
+
 void Engine::Arm(std::uint64_t key, const RowSpec& setup) {
-  Post([this, key, setup] {
+  Post([this, key, setup, epoch = Epoch()] {
     DropRow(key);
     auto row = std::make_unique<Row>();
     row->key = key;
+    row->epoch = epoch;
     row->setup = setup;
     Log("布置 " + std::to_string(setup.dealId) + " " + platform::text::GbkToUtf8(setup.title) + " 最高出价 " +
         std::to_string(setup.maxPrice) + " 加价 " + std::to_string(setup.increment) + " 准备 " +
@@ -143,10 +150,11 @@ void Engine::Arm(std::uint64_t key, const RowSpec& setup) {
 }
 
 void Engine::AwaitOutcome(std::uint64_t key, const RowSpec& setup, std::int64_t amount) {
-  Post([this, key, setup, amount] {
+  Post([this, key, setup, amount, epoch = Epoch()] {
     DropRow(key);
     auto row = std::make_unique<Row>();
     row->key = key;
+    row->epoch = epoch;
     row->setup = setup;
     row->outcomeOnly = true;
     row->sent = true;
@@ -188,6 +196,12 @@ void Engine::Remove(std::uint64_t key) {
 }
 
 void Engine::Clear() {
+  // Effective at once, as Remove is.
+  {
+    std::lock_guard lk(mu_);
+    ++clearEpoch_;
+  }
+  cv_.notify_all();
   Post([this] {
     std::vector<std::uint64_t> keys;
     for (const auto& [key, row] : rows_) keys.push_back(key);
@@ -381,11 +395,7 @@ void Engine::StartRow(Row& row) {
   row.thread = std::thread([this, r] { RowMain(*r); });
 }
 
-bool Engine::WaitForMono(const std::atomic<bool>& dropped, MonoTime at) {
-  std::unique_lock lk(mu_);
-  clock_->WaitUntil(lk, cv_, at, [&] { return stop_ || dropped.load(); });
-  return !stop_ && !dropped;
-}
+bool Engine::Forgotten(const Row& row) const { return removing_.count(row.key) || row.epoch != clearEpoch_; }
 
 bool Engine::WaitForSite(Row& row, std::int64_t siteMs) {
   std::unique_lock lk(mu_);
@@ -395,10 +405,9 @@ bool Engine::WaitForSite(Row& row, std::int64_t siteMs) {
     if (clock_->Now() >= at) return true;
     // A new clock estimate moves the moment: wait again on it.
     const std::uint64_t gen = estimateGen_;
-    clock_->WaitUntil(lk, cv_, at, [&] {
-      return stop_ || row.dropped.load() || removing_.count(row.key) || estimateGen_ != gen;
-    });
-    if (removing_.count(row.key)) row.dropped = true;
+    clock_->WaitUntil(lk, cv_, at,
+                      [&] { return stop_ || row.dropped.load() || Forgotten(row) || estimateGen_ != gen; });
+    if (Forgotten(row)) row.dropped = true;
   }
 }
 

@@ -159,7 +159,9 @@ class Engine {
   // Waits for site time `siteMs` (followed across new clock estimates);
   // false when the row was dropped meanwhile.
   bool WaitForSite(Row& row, std::int64_t siteMs);
-  bool WaitForMono(const std::atomic<bool>& dropped, MonoTime at);
+  std::uint64_t Epoch() const;
+  // Under mu_: Remove or Clear was called for the row.
+  bool Forgotten(const Row& row) const;
   void WarmUp(Row& row);
   void FireBid(Row& row);
   // True when the outcome was told (the last read tells it in any case).
@@ -188,6 +190,7 @@ class Engine {
   std::vector<std::uint64_t> clockWaiters_;  // engine thread: rows waiting for an estimate
   bool clockWanted_ = false;                 // under mu_: a fresh estimate is asked for
   std::set<std::uint64_t> removing_;         // under mu_: Remove called, not yet carried out
+  std::uint64_t clearEpoch_ = 0;             // under mu_: counts Clear calls
 
   // Engine thread only (rows' threads are joined on Stop).
   std::map<std::uint64_t, std::unique_ptr<Row>> rows_;
