@@ -400,6 +400,7 @@ bool Engine::Forgotten(const Row& row) const { return removing_.count(row.key) |
 bool Engine::WaitForSite(Row& row, std::int64_t siteMs) {
   std::unique_lock lk(mu_);
   for (;;) {
+    if (Forgotten(row)) row.dropped = true;
     if (stop_ || row.dropped) return false;
     const MonoTime at = MonoFromSite(siteMs);
     if (clock_->Now() >= at) return true;

@@ -285,13 +285,14 @@ TEST_F(EngineTest, ADeleteJustBeforeADueBidTouchesNoOtherRow) {
   ASSERT_TRUE(site.WaitFor("/json/paimai/bid_records", 3));  // warm-ups at once
   clock->AdvanceTo(6700);
   ASSERT_TRUE(WaitMarked(3));
+  const std::size_t clockReads = site.Matching("/detail/").size();
   engine->Remove(2);
   clock->AdvanceTo(7000);
   ASSERT_TRUE(WaitEvents(RowEvent::Kind::Bid, 2));
   for (std::uint64_t key : {1, 3}) EXPECT_EQ(7000, site.RecordsOf(key).back().at) << key;
   EXPECT_EQ(1u, site.RecordsOf(2).size());  // only its warm-up
   EXPECT_EQ(2u, site.Matching("/json/paimai/bid?").size());
-  EXPECT_EQ(3u, site.Matching("/detail/").size());  // no clock read again
+  EXPECT_EQ(clockReads, site.Matching("/detail/").size());  // no clock read again
 }
 
 TEST_F(EngineTest, NoSoundPriceNoBidAndNeverAboveTheCeiling) {
