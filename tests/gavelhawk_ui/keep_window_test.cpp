@@ -224,6 +224,10 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   s.siteNow = [&siteNow] { return siteNow; };
   ASSERT_TRUE(Open(s));
   Snipe(4000001);
+  // Arming stored what the engine's clock said then; the countdown counts
+  // from the site clock given.
+  const std::int64_t armed = dlg->m_snipes[0].nRemain;
+  dlg->OnCountdownTick();
   ASSERT_EQ(U("10分0秒"), Shown(dlg->m_listSnipe, 0, 6));
   dlg->m_hits[0].strRemain = Gbk(" 3分 5秒");
   dlg->m_hits[1].strRemain = Gbk("50秒");
@@ -237,14 +241,14 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   EXPECT_EQ(U(" 2分 0秒"), Shown(dlg->m_listResults, 0, 3));
   EXPECT_EQ(U("已结束"), Shown(dlg->m_listResults, 1, 3));
   // The row keeps what arming stored; only the text moves.
-  EXPECT_EQ(600000, dlg->m_snipes[0].nRemain);
+  EXPECT_EQ(armed, dlg->m_snipes[0].nRemain);
 }
 
 TEST_F(KeepTest, TheCountdownRunsOnTheEnginesClockEstimate) {
   AddAuction(4000001, 600000);
   ASSERT_TRUE(Open(Services()));
   Snipe(4000001);
-  ASSERT_EQ(600000, dlg->m_snipes[0].nRemain);
+  ASSERT_GT(dlg->m_snipes[0].nRemain, 0);
   // Without a site clock of its own the countdown counts from the engine's
   // estimate, read around one tick: whatever the machine's speed, the text
   // is one of the two it gives.
