@@ -110,7 +110,7 @@ struct EngineEvents {
   std::function<void(const RowEvent&)> row;
   std::function<void(const OpenEvent&)> open;
   std::function<void(const LogLine&)> log;
-  // Called on the row's thread shortly before its bid may leave (it leaves
+  // Called on the row's thread some 1.5 s before its bid may leave (it leaves
   // once, never again), so that the row is kept as "bid sent" first. Runs
   // before the last wait, never between the records read and the bid.
   std::function<void(std::uint64_t key, std::int32_t dealId)> bidSending;
