@@ -263,6 +263,22 @@ detail::HttpReply Server::Impl::Handle(const detail::HttpRequest& req) {
         reply = Route(req, entry.siteMs);
         reply.delayMs = std::max(0, fault->delayMs);
         break;
+      case FaultKind::Redirect:
+        reply.status = 302;
+        reply.location = fault->location.empty() ? req.target : fault->location;
+        reply.body = pages::NotFoundPage();
+        break;
+      case FaultKind::Silent:
+        reply.kind = detail::ReplyKind::Silent;
+        reply.status = 0;
+        reply.stallMs = fault->stallMs;
+        break;
+      case FaultKind::DropAfterTaken:
+        reply = Route(req, entry.siteMs);
+        reply.kind = detail::ReplyKind::Refuse;
+        reply.status = 0;
+        reply.body = "(taken, connection dropped) " + reply.body;
+        break;
       case FaultKind::None:
         break;
     }

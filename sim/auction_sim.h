@@ -48,7 +48,7 @@ struct LoggedRequest {
   std::int64_t siteMs = 0;  // site clock at arrival
   std::chrono::steady_clock::time_point arrival;
   std::uint64_t connection = 0;  // ids count up per accepted connection
-  int status = 0;                // HTTP status answered
+  int status = 0;                // HTTP status answered (0: none; see body)
   std::string body;              // the answer body (truncated to 4 KiB)
 };
 
@@ -63,6 +63,11 @@ enum class FaultKind {
   Trickle,    // the real answer, sent a byte every `trickleEveryMs` (2 bytes/s by default)
   ClockSkew,  // the real answer, written as if the site clock read now + `skewMs`
   Slow,       // the real answer, sent `delayMs` later than the latency alone would
+  Redirect,   // 302 to `location` (empty: the same target)
+  Silent,     // not a byte for `stallMs`, then the connection closes
+  // The site takes the request (a bid is recorded) and the connection
+  // closes before the answer; the log says so.
+  DropAfterTaken,
 };
 
 struct Fault {
@@ -74,6 +79,7 @@ struct Fault {
   int trickleEveryMs = 500;
   std::int64_t skewMs = 0;
   int delayMs = 0;
+  std::string location = {};  // Redirect
 };
 
 class Server {

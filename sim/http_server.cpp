@@ -323,6 +323,11 @@ void HttpServer::Serve(Conn& c) {
       graceful = false;
       break;
     }
+    if (reply.kind == ReplyKind::Silent) {
+      Pause(std::chrono::milliseconds(reply.stallMs));
+      graceful = false;
+      break;
+    }
     if (reply.kind == ReplyKind::Stall) {
       std::string out = HeadOf(reply.status, reply.contentType, reply.body.size(), false);
       out.append(reply.body, 0, reply.body.size() / 2);

@@ -38,6 +38,7 @@ enum class ReplyKind {
   Stall,    // headers and part of the body, then silence for stallMs, then close
   Huge,     // hugeBytes of body, written in pieces
   Trickle,  // the body one byte every trickleEveryMs, after the head
+  Silent,   // not a byte for stallMs, then close
 };
 
 struct HttpReply {

@@ -26,6 +26,80 @@ std::string LostStateText(std::int64_t finalPrice) {
   return "未得标(成交价" + std::to_string(finalPrice) + ")";
 }
 
+std::string UnconfirmedStateText(std::int64_t current) {
+  return "结果未确认(当前价" + std::to_string(current) + ")";
+}
+
+namespace {
+
+// Why an answer is not one the site's JSON pages give, or empty.
+std::string AnswerProblem(const platform::http::Response& r) {
+  if (r.truncated) return "回答过大（超过 " + std::to_string(r.body.size()) + " 字节）";
+  if (r.notResent) return "连接在请求发出后断开（未重发）";
+  if (!r.ok) return r.timedOut ? "time-out: " + r.error : r.error.empty() ? "no answer" : r.error;
+  if (r.status >= 300 && r.status < 400) return "HTTP " + std::to_string(r.status) + " 转向（未跟随）";
+  if (r.status != 200) return "HTTP " + std::to_string(r.status);
+  const auto first = r.body.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos || r.body[first] != '{') return "回答不是站点的 JSON";
+  return {};
+}
+
+// The whole-yuan number after `"key":`, or -1.
+std::int64_t JsonYuan(std::string_view text, std::string_view key) {
+  const std::string k = "\"" + std::string(key) + "\":";
+  const auto at = text.find(k);
+  if (at == std::string_view::npos) return -1;
+  std::size_t i = at + k.size();
+  while (i < text.size() && text[i] == ' ') ++i;
+  std::int64_t v = 0;
+  std::size_t digits = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 12; ++i, ++digits)
+    v = v * 10 + (text[i] - '0');
+  return digits == 0 ? -1 : v;
+}
+
+}  // namespace
+
+RecordsRead ReadRecords(const platform::http::Response& r) {
+  RecordsRead out;
+  out.error = AnswerProblem(r);
+  if (!out.error.empty()) return out;
+  const std::string_view body = r.body;
+  out.finalPrice = JsonYuan(body, "trxPrice");
+  const auto records = body.find("\"records\":[");
+  std::int64_t top = -1;
+  if (records != std::string_view::npos) {
+    const std::string_view list = body.substr(records);
+    const auto close = list.find(']');
+    top = JsonYuan(list.substr(0, close), "price");
+  }
+  out.current = top >= 1 ? top : out.finalPrice;
+  if (out.current < 1 || records == std::string_view::npos) {
+    out.error = "回答中没有当前价";
+    return out;
+  }
+  const auto buyer = body.find("\"trxBuyerName\":");
+  out.ended = buyer != std::string_view::npos && body.compare(buyer + 15, 4, "null") != 0;
+  if (out.ended && out.finalPrice < 1) out.finalPrice = out.current;
+  out.ok = true;
+  return out;
+}
+
+BidAnswerRead ReadBidAnswer(const platform::http::Response& r) {
+  BidAnswerRead out;
+  out.error = AnswerProblem(r);
+  if (out.error.empty()) {
+    out.success = IsBidSuccess(r.body);
+    out.code = out.success ? 0 : ReadResultCode(r.body);
+    if (out.success || out.code != 0) return out;
+    out.error = "回答中没有出价结果";
+  }
+  out.failed = true;
+  // Only a connection never made surely kept the bid from the site.
+  out.mayBeTaken = !r.unreachable;
+  return out;
+}
+
 namespace {
 
 struct CodeWords {

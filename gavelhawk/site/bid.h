@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/http/http.h"
+
 namespace gavelhawk::site {
 
 // Codes with a path of their own.
@@ -26,6 +28,32 @@ extern const char kStateWon[];           // 已得标
 
 // "未得标(成交价P)": the bid was taken but the auction closed at `finalPrice`.
 std::string LostStateText(std::int64_t finalPrice);
+
+// "结果未确认(当前价P)": the records did not show the auction ended.
+std::string UnconfirmedStateText(std::int64_t current);
+
+// A bid-records answer as the snipe reads it. Anything but the site's JSON
+// with a readable price (a failed request, a redirect, a busy page, a cut
+// answer) is a failed read, with `error` saying why (UTF-8).
+struct RecordsRead {
+  bool ok = false;
+  std::string error;
+  std::int64_t current = 0;     // the highest bid, else the price shown
+  bool ended = false;           // a buyer is named: the auction is over
+  std::int64_t finalPrice = 0;  // "trxPrice"
+};
+RecordsRead ReadRecords(const platform::http::Response& r);
+
+// A bid answer. Anything but the site's JSON with a result is a failed bid;
+// `mayBeTaken` when the request may have reached the site all the same.
+struct BidAnswerRead {
+  bool failed = false;
+  std::string error;  // UTF-8
+  bool mayBeTaken = false;
+  bool success = false;
+  std::int32_t code = 0;
+};
+BidAnswerRead ReadBidAnswer(const platform::http::Response& r);
 
 // The first "price" of the bid records, whole yuan. An empty or broken
 // answer, and any value below 1, count as 1.

@@ -9,10 +9,10 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "site/fetch.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/snipe/reads.h"
 #include "platform/text/gbk.h"
+#include "site/fetch.h"
 
 namespace gavelhawk::snipe {
 
@@ -124,7 +124,6 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
   std::map<std::int64_t, bool> open;           // id -> still waiting for its result
   std::map<std::int64_t, std::string> titles;  // UTF-8
   bool allWon = true;
-  bool readsDone = false;
   auto line = [&](const std::string& text) {
     out << text << '\n';
     out.flush();
@@ -138,6 +137,7 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
   EngineConfig config;
   config.siteUrl = site.siteUrl;
   config.transport = site.newTransport();
+  config.newTransport = site.newTransport;
   config.requestDeadline = ::site::RequestDeadline();
   EngineEvents events;
   events.row = [&](const RowEvent& e) {
@@ -164,6 +164,8 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
         line(l);
         return;
       }
+      case RowEvent::Kind::Price:
+        return;
       case RowEvent::Kind::Result: {
         const char* r = e.outcome == Outcome::Won ? "won" : e.outcome == Outcome::Lost ? "lost" : "failed";
         line("event=result id=" + id + " result=" + r + " final_price=" + std::to_string(e.finalPrice));
@@ -175,16 +177,18 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
   Engine engine(std::move(config), std::move(events));
   engine.SetBidsItself(true);
 
-  // The reads of each auction run beside the engine, so that a slow page
-  // holds up neither an armed bid nor a signal.
-  std::unique_ptr<platform::http::Transport> reader = site.newTransport();
+  // Each auction is read on a thread and a connection of its own, beside
+  // the engine: a slow or dead page holds up no other auction, no armed bid
+  // and no signal.
   for (const auto& [id, ceiling] : args.auctions) open[id] = true;
-  std::thread reads([&] {
-    std::uint64_t key = 0;
-    for (const auto& [id, ceiling] : args.auctions) {
-      ++key;
-      if (interrupted) break;
-      const AuctionRead read = ReadAuction(*reader, site.siteUrl, id, true);
+  std::vector<std::unique_ptr<platform::http::Transport>> readers;
+  for (std::size_t k = 0; k < args.auctions.size(); ++k) readers.push_back(site.newTransport());
+  std::size_t readsLeft = args.auctions.size();
+  std::vector<std::thread> reads;
+  for (std::size_t k = 0; k < args.auctions.size(); ++k) {
+    reads.emplace_back([&, k] {
+      const auto [id, ceiling] = args.auctions[k];
+      const AuctionRead read = ReadAuction(*readers[k], site.siteUrl, id, true);
       std::string reason;
       if (read.failed) {
         reason = std::string(site::kMsgNetworkError) + read.error;
@@ -199,18 +203,18 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
       setup.prepTime = args.prep;
       setup.endTime = read.endTime;
       std::lock_guard lk(mu);
+      --readsLeft;
+      cv.notify_all();
+      if (interrupted) return;
       if (!reason.empty()) {
         line("event=error id=" + std::to_string(id) + " reason=" + QuoteValue(reason));
         finish(id, false);
-        continue;
+        return;
       }
       titles[id] = platform::text::GbkToUtf8(setup.title);
-      engine.Arm(key, setup);
-    }
-    std::lock_guard lk(mu);
-    readsDone = true;
-    cv.notify_all();
-  });
+      engine.Arm(k + 1, setup);
+    });
+  }
 
   bool cancelled = false;
   {
@@ -218,7 +222,7 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
     for (;;) {
       bool waiting = false;
       for (const auto& [id, w] : open) waiting = waiting || w;
-      if (!waiting && readsDone) break;
+      if (!waiting && readsLeft == 0) break;
       if (interrupted) {
         cancelled = true;
         break;
@@ -227,10 +231,10 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
     }
   }
   if (cancelled) {
-    reader->Cancel(true);
+    for (auto& r : readers) r->Cancel(true);
     engine.Stop();
   }
-  reads.join();
+  for (auto& t : reads) t.join();
   engine.Stop();
   if (cancelled) {
     line("event=cancelled");

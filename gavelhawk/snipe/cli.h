@@ -39,8 +39,8 @@ std::string SnipeUsage();
 
 struct CliSite {
   std::string siteUrl;
-  // A transport with the login; called once for the reads and once for the
-  // engine.
+  // A transport with the login: one for each auction's reads, one for the
+  // engine's clock and one for each armed row.
   std::function<std::unique_ptr<platform::http::Transport>()> newTransport;
 };
 

@@ -104,6 +104,11 @@ gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
   config.transport = m_services.newTransport
                          ? m_services.newTransport()
                          : std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
+  config.newTransport = [newTransport =
+                             m_services.newTransport]() -> std::unique_ptr<platform::http::Transport> {
+    if (newTransport) return newTransport();
+    return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
+  };
   config.requestDeadline = ::site::RequestDeadline();
   snipe::EngineEvents events;
   // The engine's thread hands every event to the window's thread.
@@ -125,6 +130,11 @@ gavelhawk::snipe::Engine& CMainDlg::SnipeEngine() {
           m_snipeLog.push_back(l.text);
         },
         Qt::QueuedConnection);
+  };
+  // The saved list keeps the row as "bid sent" before the bid may leave, so a
+  // restart never bids on it again.
+  events.bidSending = [path = m_services.savedListPath](std::uint64_t, std::int32_t dealId) {
+    if (!path.empty()) gavelhawk::ui::MarkBidSent(path, dealId);
   };
   m_engine = std::make_unique<snipe::Engine>(std::move(config), std::move(events));
   m_engine->SetBidsItself(m_bIEMode);
@@ -313,19 +323,13 @@ void CMainDlg::OnModifySnipe() {
 void CMainDlg::OnDeleteSnipe() {
   if (m_nSnipeSel < 0 || m_nSnipeSel > m_nSnipeLast) return;
   UpdateData(true);
-  std::vector<bool> waiting;
-  for (int j = 0; j <= m_nSnipeLast; ++j)
-    waiting.push_back(m_snipes[static_cast<std::size_t>(j)].nRemain != -1);
-  snipe::DeletePlan plan = snipe::PlanDelete(m_nSnipeSel, m_nSnipeLast, waiting);
+  snipe::DeletePlan plan = snipe::PlanDelete(m_nSnipeSel, m_nSnipeLast);
   if (plan.freedIndex < 0) return;
   SnipeEngine().Remove(m_snipes[static_cast<std::size_t>(m_nSnipeSel)].nKey);
-  // Rows move with their values and state. Only a row still waiting for its
-  // bid is armed again; a finished row keeps its result and never bids a
-  // second time.
-  for (const snipe::RowMove& m : plan.moves) {
+  // Rows move with their values, state and key: the engine knows them by
+  // key, so their timing stays as it was.
+  for (const snipe::RowMove& m : plan.moves)
     m_snipes[static_cast<std::size_t>(m.to)] = m_snipes[static_cast<std::size_t>(m.from)];
-    if (m.rearm) ArmRow(m.to);
-  }
   m_snipes[static_cast<std::size_t>(plan.freedIndex)].nKey = 0;
   if (!plan.moves.empty()) {
     // The fields show the last row that moved, as they always have after a
@@ -387,6 +391,8 @@ bool CMainDlg::SnipeWaiting(int i) const {
 }
 
 void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {
+  // 取消开卖抢 came first: the event was already on its way.
+  if (!Button(IDC_CANCELOPEN)->isEnabled()) return;
   m_bOpenWaiting = false;
   if (!e.handOverUrl.empty() && m_services.opener) m_services.opener->OpenUrl(e.handOverUrl);
   SetCaption(Button(IDC_OPENSNIPE), e.status.c_str());

@@ -6,20 +6,24 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
-#include "site/fetch.h"
 #include "platform/text/gbk.h"
+#include "site/fetch.h"
+#include "site/paths.h"
 
 namespace gavelhawk::snipe {
 
 namespace {
 
-// Non-urgent work (clock reads, warm-ups, outcomes) starts only when it
-// cannot hold up a due bid: it may take up to one request deadline.
-constexpr std::chrono::milliseconds kGuard{20};
-// The last stretch before a bid is spun out instead of slept: a condition
-// variable may wake a little late.
+// The last stretch before a due moment is spun out instead of slept.
 constexpr std::chrono::microseconds kSpin{2000};
-constexpr std::chrono::milliseconds kOutcomeRetry{2000};
+// Before this, a row's connection is checked and opened again when the site
+// closed it; the check's own read must fit before the bid.
+constexpr std::int64_t kCheckAheadMs = 1500;
+// A row armed closer than this to its bid skips the warm-up.
+constexpr std::int64_t kWarmupNeedsMs = 500;
+// Outcome reads after closing, until the records show the auction ended.
+constexpr int kOutcomeReads = 5;
+constexpr std::int64_t kOutcomeRetryMs = 1000;
 constexpr std::size_t kLoggedAnswer = 160;
 
 std::int64_t WallMs() {
@@ -40,30 +44,50 @@ std::string Ms(std::int64_t us) {
   return buf;
 }
 
-}  // namespace
-
-struct Engine::Row {
-  enum class Phase { Arming, Waiting, AwaitOutcome, Done };
-  std::uint64_t key = 0;
-  RowSpec setup;
-  Phase phase = Phase::Arming;
-  BidPlan plan;
-  bool warmupDone = false;
-  bool taken = false;
-  std::int64_t amount = 0;
-  int outcomeTries = 0;
-  MonoTime outcomeNotBefore{};
+class SteadyClock : public EngineClock {
+ public:
+  MonoTime Now() override { return MonoClock::now(); }
+  void WaitUntil(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, MonoTime until,
+                 const std::function<bool()>& wake) override {
+    if (until == MonoTime::max()) {
+      cv.wait(lk, wake);
+      return;
+    }
+    if (cv.wait_until(lk, until - kSpin, wake)) return;
+    lk.unlock();
+    while (MonoClock::now() < until) {
+      std::this_thread::yield();
+      std::lock_guard peek(*lk.mutex());
+      if (wake()) break;
+    }
+    lk.lock();
+  }
 };
 
-struct Engine::ClockSession {
-  std::vector<ClockRead> reads;
-  std::vector<std::uint64_t> waiters;  // rows being armed on this estimate
-  bool started = false;
+}  // namespace
+
+std::shared_ptr<EngineClock> SteadyEngineClock() { return std::make_shared<SteadyClock>(); }
+
+struct Engine::Row {
+  std::uint64_t key = 0;
+  std::uint64_t epoch = 0;  // Clear() calls before it was armed
+  RowSpec setup;
+  BidPlan plan;
+  std::atomic<bool> dropped{false};
+  std::shared_ptr<platform::http::Transport> transport;
+  std::thread thread;
+  // Restored with its bid already sent: only the outcome is read.
+  bool outcomeOnly = false;
+  bool taken = false;   // the site said success
+  bool unsure = false;  // the bid went out but its answer was lost
+  bool sent = false;    // a bid request left
+  std::int64_t amount = 0;
+  std::string bidState;  // the state after the bid, for a Failed outcome
 };
 
 Engine::Engine(EngineConfig config, EngineEvents events)
-    : config_(std::move(config)), events_(std::move(events)) {
-  if (!config_.now) config_.now = [] { return MonoClock::now(); };
+    : config_(std::move(config)), events_(std::move(events)), clock_(config_.clock) {
+  if (!clock_) clock_ = SteadyEngineClock();
   config_.clockReads = std::max(2, config_.clockReads);
   thread_ = std::thread([this] { Run(); });
 }
@@ -73,11 +97,26 @@ Engine::~Engine() { Stop(); }
 void Engine::Stop() {
   {
     std::lock_guard lk(mu_);
+    if (stop_ && !thread_.joinable()) return;
     stop_ = true;
   }
   if (config_.transport) config_.transport->Cancel(true);
   cv_.notify_all();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  // The engine thread is gone: its rows are ours now.
+  for (auto& [key, row] : rows_) dropped_.push_back(std::move(row));
+  rows_.clear();
+  for (auto& row : dropped_) {
+    row->dropped = true;
+    if (row->transport) row->transport->Cancel(true);
+  }
+  cv_.notify_all();
+  for (auto& row : dropped_)
+    if (row->thread.joinable()) row->thread.join();
+  dropped_.clear();
+  for (auto& t : openThreads_)
+    if (t.joinable()) t.join();
+  openThreads_.clear();
 }
 
 void Engine::Post(std::function<void()> command) {
@@ -89,44 +128,109 @@ void Engine::Post(std::function<void()> command) {
   cv_.notify_all();
 }
 
+std::uint64_t Engine::Epoch() const {
+  std::lock_guard lk(mu_);
+  return clearEpoch_;
+}
+
 void Engine::Arm(std::uint64_t key, const RowSpec& setup) {
-  Post([this, key, setup] {
+  Post([this, key, setup, epoch = Epoch()] {
+    DropRow(key);
     auto row = std::make_unique<Row>();
     row->key = key;
+    row->epoch = epoch;
     row->setup = setup;
     Log("布置 " + std::to_string(setup.dealId) + " " + platform::text::GbkToUtf8(setup.title) + " 最高出价 " +
         std::to_string(setup.maxPrice) + " 加价 " + std::to_string(setup.increment) + " 准备 " +
         std::to_string(setup.prepTime) + " ms");
     rows_[key] = std::move(row);
-    StartClockSession(key);
+    clockWaiters_.push_back(key);
   });
 }
 
+void Engine::AwaitOutcome(std::uint64_t key, const RowSpec& setup, std::int64_t amount) {
+  Post([this, key, setup, amount, epoch = Epoch()] {
+    DropRow(key);
+    auto row = std::make_unique<Row>();
+    row->key = key;
+    row->epoch = epoch;
+    row->setup = setup;
+    row->outcomeOnly = true;
+    row->sent = true;
+    row->unsure = true;
+    row->amount = amount;
+    row->bidState = site::kStateBidPlaced;
+    Log("恢复已出价的 " + std::to_string(setup.dealId) + "：不再出价，只读成交结果");
+    rows_[key] = std::move(row);
+    clockWaiters_.push_back(key);
+  });
+}
+
+void Engine::DropRow(std::uint64_t key) {
+  auto it = rows_.find(key);
+  if (it == rows_.end()) return;
+  std::unique_ptr<Row> row = std::move(it->second);
+  rows_.erase(it);
+  {
+    std::lock_guard lk(mu_);
+    row->dropped = true;
+  }
+  // A bid under way is not cut short: it may already have reached the site.
+  cv_.notify_all();
+  dropped_.push_back(std::move(row));
+}
+
 void Engine::Remove(std::uint64_t key) {
-  Post([this, key] { rows_.erase(key); });
+  // Effective at once: a bid due before the command is taken never leaves.
+  {
+    std::lock_guard lk(mu_);
+    removing_.insert(key);
+  }
+  cv_.notify_all();
+  Post([this, key] {
+    DropRow(key);
+    std::lock_guard lk(mu_);
+    removing_.erase(key);
+  });
 }
 
 void Engine::Clear() {
-  Post([this] { rows_.clear(); });
+  // Effective at once, as Remove is.
+  {
+    std::lock_guard lk(mu_);
+    ++clearEpoch_;
+  }
+  cv_.notify_all();
+  Post([this] {
+    std::vector<std::uint64_t> keys;
+    for (const auto& [key, row] : rows_) keys.push_back(key);
+    for (std::uint64_t key : keys) DropRow(key);
+  });
 }
 
 void Engine::ArmOpen(const std::string& url, MonoTime fireAt) {
-  Post([this, url, fireAt] {
-    openUrl_ = url;
-    openAt_ = fireAt;
-    Log("开卖抢拍 " + PathOf(url) + " 于 " + Ms(MonoUs(fireAt) - MonoUs(config_.now())) + " ms 后");
+  const std::uint64_t generation = ++openGen_;
+  Post([this, url, fireAt, generation] {
+    Log("开卖抢拍 " + PathOf(url) + " 于 " + Ms(MonoUs(fireAt) - MonoUs(clock_->Now())) + " ms 后");
+    auto transport = NewConnection();
+    openThreads_.emplace_back(
+        [this, url, fireAt, generation, transport] { OpenMain(url, fireAt, generation, transport); });
   });
 }
 
 void Engine::CancelOpen() {
-  Post([this] { openUrl_.reset(); });
+  {
+    std::lock_guard lk(mu_);
+    ++openGen_;
+  }
+  cv_.notify_all();
 }
 
 void Engine::SetBidsItself(bool on) { bidsItself_ = on; }
 
 std::optional<std::int64_t> Engine::SiteNow() const {
   if (!haveEstimate_) return std::nullopt;
-  return (MonoUs(config_.now()) + offsetUs_.load()) / 1000;
+  return (MonoUs(clock_->Now()) + offsetUs_.load()) / 1000;
 }
 
 std::int64_t Engine::MonoUs(MonoTime t) const {
@@ -144,158 +248,119 @@ MonoTime Engine::MonoFromSite(std::int64_t siteMs) const {
 }
 
 void Engine::Log(const std::string& text) {
-  if (events_.log) events_.log(LogLine{WallMs(), text});
+  if (!events_.log) return;
+  std::lock_guard lk(emitMu_);
+  events_.log(LogLine{WallMs(), text});
 }
 
 void Engine::Emit(const RowEvent& e) {
-  if (events_.row) events_.row(e);
+  if (!events_.row) return;
+  std::lock_guard lk(emitMu_);
+  events_.row(e);
 }
 
-Engine::Fetched Engine::Fetch(const std::string& url, const char* what) {
-  const MonoTime t0 = config_.now();
-  ::site::PageResult r = ::site::FetchPageChecked(*config_.transport, url, config_.requestDeadline);
-  const std::int64_t rtt = MonoUs(config_.now()) - MonoUs(t0);
-  Fetched f{r.failed, r.error, std::move(r.text)};
-  std::string line = std::string(what) + " " + PathOf(url) + " 往返 " + Ms(rtt) + " ms";
-  if (f.failed) line += " 失败：" + f.error;
-  Log(line);
-  return f;
+std::shared_ptr<platform::http::Transport> Engine::NewConnection() {
+  if (config_.newTransport) {
+    if (auto t = config_.newTransport()) return std::shared_ptr<platform::http::Transport>(std::move(t));
+  }
+  // One connection for everything: requests take turns on it.
+  struct Shared : platform::http::Transport {
+    platform::http::Transport* t;
+    std::mutex* mu;
+    platform::http::Response Get(const std::string& url) override {
+      std::lock_guard lk(*mu);
+      return t->Get(url);
+    }
+    platform::http::Response Send(const std::string& url, const platform::http::RequestOptions& o) override {
+      std::lock_guard lk(*mu);
+      return t->Send(url, o);
+    }
+  };
+  auto s = std::make_shared<Shared>();
+  s->t = config_.transport.get();
+  s->mu = &sharedMu_;
+  return s;
 }
 
 void Engine::Run() {
   for (;;) {
     std::deque<std::function<void()>> commands;
+    bool read = false;
+    {
+      std::unique_lock lk(mu_);
+      cv_.wait(lk, [this] { return stop_ || !commands_.empty() || clockWanted_; });
+      if (stop_) return;
+      commands.swap(commands_);
+      read = clockWanted_ && commands.empty();
+      if (read) clockWanted_ = false;
+    }
+    for (auto& c : commands) c();
+    if (!clockWaiters_.empty() || read) {
+      std::vector<std::uint64_t> waiters;
+      waiters.swap(clockWaiters_);
+      ReadClock(waiters);
+    }
+  }
+}
+
+void Engine::ReadClock(const std::vector<std::uint64_t>& waiters) {
+  std::vector<ClockRead> reads;
+  const std::string url = config_.siteUrl + ::site::DetailPath(::site::kClockDealId);
+  std::vector<std::string> lines;
+  for (int i = 0; i < config_.clockReads; ++i) {
     {
       std::lock_guard lk(mu_);
       if (stop_) return;
-      commands.swap(commands_);
     }
-    for (auto& c : commands) c();
-    if (!commands.empty()) continue;
-
-    MonoTime wake = MonoTime::max();
-    const MonoTime now = config_.now();
-    if (RunDueWork(now, wake)) continue;
-
-    const auto left = wake == MonoTime::max() ? std::chrono::hours(24) : wake - now;
-    std::unique_lock lk(mu_);
-    if (stop_) return;
-    if (!commands_.empty()) continue;
-    if (left > kSpin) {
-      cv_.wait_for(lk, left - kSpin / 2, [this] { return stop_ || !commands_.empty(); });
-      continue;
-    }
-    lk.unlock();
-    while (config_.now() < wake) {
-      std::this_thread::yield();
-      std::lock_guard peek(mu_);
-      if (stop_ || !commands_.empty()) break;
-    }
+    ClockRead read;
+    read.sentUs = MonoUs(clock_->Now());
+    ::site::PageResult r = ::site::FetchPageChecked(*config_.transport, url, config_.requestDeadline);
+    read.receivedUs = MonoUs(clock_->Now());
+    read.siteMs = r.failed ? 0 : site::ReadNowMil(r.text);
+    read.ok = !r.failed && read.siteMs > 0;
+    lines.push_back("时钟 " + PathOf(url) + " 往返 " + Ms(read.receivedUs - read.sentUs) + " ms" +
+                    (r.failed ? " 失败：" + r.error : ""));
+    reads.push_back(read);
   }
-}
-
-bool Engine::RunDueWork(MonoTime now, MonoTime& wake) {
-  // The most urgent bid: a closing snipe or the opening snipe.
-  Row* bid = nullptr;
-  MonoTime bidAt = MonoTime::max();
-  for (auto& [key, row] : rows_) {
-    if (row->phase != Row::Phase::Waiting) continue;
-    const MonoTime at = MonoFromSite(row->plan.dueSiteMs);
-    if (at < bidAt) {
-      bidAt = at;
-      bid = row.get();
-    }
-  }
-  bool open = false;
-  if (openUrl_ && openAt_ < bidAt) {
-    bidAt = openAt_;
-    open = true;
-  }
-  if (bidAt <= now) {
-    if (open) {
-      FireOpen();
-    } else {
-      FireBid(*bid);
-    }
-    return true;
-  }
-
-  // Work that may wait: clock reads first (a row is being armed), then
-  // warm-ups and outcomes by their time.
-  const auto budget = config_.requestDeadline + kGuard;
-  MonoTime otherAt = MonoTime::max();
-  std::function<void()> other;
-  if (!sessions_.empty()) {
-    otherAt = now;
-    other = [this] { ClockStep(); };
-  }
-  for (auto& [key, row] : rows_) {
-    Row* r = row.get();
-    MonoTime at = MonoTime::max();
-    std::function<void()> job;
-    if (r->phase == Row::Phase::Waiting && r->plan.warmup && !r->warmupDone) {
-      at = MonoFromSite(r->plan.warmupSiteMs);
-      job = [this, r] { Warmup(*r); };
-    } else if (r->phase == Row::Phase::AwaitOutcome) {
-      at = std::max(MonoFromSite(r->plan.outcomeSiteMs), r->outcomeNotBefore);
-      job = [this, r] { ReadOutcome(*r); };
-    }
-    if (job && at < otherAt) {
-      otherAt = at;
-      other = std::move(job);
-    }
-  }
-  if (other && otherAt <= now && (bidAt == MonoTime::max() || now + budget <= bidAt)) {
-    other();
-    return true;
-  }
-  wake = bidAt;
-  if (other && otherAt <= bidAt - budget) wake = std::min(wake, otherAt);
-  return false;
-}
-
-void Engine::StartClockSession(std::optional<std::uint64_t> waiter) {
-  // A session that has not sent its first read yet serves a new waiter too.
-  if (sessions_.empty() || sessions_.back()->started) sessions_.push_back(std::make_unique<ClockSession>());
-  if (waiter) sessions_.back()->waiters.push_back(*waiter);
-}
-
-void Engine::ClockStep() {
-  ClockSession& s = *sessions_.front();
-  s.started = true;
-  ClockRead read;
-  read.sentUs = MonoUs(config_.now());
-  Fetched f = Fetch(config_.siteUrl + ::site::DetailPath(::site::kClockDealId), "时钟");
-  read.receivedUs = MonoUs(config_.now());
-  read.siteMs = f.failed ? 0 : site::ReadNowMil(f.text);
-  read.ok = !f.failed && read.siteMs > 0;
-  s.reads.push_back(read);
-  if (static_cast<int>(s.reads.size()) >= config_.clockReads) FinishClockSession();
-}
-
-void Engine::FinishClockSession() {
-  std::unique_ptr<ClockSession> s = std::move(sessions_.front());
-  sessions_.pop_front();
-  const ClockEstimate e = EstimateSiteClock(s->reads);
+  for (const std::string& l : lines) Log(l);
+  const ClockEstimate e = EstimateSiteClock(reads);
   if (e.ok) {
-    offsetUs_ = e.offsetUs;
-    haveEstimate_ = true;
+    {
+      std::lock_guard lk(mu_);
+      offsetUs_ = e.offsetUs;
+      haveEstimate_ = true;
+      ++estimateGen_;
+    }
+    cv_.notify_all();
     Log("站点时钟 " + std::to_string(*SiteNow()) + "（" + std::to_string(e.reads) + " 次读取一致，最短往返 " +
         Ms(e.rttUs) + " ms）");
   } else {
     std::string values;
-    for (const ClockRead& r : s->reads) values += " " + (r.ok ? std::to_string(r.siteMs) : std::string("-"));
+    for (const ClockRead& r : reads) values += " " + (r.ok ? std::to_string(r.siteMs) : std::string("-"));
     Log("站点时钟读取不一致或失败：" + values);
   }
-  for (std::uint64_t key : s->waiters) {
+  for (std::uint64_t key : waiters) {
     auto it = rows_.find(key);
-    if (it == rows_.end() || it->second->phase != Row::Phase::Arming) continue;
+    if (it == rows_.end() || it->second->thread.joinable()) continue;
     Row& row = *it->second;
-    if (e.ok) {
-      ArmOnEstimate(row);
+    if (e.ok && row.outcomeOnly) {
+      row.plan = PlanBid(row.setup.endTime, *SiteNow(), row.setup.prepTime);
+      row.plan.outcomeSiteMs = row.setup.endTime + kOutcomeAfterMs;
+      StartRow(row);
       continue;
     }
-    row.phase = Row::Phase::Done;
+    if (e.ok) {
+      const std::int64_t now = *SiteNow();
+      row.plan = PlanBid(row.setup.endTime, now, row.setup.prepTime);
+      if (row.plan.armable) {
+        StartRow(row);
+        continue;
+      }
+      // A closing time at or before the site's now is a misread (or an
+      // auction already over): no bid at a meaningless time.
+      Log("不布置 " + std::to_string(row.setup.dealId) + "：截止 " + std::to_string(row.setup.endTime) +
+          " 不在站点时间 " + std::to_string(now) + " 之后");
+    }
     RowEvent ev;
     ev.key = row.key;
     ev.dealId = row.setup.dealId;
@@ -303,46 +368,103 @@ void Engine::FinishClockSession() {
     ev.state = site::kStateNoSiteTime;
     ev.remain = -1;
     Emit(ev);
+    DropRow(key);
   }
 }
 
-void Engine::ArmOnEstimate(Row& row) {
-  const std::int64_t now = *SiteNow();
-  row.plan = PlanBid(row.setup.endTime, now, row.setup.prepTime);
+void Engine::StartRow(Row& row) {
+  row.transport = NewConnection();
+  if (!row.outcomeOnly) {
+    const std::int64_t now = *SiteNow();
+    RowEvent ev;
+    ev.key = row.key;
+    ev.dealId = row.setup.dealId;
+    ev.kind = RowEvent::Kind::Armed;
+    ev.state = site::kStateWaiting;
+    ev.remain = row.plan.remain;
+    ev.closingInMs = row.plan.remain;
+    ev.fireInMs = std::max<std::int64_t>(0, row.plan.dueSiteMs - now);
+    ev.dueSiteMs = row.plan.dueSiteMs;
+    Log("已布置 " + std::to_string(row.setup.dealId) + "：距截止 " + std::to_string(ev.closingInMs) +
+        " ms，" + std::to_string(ev.fireInMs) + " ms 后出价" +
+        (row.plan.warmup ? "，预热于 " + std::to_string(row.plan.warmupSiteMs - now) + " ms 后" : ""));
+    Emit(ev);
+  }
+  Row* r = &row;
+  row.thread = std::thread([this, r] { RowMain(*r); });
+}
+
+bool Engine::Forgotten(const Row& row) const { return removing_.count(row.key) || row.epoch != clearEpoch_; }
+
+bool Engine::WaitForSite(Row& row, std::int64_t siteMs) {
+  std::unique_lock lk(mu_);
+  for (;;) {
+    if (Forgotten(row)) row.dropped = true;
+    if (stop_ || row.dropped) return false;
+    const MonoTime at = MonoFromSite(siteMs);
+    if (clock_->Now() >= at) return true;
+    // A new clock estimate moves the moment: wait again on it.
+    const std::uint64_t gen = estimateGen_;
+    clock_->WaitUntil(lk, cv_, at,
+                      [&] { return stop_ || row.dropped.load() || Forgotten(row) || estimateGen_ != gen; });
+    if (Forgotten(row)) row.dropped = true;
+  }
+}
+
+void Engine::RowMain(Row& row) {
+  if (!row.outcomeOnly) {
+    // A connection of its own, opened well ahead of the bid (at the warm-up
+    // moment, or now when the bid is nearer than that).
+    const std::int64_t warmAt = row.plan.warmup ? row.plan.warmupSiteMs : 0;
+    if (row.plan.dueSiteMs - std::max(warmAt, *SiteNow()) >= kWarmupNeedsMs) {
+      if (warmAt && !WaitForSite(row, warmAt)) return;
+      WarmUp(row);
+      if (row.plan.warmup) {
+        std::lock_guard lk(mu_);
+        clockWanted_ = true;
+      }
+      cv_.notify_all();
+    }
+    // A connection the site has closed meanwhile is opened again now, not at
+    // the bid.
+    if (!WaitForSite(row, row.plan.dueSiteMs - kCheckAheadMs)) return;
+    if (*SiteNow() < row.plan.dueSiteMs - kWarmupNeedsMs && !row.transport->ConnectionAlive()) {
+      Log("连接已断开，重新预热 " + std::to_string(row.setup.dealId));
+      WarmUp(row);
+    }
+    // Kept as "bid sent" now, well ahead: a slow disk cannot hold up the bid.
+    if (bidsItself_ && events_.bidSending) events_.bidSending(row.key, row.setup.dealId);
+    if (!WaitForSite(row, row.plan.dueSiteMs)) return;
+    FireBid(row);
+    if (!bidsItself_ || !row.sent) return;
+  }
+  // The outcome: read after closing until the records show the auction
+  // ended, a few times at most.
+  for (int i = 0; i < kOutcomeReads; ++i) {
+    if (!WaitForSite(row, row.plan.outcomeSiteMs + i * kOutcomeRetryMs)) return;
+    if (ReadOutcome(row, i == kOutcomeReads - 1)) return;
+  }
+}
+
+void Engine::WarmUp(Row& row) {
+  // The records read the bid makes anyway: it opens the connection and
+  // never bids.
+  const MonoTime t0 = clock_->Now();
+  const std::string url = config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId);
+  platform::http::RequestOptions o;
+  o.deadline = config_.requestDeadline;
+  o.followRedirects = false;
+  const site::RecordsRead rec = site::ReadRecords(row.transport->Send(url, o));
+  Log("预热 " + PathOf(url) + " 往返 " + Ms(MonoUs(clock_->Now()) - MonoUs(t0)) + " ms" +
+      (rec.ok ? "" : " 失败：" + rec.error));
+  if (!rec.ok || row.dropped) return;
   RowEvent ev;
   ev.key = row.key;
   ev.dealId = row.setup.dealId;
-  if (!row.plan.armable) {
-    // A closing time at or before the site's now is a misread (or an auction
-    // already over): no bid at a meaningless time.
-    Log("不布置 " + std::to_string(row.setup.dealId) + "：截止 " + std::to_string(row.setup.endTime) +
-        " 不在站点时间 " + std::to_string(now) + " 之后");
-    row.phase = Row::Phase::Done;
-    ev.kind = RowEvent::Kind::NotArmed;
-    ev.state = site::kStateNoSiteTime;
-    ev.remain = -1;
-    Emit(ev);
-    return;
-  }
-  row.phase = Row::Phase::Waiting;
-  ev.kind = RowEvent::Kind::Armed;
-  ev.state = site::kStateWaiting;
-  ev.remain = row.plan.remain;
-  ev.closingInMs = row.plan.remain;
-  ev.fireInMs = std::max<std::int64_t>(0, row.plan.dueSiteMs - now);
-  ev.dueSiteMs = row.plan.dueSiteMs;
-  Log("已布置 " + std::to_string(row.setup.dealId) + "：距截止 " + std::to_string(ev.closingInMs) + " ms，" +
-      std::to_string(ev.fireInMs) + " ms 后出价" +
-      (row.plan.warmup ? "，预热于 " + std::to_string(row.plan.warmupSiteMs - now) + " ms 后" : ""));
+  ev.kind = RowEvent::Kind::Price;
+  ev.remain = row.setup.endTime - SiteNow().value_or(row.setup.endTime);
+  ev.currentPrice = rec.current;
   Emit(ev);
-}
-
-void Engine::Warmup(Row& row) {
-  row.warmupDone = true;
-  // The bid-records read the bid makes anyway: it opens the connection and
-  // never bids.
-  Fetch(config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId), "预热");
-  StartClockSession(std::nullopt);
 }
 
 void Engine::FireBid(Row& row) {
@@ -352,95 +474,154 @@ void Engine::FireBid(Row& row) {
   ev.dealId = row.setup.dealId;
   ev.kind = RowEvent::Kind::Bid;
   ev.remain = -1;
-  Fetched records = Fetch(config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId), "出价记录");
-  if (records.failed) {
+  platform::http::RequestOptions o;
+  o.deadline = config_.requestDeadline;
+  o.followRedirects = false;
+  // From here to the bid request: no log line, no file, no long lock. What
+  // is to be told is kept and told after the bid has left.
+  const MonoTime t0 = clock_->Now();
+  const std::string recordsUrl = config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId);
+  const site::RecordsRead rec = site::ReadRecords(row.transport->Send(recordsUrl, o));
+  const MonoTime t1 = clock_->Now();
+  std::string bidUrl;
+  platform::http::Response answer;
+  MonoTime t2 = t1;
+  if (rec.ok) {
+    row.amount = site::BidAmount(rec.current, row.setup.increment, row.setup.maxPrice);
+    bidUrl = config_.siteUrl + ::site::BidPath(row.setup.dealId, row.amount);
+    // The last look before the price leaves: never above the ceiling, never
+    // a price that is no price.
+    if (itself && row.amount >= 1 && row.amount <= row.setup.maxPrice) {
+      platform::http::RequestOptions b = o;
+      b.resend = false;
+      row.sent = true;
+      answer = row.transport->Send(bidUrl, b);
+      t2 = clock_->Now();
+    }
+  }
+  Log("出价记录 " + PathOf(recordsUrl) + " 往返 " + Ms(MonoUs(t1) - MonoUs(t0)) + " ms" +
+      (rec.ok ? "" : " 失败：" + rec.error));
+  ev.currentPrice = rec.ok ? rec.current : 0;
+  if (!rec.ok) {
     // Without the current price there is no sound amount to bid.
     ev.networkError = true;
-    ev.reason = records.error;
-    ev.state = site::kStateNetworkError;
-  } else {
-    const std::int64_t current = site::ReadCurrentPrice(records.text);
-    // No test against the ceiling: at or above it the bid still goes out, at
-    // the ceiling.
-    row.amount = site::BidAmount(current, row.setup.increment, row.setup.maxPrice);
+    ev.reason = rec.error;
+    ev.state = std::string(site::kMsgNetworkError) + rec.error;
+  } else if (!itself) {
     ev.price = row.amount;
-    Log("当前价 " + std::to_string(current) + "，出价 " + std::to_string(row.amount));
-    const std::string url = config_.siteUrl + ::site::BidPath(row.setup.dealId, row.amount);
-    if (!itself) {
-      ev.handOverUrl = url;
-      ev.state = site::kStateHandedOver;
-      Log("出价 " + std::to_string(row.setup.dealId) + " " + std::to_string(row.amount) + " 交给浏览器");
+    ev.handOverUrl = bidUrl;
+    ev.state = site::kStateHandedOver;
+    Log("出价 " + std::to_string(row.setup.dealId) + " " + std::to_string(row.amount) + " 交给浏览器");
+  } else if (!row.sent) {
+    ev.price = row.amount;
+    ev.networkError = true;
+    ev.reason = "出价 " + std::to_string(row.amount) + " 不在 1 至最高出价 " +
+                std::to_string(row.setup.maxPrice) + " 之间";
+    ev.state = std::string(site::kMsgNetworkError) + ev.reason;
+  } else {
+    ev.price = row.amount;
+    Log("当前价 " + std::to_string(rec.current) + "，出价 " + std::to_string(row.amount));
+    const site::BidAnswerRead a = site::ReadBidAnswer(answer);
+    Log("出价 " + PathOf(bidUrl) + " 往返 " + Ms(MonoUs(t2) - MonoUs(t1)) + " ms" +
+        (a.failed ? " 失败：" + a.error : ""));
+    if (!answer.body.empty())
+      Log("回答 " + std::to_string(row.setup.dealId) + "：" +
+          platform::text::GbkToUtf8(::site::ToPageText(answer.body.substr(0, kLoggedAnswer))));
+    if (a.failed) {
+      ev.networkError = true;
+      ev.reason = a.error;
+      ev.state = std::string(site::kMsgNetworkError) + a.error;
+      // Whether the site took it is read from the records after closing.
+      row.unsure = a.mayBeTaken;
     } else {
-      Fetched answer = Fetch(url, "出价");
-      if (answer.failed) {
-        ev.networkError = true;
-        ev.reason = answer.error;
-        ev.state = site::kStateNetworkError;
-      } else {
-        ev.success = site::IsBidSuccess(answer.text);
-        ev.code = ev.success ? 0 : site::ReadResultCode(answer.text);
-        ev.state = ev.success ? std::string(site::kStateBidPlaced)
-                              : site::SnipeStateText(ev.code, current, row.setup.maxPrice, row.amount);
-        Log("回答 " + std::to_string(row.setup.dealId) + "：" +
-            platform::text::GbkToUtf8(answer.text.substr(0, kLoggedAnswer)));
-      }
+      ev.success = a.success;
+      ev.code = a.code;
+      ev.state = a.success ? std::string(site::kStateBidPlaced)
+                           : site::SnipeStateText(a.code, rec.current, row.setup.maxPrice, row.amount);
     }
   }
   row.taken = ev.success;
+  row.bidState = ev.state;
   Log("结果 " + std::to_string(row.setup.dealId) + "：" + ev.state);
-  // Without IE mode nothing more is known; otherwise the outcome is read
-  // after closing.
-  row.phase = itself ? Row::Phase::AwaitOutcome : Row::Phase::Done;
-  Emit(ev);
+  if (!row.dropped) Emit(ev);
 }
 
-void Engine::ReadOutcome(Row& row) {
-  Fetched records = Fetch(config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId), "成交记录");
+bool Engine::ReadOutcome(Row& row, bool last) {
+  platform::http::RequestOptions o;
+  o.deadline = config_.requestDeadline;
+  o.followRedirects = false;
+  const std::string url = config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId);
+  const MonoTime t0 = clock_->Now();
+  const site::RecordsRead rec = site::ReadRecords(row.transport->Send(url, o));
+  Log("成交记录 " + PathOf(url) + " 往返 " + Ms(MonoUs(clock_->Now()) - MonoUs(t0)) + " ms" +
+      (rec.ok ? (rec.ended ? "" : "，尚未结束") : " 失败：" + rec.error));
+  if (!last && (!rec.ok || !rec.ended)) return false;
   RowEvent ev;
   ev.key = row.key;
   ev.dealId = row.setup.dealId;
   ev.kind = RowEvent::Kind::Result;
   ev.remain = -1;
-  if (records.failed && ++row.outcomeTries < 2) {
-    row.outcomeNotBefore = config_.now() + kOutcomeRetry;
-    return;
-  }
-  row.phase = Row::Phase::Done;
-  if (records.failed) {
+  ev.price = row.amount;
+  ev.currentPrice = rec.ok ? rec.current : 0;
+  if (!rec.ok) {
     ev.outcome = Outcome::Failed;
     ev.networkError = true;
-    ev.reason = records.error;
+    ev.reason = rec.error;
+    ev.state = row.taken || row.unsure ? std::string(site::kMsgNetworkError) + rec.error : row.bidState;
   } else {
-    ev.finalPrice = site::ReadCurrentPrice(records.text);
-    if (!row.taken) {
+    ev.finalPrice = rec.ended ? rec.finalPrice : rec.current;
+    // Two bids cannot stand at one price: a closed auction's price equal to
+    // the bid we sent is our bid.
+    const bool ours = rec.ended && (row.taken || row.unsure) && rec.finalPrice == row.amount;
+    if (row.amount == 0) {
+      // Restored after its bid left: the amount sent is not known, so
+      // neither is whether it won.
       ev.outcome = Outcome::Failed;
-    } else if (ev.finalPrice == row.amount) {
+      ev.state = site::UnconfirmedStateText(ev.finalPrice);
+    } else if (ours) {
       ev.outcome = Outcome::Won;
       ev.state = site::kStateWon;
-    } else {
+    } else if (!rec.ended) {
+      ev.outcome = Outcome::Failed;
+      ev.state = site::UnconfirmedStateText(rec.current);
+    } else if (row.taken || row.unsure) {
       ev.outcome = Outcome::Lost;
       ev.state = site::LostStateText(ev.finalPrice);
+    } else {
+      ev.outcome = Outcome::Failed;
+      ev.state = row.bidState;
     }
   }
-  ev.price = row.amount;
-  Log("成交 " + std::to_string(row.setup.dealId) + "：" +
-      (ev.state.empty() ? "成交价 " + std::to_string(ev.finalPrice) : ev.state));
-  Emit(ev);
+  Log("成交 " + std::to_string(row.setup.dealId) + "：" + ev.state + "，成交价 " +
+      std::to_string(ev.finalPrice));
+  if (!row.dropped) Emit(ev);
+  return true;
 }
 
-void Engine::FireOpen() {
-  const std::string url = *openUrl_;
-  openUrl_.reset();
+void Engine::OpenMain(std::string url, MonoTime fireAt, std::uint64_t generation,
+                      std::shared_ptr<platform::http::Transport> transport) {
+  {
+    std::unique_lock lk(mu_);
+    clock_->WaitUntil(lk, cv_, fireAt, [&] { return stop_ || openGen_ != generation; });
+    if (stop_ || openGen_ != generation) return;
+  }
   OpenEvent ev;
   if (bidsItself_) {
-    Fetched answer = Fetch(url, "开卖出价");
-    ev.status = !answer.failed && site::IsBidSuccess(answer.text) ? "抢拍成功" : "抢拍失败";
+    platform::http::RequestOptions o;
+    o.deadline = config_.requestDeadline;
+    o.followRedirects = false;
+    o.resend = false;
+    const site::BidAnswerRead a = site::ReadBidAnswer(transport->Send(url, o));
+    ev.status = !a.failed && a.success ? "抢拍成功" : "抢拍失败";
   } else {
     ev.handOverUrl = url;
     ev.status = "抢拍结束";
   }
   Log("开卖抢拍：" + ev.status);
-  if (events_.open) events_.open(ev);
+  // Cancelled while the bid was under way: nothing more is told.
+  if (openGen_ != generation || !events_.open) return;
+  std::lock_guard lk(emitMu_);
+  events_.open(ev);
 }
 
 }  // namespace gavelhawk::snipe

@@ -1,9 +1,11 @@
 #pragma once
 // The snipe engine: owns the closing snipes' timing, reads, bids, states and
-// outcomes, and the opening snipe's bid, on a thread of its own with its own
-// warm connection to the site. Nothing here waits on the window: commands
-// come in from any thread and are queued; events go out from the engine's
-// thread (the window forwards them to its own thread).
+// outcomes, and the opening snipe's bid. The site clock is read on the
+// engine's thread; each armed row and the opening snipe wait, read and bid
+// on a thread and a warm connection of their own, so bids due together
+// leave together. Nothing here waits on the window: commands come in from
+// any thread; events go out from the engine's threads, one at a time (the
+// window forwards them to its own thread).
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,11 +29,30 @@ namespace gavelhawk::snipe {
 using MonoClock = std::chrono::steady_clock;
 using MonoTime = MonoClock::time_point;
 
+// Every wait of the engine goes through this, so that tests can drive time.
+class EngineClock {
+ public:
+  virtual ~EngineClock() = default;
+  virtual MonoTime Now() = 0;
+  // With `lk` held on entry and on return: waits until `until` or until
+  // `wake()` holds. `cv` is notified (under lk's mutex) whenever wake() may
+  // have turned true.
+  virtual void WaitUntil(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, MonoTime until,
+                         const std::function<bool()>& wake) = 0;
+};
+
+// The steady clock; the last stretch of a wait is spun out, since a
+// condition variable may wake a little late.
+std::shared_ptr<EngineClock> SteadyEngineClock();
+
 struct EngineConfig {
   std::string siteUrl;  // scheme and host, no trailing slash
+  // The site clock's reads.
   std::unique_ptr<platform::http::Transport> transport;
-  // The monotonic clock every wait is measured on; tests may shift it.
-  std::function<MonoTime()> now;
+  // A connection of its own for each armed row and the opening snipe; when
+  // unset they share `transport` one request at a time.
+  std::function<std::unique_ptr<platform::http::Transport>()> newTransport;
+  std::shared_ptr<EngineClock> clock;               // SteadyEngineClock() when unset
   std::chrono::milliseconds requestDeadline{3000};  // clock, records, bid
   int clockReads = 3;                               // reads per clock estimate
 };
@@ -88,6 +110,10 @@ struct EngineEvents {
   std::function<void(const RowEvent&)> row;
   std::function<void(const OpenEvent&)> open;
   std::function<void(const LogLine&)> log;
+  // Called on the row's thread some 1.5 s before its bid may leave (it leaves
+  // once, never again), so that the row is kept as "bid sent" first. Runs
+  // before the last wait, never between the records read and the bid.
+  std::function<void(std::uint64_t key, std::int32_t dealId)> bidSending;
 };
 
 class Engine {
@@ -101,6 +127,9 @@ class Engine {
   // read, the row waits for its warm-up and bid. Anything pending for the
   // key before is dropped.
   void Arm(std::uint64_t key, const RowSpec& setup);
+  // A row whose bid went out before a restart: never bid again, only its
+  // outcome is read (after closing), for a bid of `amount`.
+  void AwaitOutcome(std::uint64_t key, const RowSpec& setup, std::int64_t amount);
   // Forgets the row: no further request is made for it.
   void Remove(std::uint64_t key);
   void Clear();
@@ -120,32 +149,33 @@ class Engine {
 
  private:
   struct Row;
-  struct ClockSession;
   void Post(std::function<void()> command);
   void Run();
-  // Runs one job that is due; otherwise sets `wake` to when one will be.
-  bool RunDueWork(MonoTime now, MonoTime& wake);
   std::int64_t MonoUs(MonoTime t) const;
   MonoTime MonoFromSite(std::int64_t siteMs) const;
-  void StartClockSession(std::optional<std::uint64_t> waiter);
-  void ClockStep();
-  void FinishClockSession();
-  void ArmOnEstimate(Row& row);
-  void Warmup(Row& row);
+  void ReadClock(const std::vector<std::uint64_t>& waiters);
+  void StartRow(Row& row);
+  void RowMain(Row& row);
+  // Waits for site time `siteMs` (followed across new clock estimates);
+  // false when the row was dropped meanwhile.
+  bool WaitForSite(Row& row, std::int64_t siteMs);
+  std::uint64_t Epoch() const;
+  // Under mu_: Remove or Clear was called for the row.
+  bool Forgotten(const Row& row) const;
+  void WarmUp(Row& row);
   void FireBid(Row& row);
-  void ReadOutcome(Row& row);
-  void FireOpen();
-  struct Fetched {
-    bool failed = false;
-    std::string error;
-    std::string text;
-  };
-  Fetched Fetch(const std::string& url, const char* what);
+  // True when the outcome was told (the last read tells it in any case).
+  bool ReadOutcome(Row& row, bool last);
+  void OpenMain(std::string url, MonoTime fireAt, std::uint64_t generation,
+                std::shared_ptr<platform::http::Transport> transport);
+  std::shared_ptr<platform::http::Transport> NewConnection();
+  void DropRow(std::uint64_t key);
   void Log(const std::string& text);
   void Emit(const RowEvent& e);
 
   EngineConfig config_;
   EngineEvents events_;
+  std::shared_ptr<EngineClock> clock_;
   mutable std::mutex mu_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> commands_;
@@ -153,13 +183,19 @@ class Engine {
   std::atomic<bool> bidsItself_{true};
   std::atomic<bool> haveEstimate_{false};
   std::atomic<std::int64_t> offsetUs_{0};
-  std::atomic<bool> stopped_{false};
+  std::uint64_t estimateGen_ = 0;  // under mu_: counts clock estimates
+  std::atomic<std::uint64_t> openGen_{0};
+  std::mutex emitMu_;                        // events go out one at a time
+  std::mutex sharedMu_;                      // the shared connection, without newTransport
+  std::vector<std::uint64_t> clockWaiters_;  // engine thread: rows waiting for an estimate
+  bool clockWanted_ = false;                 // under mu_: a fresh estimate is asked for
+  std::set<std::uint64_t> removing_;         // under mu_: Remove called, not yet carried out
+  std::uint64_t clearEpoch_ = 0;             // under mu_: counts Clear calls
 
-  // Engine thread only.
+  // Engine thread only (rows' threads are joined on Stop).
   std::map<std::uint64_t, std::unique_ptr<Row>> rows_;
-  std::deque<std::unique_ptr<ClockSession>> sessions_;
-  std::optional<std::string> openUrl_;
-  MonoTime openAt_{};
+  std::vector<std::unique_ptr<Row>> dropped_;
+  std::vector<std::thread> openThreads_;
   std::thread thread_;
 };
 

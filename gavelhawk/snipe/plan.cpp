@@ -36,14 +36,11 @@ OpenPlan PlanOpen(std::int64_t lag, std::int64_t opening, std::int64_t now) {
   return plan;
 }
 
-DeletePlan PlanDelete(int sel, int last, const std::vector<bool>& waiting) {
+DeletePlan PlanDelete(int sel, int last) {
   DeletePlan plan;
   plan.newLast = last;
   if (sel < 0 || sel > last || last >= kSnipeSlots) return plan;
-  for (int j = sel + 1; j <= last; ++j) {
-    bool w = j < static_cast<int>(waiting.size()) && waiting[static_cast<std::size_t>(j)];
-    plan.moves.push_back({j, j - 1, w});
-  }
+  for (int j = sel + 1; j <= last; ++j) plan.moves.push_back({j, j - 1});
   plan.freedIndex = last;
   plan.newLast = last - 1;
   return plan;

@@ -25,11 +25,11 @@ struct OpenPlan {
 // timer can wait (a broken page read, typically) is refused as well.
 OpenPlan PlanOpen(std::int64_t lag, std::int64_t opening, std::int64_t now);
 
-// One row moving up on a delete.
+// One row moving up on a delete. It keeps its key, so the engine's timing
+// of it is not touched.
 struct RowMove {
   int from = 0;
   int to = 0;
-  bool rearm = false;  // waiting rows are armed under their new index
 };
 
 struct DeletePlan {
@@ -38,10 +38,9 @@ struct DeletePlan {
   int newLast = -1;
 };
 
-// Deleting row `sel` of rows 0..last. `waiting[j]` tells whether row j still
-// waits for its bid; finished rows move without being armed again, so their
-// bids are never repeated. Empty plan (freedIndex -1) when sel names no row.
-DeletePlan PlanDelete(int sel, int last, const std::vector<bool>& waiting);
+// Deleting row `sel` of rows 0..last: the rows below move up one. Empty plan
+// (freedIndex -1) when sel names no row.
+DeletePlan PlanDelete(int sel, int last);
 
 // Index of the first of rows 0..last holding `dealId`, or -1.
 int FindRow(const std::vector<std::int32_t>& dealIds, int last, std::int32_t dealId);

@@ -23,6 +23,9 @@
 
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/search/listing.h"
+#include "gavelhawk/site/bid.h"
+#include "gavelhawk/snipe/engine.h"
+#include "gavelhawk/snipe/reads.h"
 #include "gavelhawk/ui/MainDlg.h"
 #include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/saved_list.h"
@@ -299,10 +302,48 @@ void CMainDlg::RestoreSnipeList() {
   m_nSnipeLast = n - 1;
   m_keep->lastSaved = loaded.rows;
   log::Log(Utf8(QStringLiteral("恢复抢拍列表：%1 个商品，%2 个等待竞拍").arg(n).arg(waiting)));
-  // Armed again from a fresh clock read; the engine decides nothing from
-  // what the clock said before the restart.
+  // Armed again from a fresh read of the closing time and the clock; the
+  // engine decides nothing from what was known before the restart. A row
+  // whose bid may have left never bids again: only its outcome is read.
   for (int i = 0; i < n; ++i) {
-    if (loaded.rows[static_cast<std::size_t>(i)].waiting) ArmRow(i);
+    const SavedSnipe& saved = loaded.rows[static_cast<std::size_t>(i)];
+    if (!saved.waiting) continue;
+    SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+    row.nKey = m_nNextKey++;
+    const std::uint64_t key = row.nKey;
+    if (saved.bidSent) {
+      row.strState = platform::text::Utf8ToGbk(gavelhawk::site::kStateBidPlaced);
+      gavelhawk::snipe::RowSpec setup;
+      setup.dealId = row.nDealId;
+      setup.title = row.strTitle;
+      setup.maxPrice = row.nMaxPrice;
+      setup.increment = row.nIncrement;
+      setup.prepTime = row.nPrepTime;
+      setup.endTime = row.nEndTime;
+      SnipeEngine().AwaitOutcome(key, setup, 0);
+      continue;
+    }
+    // Kept as waiting while its closing time is read again.
+    row.nRemain = 0;
+    row.strState = platform::text::Utf8ToGbk(gavelhawk::site::kStateWaiting);
+    auto result = std::make_shared<gavelhawk::snipe::AuctionRead>();
+    RunSiteRead(
+        [result, siteUrl = m_services.siteUrl, id = row.nDealId](platform::http::Transport& t) {
+          *result = gavelhawk::snipe::ReadAuction(t, siteUrl, id, false);
+        },
+        [this, result, key] {
+          const int j = RowOfKey(key);
+          if (j < 0) return;
+          SnipeItem& r = m_snipes[static_cast<std::size_t>(j)];
+          if (!result->failed && result->endTime > 0) {
+            r.nEndTime = result->endTime;
+          } else {
+            log::Log(
+                Utf8(QStringLiteral("夺宝编号 %1 的结束时间未能重新读取，按保存的时间布置").arg(r.nDealId)));
+          }
+          ArmRow(j);
+          RefreshSnipeList();
+        });
   }
 }
 

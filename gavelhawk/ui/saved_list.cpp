@@ -10,7 +10,10 @@
 #include <QLockFile>
 #include <QSaveFile>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 
 #include "platform/text/gbk.h"
 
@@ -38,6 +41,7 @@ QJsonObject ToJson(const SavedSnipe& r) {
   o["endTime"] = static_cast<qint64>(r.endTime);
   o["waiting"] = r.waiting;
   o["outcome"] = Q(GbkToUtf8(r.outcome));
+  if (r.bidSent) o["bidSent"] = true;
   return o;
 }
 
@@ -78,6 +82,7 @@ std::optional<SavedSnipe> FromJson(const QJsonValue& value) {
   r.endTime = *end;
   r.waiting = o.value(QLatin1String("waiting")).toBool();
   r.outcome = Utf8ToGbk(S(o.value(QLatin1String("outcome")).toString()));
+  r.bidSent = o.value(QLatin1String("bidSent")).toBool(false);
   return r;
 }
 
@@ -127,8 +132,51 @@ std::string SavedListPath(const std::function<const char*(const char*)>& getenv,
   return base + (demo ? "/Gavelhawk-demo" : "/Gavelhawk") + "/snipes.json";
 }
 
+namespace {
+// Rows marked "bid sent" per file, while they wait; saves and marks take
+// turns.
+std::mutex g_sentMu;
+std::map<std::string, std::set<std::int32_t>> g_sent;
+bool WriteSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error,
+                 bool ieMode);
+}  // namespace
+
 bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error,
                 bool ieMode) {
+  std::lock_guard lk(g_sentMu);
+  std::vector<SavedSnipe> kept = rows;
+  std::set<std::int32_t>& sent = g_sent[path];
+  for (SavedSnipe& r : kept) {
+    if (!r.waiting) {
+      sent.erase(r.dealId);
+    } else if (sent.count(r.dealId)) {
+      r.bidSent = true;
+    }
+  }
+  return WriteSnipes(path, kept, error, ieMode);
+}
+
+bool MarkBidSent(const std::string& path, std::int32_t dealId, std::string* error) {
+  std::lock_guard lk(g_sentMu);
+  g_sent[path].insert(dealId);
+  QFile in(Q(path));
+  if (!in.open(QIODevice::ReadOnly)) {
+    if (error) *error = S(QStringLiteral("无法读取抢拍列表 %1").arg(Q(path)));
+    return false;
+  }
+  bool ieMode = false;
+  auto rows = Parse(in.readAll(), &ieMode);
+  in.close();
+  // A damaged file is left for the next start to set aside.
+  if (!rows) return false;
+  for (SavedSnipe& r : *rows)
+    if (r.dealId == dealId && r.waiting) r.bidSent = true;
+  return WriteSnipes(path, *rows, error, ieMode);
+}
+
+namespace {
+bool WriteSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error,
+                 bool ieMode) {
   auto fail = [&](const QString& why) {
     if (error) *error = S(QStringLiteral("无法保存抢拍列表 %1：%2").arg(Q(path), why));
     return false;
@@ -151,6 +199,7 @@ bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, st
   if (!out.commit()) return fail(out.errorString());
   return true;
 }
+}  // namespace
 
 LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
   LoadedList result;
@@ -177,7 +226,8 @@ LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
     return result;
   }
   for (SavedSnipe& r : *rows) {
-    if (r.waiting && r.endTime > 0 && r.endTime <= nowMs) {
+    // A row whose bid may have gone out is never bid on again either way.
+    if (r.waiting && !r.bidSent && r.endTime > 0 && r.endTime <= nowMs) {
       r.waiting = false;
       r.state = Utf8ToGbk(kStateMissedWhileOff);
       r.outcome = r.state;

@@ -29,6 +29,9 @@ struct SavedSnipe {
   std::int64_t endTime = 0;  // site ms
   bool waiting = false;      // its bid was still to come when saved
   std::string outcome;       // what became of the bid; empty while waiting
+  // Its bid may have left: a restart never bids on it again, it only reads
+  // the outcome.
+  bool bidSent = false;
 };
 
 // `$XDG_DATA_HOME/Gavelhawk/snipes.json` (~/.local/share when unset). The demo
@@ -40,6 +43,11 @@ std::string SavedListPath(const std::function<const char*(const char*)>& getenv,
 // `ieMode` is kept with the rows: they fire in the mode they were armed in.
 bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, std::string* error = nullptr,
                 bool ieMode = false);
+
+// Keeps the waiting row of `dealId` as "bid sent" in the file before its bid
+// leaves; later saves keep the mark while the row waits. Safe from any
+// thread. False with `error` set when it could not be written.
+bool MarkBidSent(const std::string& path, std::int32_t dealId, std::string* error = nullptr);
 
 struct LoadedList {
   std::vector<SavedSnipe> rows;

@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 #include <libpsl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -76,6 +79,14 @@ struct CurlTransport::Impl {
   bool truncated = false;
   bool writeFailed = false;
   std::atomic<bool> cancel{false};
+  // A request that must not be sent twice: once it went out, no new
+  // connection may be opened for it.
+  bool noResend = false;
+  bool requestSent = false;
+  bool resendRefused = false;
+  // The connection the last transfer used, until libcurl closes it: on a
+  // multi handle the easy handle forgets it once the transfer is done.
+  curl_socket_t lastSocket = CURL_SOCKET_BAD;
   char errbuf[CURL_ERROR_SIZE] = {};
 
   static size_t Write(char* data, size_t size, size_t count, void* user) {
@@ -96,12 +107,36 @@ struct CurlTransport::Impl {
     }
   }
 
+  static int Prereq(void* user, char*, char*, int, int) {
+    static_cast<Impl*>(user)->requestSent = true;
+    return CURL_PREREQFUNC_OK;
+  }
+
+  static curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* a) {
+    auto* self = static_cast<Impl*>(user);
+    if (self->noResend && self->requestSent) {
+      self->resendRefused = true;
+      return CURL_SOCKET_BAD;
+    }
+    return socket(a->family, a->socktype, a->protocol);
+  }
+
+  static int CloseSocket(void* user, curl_socket_t s) {
+    auto* self = static_cast<Impl*>(user);
+    if (self->lastSocket == s) self->lastSocket = CURL_SOCKET_BAD;
+    return close(s);
+  }
+
   static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<Impl*>(user)->cancel.load() ? 1 : 0;
   }
 
   CURLcode Perform() {
-    if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) return curl_easy_perform(curl);
+    if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) {
+      const CURLcode rc = curl_easy_perform(curl);
+      KeepSocket();
+      return rc;
+    }
     CURLcode result = CURLE_OK;
     for (;;) {
       int running = 0;
@@ -124,8 +159,15 @@ struct CurlTransport::Impl {
       }
       curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
+    KeepSocket();
     curl_multi_remove_handle(multi, curl);
     return result;
+  }
+
+  void KeepSocket() {
+    curl_socket_t s = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &s) != CURLE_OK) s = CURL_SOCKET_BAD;
+    lastSocket = s;
   }
 };
 
@@ -144,6 +186,12 @@ CurlTransport::CurlTransport(Options options)
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, impl_.get());
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, &Impl::Prereq);
+  curl_easy_setopt(c, CURLOPT_PREREQDATA, impl_.get());
+  curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &Impl::OpenSocket);
+  curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, impl_.get());
+  curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, &Impl::CloseSocket);
+  curl_easy_setopt(c, CURLOPT_CLOSESOCKETDATA, impl_.get());
   if (!options_.userAgent.empty()) curl_easy_setopt(c, CURLOPT_USERAGENT, options_.userAgent.c_str());
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
   // libcurl counts the stall in whole seconds; round up so a short time-out
@@ -176,13 +224,31 @@ CurlTransport::~CurlTransport() {
 
 Response CurlTransport::Get(const std::string& url) { return GetWithin(url, std::chrono::milliseconds(0)); }
 
+Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseconds deadline) {
+  RequestOptions o;
+  o.deadline = deadline;
+  return Send(url, o);
+}
+
+bool CurlTransport::ConnectionAlive() {
+  const curl_socket_t s = impl_->lastSocket;
+  if (s == CURL_SOCKET_BAD) return false;
+  // An idle connection has nothing to read; a readable one was closed (or
+  // holds junk): either way it cannot carry the next request.
+  pollfd p{s, POLLIN, 0};
+  if (poll(&p, 1, 0) == 0) return true;
+  char byte;
+  return recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
 void CurlTransport::Cancel(bool on) {
   impl_->cancel.store(on);
   if (on && impl_->multi) curl_multi_wakeup(impl_->multi);
 }
 
-Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseconds deadline) {
+Response CurlTransport::Send(const std::string& url, const RequestOptions& options) {
   Response r;
+  std::chrono::milliseconds deadline = options.deadline;
   if (impl_->cancel.load()) {
     r.cancelled = true;
     r.error = "cancelled";
@@ -202,7 +268,11 @@ Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseco
   impl_->truncated = false;
   impl_->writeFailed = false;
   impl_->errbuf[0] = '\0';
+  impl_->noResend = !options.resend;
+  impl_->requestSent = false;
+  impl_->resendRefused = false;
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, options.followRedirects ? 1L : 0L);
   if (deadline.count() <= 0) deadline = options_.deadline;
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<std::int64_t>(deadline.count(), 0)));
   curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, RedirectProtocols(url));
@@ -218,6 +288,9 @@ Response CurlTransport::GetWithin(const std::string& url, std::chrono::milliseco
   r.body.swap(impl_->body);
   if (rc == CURLE_OK) {
     r.ok = true;
+  } else if (impl_->resendRefused) {
+    r.notResent = true;
+    r.error = "connection closed after the request was sent";
   } else if (rc == CURLE_ABORTED_BY_CALLBACK && impl_->cancel.load()) {
     r.cancelled = true;
     r.error = "cancelled";

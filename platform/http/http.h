@@ -52,6 +52,19 @@ struct Response {
   bool cancelled = false;  // ended by Transport::Cancel
   // No connection could be made: refused, or no such host.
   bool unreachable = false;
+  // The connection broke after the request had gone out and the transport
+  // did not send it again (RequestOptions::resend false).
+  bool notResent = false;
+};
+
+// How one request is made, beyond its address.
+struct RequestOptions {
+  std::chrono::milliseconds deadline{0};  // 0: the transport's own
+  // False: a 3xx answer is the answer (ok, with its status).
+  bool followRedirects = true;
+  // False: a request that may have reached the server is never sent a
+  // second time, even when its reused connection broke before any answer.
+  bool resend = true;
 };
 
 // The seam in front of the network: tests script it, the programs use
@@ -66,6 +79,14 @@ class Transport {
     (void)deadline;
     return Get(url);
   }
+  // The same with every option of one request. Transports without the
+  // options ignore them.
+  virtual Response Send(const std::string& url, const RequestOptions& options) {
+    return GetWithin(url, options.deadline);
+  }
+  // False when the connection kept for the next request is known to be
+  // closed by the server, so that it can be opened again ahead of time.
+  virtual bool ConnectionAlive() { return true; }
   // Ends the request under way on another thread as soon as possible (and
   // every later one until Cancel(false)). Safe to call from any thread.
   virtual void Cancel(bool on = true) { (void)on; }
@@ -83,6 +104,8 @@ class CurlTransport : public Transport {
 
   Response Get(const std::string& url) override;
   Response GetWithin(const std::string& url, std::chrono::milliseconds deadline) override;
+  Response Send(const std::string& url, const RequestOptions& options) override;
+  bool ConnectionAlive() override;
   void Cancel(bool on = true) override;
 
   // Replaces the login cookies. Each goes only to the hosts it belongs to;

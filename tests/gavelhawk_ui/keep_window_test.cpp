@@ -11,6 +11,7 @@
 
 #include "fixture.h"
 #include "gavelhawk/log/event_log.h"
+#include "gavelhawk/ui/exchange.h"
 #include "gavelhawk/ui/saved_list.h"
 
 namespace uitest {
@@ -100,6 +101,15 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   done.state = done.outcome = Gbk("出价成功");
   done.waiting = false;
   kept.rows.push_back(done);
+  // Its bid may have left before the program was ended: never bid again,
+  // only the outcome is read.
+  AddAuction(4000004, -1000);
+  server.UpdateAuction(4000004, [](sim::Auction& a) { a.bids.push_back({"bob", 50, 0}); });
+  SavedSnipe sent = kept.rows[0];
+  sent.dealId = 4000004;
+  sent.endTime = t0 - 1000;
+  sent.bidSent = true;
+  kept.rows.push_back(sent);
   ASSERT_TRUE(gavelhawk::ui::SaveSnipes(savedList, kept.rows));
   server.ClearLog();
 
@@ -114,11 +124,13 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   };
   const Row want[] = {{"4000001", "测试商品 4000001", "准备竞拍", "10分0秒", true},
                       {"4000002", "测试商品 4000002", "已结束(未运行)", "已结束", false},
-                      {"4000003", "测试商品 4000001", "出价成功", "已结束", false}};  // a copy of the first
-  ASSERT_EQ(3, dlg->m_listSnipe->topLevelItemCount());
+                      {"4000003", "测试商品 4000001", "出价成功", "已结束", false},  // a copy of the first
+                      {"4000004", "测试商品 4000001", "结果未确认(当前价50)", "已结束", false}};
+  ASSERT_EQ(4, dlg->m_listSnipe->topLevelItemCount());
   // The waiting row is armed again by the engine from a fresh clock read.
   ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nDueSite != 0; }));
-  for (int i = 0; i < 3; ++i) {
+  ASSERT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 3, 2) != U("出价成功"); }));
+  for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(U(want[i].id), Shown(dlg->m_listSnipe, i, 0));
     EXPECT_EQ(U(want[i].title), Shown(dlg->m_listSnipe, i, 1));
@@ -135,10 +147,12 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   // Only the waiting row read its closing again; nothing was bid.
   EXPECT_TRUE(Bids().empty());
   EXPECT_TRUE(server.LogFor("/detail/4000002").empty());
+  EXPECT_FALSE(server.LogFor("/detail/4000001").empty());  // its closing time read again
   EXPECT_FALSE(server.LogFor("/detail/3333333").empty());  // a fresh clock read
   // What the window shows is what it keeps.
   const auto rewritten = gavelhawk::ui::LoadSnipes(savedList, t0);
-  ASSERT_EQ(3u, rewritten.rows.size());
+  ASSERT_EQ(4u, rewritten.rows.size());
+  EXPECT_FALSE(rewritten.rows[3].waiting);
   EXPECT_EQ(Gbk("已结束(未运行)"), rewritten.rows[1].state);
   EXPECT_FALSE(rewritten.rows[1].waiting);
 
@@ -212,30 +226,48 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   s.siteNow = [&siteNow] { return siteNow; };
   ASSERT_TRUE(Open(s));
   Snipe(4000001);
+  // Arming stored what the engine's clock said then; the countdown counts
+  // from the site clock given.
+  const std::int64_t armed = dlg->m_snipes[0].nRemain;
+  dlg->OnCountdownTick();
   ASSERT_EQ(U("10分0秒"), Shown(dlg->m_listSnipe, 0, 6));
   dlg->m_hits[0].strRemain = Gbk(" 3分 5秒");
   dlg->m_hits[1].strRemain = Gbk("50秒");
   dlg->m_nHitLast = 1;
   dlg->RefreshResultList();
 
+  // One tick of the countdown, 65 s later by the site's clock.
   siteNow += 65000;
-  EXPECT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 0, 6) == U("8分55秒"); }))
-      << Shown(dlg->m_listSnipe, 0, 6).toStdString();
-  EXPECT_TRUE(WaitUntil([&] { return Shown(dlg->m_listResults, 0, 3) == U(" 2分 0秒"); }))
-      << Shown(dlg->m_listResults, 0, 3).toStdString();
+  dlg->OnCountdownTick();
+  EXPECT_EQ(U("8分55秒"), Shown(dlg->m_listSnipe, 0, 6));
+  EXPECT_EQ(U(" 2分 0秒"), Shown(dlg->m_listResults, 0, 3));
   EXPECT_EQ(U("已结束"), Shown(dlg->m_listResults, 1, 3));
   // The row keeps what arming stored; only the text moves.
-  EXPECT_EQ(600000, dlg->m_snipes[0].nRemain);
+  EXPECT_EQ(armed, dlg->m_snipes[0].nRemain);
 }
 
 TEST_F(KeepTest, TheCountdownRunsOnTheEnginesClockEstimate) {
   AddAuction(4000001, 600000);
   ASSERT_TRUE(Open(Services()));
   Snipe(4000001);
-  ASSERT_EQ(600000, dlg->m_snipes[0].nRemain);
-  // The site's clock stands still here; the engine's estimate runs on.
-  EXPECT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 0, 6).startsWith(U("9分5")); }, 4000))
-      << Shown(dlg->m_listSnipe, 0, 6).toStdString();
+  ASSERT_GT(dlg->m_snipes[0].nRemain, 0);
+  // Without a site clock of its own the countdown counts from the engine's
+  // estimate, read around one tick: whatever the machine's speed, the text
+  // is one of the two it gives.
+  const std::int64_t end = dlg->m_snipes[0].nEndTime;
+  const std::int64_t estimateBefore = dlg->SnipeEngine().SiteNow().value_or(0);
+  const std::int64_t before = dlg->CountdownClock();
+  ASSERT_GT(before, 0);
+  dlg->OnCountdownTick();
+  const std::int64_t after = dlg->CountdownClock();
+  const QString shown = Shown(dlg->m_listSnipe, 0, 6);
+  EXPECT_TRUE(shown == QString::fromStdString(gavelhawk::ui::FormatRemain(end - before)) ||
+              shown == QString::fromStdString(gavelhawk::ui::FormatRemain(end - after)))
+      << shown.toStdString();
+  const std::int64_t estimateAfter = dlg->SnipeEngine().SiteNow().value_or(0);
+  EXPECT_LE(estimateBefore, before);
+  EXPECT_LE(after, estimateAfter);
+  EXPECT_GE(estimateBefore, t0);  // the site's clock as read, running on from there
 }
 
 TEST_F(KeepTest, ABidResultIsToldOnTheDesktopAndInTheLog) {

@@ -68,12 +68,16 @@ TEST_F(HttpSim, UserAgentReachesTheSiteAsRawBytes) {
   EXPECT_EQ(server.Log()[0].userAgent, "\xBE\xA9\xB6\xAB");
 }
 
-TEST_F(HttpSim, OneConnectionServesEveryRequest) {
+TEST_F(HttpSim, OneConnectionServesEveryRequestAndIsSeenAliveUntilTheSiteClosesIt) {
   CurlTransport t;
+  EXPECT_FALSE(t.ConnectionAlive());  // none opened yet
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(t.Get(base + "/detail/3333333").ok);
   auto log = server.Log();
   ASSERT_EQ(log.size(), 4u);
   for (const auto& e : log) EXPECT_EQ(e.connection, log[0].connection);
+  EXPECT_TRUE(t.ConnectionAlive());
+  server.Stop();
+  EXPECT_FALSE(t.ConnectionAlive());
 }
 
 TEST_F(HttpSim, RefusedConnectionFailsWithAReason) {

@@ -215,3 +215,46 @@ TEST_F(Bids, RuleOrderWhenSeveralApply) {
 }
 
 }  // namespace
+
+TEST_F(Bids, FaultsOfTheBidAnswerSayWhetherTheSiteTookIt) {
+  sim::Fault redirect{sim::FaultKind::Redirect, "/json/paimai/bid?", 1};
+  redirect.location = "/json/paimai/bid?dealId=1234567&price=1999";
+  sim::Fault silent{sim::FaultKind::Silent, "/json/paimai/bid?", 1};
+  struct Case {
+    sim::Fault fault;
+    CURLcode result;
+    long status;
+    bool taken;  // the bid stands in the records
+    const char* logged;
+  };
+  const std::vector<Case> cases = {
+      {redirect, CURLE_OK, 302, false, ""},
+      {{sim::FaultKind::DropAfterTaken, "/json/paimai/bid?", 1},
+       CURLE_GOT_NOTHING,
+       0,
+       true,
+       "(taken, connection dropped)"},
+      {silent, CURLE_OPERATION_TIMEDOUT, 0, false, ""},
+  };
+  std::int64_t price = 55, current = 50;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(price);
+    server.ClearLog();
+    server.AddFault(c.fault);
+    Client fresh;  // a new connection: libcurl never resends on it
+    const Answer a =
+        fresh.Get(server.BaseUrl() + "/json/paimai/bid?dealId=1234567&price=" + std::to_string(price),
+                  "pin=alice", "", {}, 300);
+    EXPECT_EQ(c.result, a.result);
+    EXPECT_EQ(c.status, a.status);
+    if (c.status == 302) {
+      EXPECT_NE(a.headers.find("Location: " + redirect.location), std::string::npos);
+    }
+    if (c.taken) current = price;
+    EXPECT_EQ(current, Current());
+    const auto log = server.LogFor("/json/paimai/bid?");
+    ASSERT_EQ(1u, log.size());
+    EXPECT_EQ(0u, log[0].body.rfind(c.logged, 0)) << log[0].body;
+    price += 10;
+  }
+}

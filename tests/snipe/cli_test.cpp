@@ -161,3 +161,43 @@ TEST_F(SnipeCommand, InterruptCancelsWithoutABid) {
 }
 
 }  // namespace
+
+TEST(SnipeCommandReads, ASlowPageHoldsUpNoOtherAuction) {
+  sim::Server server;
+  server.Start();
+  server.SetClock(kT0, /*running=*/true);
+  for (std::int64_t id : {3201, 3202}) {
+    sim::Auction a;
+    a.id = id;
+    a.title = "商品 " + std::to_string(id);
+    a.listPrice = 1000;
+    a.startMs = kT0 - 3600000;
+    // 3202 closes before a page read of 3201 would give up.
+    a.endMs = server.Now() + (id == 3202 ? 3500 : 600000);
+    a.bids.push_back({"alice", 10, kT0 - 60000});
+    server.AddAuction(a);
+  }
+  sim::Fault trickle{sim::FaultKind::Trickle, "/detail/3201", -1};
+  server.AddFault(trickle);
+  QTemporaryDir home;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("AUCTION_SITE_URL", QString::fromStdString(server.BaseUrl()));
+  env.insert("AUCTION_COOKIES", "none");
+  env.insert("AUCTION_PAGE_DEADLINE_MS", "5000");
+  env.insert("XDG_DATA_HOME", home.path());
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.remove("QT_QPA_PLATFORM");
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.start(GAVELHAWK_BIN, QStringList{"snipe", "3201", "50", "3202", "50"});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  EXPECT_TRUE(lines.contains("event=bid id=3202 price=11 answer=success")) << lines.join('|').toStdString();
+  int errors = 0;
+  for (const QString& l : lines)
+    errors += l.startsWith(QString::fromUtf8("event=error id=3201 reason=\"网络错误："));
+  EXPECT_EQ(1, errors) << lines.join('|').toStdString();
+  EXPECT_EQ(1u, server.LogFor("/json/paimai/bid?").size());
+  EXPECT_EQ(1, p.exitCode());
+}

@@ -121,15 +121,27 @@ TEST_F(ClosingSnipe, FailedRequestsSayNetworkErrorNotASiteCode) {
     const char* state;
     std::size_t bidsSent;
   };
+  sim::Fault redirect{sim::FaultKind::Redirect, "/json/paimai/bid?", 1};
+  redirect.location = BidTarget(811, 1999);
+  // Each ends in one state naming the fault, and the bid reaches the site
+  // once at most: never again on a redirect or on a new connection.
   const std::vector<Case> cases = {
-      {{sim::FaultKind::Empty, "/json/paimai/bid?", 1}, "出价失败(0)", 1},  // an answer, but empty
-      // libcurl sends a GET once more when a reused connection dies before
-      // any answer: both attempts are refused here.
-      {{sim::FaultKind::Refuse, "/json/paimai/bid?", 2}, "网络错误", 2},
-      {{sim::FaultKind::Status500, "/json/paimai/bid?", 1}, "网络错误", 1},
+      {{sim::FaultKind::Empty, "/json/paimai/bid?", 1}, "网络错误：回答不是站点的 JSON", 1},
+      {{sim::FaultKind::Garbage, "/json/paimai/bid?", 1}, "网络错误：回答不是站点的 JSON", 1},
+      {redirect, "网络错误：HTTP 302 转向（未跟随）", 1},
+      {{sim::FaultKind::Refuse, "/json/paimai/bid?", 1}, "网络错误：连接在请求发出后断开（未重发）", 1},
+      {{sim::FaultKind::DropAfterTaken, "/json/paimai/bid?", 1},
+       "网络错误：连接在请求发出后断开（未重发）",
+       1},
+      {{sim::FaultKind::Status500, "/json/paimai/bid?", 1}, "网络错误：HTTP 500", 1},
       // Without the current price there is nothing sound to bid (the first
       // failed read is the one before arming).
-      {{sim::FaultKind::Status500, "/json/paimai/bid_records", 2}, "网络错误", 0},
+      {{sim::FaultKind::Status500, "/json/paimai/bid_records", 2}, "网络错误：HTTP 500", 0},
+      {{sim::FaultKind::Garbage, "/json/paimai/bid_records", 2}, "网络错误：回答不是站点的 JSON", 0},
+      {{sim::FaultKind::Empty, "/json/paimai/bid_records", 2}, "网络错误：回答不是站点的 JSON", 0},
+      {{sim::FaultKind::Huge, "/json/paimai/bid_records", 2, 30000, std::size_t{100} << 20},
+       "网络错误：回答过大（超过 33554432 字节）",
+       0},
   };
   for (const Case& c : cases) {
     Press(CMainDlg::IDC_CLEAR);
@@ -153,7 +165,7 @@ TEST_F(ClosingSnipe, TricklingRecordsEndAtTheDeadline) {
   // The answer would take minutes at 2 bytes a second; the request deadline
   // (3 s) ends it and the row says why.
   ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 15000));
-  EXPECT_EQ(U("网络错误"), State(0));
+  EXPECT_TRUE(State(0).startsWith(U("网络错误：time-out"))) << State(0).toStdString();
   EXPECT_TRUE(Bids().empty());
 }
 
@@ -183,15 +195,18 @@ TEST_F(ClosingSnipe, OutcomeAfterClosingSaysWonOrLost) {
   AddSnipe(830, 50, 1, 1000);
   ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
   EXPECT_EQ(U("出价成功"), State(0));
+  // The outcome waits for the records to show the auction over.
+  server.AdvanceClock(3000);
   ASSERT_TRUE(WaitUntil([&] { return State(0) != U("出价成功"); }, 8000));
   EXPECT_EQ(U("已得标"), Shown(0, kStateColumn));
 
   // Lost: the site took our 11 but someone else's 40 stands after closing.
-  Auction(831, 10, 2500);
+  Auction(831, 10, 5500);
   server.ForceBidCode(200);
   AddSnipe(831, 50, 1, 1000);
   ASSERT_TRUE(WaitUntil([&] { return Finished(1); }));
   server.UpdateAuction(831, [](sim::Auction& a) { a.bids.push_back({"bob", 40, kT0}); });
+  server.AdvanceClock(3000);
   ASSERT_TRUE(WaitUntil([&] { return State(1) != U("出价成功"); }, 8000));
   EXPECT_EQ(U("未得标(成交价40)"), Shown(1, kStateColumn));
   // Each row: one records read before arming, one for the bid, one for the outcome.

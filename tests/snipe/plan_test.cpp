@@ -110,44 +110,35 @@ TEST(Open, PassedOrUnreachableIsRefused) {
   EXPECT_TRUE(PlanOpen(100, kNow, 0).refused);
 }
 
-TEST(Delete, FirstOfThreeMovesBothUp) {
-  DeletePlan p = PlanDelete(0, 2, {true, true, true});
+TEST(Delete, RowsBelowMoveUpOne) {
+  DeletePlan p = PlanDelete(0, 2);
   ASSERT_EQ(2u, p.moves.size());
   EXPECT_EQ(1, p.moves[0].from);
   EXPECT_EQ(0, p.moves[0].to);
-  EXPECT_TRUE(p.moves[0].rearm);
   EXPECT_EQ(2, p.moves[1].from);
   EXPECT_EQ(1, p.moves[1].to);
-  EXPECT_TRUE(p.moves[1].rearm);
   EXPECT_EQ(2, p.freedIndex);
   EXPECT_EQ(1, p.newLast);
-}
-
-TEST(Delete, FinishedRowsMoveWithoutArming) {
-  DeletePlan p = PlanDelete(0, 2, {true, false, true});
-  ASSERT_EQ(2u, p.moves.size());
-  EXPECT_FALSE(p.moves[0].rearm);  // its bid went out: never again
-  EXPECT_TRUE(p.moves[1].rearm);
 }
 
 TEST(Delete, LastRowMovesNothing) {
-  DeletePlan p = PlanDelete(2, 2, {true, true, true});
+  DeletePlan p = PlanDelete(2, 2);
   EXPECT_TRUE(p.moves.empty());
   EXPECT_EQ(2, p.freedIndex);
   EXPECT_EQ(1, p.newLast);
-  p = PlanDelete(0, 0, {true});
+  p = PlanDelete(0, 0);
   EXPECT_EQ(0, p.freedIndex);
   EXPECT_EQ(-1, p.newLast);
 }
 
 TEST(Delete, NoRowSelectedDoesNothing) {
   for (int sel : {-1, 3, 10}) {
-    DeletePlan p = PlanDelete(sel, 2, {true, true, true});
+    DeletePlan p = PlanDelete(sel, 2);
     EXPECT_TRUE(p.moves.empty());
     EXPECT_EQ(-1, p.freedIndex);
     EXPECT_EQ(2, p.newLast);
   }
-  DeletePlan empty = PlanDelete(-1, -1, {});
+  DeletePlan empty = PlanDelete(-1, -1);
   EXPECT_EQ(-1, empty.freedIndex);
   EXPECT_EQ(-1, empty.newLast);
 }
