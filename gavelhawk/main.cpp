@@ -4,8 +4,8 @@
 #include <iostream>
 
 #include "gavelhawk/snipe/cli.h"
-#include "gavelhawk/ui/App.h"
-#include "gavelhawk/ui/settings.h"
+#include "gavelhawk/gui/App.h"
+#include "gavelhawk/app/settings.h"
 
 namespace {
 

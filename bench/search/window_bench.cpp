@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "site/fetch.h"
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "sim/auction_sim.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "sim/auction_sim.h"

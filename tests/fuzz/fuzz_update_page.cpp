@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "gavelhawk/ui/update.h"
+#include "gavelhawk/app/update.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The number rule of the field exchange and the snipe list's remaining time.
-#include "gavelhawk/ui/exchange.h"
+#include "gavelhawk/app/exchange.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 
 #include "fixture.h"
 #include "gavelhawk/log/event_log.h"
-#include "gavelhawk/ui/exchange.h"
-#include "gavelhawk/ui/saved_list.h"
+#include "gavelhawk/app/exchange.h"
+#include "gavelhawk/snipe/saved_list.h"
 
 namespace uitest {
 namespace {

@@ -1,6 +1,6 @@
 // The snipe list kept across restarts, and the lock that keeps two clients
 // from sniping the same list.
-#include "gavelhawk/ui/saved_list.h"
+#include "gavelhawk/snipe/saved_list.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Settings: built-in defaults, the environment over them, options over both.
-#include "gavelhawk/ui/settings.h"
+#include "gavelhawk/app/settings.h"
 
 #include <gtest/gtest.h>
 

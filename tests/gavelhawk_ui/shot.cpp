@@ -9,7 +9,7 @@
 #include <QTreeWidget>
 
 #include "gavelhawk/log/event_log.h"
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/text/gbk.h"
 
 int main(int argc, char** argv) {

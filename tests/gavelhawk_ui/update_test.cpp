@@ -1,6 +1,6 @@
 // Reads of the update page: which published versions are offers, which link
 // would be opened, and the history text the user is shown.
-#include "gavelhawk/ui/update.h"
+#include "gavelhawk/app/update.h"
 
 #include <gtest/gtest.h>
 

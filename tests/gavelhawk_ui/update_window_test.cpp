@@ -4,8 +4,8 @@
 #include <QTimer>
 
 #include "fixture.h"
-#include "gavelhawk/ui/App.h"
-#include "gavelhawk/ui/saved_list.h"
+#include "gavelhawk/gui/App.h"
+#include "gavelhawk/snipe/saved_list.h"
 
 namespace uitest {
 namespace {

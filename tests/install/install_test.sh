@@ -23,7 +23,7 @@ cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null || { echo "FAIL: cmake --
 expected=(bin/gavelhawk bin/tallyglass bin/auction-sim
   share/applications/gavelhawk.desktop share/applications/tallyglass.desktop
   share/icons/hicolor/scalable/apps/gavelhawk.svg share/icons/hicolor/scalable/apps/tallyglass.svg)
-if [ -f "$SOURCE/gavelhawk/ui/manual.html" ]; then expected+=(share/gavelhawk/manual.html); fi
+if [ -f "$SOURCE/gavelhawk/gui/manual.html" ]; then expected+=(share/gavelhawk/manual.html); fi
 for f in "${expected[@]}"; do [ -e "$PREFIX/$f" ] || fail "not installed: $f"; done
 for f in "$PREFIX"/share/applications/*.desktop; do
   out=$(desktop-file-validate "$f" 2>&1) || fail "desktop-file-validate $f: $out"

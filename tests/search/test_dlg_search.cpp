@@ -19,7 +19,7 @@
 #include "gavelhawk/search/listing.h"
 #include "gavelhawk/search/parallel_crawl.h"
 #include "gavelhawk/site/bid.h"
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "platform/text/gbk.h"

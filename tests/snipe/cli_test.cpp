@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 
-#include "gavelhawk/ui/saved_list.h"
+#include "gavelhawk/snipe/saved_list.h"
 #include "sim/auction_sim.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "site/fetch.h"
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"

@@ -4,7 +4,7 @@
 #include <functional>
 #include <iosfwd>
 
-#include "gavelhawk/ui/settings.h"
+#include "gavelhawk/app/settings.h"
 
 class CMainDlg;
 namespace gavelhawk::snipe {

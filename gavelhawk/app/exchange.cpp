@@ -1,4 +1,4 @@
-#include "gavelhawk/ui/exchange.h"
+#include "gavelhawk/app/exchange.h"
 
 #include <cstdio>
 #include <limits>

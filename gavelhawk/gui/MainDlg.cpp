@@ -1,4 +1,4 @@
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -30,9 +30,9 @@
 #include "gavelhawk/log/event_log.h"
 #include "site/fetch.h"
 #include "gavelhawk/snipe/engine.h"
-#include "gavelhawk/ui/exchange.h"
-#include "gavelhawk/ui/settings.h"
-#include "gavelhawk/ui/update.h"
+#include "gavelhawk/app/exchange.h"
+#include "gavelhawk/app/settings.h"
+#include "gavelhawk/app/update.h"
 #include "platform/shell/locate.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"

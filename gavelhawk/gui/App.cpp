@@ -1,4 +1,4 @@
-#include "gavelhawk/ui/App.h"
+#include "gavelhawk/gui/App.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -13,8 +13,8 @@
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/probe.h"
 #include "gavelhawk/snipe/cli.h"
-#include "gavelhawk/ui/MainDlg.h"
-#include "gavelhawk/ui/saved_list.h"
+#include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/snipe/saved_list.h"
 #include "platform/cookies/cookies.h"
 #include "platform/http/http.h"
 #include "platform/notify/notify.h"

@@ -4,7 +4,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/text/qgbk.h"
 
 using platform::text::GbkToQString;

@@ -5,7 +5,7 @@
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/manual_bid.h"
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "site/fetch.h"

@@ -104,8 +104,8 @@ struct MainDlgServices {
 };
 
 // Work that runs off the window's thread and reports back to it: the
-// listing crawl (gavelhawk/search/dlg_search.cpp) and the manual bid
-// (gavelhawk/site/dlg_bid.cpp). Ending one stops it and waits for its threads.
+// listing crawl (gavelhawk/gui/dlg_search.cpp) and the manual bid
+// (gavelhawk/gui/dlg_bid.cpp). Ending one stops it and waits for its threads.
 struct CrawlTask;
 struct BidTask;
 struct TaskEnd {
@@ -199,11 +199,11 @@ class CMainDlg : public QDialog {
   platform::dialog::Answer Message(const QString& text, const QString& caption = QString(),
                                    platform::dialog::Buttons buttons = platform::dialog::Buttons::Ok);
 
-  // --- 1.x: site (gavelhawk/site/dlg_bid.cpp)
+  // --- the manual bid (dlg_bid.cpp)
   void OnManualBid();
   void ShowManualBid(const gavelhawk::site::ManualBidOutcome& out);
 
-  // --- 2.x: snipes (gavelhawk/snipe/dlg_snipe.cpp)
+  // --- snipes (dlg_snipe.cpp)
   void OnAutoBid();
   void OnModifySnipe();
   void OnDeleteSnipe();
@@ -219,7 +219,7 @@ class CMainDlg : public QDialog {
   static constexpr std::size_t kSnipeLogLines = 2000;
   const std::vector<std::string>& SnipeLog() const { return m_snipeLog; }
 
-  // --- 3.x: search (gavelhawk/search/dlg_search.cpp)
+  // --- search (dlg_search.cpp)
   void OnRefreshItems();
   void OnClearInclude();
   void OnClearExclude();
@@ -229,7 +229,7 @@ class CMainDlg : public QDialog {
   void OnRClickResultList();
   void OnResultItemChanged();
 
-  // --- 4.x: window (gavelhawk/ui)
+  // --- the window (MainDlg.cpp, dlg_keep.cpp, dlg_results.cpp)
   void RefreshSnipeList();
   // Copies snipe row i into the closing-snipe members and shows them.
   void ShowSnipeInFields(int i);
@@ -248,7 +248,7 @@ class CMainDlg : public QDialog {
   void OnCollapse();
   void OnIEMode();
 
-  // --- state (Part of the window; every handler reads and writes these)
+  // --- state (every handler reads and writes these)
   QComboBox* m_comboCategory = nullptr;
   QTreeWidget* m_listResults = nullptr;
   QTreeWidget* m_listSnipe = nullptr;
@@ -291,7 +291,7 @@ class CMainDlg : public QDialog {
   void OpenFailed(const std::string& what, const std::string& why);
 
   // --- the list kept, the user told, the machine awake, the countdown live
-  // (gavelhawk/ui/dlg_keep.cpp)
+  // (gavelhawk/gui/dlg_keep.cpp)
   static constexpr int IDC_LOG = 1042;
   // Every change of the snipe list passes here (RefreshSnipeList calls it):
   // the list is saved, armed and finished rows are logged and told, and the
@@ -334,7 +334,7 @@ class CMainDlg : public QDialog {
 
  private:
   void CreateControls();
-  // Snipe plumbing (gavelhawk/snipe/dlg_snipe.cpp).
+  // Snipe plumbing (gavelhawk/gui/dlg_snipe.cpp).
   struct SiteRead {
     std::uint64_t id = 0;
     std::unique_ptr<platform::http::Transport> transport;

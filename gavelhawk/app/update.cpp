@@ -1,4 +1,4 @@
-#include "gavelhawk/ui/update.h"
+#include "gavelhawk/app/update.h"
 
 #include <charconv>
 #include <cmath>

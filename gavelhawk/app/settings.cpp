@@ -1,6 +1,6 @@
-#include "gavelhawk/ui/settings.h"
+#include "gavelhawk/app/settings.h"
 
-#include "gavelhawk/ui/exchange.h"
+#include "gavelhawk/app/exchange.h"
 #include "platform/shell/qt_args.h"
 
 namespace gavelhawk::ui {

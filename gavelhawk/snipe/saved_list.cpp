@@ -1,4 +1,4 @@
-#include "gavelhawk/ui/saved_list.h"
+#include "gavelhawk/snipe/saved_list.h"
 
 #include <QDateTime>
 #include <QDir>

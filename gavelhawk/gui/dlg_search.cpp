@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "gavelhawk/search/parallel_crawl.h"
-#include "gavelhawk/ui/MainDlg.h"
+#include "gavelhawk/gui/MainDlg.h"
 #include "platform/text/gbk.h"
 
 namespace {
