@@ -1,6 +1,6 @@
 // Start-up of the application: one running copy, the database file that is
 // missing or unreadable, and the exit step.
-#include "tallyglass/ui/App.h"
+#include "tallyglass/gui/App.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -25,8 +25,8 @@
 #include "site/fetch.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/db/history_db.h"
-#include "tallyglass/ui/DataGrid.h"
-#include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/gui/DataGrid.h"
+#include "tallyglass/gui/HistoryDlg.h"
 
 namespace tgtest {
 

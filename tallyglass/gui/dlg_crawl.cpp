@@ -12,8 +12,8 @@
 #include "site/fetch.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/crawl/walker.h"
-#include "tallyglass/ui/DataGrid.h"
-#include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/gui/DataGrid.h"
+#include "tallyglass/gui/HistoryDlg.h"
 
 using tallyglass::crawl::AuctionOutcome;
 using tallyglass::crawl::WalkSession;

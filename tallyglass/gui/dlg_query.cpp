@@ -12,9 +12,9 @@
 #include "site/paths.h"
 #include "tallyglass/db/query.h"
 #include "tallyglass/db/rows_model.h"
-#include "tallyglass/ui/DataGrid.h"
-#include "tallyglass/ui/HistoryDlg.h"
-#include "tallyglass/ui/PriceChart.h"
+#include "tallyglass/gui/DataGrid.h"
+#include "tallyglass/gui/HistoryDlg.h"
+#include "tallyglass/gui/PriceChart.h"
 
 void CHistoryDlg::RunQuery() {
   // A field that fails its check has said so; there is nothing to search with.

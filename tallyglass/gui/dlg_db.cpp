@@ -1,5 +1,5 @@
 // The window's result set on the whole table.
-#include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/gui/HistoryDlg.h"
 
 bool CHistoryDlg::OpenHistoryTable() {
   if (m_pRecordset->OpenHistoryTable()) return true;

@@ -1,4 +1,4 @@
-#include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/gui/HistoryDlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,7 +16,7 @@
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "tallyglass/crawl/walk.h"
-#include "tallyglass/ui/DataGrid.h"
+#include "tallyglass/gui/DataGrid.h"
 
 using platform::dialog::MapDialogRect;
 
