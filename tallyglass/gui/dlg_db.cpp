@@ -1,8 +1,13 @@
-// The window's result set on the whole table.
+// The window's result set on the whole table: its answer shows when it comes.
+#include "tallyglass/gui/DataGrid.h"
 #include "tallyglass/gui/HistoryDlg.h"
 
-bool CHistoryDlg::OpenHistoryTable() {
-  if (m_pRecordset->OpenHistoryTable()) return true;
-  Message(QStringLiteral("读取记录错误。"));
-  return false;
+void CHistoryDlg::OpenHistoryTable() { m_query->OpenWholeTable(); }
+
+void CHistoryDlg::OnTableOpened(bool ok) {
+  if (!ok) {
+    Message(QStringLiteral("读取记录错误。"));
+    return;
+  }
+  m_grid->AttachDataSource(m_pRecordset);
 }

@@ -10,8 +10,7 @@
 #include "platform/dialog/file_dialog.h"
 #include "platform/shell/shell.h"
 #include "site/paths.h"
-#include "tallyglass/db/query.h"
-#include "tallyglass/db/rows_model.h"
+#include "tallyglass/db/query_controller.h"
 #include "tallyglass/gui/DataGrid.h"
 #include "tallyglass/gui/HistoryDlg.h"
 #include "tallyglass/gui/PriceChart.h"
@@ -19,51 +18,35 @@
 void CHistoryDlg::RunQuery() {
   // A field that fails its check has said so; there is nothing to search with.
   if (!UpdateData(true)) return;
-  const tallyglass::db::QueryInputs in = Inputs();
-  if (!tallyglass::db::HasSearchCondition(in)) {
-    Message(QStringLiteral("请输入检索条件"));
+  const QString refusal = m_query->Run(Inputs());
+  if (!refusal.isEmpty()) {
+    Message(refusal);
     return;
   }
   if (m_todaySource != TodaySource::Site) NoteLocalToday();
-  // What the chart names: the keywords and the range of this query.
-  QStringList words;
-  for (const QString& k : in.include)
-    if (!in.include[0].isEmpty() && !k.isEmpty()) words << k;
-  for (const QString& k : in.exclude)
-    if (!in.exclude[0].isEmpty() && !k.isEmpty()) words << QLatin1Char('-') + k;
-  if (!in.buyer.isEmpty()) words << QStringLiteral("成交账户名:") + in.buyer;
-  m_strQueryName =
-      QStringLiteral("%1，最近%2天（%3 至 %4）")
-          .arg(words.join(QLatin1Char(' ')))
-          .arg(in.days)
-          .arg(tallyglass::db::DayText(in.today - in.days + 1), tallyglass::db::DayText(in.today));
-  // From here the result set holds the query, not the table the crawl
+  m_strQueryName = m_query->queryName();
+  // From here the result set holds the query, not the table the walk
   // appends to.
   Button(IDC_UPDATE)->setEnabled(false);
-  const tallyglass::db::Engine engine =
-      services_.db ? services_.db->engine() : tallyglass::db::Engine::Sqlite;
-  // The query runs on the result set's worker; a query still running is
-  // cancelled and its rows never show.
-  m_grid->SetCaption(QStringLiteral("查询中…"));
-  m_pRecordset->Start(tallyglass::db::BuildHistoryQuery(in, engine),
-                      [this](const tallyglass::db::HistoryResultSet::Finished& f) { OnQueryFinished(f); });
-  m_grid->AttachDataSource(m_pRecordset.get());
+  m_grid->SetCaption(m_query->GridCaption());
+  m_grid->AttachDataSource(m_pRecordset);
 }
 
-void CHistoryDlg::OnQueryFinished(const tallyglass::db::HistoryResultSet::Finished& f) {
-  m_grid->SetCaption(QStringLiteral("查询记录"));
-  m_grid->AttachDataSource(m_pRecordset.get());
-  if (!f.ok) {
-    ReportDbError(f.error);
+void CHistoryDlg::OnQueryFinished(bool ok) {
+  m_grid->SetCaption(m_query->GridCaption());
+  m_grid->AttachDataSource(m_pRecordset);
+  if (!ok) {
+    ReportDbError(m_query->error());
     return;
   }
-  // No rows: all are 0. Only the statistics are written back: the user may
-  // have typed the next query meanwhile.
-  m_nMaxPrice = f.stats.max;
-  m_nMinPrice = f.stats.min;
-  m_nAvgPrice = f.stats.avg;
-  m_nMedianPrice = f.stats.median;
-  m_nSales = static_cast<std::uint32_t>(std::min<std::int64_t>(f.stats.count, UINT32_MAX));
+  // Only the statistics are written back: the user may have typed the next
+  // query meanwhile.
+  const tallyglass::db::PriceStats& st = m_query->stats();
+  m_nMaxPrice = st.max;
+  m_nMinPrice = st.min;
+  m_nAvgPrice = st.avg;
+  m_nMedianPrice = st.median;
+  m_nSales = static_cast<std::uint32_t>(std::min<std::int64_t>(st.count, UINT32_MAX));
   Edit(IDC_MAXPRICE)->setText(QString::number(m_nMaxPrice));
   Edit(IDC_MINPRICE)->setText(QString::number(m_nMinPrice));
   Edit(IDC_AVGPRICE)->setText(QString::number(m_nAvgPrice));
@@ -72,24 +55,19 @@ void CHistoryDlg::OnQueryFinished(const tallyglass::db::HistoryResultSet::Finish
 }
 
 void CHistoryDlg::ViewCurrentItem() {
-  if (m_pRecordset->CurrentRow() < 0) {
-    Message(QStringLiteral("请先在表格中选中一条记录。"));
+  QString problem;
+  const std::optional<std::int32_t> id = m_query->CurrentProductId(&problem);
+  if (!id) {
+    Message(problem);
     return;
   }
-  std::optional<QVariant> id = m_pRecordset->Collect(QStringLiteral("ProductID"));
-  bool ok = false;
-  const std::int32_t n = id ? id->toInt(&ok) : 0;
-  if (!ok) {
-    ReportDbError(id ? QStringLiteral("ProductID: %1").arg(id->toString()) : m_pRecordset->LastError());
-    return;
-  }
-  if (services_.opener) services_.opener->OpenUrl(services_.siteUrl + ::site::DetailPath(n));
+  if (services_.opener) services_.opener->OpenUrl(services_.siteUrl + ::site::DetailPath(*id));
 }
 
 void CHistoryDlg::ShowPriceChart() {
   QPushButton* chart = Button(IDC_CHART);
   chart->setEnabled(false);
-  m_pRecordset->LoadChart(
+  m_query->LoadChart(
       [this, chart](bool ok, const tallyglass::db::HistoryResultSet::ChartData& data, const QString& error) {
         chart->setEnabled(true);
         if (!ok) {
@@ -112,7 +90,7 @@ void CHistoryDlg::ExportCsv() {
   if (path.isEmpty()) return;
   QPushButton* exportCsv = Button(IDC_EXPORT);
   exportCsv->setEnabled(false);
-  m_pRecordset->ExportCsv(path, [this, exportCsv, path](bool ok, std::int64_t rows, const QString& error) {
+  m_query->ExportCsv(path, [this, exportCsv, path](bool ok, std::int64_t rows, const QString& error) {
     exportCsv->setEnabled(true);
     if (ok) {
       Message(QStringLiteral("已导出%1条记录到 %2").arg(rows).arg(QDir::toNativeSeparators(path)));

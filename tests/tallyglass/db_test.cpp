@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <set>
 #include <tuple>
@@ -34,6 +35,17 @@ HistoryRecord Row(std::int32_t id, const QString& title, std::int32_t trx, const
   r.nPrice = list;
   r.nBidTime = day;
   return r;
+}
+
+// Opens `rs` on `s` (none: the whole table); its first page arrives as the
+// window's would, through the event loop.
+bool Opened(HistoryResultSet& rs, const std::optional<Statement>& s = std::nullopt) {
+  std::optional<bool> result;
+  auto done = [&](bool ok) { result = ok; };
+  s ? rs.Open(*s, done) : rs.OpenHistoryTable(done);
+  for (QDeadlineTimer d(30000); !result && !d.hasExpired();)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  return result.value_or(false);
 }
 
 class HistoryDbTest : public ::testing::Test {
@@ -85,13 +97,13 @@ class HistoryDbTest : public ::testing::Test {
   std::set<int> Query(HistoryDb& db, const QueryInputs& in) {
     HistoryResultSet rs(&db);
     Statement s = BuildHistoryQuery(in, db.engine());
-    EXPECT_TRUE(rs.Open(s)) << rs.LastError().toStdString() << " in " << s.sql.toStdString();
+    EXPECT_TRUE(Opened(rs, s)) << rs.LastError().toStdString() << " in " << s.sql.toStdString();
     return Ids(rs);
   }
 
   PriceStats Stats(HistoryDb& db, const QueryInputs& in) {
     HistoryResultSet rs(&db);
-    EXPECT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
+    EXPECT_TRUE(Opened(rs, BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
     PriceStats s;
     EXPECT_TRUE(rs.ComputeStatistics(&s)) << rs.LastError().toStdString();
     return s;
@@ -119,7 +131,7 @@ TEST_F(HistoryDbTest, FirstStartMakesTheTableALaterStartKeepsIt) {
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
   EXPECT_TRUE(QDir(dataDir_).exists()) << "the folder holds endID.dat whatever the engine";
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  ASSERT_TRUE(Opened(rs)) << rs.LastError().toStdString();
   EXPECT_EQ(rs.FieldNames(),
             (QStringList{"ProductID", "Title", "trxPrice", "trxBuyerName", "Price", "bidTime"}));
   EXPECT_EQ(rs.Model()->rowCount(), 0);
@@ -130,7 +142,7 @@ TEST_F(HistoryDbTest, FirstStartMakesTheTableALaterStartKeepsIt) {
   HistoryDb again;
   ASSERT_TRUE(Open(again)) << again.LastError().toStdString();
   HistoryResultSet rs2(&again);
-  ASSERT_TRUE(rs2.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs2));
   EXPECT_EQ(Ids(rs2), (std::set<int>{1234567}));
 }
 
@@ -145,7 +157,7 @@ TEST_F(HistoryDbTest, StoresOneRowPerAuction) {
   ASSERT_TRUE(rs.Append(Row(2000001, "第二次", 130, "bob"), &stored)) << rs.LastError().toStdString();
   EXPECT_FALSE(stored);
 
-  ASSERT_TRUE(rs.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs));
   ASSERT_EQ(rs.Model()->rowCount(), 1);
   EXPECT_EQ(rs.Collect("Title")->toString(), "第一次");
   EXPECT_EQ(rs.Collect("trxPrice")->toInt(), 120);
@@ -185,7 +197,7 @@ TEST_F(HistoryDbTest, BatchThatFailsKeepsTheRowsBeforeTheFailingRow) {
     EXPECT_EQ(error.isEmpty(), b.ok) << error.toStdString();
   }
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs));
   EXPECT_EQ(Ids(rs), (std::set<int>{1, 2, 4, 6}));
   QString error;
   EXPECT_EQ(LargestProductId(&db, &error), 6);
@@ -414,7 +426,7 @@ TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
   for (auto* v : {&all, &phones, &recent}) std::sort(v->begin(), v->end());
 
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  ASSERT_TRUE(Opened(rs)) << rs.LastError().toStdString();
   EXPECT_LT(rs.Model()->rowCount(), 2000) << "the whole table is never read at once";
   EXPECT_TRUE(rs.Model()->canFetchMore({}));
   EXPECT_EQ(RowIds(rs), all);
@@ -431,7 +443,7 @@ TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
     in.today = 16999;
     in.days = c.days;
     in.include[0] = c.keyword;
-    ASSERT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
+    ASSERT_TRUE(Opened(rs, BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
     EXPECT_EQ(RowIds(rs), c.ids) << c.days << " days";
   }
 }
@@ -446,7 +458,7 @@ TEST_F(HistoryDbTest, GridKeepsAWindowOfRowsAndReadsBlocksAgain) {
   for (int i = 0; i < kRows; ++i) rows.push_back(Row(4000000 + i, "耳机", 100 + i % 50));
   Add(db, rows);
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  ASSERT_TRUE(Opened(rs)) << rs.LastError().toStdString();
   auto* m = static_cast<HistoryRowsModel*>(rs.Model());
   for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && (m->canFetchMore({}) || rs.Fetching());) {
     if (m->canFetchMore({})) m->fetchMore({});
@@ -526,7 +538,7 @@ TEST_F(HistoryDbTest, TableMadeElsewhereGetsTheKey) {
   ASSERT_TRUE(rs.Append(Row(7, "a", 1))) << rs.LastError().toStdString();
   ASSERT_TRUE(rs.Append(Row(7, "b", 2), &stored)) << rs.LastError().toStdString();
   EXPECT_FALSE(stored);
-  ASSERT_TRUE(rs.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs));
   EXPECT_EQ(rs.Model()->rowCount(), 1);
   EXPECT_EQ(rs.FieldNames().size(), 7) << "every column of the table shows";
 }
