@@ -106,9 +106,10 @@ void WalkController::Finish() {
   o.lastId = walk_->lastAppended();
   o.error = walk_->error();
   o.implausible = walk_->implausible();
-  SetState(State::Idle);
   emit progressChanged(QString());
+  // The buttons change back once the outcome has been shown.
   emit finished(o);
+  SetState(State::Idle);
 }
 
 }  // namespace tallyglass::crawl

@@ -71,6 +71,7 @@ class WalkController : public QObject {
   void progressChanged(const QString& text);
   // New rows were committed: what shows them may read again.
   void rowsStored();
+  // Sent while the state is still Walking or Stopping; Idle follows.
   void finished(const tallyglass::crawl::WalkController::Outcome& outcome);
 
  private:

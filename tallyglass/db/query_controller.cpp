@@ -26,7 +26,13 @@ void QueryController::OpenWholeTable() {
   });
 }
 
-void QueryController::Refresh() { results_->Requery(); }
+void QueryController::Refresh() {
+  // A failed refresh leaves the grid empty until the next one; the walk
+  // goes on.
+  results_->Requery([this](bool ok) {
+    if (ok) emit refreshed();
+  });
+}
 
 QString QueryController::QueryName(const QueryInputs& in) {
   QStringList words;

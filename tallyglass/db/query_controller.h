@@ -65,6 +65,8 @@ class QueryController : public QObject {
 
  signals:
   void opened(bool ok);
+  // Refresh's rows are in.
+  void refreshed();
   void queryFinished(bool ok);
   // A page the grid scrolled to could not be read.
   void pageFailed(const QString& error);

@@ -77,6 +77,8 @@ CHistoryDlg::CHistoryDlg(HistoryDlgServices services, QWidget* parent)
   connect(m_query.get(), &tallyglass::db::QueryController::opened, this, &CHistoryDlg::OnTableOpened);
   connect(m_query.get(), &tallyglass::db::QueryController::queryFinished, this,
           &CHistoryDlg::OnQueryFinished);
+  connect(m_query.get(), &tallyglass::db::QueryController::refreshed, this,
+          [this] { m_grid->AttachDataSource(m_pRecordset); });
   connect(m_query.get(), &tallyglass::db::QueryController::pageFailed, this, &CHistoryDlg::ReportDbError);
   tallyglass::crawl::WalkController::Setup walk;
   walk.db = services_.db;
