@@ -20,6 +20,7 @@
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query.h"
+#include "tallyglass/db/query_controller.h"
 #include "tallyglass/db/rows_model.h"
 
 namespace tallyglass::db {
@@ -363,7 +364,8 @@ TEST_F(HistoryDbTest, StatisticsEqualTheRows) {
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
   Add(db, {Row(1, "奇数 A", 130), Row(2, "奇数 A", 100), Row(3, "奇数 A", 120), Row(4, "偶数 B", 300),
            Row(5, "偶数 B", 100), Row(6, "偶数 B", 1000), Row(7, "偶数 B", 200), Row(8, "相同 C", 5),
-           Row(9, "相同 C", 5), Row(10, "相同 C", 6), Row(11, "相同 C", 5)});
+           Row(9, "相同 C", 5), Row(10, "相同 C", 6), Row(11, "相同 C", 5), Row(12, "两件 D", 100),
+           Row(13, "两件 D", 101), Row(14, "贵重 E", 40000), Row(15, "贵重 E", 39999)});
   struct Case {
     const char* keyword;
     std::vector<int> ids;
@@ -375,34 +377,39 @@ TEST_F(HistoryDbTest, StatisticsEqualTheRows) {
       {"奇数", {1, 2, 3}, 130, 100, 116, 120},      // odd count: the middle price
       {"偶数", {4, 5, 6, 7}, 1000, 100, 400, 250},  // even: the mean of the two middle prices
       {"相同", {8, 9, 10, 11}, 6, 5, 5, 5},
+      {"两件", {12, 13}, 101, 100, 100, 100},  // the average and the median drop the fraction
+      {"贵重", {14, 15}, 40000, 39999, 39999, 39999},
       {"没有", {}, 0, 0, 0, 0},
   };
+  // One controller for every query, as the window has: each shows only its
+  // own rows.
+  QueryController query(&db);
   for (const Case& c : cases) {
     QueryInputs in;
     in.today = 16001;
     in.include[0] = c.keyword;
-    HistoryResultSet rs(&db);
-    HistoryResultSet::Finished got;
-    bool finished = false;
-    rs.Start(BuildHistoryQuery(in, db.engine()), [&](const HistoryResultSet::Finished& f) {
-      got = f;
-      finished = true;
-    });
+    std::optional<bool> finished;
+    QMetaObject::Connection k =
+        QObject::connect(&query, &QueryController::queryFinished, [&](bool ok) { finished = ok; });
+    ASSERT_EQ(query.Run(in), "");
+    EXPECT_EQ(query.state(), QueryController::State::Running);
     for (QDeadlineTimer d(30000); !finished && !d.hasExpired();)
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    ASSERT_TRUE(finished) << c.keyword;
-    ASSERT_TRUE(got.ok) << got.error.toStdString();
+    QObject::disconnect(k);
+    ASSERT_TRUE(finished.value_or(false)) << query.error().toStdString();
+    EXPECT_EQ(query.state(), QueryController::State::Queried);
+    HistoryResultSet& rs = query.results();
     EXPECT_EQ(RowIds(rs), c.ids) << c.keyword;
-    EXPECT_EQ(got.stats.count, static_cast<std::int64_t>(c.ids.size())) << c.keyword;
-    EXPECT_EQ(got.stats.max, c.max) << c.keyword;
-    EXPECT_EQ(got.stats.min, c.min) << c.keyword;
-    EXPECT_EQ(got.stats.avg, c.avg) << c.keyword;
-    EXPECT_EQ(got.stats.median, c.median) << c.keyword;
+    EXPECT_EQ(rs.FieldNames().size(), 5) << "an empty result still has its headings";
+    const PriceStats& got = query.stats();
+    EXPECT_EQ(got.count, static_cast<std::int64_t>(c.ids.size())) << c.keyword;
+    EXPECT_EQ(std::tuple(got.max, got.min, got.avg, got.median), std::tuple(c.max, c.min, c.avg, c.median))
+        << c.keyword;
     // The engine counts a result beyond the first page: the same figures.
     PriceStats engine;
     ASSERT_TRUE(rs.ComputeStatistics(&engine)) << rs.LastError().toStdString();
     EXPECT_EQ(std::tuple(engine.count, engine.max, engine.min, engine.avg, engine.median),
-              std::tuple(got.stats.count, got.stats.max, got.stats.min, got.stats.avg, got.stats.median))
+              std::tuple(got.count, got.max, got.min, got.avg, got.median))
         << c.keyword;
   }
 }
