@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "tallyglass/ui/App.h"
-#include "tallyglass/ui/settings.h"
+#include "tallyglass/gui/App.h"
+#include "tallyglass/settings.h"
 
 namespace {
 

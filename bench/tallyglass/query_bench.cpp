@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -215,6 +216,20 @@ QueryInputs Inputs(int days) {
   return in;
 }
 
+// The whole table as the window opens it: where the first page comes from
+// the worker, the open returns at once and the page arrives later.
+template <class ResultSet>
+bool OpenWholeTable(ResultSet& rs) {
+  if constexpr (requires { rs.OpenHistoryTable([](bool) {}); }) {
+    std::optional<bool> opened;
+    rs.OpenHistoryTable([&](bool ok) { opened = ok; });
+    while (!opened) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return *opened;
+  } else {
+    return rs.OpenHistoryTable();
+  }
+}
+
 // What the window does for 查询, on its one result set: the grid's rows and
 // the statistics. Built
 // against the window's older one-thread query too, for the figures before.
@@ -275,7 +290,7 @@ void Memory(HistoryDb& db, const char* engine) {
   HistoryResultSet rs(&db);
   {
     const auto t0 = std::chrono::steady_clock::now();
-    if (!rs.OpenHistoryTable()) {
+    if (!OpenWholeTable(rs)) {
       std::fprintf(stderr, "whole table: %s\n", qPrintable(rs.LastError()));
       std::exit(1);
     }

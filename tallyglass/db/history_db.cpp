@@ -260,27 +260,35 @@ void HistoryResultSet::Close() {
   SetCurrentRow(-1);
 }
 
-bool HistoryResultSet::Exec(const Statement& statement) {
+void HistoryResultSet::Exec(const Statement& statement, std::function<void(bool ok)> done) {
   Close();
   lastError_.clear();
   if (!db_ || !db_->IsOpen()) {
     lastError_ = QStringLiteral("no database connection");
-    return false;
+    if (done) done(false);
+    return;
   }
   if (!runner_) runner_ = std::make_unique<QueryRunner>(*db_);
-  generation_ = runner_->NewGeneration();
-  PageResult page = runner_->PageNow(generation_, statement, {}, QueryRunner::kPageRows);
-  if (!page.ok) {
-    lastError_ = page.error;
-    return false;
-  }
-  model_->Reset(page.fields);
-  model_->AppendPage(std::move(page.rows), page.last);
+  const std::uint64_t gen = generation_ = runner_->NewGeneration();
   statement_ = statement;
-  open_ = true;
-  // The first row is current, as a freshly opened result set's is.
-  SetCurrentRow(model_->rowCount() > 0 ? 0 : -1);
-  return true;
+  running_ = true;
+  runner_->Page(gen, statement, {}, QueryRunner::kPageRows, [this, gen, done](PageResult page) {
+    // Replaced meanwhile: the newer statement's answer is the one to show.
+    if (gen != generation_ || page.cancelled) return;
+    running_ = false;
+    if (!page.ok) {
+      lastError_ = page.error;
+      statement_ = {};
+      if (done) done(false);
+      return;
+    }
+    model_->Reset(page.fields);
+    model_->AppendPage(std::move(page.rows), page.last);
+    open_ = true;
+    // The first row is current, as a freshly opened result set's is.
+    SetCurrentRow(model_->rowCount() > 0 ? 0 : -1);
+    if (done) done(true);
+  });
 }
 
 void HistoryResultSet::Start(const Statement& statement, std::function<void(const Finished&)> onFinished) {
@@ -347,20 +355,23 @@ void HistoryResultSet::RequestPage() {
   });
 }
 
-bool HistoryResultSet::OpenHistoryTable() {
+void HistoryResultSet::OpenHistoryTable(std::function<void(bool ok)> done) {
   const QString table = db_ ? db_->Ident(QStringLiteral("History")) : QStringLiteral("History");
   Statement s;
   s.from = QStringLiteral(" FROM %1").arg(table);
   s.sql = QStringLiteral("SELECT *") + s.from;
-  return Exec(s);
+  Exec(s, std::move(done));
 }
 
-bool HistoryResultSet::Open(const Statement& statement) { return Exec(statement); }
+void HistoryResultSet::Open(const Statement& statement, std::function<void(bool ok)> done) {
+  Exec(statement, std::move(done));
+}
 
-bool HistoryResultSet::Requery() {
+bool HistoryResultSet::Requery(std::function<void(bool ok)> done) {
   if (!open_) return false;
   Statement s = statement_;
-  return Exec(s);
+  Exec(s, std::move(done));
+  return true;
 }
 
 std::optional<QVariant> HistoryResultSet::Collect(const QString& column) {

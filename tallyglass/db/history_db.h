@@ -120,16 +120,20 @@ class HistoryResultSet {
   HistoryResultSet(const HistoryResultSet&) = delete;
   HistoryResultSet& operator=(const HistoryResultSet&) = delete;
 
+  // These read the first page on the worker and call `done` on the
+  // caller's thread; a later open, Start or Close replaces them and their
+  // `done` is never called. LastError() says why one failed.
   // SELECT * FROM History: every column.
-  bool OpenHistoryTable();
+  void OpenHistoryTable(std::function<void(bool ok)> done = {});
   // A query's statement; replaces what was open.
-  bool Open(const Statement& statement);
+  void Open(const Statement& statement, std::function<void(bool ok)> done = {});
   void Close();
   bool IsOpen() const { return open_; }
   // The statement the result set holds, with its bound values.
   const Statement& statement() const { return statement_; }
-  // Runs the open statement again, so that rows appended since show.
-  bool Requery();
+  // Runs the open statement again, so that rows appended since show; false
+  // when nothing is open.
+  bool Requery(std::function<void(bool ok)> done = {});
 
   // What the grid shows. Lives as long as the result set.
   QAbstractItemModel* Model() const;
@@ -150,8 +154,8 @@ class HistoryResultSet {
   bool ComputeStatistics(PriceStats* out);
 
   // The query off the caller's thread: the first page of rows, then the
-  // statistics, each delivered on the caller's thread. A later Start (or a
-  // synchronous Open) cancels what is still running; its results never show.
+  // statistics, each delivered on the caller's thread. A later Start (or an
+  // Open) cancels what is still running; its results never show.
   struct Finished {
     bool ok = false;
     QString error;
@@ -183,7 +187,7 @@ class HistoryResultSet {
   QString LastError() const { return lastError_; }
 
  private:
-  bool Exec(const Statement& statement);
+  void Exec(const Statement& statement, std::function<void(bool ok)> done);
   void RequestPage();
   HistoryDb* db_;
   std::unique_ptr<HistoryRowsModel> model_;

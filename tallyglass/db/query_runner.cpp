@@ -502,12 +502,6 @@ void QueryRunner::Page(std::uint64_t gen, const Statement& s, const QVariant& af
   });
 }
 
-PageResult QueryRunner::PageNow(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit) {
-  std::promise<PageResult> p;
-  Post([&](Worker& w) { p.set_value(w.Page(gen, s, afterKey, limit)); });
-  return p.get_future().get();
-}
-
 void QueryRunner::Query(std::uint64_t gen, const Statement& s, std::function<void(PageResult)> onPage,
                         std::function<void(StatsResult)> onStats) {
   Post([this, gen, s, onPage = std::move(onPage), onStats = std::move(onStats)](Worker& w) {

@@ -77,7 +77,6 @@ class QueryRunner {
   // order, at most `limit`.
   void Page(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit,
             std::function<void(PageResult)> done);
-  PageResult PageNow(std::uint64_t gen, const Statement& s, const QVariant& afterKey, int limit);
   // What the window's query needs: the first page of rows, then the
   // statistics (from the page when it holds every row, else counted by the
   // engine).

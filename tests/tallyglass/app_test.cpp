@@ -1,6 +1,6 @@
 // Start-up of the application: one running copy, the database file that is
 // missing or unreadable, and the exit step.
-#include "tallyglass/ui/App.h"
+#include "tallyglass/gui/App.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,6 +30,8 @@ TEST_F(AppStart, FirstStartMakesTheFolderTheTableAndTheResumeFile) {
   QStringList headings;
   std::int32_t lastId = -1;
   app.onShown = [&](CHistoryDlg& d) {
+    // The whole table's first page arrives after the window shows.
+    for (QDeadlineTimer t(30000); d.Recordset()->Running() && !t.hasExpired();) QTest::qWait(2);
     headings.clear();
     auto* grid = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID));
     for (int c = 0; c < grid->View()->model()->columnCount(); ++c)

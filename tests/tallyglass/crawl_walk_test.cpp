@@ -1,6 +1,7 @@
 // The walk with several ids in flight against auction-sim and SQLite files:
 // the same rows and endID.dat as the one-at-a-time walk, however it is
 // stopped, and retries before an honest stop.
+#include "tallyglass/crawl/walk_controller.h"
 #include "tallyglass/crawl/walker.h"
 #include "tests/tallyglass/window_fixture.h"
 
@@ -8,6 +9,7 @@ namespace tgtest {
 namespace {
 
 using tallyglass::crawl::WalkSession;
+using Kind = tallyglass::crawl::AuctionOutcome::Kind;
 
 class ConcurrentWalk : public HistoryWindowTest {
  protected:
@@ -50,7 +52,8 @@ class ConcurrentWalk : public HistoryWindowTest {
   }
   static tallyglass::crawl::TransportFactory Factory() {
     return [] {
-      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
+      return std::make_unique<platform::http::CurlTransport>(
+          ::site::SiteHttpOptions(::site::kHistoryAgentName));
     };
   }
   std::unique_ptr<WalkSession> Session(tallyglass::db::HistoryDb& into, const QString& dir, int n,
@@ -190,6 +193,36 @@ TEST_F(ConcurrentWalk, FailedRequestsAreRetriedThenTheWalkStopsBeforeTheId) {
       EXPECT_EQ(failed, c.failedAnswers);
     }
   }
+}
+
+// The 更新 button's walk without the window: a stop is a state the walk
+// leaves on its own, with its outcome and texts as the window shows them.
+TEST_F(ConcurrentWalk, ControllerStopIsAStateThatEndsInTheOutcome) {
+  for (int id = 2000001; id <= 2000004; ++id) Sold(id, "拍品", 100, "u");
+  RunningToday(2000005);
+  const QString dir = Folder("controller");
+  tallyglass::db::HistoryDb into;
+  ASSERT_TRUE(into.Open(dir, {}));
+  using tallyglass::crawl::WalkController;
+  WalkController walk({&into, dir, Factory(), Options(1)});
+  std::vector<std::tuple<WalkController::State, QString, bool>> seen;
+  walk.onAuctionHandled = [&](std::int32_t id, Kind) {
+    if (id == 2000002) walk.Stop();
+    seen.emplace_back(walk.state(), walk.UpdateButtonText(), walk.QueryEnabled());
+  };
+  std::optional<WalkController::Outcome> outcome;
+  QObject::connect(&walk, &WalkController::finished, [&](const WalkController::Outcome& o) { outcome = o; });
+  ASSERT_TRUE(walk.Start(2000000));
+  EXPECT_FALSE(walk.Start(2000000)) << "never a second walk under the first";
+  for (QDeadlineTimer d(60000); walk.Running() && !d.hasExpired();) QTest::qWait(2);
+  using S = WalkController::State;
+  EXPECT_EQ(seen, (decltype(seen){{S::Walking, "暂停", false}, {S::Stopping, "暂停", false}}));
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->SummaryText(), "更新完成,当前记录ID为2000002");
+  EXPECT_EQ(std::tuple(walk.state(), walk.UpdateButtonText(), walk.QueryEnabled(), walk.ProgressText()),
+            std::tuple(S::Idle, QString("更新"), true, QString()));
+  EXPECT_EQ(ResumeFileIn(dir), QByteArray("2000002\r\n"));
+  EXPECT_EQ(StoredIn(into).size(), 2u);
 }
 
 }  // namespace

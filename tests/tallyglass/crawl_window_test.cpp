@@ -63,7 +63,7 @@ TEST_F(Crawl, SoldAuctionsAreStoredAsTheSiteShowsThem) {
   OpenWindow(2000000);
 
   std::vector<std::pair<QString, bool>> during;
-  dlg->onAuctionHandled = [&](std::int32_t, Kind) {
+  dlg->Walk().onAuctionHandled = [&](std::int32_t, Kind) {
     during.emplace_back(Button(IDC_UPDATE)->text(), Button(IDC_QUERY)->isEnabled());
   };
   Press(IDC_UPDATE);
@@ -89,7 +89,7 @@ TEST_F(Crawl, SoldAuctionsAreStoredAsTheSiteShowsThem) {
 
   EXPECT_EQ(Button(IDC_UPDATE)->text(), "更新");
   EXPECT_TRUE(Button(IDC_QUERY)->isEnabled());
-  EXPECT_TRUE(dlg->m_bStopped);
+  EXPECT_EQ(dlg->Walk().state(), tallyglass::crawl::WalkController::State::Idle);
   EXPECT_EQ(GridIds(), (std::vector<int>{2000001, 2000003})) << "the grid shows the new rows";
 }
 
@@ -140,7 +140,7 @@ TEST_F(Crawl, PauseSavesAndTheNextPressResumesAfterTheLastStored) {
   RunningToday(2000006);
   OpenWindow(2000000);
   server.ClearLog();
-  dlg->onAuctionHandled = [&](std::int32_t id, Kind) {
+  dlg->Walk().onAuctionHandled = [&](std::int32_t id, Kind) {
     if (id != 2000002) return;
     // The user presses 暂停, and again before the walk has wound down: no
     // second walk starts under the first.
@@ -154,7 +154,7 @@ TEST_F(Crawl, PauseSavesAndTheNextPressResumesAfterTheLastStored) {
   EXPECT_EQ(Requests("/detail/").back(), Detail(2000002));
   EXPECT_EQ(Button(IDC_UPDATE)->text(), "更新");
 
-  dlg->onAuctionHandled = nullptr;
+  dlg->Walk().onAuctionHandled = nullptr;
   server.ClearLog();
   Press(IDC_UPDATE);
   EXPECT_EQ(Requests("/detail/").front(), Detail(2000003));
@@ -183,7 +183,7 @@ TEST_F(Crawl, EndingTheWindowEndsTheWalkAndSaves) {
     for (int id = 2000001; id <= 2000003; ++id) Sold(id, "拍品", 100, "u");
     RunningToday(2000004);
     OpenWindow(2000000);
-    dlg->onAuctionHandled = [&](std::int32_t id, Kind) {
+    dlg->Walk().onAuctionHandled = [&](std::int32_t id, Kind) {
       if (id == 2000001) QMetaObject::invokeMethod(dlg.get(), how, Qt::DirectConnection);
     };
     Press(IDC_UPDATE);
@@ -214,7 +214,7 @@ TEST_F(Crawl, DatabaseErrorEndsTheWalkWithAnErrorAndTheLastSavedId) {
   EXPECT_EQ(Stored().size(), 2u);
   EXPECT_EQ(Button(IDC_UPDATE)->text(), "更新");
   EXPECT_TRUE(Button(IDC_QUERY)->isEnabled());
-  EXPECT_TRUE(dlg->m_bStopped);
+  EXPECT_EQ(dlg->Walk().state(), tallyglass::crawl::WalkController::State::Idle);
 }
 
 TEST_F(Crawl, AnIdCrawledTwiceKeepsOneRow) {
@@ -271,7 +271,7 @@ TEST_F(Crawl, PauseTakesEffectDuringARequestThatHangs) {
   // The user presses 暂停 once the ids before it were handled and the page
   // that hangs was asked for.
   std::int32_t handled = 0;
-  dlg->onAuctionHandled = [&](std::int32_t id, Kind) { handled = id; };
+  dlg->Walk().onAuctionHandled = [&](std::int32_t id, Kind) { handled = id; };
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
     if (handled == 2000002 && !server.LogFor(Detail(2000003)).empty()) {

@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <set>
 #include <tuple>
@@ -19,6 +20,7 @@
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query.h"
+#include "tallyglass/db/query_controller.h"
 #include "tallyglass/db/rows_model.h"
 
 namespace tallyglass::db {
@@ -34,6 +36,17 @@ HistoryRecord Row(std::int32_t id, const QString& title, std::int32_t trx, const
   r.nPrice = list;
   r.nBidTime = day;
   return r;
+}
+
+// Opens `rs` on `s` (none: the whole table); its first page arrives as the
+// window's would, through the event loop.
+bool Opened(HistoryResultSet& rs, const std::optional<Statement>& s = std::nullopt) {
+  std::optional<bool> result;
+  auto done = [&](bool ok) { result = ok; };
+  s ? rs.Open(*s, done) : rs.OpenHistoryTable(done);
+  for (QDeadlineTimer d(30000); !result && !d.hasExpired();)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  return result.value_or(false);
 }
 
 class HistoryDbTest : public ::testing::Test {
@@ -85,13 +98,13 @@ class HistoryDbTest : public ::testing::Test {
   std::set<int> Query(HistoryDb& db, const QueryInputs& in) {
     HistoryResultSet rs(&db);
     Statement s = BuildHistoryQuery(in, db.engine());
-    EXPECT_TRUE(rs.Open(s)) << rs.LastError().toStdString() << " in " << s.sql.toStdString();
+    EXPECT_TRUE(Opened(rs, s)) << rs.LastError().toStdString() << " in " << s.sql.toStdString();
     return Ids(rs);
   }
 
   PriceStats Stats(HistoryDb& db, const QueryInputs& in) {
     HistoryResultSet rs(&db);
-    EXPECT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
+    EXPECT_TRUE(Opened(rs, BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
     PriceStats s;
     EXPECT_TRUE(rs.ComputeStatistics(&s)) << rs.LastError().toStdString();
     return s;
@@ -119,7 +132,7 @@ TEST_F(HistoryDbTest, FirstStartMakesTheTableALaterStartKeepsIt) {
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
   EXPECT_TRUE(QDir(dataDir_).exists()) << "the folder holds endID.dat whatever the engine";
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  ASSERT_TRUE(Opened(rs)) << rs.LastError().toStdString();
   EXPECT_EQ(rs.FieldNames(),
             (QStringList{"ProductID", "Title", "trxPrice", "trxBuyerName", "Price", "bidTime"}));
   EXPECT_EQ(rs.Model()->rowCount(), 0);
@@ -130,7 +143,7 @@ TEST_F(HistoryDbTest, FirstStartMakesTheTableALaterStartKeepsIt) {
   HistoryDb again;
   ASSERT_TRUE(Open(again)) << again.LastError().toStdString();
   HistoryResultSet rs2(&again);
-  ASSERT_TRUE(rs2.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs2));
   EXPECT_EQ(Ids(rs2), (std::set<int>{1234567}));
 }
 
@@ -145,7 +158,7 @@ TEST_F(HistoryDbTest, StoresOneRowPerAuction) {
   ASSERT_TRUE(rs.Append(Row(2000001, "第二次", 130, "bob"), &stored)) << rs.LastError().toStdString();
   EXPECT_FALSE(stored);
 
-  ASSERT_TRUE(rs.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs));
   ASSERT_EQ(rs.Model()->rowCount(), 1);
   EXPECT_EQ(rs.Collect("Title")->toString(), "第一次");
   EXPECT_EQ(rs.Collect("trxPrice")->toInt(), 120);
@@ -185,7 +198,7 @@ TEST_F(HistoryDbTest, BatchThatFailsKeepsTheRowsBeforeTheFailingRow) {
     EXPECT_EQ(error.isEmpty(), b.ok) << error.toStdString();
   }
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs));
   EXPECT_EQ(Ids(rs), (std::set<int>{1, 2, 4, 6}));
   QString error;
   EXPECT_EQ(LargestProductId(&db, &error), 6);
@@ -351,7 +364,8 @@ TEST_F(HistoryDbTest, StatisticsEqualTheRows) {
   ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
   Add(db, {Row(1, "奇数 A", 130), Row(2, "奇数 A", 100), Row(3, "奇数 A", 120), Row(4, "偶数 B", 300),
            Row(5, "偶数 B", 100), Row(6, "偶数 B", 1000), Row(7, "偶数 B", 200), Row(8, "相同 C", 5),
-           Row(9, "相同 C", 5), Row(10, "相同 C", 6), Row(11, "相同 C", 5)});
+           Row(9, "相同 C", 5), Row(10, "相同 C", 6), Row(11, "相同 C", 5), Row(12, "两件 D", 100),
+           Row(13, "两件 D", 101), Row(14, "贵重 E", 40000), Row(15, "贵重 E", 39999)});
   struct Case {
     const char* keyword;
     std::vector<int> ids;
@@ -363,34 +377,39 @@ TEST_F(HistoryDbTest, StatisticsEqualTheRows) {
       {"奇数", {1, 2, 3}, 130, 100, 116, 120},      // odd count: the middle price
       {"偶数", {4, 5, 6, 7}, 1000, 100, 400, 250},  // even: the mean of the two middle prices
       {"相同", {8, 9, 10, 11}, 6, 5, 5, 5},
+      {"两件", {12, 13}, 101, 100, 100, 100},  // the average and the median drop the fraction
+      {"贵重", {14, 15}, 40000, 39999, 39999, 39999},
       {"没有", {}, 0, 0, 0, 0},
   };
+  // One controller for every query, as the window has: each shows only its
+  // own rows.
+  QueryController query(&db);
   for (const Case& c : cases) {
     QueryInputs in;
     in.today = 16001;
     in.include[0] = c.keyword;
-    HistoryResultSet rs(&db);
-    HistoryResultSet::Finished got;
-    bool finished = false;
-    rs.Start(BuildHistoryQuery(in, db.engine()), [&](const HistoryResultSet::Finished& f) {
-      got = f;
-      finished = true;
-    });
+    std::optional<bool> finished;
+    QMetaObject::Connection k =
+        QObject::connect(&query, &QueryController::queryFinished, [&](bool ok) { finished = ok; });
+    ASSERT_EQ(query.Run(in), "");
+    EXPECT_EQ(query.state(), QueryController::State::Running);
     for (QDeadlineTimer d(30000); !finished && !d.hasExpired();)
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    ASSERT_TRUE(finished) << c.keyword;
-    ASSERT_TRUE(got.ok) << got.error.toStdString();
+    QObject::disconnect(k);
+    ASSERT_TRUE(finished.value_or(false)) << query.error().toStdString();
+    EXPECT_EQ(query.state(), QueryController::State::Queried);
+    HistoryResultSet& rs = query.results();
     EXPECT_EQ(RowIds(rs), c.ids) << c.keyword;
-    EXPECT_EQ(got.stats.count, static_cast<std::int64_t>(c.ids.size())) << c.keyword;
-    EXPECT_EQ(got.stats.max, c.max) << c.keyword;
-    EXPECT_EQ(got.stats.min, c.min) << c.keyword;
-    EXPECT_EQ(got.stats.avg, c.avg) << c.keyword;
-    EXPECT_EQ(got.stats.median, c.median) << c.keyword;
+    EXPECT_EQ(rs.FieldNames().size(), 5) << "an empty result still has its headings";
+    const PriceStats& got = query.stats();
+    EXPECT_EQ(got.count, static_cast<std::int64_t>(c.ids.size())) << c.keyword;
+    EXPECT_EQ(std::tuple(got.max, got.min, got.avg, got.median), std::tuple(c.max, c.min, c.avg, c.median))
+        << c.keyword;
     // The engine counts a result beyond the first page: the same figures.
     PriceStats engine;
     ASSERT_TRUE(rs.ComputeStatistics(&engine)) << rs.LastError().toStdString();
     EXPECT_EQ(std::tuple(engine.count, engine.max, engine.min, engine.avg, engine.median),
-              std::tuple(got.stats.count, got.stats.max, got.stats.min, got.stats.avg, got.stats.median))
+              std::tuple(got.count, got.max, got.min, got.avg, got.median))
         << c.keyword;
   }
 }
@@ -414,7 +433,7 @@ TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
   for (auto* v : {&all, &phones, &recent}) std::sort(v->begin(), v->end());
 
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  ASSERT_TRUE(Opened(rs)) << rs.LastError().toStdString();
   EXPECT_LT(rs.Model()->rowCount(), 2000) << "the whole table is never read at once";
   EXPECT_TRUE(rs.Model()->canFetchMore({}));
   EXPECT_EQ(RowIds(rs), all);
@@ -431,7 +450,7 @@ TEST_F(HistoryDbTest, GridReadsPageByPageEveryRowOnce) {
     in.today = 16999;
     in.days = c.days;
     in.include[0] = c.keyword;
-    ASSERT_TRUE(rs.Open(BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
+    ASSERT_TRUE(Opened(rs, BuildHistoryQuery(in, db.engine()))) << rs.LastError().toStdString();
     EXPECT_EQ(RowIds(rs), c.ids) << c.days << " days";
   }
 }
@@ -446,7 +465,7 @@ TEST_F(HistoryDbTest, GridKeepsAWindowOfRowsAndReadsBlocksAgain) {
   for (int i = 0; i < kRows; ++i) rows.push_back(Row(4000000 + i, "耳机", 100 + i % 50));
   Add(db, rows);
   HistoryResultSet rs(&db);
-  ASSERT_TRUE(rs.OpenHistoryTable()) << rs.LastError().toStdString();
+  ASSERT_TRUE(Opened(rs)) << rs.LastError().toStdString();
   auto* m = static_cast<HistoryRowsModel*>(rs.Model());
   for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && (m->canFetchMore({}) || rs.Fetching());) {
     if (m->canFetchMore({})) m->fetchMore({});
@@ -526,7 +545,7 @@ TEST_F(HistoryDbTest, TableMadeElsewhereGetsTheKey) {
   ASSERT_TRUE(rs.Append(Row(7, "a", 1))) << rs.LastError().toStdString();
   ASSERT_TRUE(rs.Append(Row(7, "b", 2), &stored)) << rs.LastError().toStdString();
   EXPECT_FALSE(stored);
-  ASSERT_TRUE(rs.OpenHistoryTable());
+  ASSERT_TRUE(Opened(rs));
   EXPECT_EQ(rs.Model()->rowCount(), 1);
   EXPECT_EQ(rs.FieldNames().size(), 7) << "every column of the table shows";
 }

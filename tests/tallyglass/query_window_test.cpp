@@ -160,12 +160,9 @@ TEST_F(Query, NothingToSearchWith) {
 }
 
 TEST_F(Query, PriceStatisticsInTheFields) {
-  Seed({{1, "单件 A", 120, "x", 999, kToday},
-        {2, "两件 B", 100, "x", 999, kToday},
-        {3, "两件 B", 101, "x", 999, kToday},
-        {4, "贵重 C", 40000, "x", 99999, kToday},
-        {5, "贵重 C", 39999, "x", 99999, kToday - 1},
-        {6, "三件 D", 30, "x", 99, kToday},
+  // The figures themselves are the query controller's (db_test); here what
+  // the fields show of them, over what was typed there.
+  Seed({{6, "三件 D", 30, "x", 99, kToday},
         {7, "三件 D", 10, "x", 99, kToday},
         {8, "三件 D", 25, "x", 99, kToday}});
   OpenWindow();
@@ -174,21 +171,17 @@ TEST_F(Query, PriceStatisticsInTheFields) {
     QString max, min, avg, median, sales;
   };
   const Case cases[] = {
-      {"单件", "120", "120", "120", "120", "1"},
-      {"两件", "101", "100", "100", "100", "2"},  // the average and the median drop the fraction
-      {"贵重", "40000", "39999", "39999", "39999", "2"},
-      {"三件", "30", "10", "21", "25", "3"},  // odd count: the middle price
+      {"三件", "30", "10", "21", "25", "3"},
       {"没有这种东西", "0", "0", "0", "0", "0"},
   };
   for (const Case& c : cases) {
     Type(IDC_INCLUDE1, c.keyword);
     Type(IDC_MAXPRICE, "77");
     PressQuery();
-    EXPECT_EQ(Field(IDC_MAXPRICE), c.max) << c.keyword;
-    EXPECT_EQ(Field(IDC_MINPRICE), c.min) << c.keyword;
-    EXPECT_EQ(Field(IDC_AVGPRICE), c.avg) << c.keyword;
-    EXPECT_EQ(Field(IDC_MEDIANPRICE), c.median) << c.keyword;
-    EXPECT_EQ(Field(IDC_SALES), c.sales) << c.keyword;
+    EXPECT_EQ((QStringList{Field(IDC_MAXPRICE), Field(IDC_MINPRICE), Field(IDC_AVGPRICE),
+                           Field(IDC_MEDIANPRICE), Field(IDC_SALES)}),
+              (QStringList{c.max, c.min, c.avg, c.median, c.sales}))
+        << c.keyword;
     EXPECT_EQ(QString::number(GridIds().size()), c.sales) << "the grid shows only the latest result";
   }
   EXPECT_EQ(Headings().size(), 5) << "an empty result still shows its headings";

@@ -25,8 +25,8 @@
 #include "site/fetch.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/db/history_db.h"
-#include "tallyglass/ui/DataGrid.h"
-#include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/gui/DataGrid.h"
+#include "tallyglass/gui/HistoryDlg.h"
 
 namespace tgtest {
 
@@ -66,7 +66,8 @@ class HistoryWindowTest : public ::testing::Test {
     folder = tmp.path() + "/Tallyglass";
     server.Start();
     server.SetClock(kT0, /*running=*/false);
-    transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
+    transport =
+        std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
     platform::dialog::SetScripted(true);
   }
 
@@ -95,7 +96,8 @@ class HistoryWindowTest : public ::testing::Test {
     s.serviceUrl = "http://service.invalid/page.html";
     s.folder = folder;
     s.newTransport = [] {
-      return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
+      return std::make_unique<platform::http::CurlTransport>(
+          ::site::SiteHttpOptions(::site::kHistoryAgentName));
     };
     s.inFlight = inFlight;
     // The demo's start: endID.dat at 2000000 over an empty table asks nothing.
@@ -103,9 +105,9 @@ class HistoryWindowTest : public ::testing::Test {
     dlg = std::make_unique<CHistoryDlg>(s);
     dlg->OnInitDialog();
     dlg->show();
-    for (QDeadlineTimer d(60000);
-         settle && !d.hasExpired() &&
-         (dlg->todaySource() == CHistoryDlg::TodaySource::Reading || !dlg->UpkeepDone());)
+    for (QDeadlineTimer d(60000); settle && !d.hasExpired() &&
+                                  (dlg->todaySource() == CHistoryDlg::TodaySource::Reading ||
+                                   !dlg->UpkeepDone() || dlg->Recordset()->Running());)
       QTest::qWait(2);
   }
 
@@ -171,6 +173,14 @@ class HistoryWindowTest : public ::testing::Test {
     ASSERT_NE(b, nullptr) << id;
     ASSERT_TRUE(b->isEnabled()) << id;
     QTest::mouseClick(b, Qt::LeftButton);
+    // 更新 returns at once; the walk's end, its box and the grid's refresh
+    // arrive later.
+    if (id == IDC_UPDATE) WaitForWalk();
+  }
+  void WaitForWalk() const {
+    for (QDeadlineTimer d(60000); dlg->Walk().Running() && !d.hasExpired();) QTest::qWait(2);
+    EXPECT_FALSE(dlg->Walk().Running()) << "the walk did not end";
+    WaitForQuery();
   }
   QTableView* Grid() const { return static_cast<CDataGrid*>(dlg->GetDlgItem(IDC_GRID))->View(); }
   QStringList Headings() const {
@@ -198,7 +208,7 @@ class HistoryWindowTest : public ::testing::Test {
     for (QDeadlineTimer deadline(30000); !deadline.hasExpired();) {
       if (m->canFetchMore({}))
         m->fetchMore({});
-      else if (!dlg->Recordset()->Fetching())
+      else if (!dlg->Recordset()->Fetching() && !dlg->Recordset()->Running())
         break;
       QTest::qWait(2);
     }
@@ -239,7 +249,7 @@ class HistoryWindowTest : public ::testing::Test {
   static std::string Records(std::int64_t id) {
     return "/json/paimai/bid_records?dealId=" + std::to_string(id);
   }
-  // Queues a click of a button, delivered by the walk's own message pump.
+  // Queues a click of a button, delivered while the walk runs.
   static void ClickLater(QPushButton* b) { QMetaObject::invokeMethod(b, "click", Qt::QueuedConnection); }
 
   QTemporaryDir tmp;

@@ -1,4 +1,4 @@
-#include "tallyglass/ui/App.h"
+#include "tallyglass/gui/App.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -13,7 +13,7 @@
 #include "site/login.h"
 #include "tallyglass/crawl/resume.h"
 #include "tallyglass/db/history_db.h"
-#include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/gui/HistoryDlg.h"
 
 namespace {
 
@@ -46,6 +46,8 @@ void CHistoryApp::ExitInstance() {
 }
 
 int CHistoryApp::InitInstance() {
+  // Standard buttons and dialogs in the window's language, from the first box on.
+  platform::dialog::InstallQtTranslations();
   m_bDbOpened = false;
   instance_ = std::make_unique<platform::shell::SingleInstance>(QStringLiteral("Tallyglass v1.0"));
   if (!instance_->IsFirst()) {

@@ -1,4 +1,4 @@
-#include "tallyglass/ui/PriceChart.h"
+#include "tallyglass/gui/PriceChart.h"
 
 #include <QChart>
 #include <QChartView>

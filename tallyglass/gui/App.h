@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "tallyglass/ui/settings.h"
+#include "tallyglass/settings.h"
 
 class CHistoryDlg;
 namespace platform::http {

@@ -1,4 +1,4 @@
-#include "tallyglass/ui/settings.h"
+#include "tallyglass/settings.h"
 
 #include "platform/shell/qt_args.h"
 

@@ -1,7 +1,9 @@
 #pragma once
 // CHistoryDlg: the history tool's one window. Keywords, buyer and days above,
 // the grid of the result set in the middle, the price statistics below; the
-// crawl button walks the site's auction ids into the database.
+// crawl button walks the site's auction ids into the database. The window
+// reads its fields, hands them to the query controller or the walk
+// controller, and shows what they answer.
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
@@ -9,16 +11,18 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "platform/dialog/dialog.h"
 #include "tallyglass/crawl/resume.h"
-#include "tallyglass/crawl/walk.h"
+#include "tallyglass/crawl/walk_controller.h"
 #include "tallyglass/crawl/walker.h"
 #include "tallyglass/db/history_db.h"
 #include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query.h"
+#include "tallyglass/db/query_controller.h"
 
 class QLabel;
 class QLineEdit;
@@ -101,10 +105,14 @@ class CHistoryDlg : public QDialog {
 
   bool LoadLastId();
   bool SaveLastId();
-  bool OpenHistoryTable();
+  // The whole table into the grid; "读取记录错误。" when it cannot be read.
+  void OpenHistoryTable();
 
   QWidget* GetDlgItem(int id) const;
-  tallyglass::db::HistoryResultSet* Recordset() const { return m_pRecordset.get(); }
+  tallyglass::db::HistoryResultSet* Recordset() const { return m_pRecordset; }
+  // What the window works over.
+  tallyglass::db::QueryController& Query() { return *m_query; }
+  tallyglass::crawl::WalkController& Walk() { return *m_walk; }
 
   // Today's day number: the local clock's until the site's arrives from a
   // worker (or for good when it cannot be read).
@@ -116,9 +124,6 @@ class CHistoryDlg : public QDialog {
   std::function<void()> onTodaySettled;
   std::function<void()> onUpkeepFinished;
   bool UpkeepDone() const { return m_bUpkeepDone; }
-
-  // Test seam: called after each auction id the crawl handled.
-  std::function<void(std::int32_t id, tallyglass::crawl::AuctionOutcome::Kind kind)> onAuctionHandled;
 
   // Members, as the template's exchange knows them.
   QString m_strBuyerName;
@@ -137,7 +142,8 @@ class CHistoryDlg : public QDialog {
   std::int32_t m_nToday = 0;
   bool m_bStopped = true;
   bool m_bClosing = false;
-  std::unique_ptr<tallyglass::db::HistoryResultSet> m_pRecordset;
+  // The one result set; the query controller owns it.
+  tallyglass::db::HistoryResultSet* m_pRecordset = nullptr;
 
   // The median and the number of sales of the last query, and what the
   // price chart and the export work with.
@@ -161,12 +167,16 @@ class CHistoryDlg : public QDialog {
   void ReportDbError(const QString& engineText);
   tallyglass::db::QueryInputs Inputs() const;
   void OnOK();
-  void OnQueryFinished(const tallyglass::db::HistoryResultSet::Finished& f);
+  void OnTableOpened(bool ok);
+  void OnQueryFinished(bool ok);
   QPointer<QDialog> m_pChart;
 
   HistoryDlgServices services_;
-  // Set when the window ends by any road: a running crawl stops on it too.
+  std::unique_ptr<tallyglass::db::QueryController> m_query;
+  // Set when the window ends by any road: a running crawl stops on it too,
+  // and the window ends once the walk has saved what it read.
   bool m_bEnded = false;
+  std::optional<int> m_endAfterWalk;
 
   void ReadTodayFromSite();
   void NoteLocalToday();
@@ -182,8 +192,8 @@ class CHistoryDlg : public QDialog {
   // The walk (dlg_crawl.cpp).
   void CheckResumeAtStart();
   void ResumeFromStore();
-  void ShowWalkProgress();
-  std::unique_ptr<tallyglass::crawl::WalkSession> m_walk;
+  void ShowWalkState();
+  void OnWalkFinished(const tallyglass::crawl::WalkController::Outcome& outcome);
+  std::unique_ptr<tallyglass::crawl::WalkController> m_walk;
   QLabel* m_walkProgress = nullptr;
-  std::function<void()> m_walkTick;  // set while a walk runs
 };

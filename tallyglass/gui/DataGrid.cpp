@@ -1,4 +1,4 @@
-#include "tallyglass/ui/DataGrid.h"
+#include "tallyglass/gui/DataGrid.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

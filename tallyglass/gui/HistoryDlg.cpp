@@ -1,4 +1,4 @@
-#include "tallyglass/ui/HistoryDlg.h"
+#include "tallyglass/gui/HistoryDlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,7 +16,7 @@
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "tallyglass/crawl/walk.h"
-#include "tallyglass/ui/DataGrid.h"
+#include "tallyglass/gui/DataGrid.h"
 
 using platform::dialog::MapDialogRect;
 
@@ -72,14 +72,38 @@ QIcon MakeIcon() {
 CHistoryDlg::CHistoryDlg(HistoryDlgServices services, QWidget* parent)
     : QDialog(parent), services_(std::move(services)) {
   m_hIcon = MakeIcon();
-  m_pRecordset = std::make_unique<tallyglass::db::HistoryResultSet>(services_.db);
-  m_pRecordset->onPageError = [this](const QString& error) { ReportDbError(error); };
+  m_query = std::make_unique<tallyglass::db::QueryController>(services_.db);
+  m_pRecordset = &m_query->results();
+  connect(m_query.get(), &tallyglass::db::QueryController::opened, this, &CHistoryDlg::OnTableOpened);
+  connect(m_query.get(), &tallyglass::db::QueryController::queryFinished, this,
+          &CHistoryDlg::OnQueryFinished);
+  connect(m_query.get(), &tallyglass::db::QueryController::refreshed, this,
+          [this] { m_grid->AttachDataSource(m_pRecordset); });
+  connect(m_query.get(), &tallyglass::db::QueryController::pageFailed, this, &CHistoryDlg::ReportDbError);
+  tallyglass::crawl::WalkController::Setup walk;
+  walk.db = services_.db;
+  walk.folder = services_.folder;
+  walk.newTransport = services_.newTransport;
+  walk.options.siteUrl = services_.siteUrl;
+  walk.options.inFlight = services_.inFlight;
+  m_walk = std::make_unique<tallyglass::crawl::WalkController>(std::move(walk));
+  connect(m_walk.get(), &tallyglass::crawl::WalkController::stateChanged, this, &CHistoryDlg::ShowWalkState);
+  connect(m_walk.get(), &tallyglass::crawl::WalkController::progressChanged, this,
+          [this](const QString& text) {
+            if (m_walk->Running()) m_walkProgress->setText(text);
+          });
+  // The grid shows what the walk stored, a page at a time.
+  connect(m_walk.get(), &tallyglass::crawl::WalkController::rowsStored, m_query.get(),
+          &tallyglass::db::QueryController::Refresh);
+  connect(m_walk.get(), &tallyglass::crawl::WalkController::finished, this, &CHistoryDlg::OnWalkFinished);
   BuildControls();
 }
 
 CHistoryDlg::~CHistoryDlg() {
-  // The grid must let go of the result set before it goes.
+  // The grid must let go of the result set before it goes, and the walk
+  // of the window it reports to.
   if (m_grid) m_grid->AttachDataSource(nullptr);
+  if (m_walk) m_walk->disconnect(this);
   if (m_todayTransport) m_todayTransport->Cancel();
   if (m_todayThread.joinable()) m_todayThread.join();
   m_indexBuilder.reset();
@@ -283,8 +307,8 @@ bool CHistoryDlg::OnInitDialog() {
   m_szFolder = services_.folder;
   LoadLastId();
   CheckResumeAtStart();
+  m_grid->AttachDataSource(m_pRecordset);
   OpenHistoryTable();
-  m_grid->AttachDataSource(m_pRecordset.get());
   m_bClosing = false;
   ReadTodayFromSite();
   Edit(IDC_INCLUDE1)->setFocus(Qt::OtherFocusReason);
@@ -340,7 +364,7 @@ QString CHistoryDlg::IdleStatus() const {
 void CHistoryDlg::NoteLocalToday() {
   if (m_bLocalTodayNoted) return;
   m_bLocalTodayNoted = true;
-  if (!m_walkTick) m_walkProgress->setText(IdleStatus());
+  if (!m_walk->Running()) m_walkProgress->setText(IdleStatus());
 }
 
 void CHistoryDlg::StartUpkeep() {
@@ -355,12 +379,12 @@ void CHistoryDlg::StartUpkeep() {
          Message(QStringLiteral("连接数据库失败!\r\n错误信息:%1").arg(problem));
        },
        [this](std::int64_t done, std::int64_t total) {
-         if (m_walkTick || done >= total) return;  // the walk's progress has the line
+         if (m_walk->Running() || done >= total) return;  // the walk's progress has the line
          m_walkProgress->setText(
              QStringLiteral("正在建立关键词索引 %1/%2 (建成前查询按全表扫描)").arg(done).arg(total));
        },
        [this](bool ok, const QString& error) {
-         if (!m_walkTick && m_walkProgress->text().startsWith(QStringLiteral("正在建立关键词索引")))
+         if (!m_walk->Running() && m_walkProgress->text().startsWith(QStringLiteral("正在建立关键词索引")))
            m_walkProgress->setText(IdleStatus());
          if (!ok && !error.isEmpty() && !error.contains(QStringLiteral("quick_check")))
            m_walkProgress->setText(QStringLiteral("关键词索引未能建立: %1").arg(error));
@@ -374,13 +398,20 @@ void CHistoryDlg::OpenServicePage() {
 }
 
 void CHistoryDlg::closeEvent(QCloseEvent* e) {
-  // A running crawl sees this at its next pass and ends.
+  // A running walk stops after the id it is at.
   m_bClosing = true;
+  m_walk->Stop();
   QDialog::closeEvent(e);
 }
 
 void CHistoryDlg::done(int r) {
   m_bEnded = true;
+  if (m_walk->Running()) {
+    // The walk stops and saves what it read; the window ends after it.
+    m_endAfterWalk = r;
+    m_walk->Stop();
+    return;
+  }
   QDialog::done(r);
 }
 
