@@ -55,8 +55,14 @@ class SteadyClock : public EngineClock {
     }
     if (cv.wait_until(lk, until - kSpin, wake)) return;
     lk.unlock();
-    while (MonoClock::now() < until) {
-      std::this_thread::yield();
+    // Spun without yielding: a yield on a busy machine hands the core to
+    // another process for a whole time slice, milliseconds past the moment.
+    // The lock is looked at only now and then, so that the other rows'
+    // threads spinning beside this one do not queue on it.
+    auto peekAt = MonoClock::now();
+    for (MonoTime t = peekAt; t < until; t = MonoClock::now()) {
+      if (t < peekAt) continue;
+      peekAt = t + std::chrono::microseconds(100);
       std::lock_guard peek(*lk.mutex());
       if (wake()) break;
     }
