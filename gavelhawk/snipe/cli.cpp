@@ -1,5 +1,6 @@
 #include "gavelhawk/snipe/cli.h"
 
+#include <QThread>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -145,6 +146,10 @@ std::string QuoteValue(const std::string& v) {
 
 int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
              const std::atomic<bool>& interrupted) {
+  // Qt takes the first thread that touches it for its main thread: let that
+  // be this one, not a reading thread's history lookup (whose thread data
+  // would outlive it).
+  (void)QThread::currentThread();
   std::mutex mu;
   std::condition_variable cv;
   std::map<std::int64_t, bool> open;           // id -> still waiting for its result

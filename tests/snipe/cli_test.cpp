@@ -143,16 +143,17 @@ TEST_F(SnipeCommand, AGroupBuysOneAndItsHistoryIsTold) {
   };
   const std::vector<Case> cases = {
       // 4101 is won first; 4102 of its group is due after: no bid. 4103 is
-      // outside any group and won.
+      // outside any group and won. Bids are 4 s apart: the site refuses a
+      // buyer's bids closer than that.
       {{"--group", "1", "4101", "50", "4102", "50", "--group", "0", "4103", "50"},
-       {{4101, 10, 3500}, {4102, 10, 10000}, {4103, 10, 3500}},
+       {{4101, 10, 3500}, {4102, 10, 14000}, {4103, 10, 8000}},
        0,
        {"event=history id=4101 median=200 count=3", "event=result id=4101 result=won final_price=11",
         "event=skipped id=4102 reason=group_won", "event=result id=4103 result=won final_price=11"},
        {4102}},
       // The group won, but the auction outside it was not.
       {{"--group", "2", "4111", "50", "--group", "0", "4112", "50"},
-       {{4111, 10, 3500}, {4112, 60, 3500}},
+       {{4111, 10, 3500}, {4112, 60, 8000}},
        1,
        {"event=result id=4111 result=won final_price=11",
         "event=result id=4112 result=failed final_price=60"},
@@ -168,7 +169,9 @@ TEST_F(SnipeCommand, AGroupBuysOneAndItsHistoryIsTold) {
     for (const Lot& l : c.lots) Auction(l.id, l.current, l.closesInMs);
     Run r = RunToEnd(c.args);
     EXPECT_EQ(c.exitCode, r.exitCode) << name << ": " << r.lines.join('|').toStdString();
-    for (const QString& l : c.lines) EXPECT_TRUE(r.lines.contains(l)) << name << ": " << l.toStdString();
+    for (const QString& l : c.lines)
+      EXPECT_TRUE(r.lines.contains(l))
+          << name << ": " << l.toStdString() << " in " << r.lines.join('|').toStdString();
     if (c.exitCode == 2) {
       EXPECT_TRUE(r.lines.isEmpty()) << name;
       EXPECT_TRUE(server.Log().empty()) << name;
