@@ -1,7 +1,10 @@
 #include "gavelhawk/snipe/cli.h"
 
+#include <QThread>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -10,6 +13,7 @@
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
 #include "gavelhawk/snipe/engine.h"
+#include "gavelhawk/snipe/price_history.h"
 #include "gavelhawk/snipe/reads.h"
 #include "platform/text/gbk.h"
 #include "site/fetch.h"
@@ -34,14 +38,20 @@ bool SettingWithValue(const std::string& a) {
 }  // namespace
 
 std::string SnipeUsage() {
-  return "用法：gavelhawk snipe [--increment N] [--prep MS] ID MAX [ID MAX]...\n"
+  return "用法：gavelhawk snipe [--increment N] [--prep MS] [--group G] ID MAX [ID MAX]... [--group G ID "
+         "MAX...]...\n"
          "  最多 10 对夺宝编号和最高出价；加价幅度默认 1 元，准备时间默认 1000 毫秒。\n"
+         "  --group G：其后的商品（直到下一个 --group）为抢拍组 G，组内只买一件：一件得标后\n"
+         "  其余不再出价；G 为 0 表示不分组。\n"
+         "  退出码：0 每个组都得标一件且不分组的商品都得标；1 其他；2 用法错误；130 被中断。\n"
          "  站点和登录的设置与窗口相同（--site-url、--cookies 或环境变量）。\n";
 }
 
 CliParse ParseSnipeArgs(const std::vector<std::string>& args) {
   CliParse out;
   std::vector<std::int32_t> numbers;
+  std::vector<std::int32_t> groupOf;  // per number
+  std::int32_t group = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string a = args[i];
     std::string value;
@@ -70,6 +80,21 @@ CliParse ParseSnipeArgs(const std::vector<std::string>& args) {
         return out;
       }
       (a == "--increment" ? out.args.increment : out.args.prep) = *n;
+    } else if (a == "--group") {
+      if (!take()) {
+        out.error = "--group 需要一个数";
+        return out;
+      }
+      const auto n = Whole(value);
+      if (!n || *n < 0) {
+        out.error = "--group 的值无效：" + value;
+        return out;
+      }
+      if (numbers.size() % 2 != 0) {
+        out.error = "--group 不能在夺宝编号和它的最高出价之间";
+        return out;
+      }
+      group = *n;
     } else if (SettingWithValue(a)) {
       out.args.rest.push_back(a);
       if (!take()) {
@@ -86,6 +111,7 @@ CliParse ParseSnipeArgs(const std::vector<std::string>& args) {
         return out;
       }
       numbers.push_back(*n);
+      groupOf.push_back(group);
     }
   }
   if (numbers.empty() || numbers.size() % 2 != 0) {
@@ -103,6 +129,7 @@ CliParse ParseSnipeArgs(const std::vector<std::string>& args) {
       return out;
     }
     out.args.auctions.emplace_back(numbers[k], numbers[k + 1]);
+    out.args.groups.push_back(groupOf[k]);
   }
   return out;
 }
@@ -119,18 +146,22 @@ std::string QuoteValue(const std::string& v) {
 
 int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
              const std::atomic<bool>& interrupted) {
+  // Qt takes the first thread that touches it for its main thread: let that
+  // be this one, not a reading thread's history lookup (whose thread data
+  // would outlive it).
+  (void)QThread::currentThread();
   std::mutex mu;
   std::condition_variable cv;
   std::map<std::int64_t, bool> open;           // id -> still waiting for its result
   std::map<std::int64_t, std::string> titles;  // UTF-8
-  bool allWon = true;
+  std::map<std::int64_t, bool> won;
   auto line = [&](const std::string& text) {
     out << text << '\n';
     out.flush();
   };
-  auto finish = [&](std::int64_t id, bool won) {
+  auto finish = [&](std::int64_t id, bool w) {
     open[id] = false;
-    if (!won) allWon = false;
+    won[id] = w;
     cv.notify_all();
   };
 
@@ -165,6 +196,10 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
         return;
       }
       case RowEvent::Kind::Price:
+        return;
+      case RowEvent::Kind::Skipped:
+        line("event=skipped id=" + id + " reason=" + e.skipReason);
+        finish(e.dealId, false);
         return;
       case RowEvent::Kind::Result: {
         const char* r = e.outcome == Outcome::Won ? "won" : e.outcome == Outcome::Lost ? "lost" : "failed";
@@ -202,7 +237,8 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
       setup.increment = site::BoundIncrement(args.increment, read.detail.lower, read.detail.higher);
       setup.prepTime = args.prep;
       setup.endTime = read.endTime;
-      std::lock_guard lk(mu);
+      setup.group = k < args.groups.size() ? args.groups[k] : 0;
+      std::unique_lock lk(mu);
       --readsLeft;
       cv.notify_all();
       if (interrupted) return;
@@ -213,6 +249,17 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
       }
       titles[id] = platform::text::GbkToUtf8(setup.title);
       engine.Arm(k + 1, setup);
+      lk.unlock();
+      // After arming, beside the engine: a history server that does not
+      // answer holds up no bid.
+      const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count();
+      const PriceHistory h =
+          LookUpPriceHistory(HistorySourceFromEnvironment(std::getenv, false), read.detail.title, nowMs);
+      const std::string history = HistoryEventLine(id, h);
+      lk.lock();
+      if (!history.empty() && !interrupted) line(history);
     });
   }
 
@@ -240,6 +287,18 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
     line("event=cancelled");
     return 130;
   }
+  // A group succeeds with one win; an auction outside a group with its own.
+  std::map<std::int32_t, bool> groupWon;
+  bool allWon = true;
+  for (std::size_t k = 0; k < args.auctions.size(); ++k) {
+    const std::int32_t g = k < args.groups.size() ? args.groups[k] : 0;
+    const bool w = won[args.auctions[k].first];
+    if (g == 0)
+      allWon = allWon && w;
+    else
+      groupWon[g] = groupWon[g] || w;
+  }
+  for (const auto& [g, w] : groupWon) allWon = allWon && w;
   return allWon ? 0 : 1;
 }
 

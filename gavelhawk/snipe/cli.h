@@ -1,5 +1,6 @@
 #pragma once
-// `gavelhawk snipe [--increment N] [--prep MS] ID MAX [ID MAX]...`: closing
+// `gavelhawk snipe [--increment N] [--prep MS] [--group G] ID MAX [ID MAX]...
+// [--group G ID MAX...]...`: closing
 // snipes without a window. Each auction is read as 自动出价 reads it, armed
 // in the engine, bid on by the program itself, and every event is one line
 // of `key=value` fields on the output.
@@ -21,6 +22,7 @@ struct CliArgs {
   std::int32_t increment = 1;
   std::int32_t prep = 1000;
   std::vector<std::pair<std::int32_t, std::int32_t>> auctions;  // id, ceiling
+  std::vector<std::int32_t> groups;                             // each auction's group, 0: none
   // Options that are not the snipe's own (--site-url, --cookies, ...), for
   // the program's settings.
   std::vector<std::string> rest;
@@ -44,8 +46,9 @@ struct CliSite {
   std::function<std::unique_ptr<platform::http::Transport>()> newTransport;
 };
 
-// Exit codes: 0 every auction won, 1 otherwise, 130 when `interrupted` was
-// set (SIGINT/SIGTERM) before the end.
+// Exit codes: 0 when every group won one auction and every auction outside
+// a group was won, 1 otherwise, 130 when `interrupted` was set
+// (SIGINT/SIGTERM) before the end.
 int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
              const std::atomic<bool>& interrupted);
 

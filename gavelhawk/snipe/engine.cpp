@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <string_view>
 
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
@@ -89,6 +90,9 @@ struct Engine::Row {
   bool sent = false;    // a bid request left
   std::int64_t amount = 0;
   std::string bidState;  // the state after the bid, for a Failed outcome
+  // Under groupMu_: counted in its group's holding / won.
+  bool holdsGroup = false;
+  bool wonGroup = false;
 };
 
 Engine::Engine(EngineConfig config, EngineEvents events)
@@ -148,7 +152,9 @@ void Engine::Arm(std::uint64_t key, const RowSpec& setup) {
     row->setup = setup;
     Log("布置 " + std::to_string(setup.dealId) + " " + platform::text::GbkToUtf8(setup.title) + " 最高出价 " +
         std::to_string(setup.maxPrice) + " 加价 " + std::to_string(setup.increment) + " 准备 " +
-        std::to_string(setup.prepTime) + " ms");
+        std::to_string(setup.prepTime) + " ms" +
+        (setup.group ? " 抢拍组 " + std::to_string(setup.group) : ""));
+    AddToGroup(*row);
     rows_[key] = std::move(row);
     clockWaiters_.push_back(key);
   });
@@ -167,6 +173,8 @@ void Engine::AwaitOutcome(std::uint64_t key, const RowSpec& setup, std::int64_t 
     row->amount = amount;
     row->bidState = site::kStateBidPlaced;
     Log("恢复已出价的 " + std::to_string(setup.dealId) + "：不再出价，只读成交结果");
+    // Its bid may have been taken: the group waits for its outcome.
+    AddToGroup(*row);
     rows_[key] = std::move(row);
     clockWaiters_.push_back(key);
   });
@@ -181,9 +189,57 @@ void Engine::DropRow(std::uint64_t key) {
     std::lock_guard lk(mu_);
     row->dropped = true;
   }
+  // A row no longer in the list no longer speaks for its group.
+  {
+    std::lock_guard lk(groupMu_);
+    if (row->setup.group) {
+      Group& g = groups_[row->setup.group];
+      if (row->holdsGroup) --g.holding;
+      if (row->wonGroup) --g.won;
+      row->holdsGroup = row->wonGroup = false;
+    }
+  }
   // A bid under way is not cut short: it may already have reached the site.
   cv_.notify_all();
   dropped_.push_back(std::move(row));
+}
+
+void Engine::AddToGroup(Row& row) {
+  if (!row.setup.group) return;
+  std::lock_guard lk(groupMu_);
+  Group& g = groups_[row.setup.group];  // made here, so the due moment only looks up
+  if (row.outcomeOnly) {
+    ++g.holding;
+    row.holdsGroup = true;
+  }
+}
+
+const char* Engine::ClaimGroup(Row& row) {
+  if (!row.setup.group) return nullptr;
+  std::lock_guard lk(groupMu_);
+  const auto it = groups_.find(row.setup.group);
+  if (it == groups_.end()) return nullptr;
+  Group& g = it->second;
+  // Dropped meanwhile: DropRow's count is done or never sees this claim.
+  if (row.dropped) return nullptr;
+  if (g.won > 0) return kSkipGroupWon;
+  // A bid in flight counts as taken: two rows due together never both bid.
+  if (g.holding > 0) return kSkipGroupPending;
+  ++g.holding;
+  row.holdsGroup = true;
+  return nullptr;
+}
+
+void Engine::ReleaseGroup(Row& row, bool won) {
+  if (!row.setup.group) return;
+  std::lock_guard lk(groupMu_);
+  Group& g = groups_[row.setup.group];
+  if (row.holdsGroup) --g.holding;
+  row.holdsGroup = false;
+  if (won && !row.wonGroup && !row.dropped) {
+    ++g.won;
+    row.wonGroup = true;
+  }
 }
 
 void Engine::Remove(std::uint64_t key) {
@@ -441,7 +497,13 @@ void Engine::RowMain(Row& row) {
     // Kept as "bid sent" now, well ahead: a slow disk cannot hold up the bid.
     if (bidsItself_ && events_.bidSending) events_.bidSending(row.key, row.setup.dealId);
     if (!WaitForSite(row, row.plan.dueSiteMs)) return;
+    if (const char* skip = ClaimGroup(row)) {
+      SkipForGroup(row, skip);
+      return;
+    }
     FireBid(row);
+    // Only a bid the site may have taken keeps the group waiting.
+    if (!row.taken && !row.unsure) ReleaseGroup(row, false);
     if (!bidsItself_ || !row.sent) return;
   }
   // The outcome: read after closing until the records show the auction
@@ -450,6 +512,20 @@ void Engine::RowMain(Row& row) {
     if (!WaitForSite(row, row.plan.outcomeSiteMs + i * kOutcomeRetryMs)) return;
     if (ReadOutcome(row, i == kOutcomeReads - 1)) return;
   }
+}
+
+void Engine::SkipForGroup(Row& row, const char* reason) {
+  const bool won = std::string_view(reason) == kSkipGroupWon;
+  RowEvent ev;
+  ev.key = row.key;
+  ev.dealId = row.setup.dealId;
+  ev.kind = RowEvent::Kind::Skipped;
+  ev.remain = -1;
+  ev.state = won ? kStateGroupWon : kStateGroupPending;
+  ev.skipReason = reason;
+  Log("不出价 " + std::to_string(row.setup.dealId) + "：抢拍组 " + std::to_string(row.setup.group) +
+      (won ? " 已有得标" : " 有已出价的商品尚未结束"));
+  if (!row.dropped) Emit(ev);
 }
 
 void Engine::WarmUp(Row& row) {
@@ -598,6 +674,13 @@ bool Engine::ReadOutcome(Row& row, bool last) {
       ev.state = row.bidState;
     }
   }
+  // Told before the event, so that whatever the event sets off sees the group
+  // as it now is. An outcome still unknown keeps the group waiting: never
+  // two wins in one group.
+  if (ev.outcome == Outcome::Won)
+    ReleaseGroup(row, true);
+  else if (ev.outcome != Outcome::Failed || (!row.taken && !row.unsure))
+    ReleaseGroup(row, false);
   Log("成交 " + std::to_string(row.setup.dealId) + "：" + ev.state + "，成交价 " +
       std::to_string(ev.finalPrice));
   if (!row.dropped) Emit(ev);

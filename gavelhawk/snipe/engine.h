@@ -65,7 +65,17 @@ struct RowSpec {
   std::int32_t increment = 0;
   std::int32_t prepTime = 0;
   std::int64_t endTime = 0;  // site ms
+  // Rows of one group buy one: once one is won, or while one's taken bid
+  // awaits its outcome, the others send no bid. 0: no group.
+  std::int32_t group = 0;
 };
+
+// The state texts of a row skipped for its group (UTF-8).
+inline constexpr const char* kStateGroupWon = "同组已得标";
+inline constexpr const char* kStateGroupPending = "同组待定，未出价";
+// RowEvent::skipReason of such a row.
+inline constexpr const char* kSkipGroupWon = "group_won";
+inline constexpr const char* kSkipGroupPending = "group_pending";
 
 enum class Outcome { None, Won, Lost, Failed };
 
@@ -76,6 +86,7 @@ struct RowEvent {
     Bid,       // the bid went out (or was handed to the browser, or failed)
     Result,    // the outcome after closing
     Price,     // a records read refreshed currentPrice (warm-up)
+    Skipped,   // no bid at its due moment, for its group: state, skipReason
   };
   std::uint64_t key = 0;
   std::int32_t dealId = 0;
@@ -94,6 +105,7 @@ struct RowEvent {
   Outcome outcome = Outcome::None;
   std::int64_t finalPrice = 0;
   std::int64_t currentPrice = 0;  // the current price last read from the records, 0 when unknown
+  std::string skipReason;         // Skipped: kSkipGroupWon or kSkipGroupPending
 };
 
 struct OpenEvent {
@@ -170,6 +182,13 @@ class Engine {
                 std::shared_ptr<platform::http::Transport> transport);
   std::shared_ptr<platform::http::Transport> NewConnection();
   void DropRow(std::uint64_t key);
+  // At the due moment: nullptr when the row may bid (it then holds its group
+  // until its outcome is known), else why not.
+  const char* ClaimGroup(Row& row);
+  // The row no longer holds its group; `won`: it won the group's one.
+  void ReleaseGroup(Row& row, bool won);
+  void AddToGroup(Row& row);
+  void SkipForGroup(Row& row, const char* reason);
   void Log(const std::string& text);
   void Emit(const RowEvent& e);
 
@@ -191,6 +210,14 @@ class Engine {
   bool clockWanted_ = false;                 // under mu_: a fresh estimate is asked for
   std::set<std::uint64_t> removing_;         // under mu_: Remove called, not yet carried out
   std::uint64_t clearEpoch_ = 0;             // under mu_: counts Clear calls
+  struct Group {
+    int won = 0;      // rows told won
+    int holding = 0;  // rows with a bid that may have been taken, outcome unknown
+  };
+  // Held for a lookup and a count only, never across a request: the due
+  // moment reads it right before the records.
+  std::mutex groupMu_;
+  std::map<std::int32_t, Group> groups_;  // under groupMu_; entries made at arming
 
   // Engine thread only (rows' threads are joined on Stop).
   std::map<std::uint64_t, std::unique_ptr<Row>> rows_;

@@ -3,13 +3,16 @@
 // the site.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <csignal>
 
+#include "gavelhawk/snipe/price_history.h"
 #include "gavelhawk/snipe/saved_list.h"
 #include "sim/auction_sim.h"
+#include "tallyglass/db/history_db.h"
 
 namespace {
 
@@ -39,6 +42,8 @@ class SnipeCommand : public ::testing::Test {
     env.insert("AUCTION_SITE_URL", QString::fromStdString(server.BaseUrl()));
     env.insert("AUCTION_COOKIES", "none");
     env.insert("XDG_DATA_HOME", home.path());
+    env.remove("TALLYGLASS_DATABASE");
+    env.insert("TALLYGLASS_DATA_DIR", home.path() + "/history");
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
@@ -102,6 +107,82 @@ TEST_F(SnipeCommand, OneLinePerEventAndTheExitCodeSaysWhetherAllWereWon) {
       QString::fromUtf8("event=bid id=3103 price=11 answer=code:462 state=出价失败(不能超过京东价)")))
       << refused.lines.join('|').toStdString();
   EXPECT_TRUE(refused.lines.contains("event=result id=3103 result=failed final_price=10"));
+}
+
+TEST_F(SnipeCommand, AGroupBuysOneAndItsHistoryIsTold) {
+  // Tallyglass's history: three recent sales of 4101's title, one too old.
+  {
+    tallyglass::db::HistoryDb db;
+    ASSERT_TRUE(db.Open(home.path() + "/history", QString())) << db.LastError().toStdString();
+    const std::int32_t today = gavelhawk::snipe::DayNumber(QDateTime::currentMSecsSinceEpoch());
+    std::vector<tallyglass::db::HistoryRecord> rows;
+    for (const auto& [price, ago] :
+         std::vector<std::pair<int, int>>{{100, 0}, {300, 1}, {200, 2}, {900, 40}}) {
+      tallyglass::db::HistoryRecord r;
+      r.nProductId = static_cast<std::int32_t>(rows.size()) + 1000;
+      r.strTitle = QString::fromUtf8("测试 商品 4101");
+      r.nTrxPrice = price;
+      r.strBuyerName = QStringLiteral("buyer");
+      r.nBidTime = today - ago;
+      rows.push_back(r);
+    }
+    std::size_t saved = 0;
+    QString error;
+    ASSERT_TRUE(tallyglass::db::AppendBatch(&db, rows, &saved, &error)) << error.toStdString();
+    db.Close();
+  }
+  struct Lot {
+    std::int64_t id, current, closesInMs;
+  };
+  struct Case {
+    QStringList args;
+    std::vector<Lot> lots;
+    int exitCode;
+    QStringList lines;                 // among the output
+    std::vector<std::int64_t> noBids;  // auctions that must see no bid
+  };
+  const std::vector<Case> cases = {
+      // 4101 is won first; 4102 of its group is due after: no bid. 4103 is
+      // outside any group and won. Bids are 4 s apart: the site refuses a
+      // buyer's bids closer than that.
+      {{"--group", "1", "4101", "50", "4102", "50", "--group", "0", "4103", "50"},
+       {{4101, 10, 3500}, {4102, 10, 14000}, {4103, 10, 8000}},
+       0,
+       {"event=history id=4101 median=200 count=3", "event=result id=4101 result=won final_price=11",
+        "event=skipped id=4102 reason=group_won", "event=result id=4103 result=won final_price=11"},
+       {4102}},
+      // The group won, but the auction outside it was not.
+      {{"--group", "2", "4111", "50", "--group", "0", "4112", "50"},
+       {{4111, 10, 3500}, {4112, 60, 8000}},
+       1,
+       {"event=result id=4111 result=won final_price=11",
+        "event=result id=4112 result=failed final_price=60"},
+       {}},
+      {{"--group", "x", "4121", "50"}, {}, 2, {}, {}},
+      {{"--group", "-1", "4121", "50"}, {}, 2, {}, {}},
+      {{"4121", "--group", "1", "50"}, {}, 2, {}, {}},
+      {{"4121", "50", "--group"}, {}, 2, {}, {}},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.args.join(' ').toStdString();
+    server.ClearLog();
+    for (const Lot& l : c.lots) Auction(l.id, l.current, l.closesInMs);
+    Run r = RunToEnd(c.args);
+    EXPECT_EQ(c.exitCode, r.exitCode) << name << ": " << r.lines.join('|').toStdString();
+    for (const QString& l : c.lines)
+      EXPECT_TRUE(r.lines.contains(l))
+          << name << ": " << l.toStdString() << " in " << r.lines.join('|').toStdString();
+    if (c.exitCode == 2) {
+      EXPECT_TRUE(r.lines.isEmpty()) << name;
+      EXPECT_TRUE(server.Log().empty()) << name;
+    }
+    for (std::int64_t id : c.noBids)
+      EXPECT_TRUE(server.LogFor("/json/paimai/bid?dealId=" + std::to_string(id) + "&").empty()) << name;
+    // No history, no line.
+    for (const QString& l : r.lines)
+      EXPECT_TRUE(!l.startsWith("event=history") || l.startsWith("event=history id=4101 "))
+          << l.toStdString();
+  }
 }
 
 TEST_F(SnipeCommand, UsageErrorsExitTwoBeforeAnyRequest) {

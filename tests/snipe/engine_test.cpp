@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <set>
 
 #include "gavelhawk/site/detail.h"
@@ -185,7 +186,7 @@ class EngineTest : public ::testing::Test {
 
   // A row closing `closesInMs` after simulated 0; its bid is due 3000 ms
   // before that (preparation 1000 ms).
-  void ArmRow(std::uint64_t key, std::int64_t closesInMs, std::int32_t ceiling = 50) {
+  void ArmRow(std::uint64_t key, std::int64_t closesInMs, std::int32_t ceiling = 50, std::int32_t group = 0) {
     {
       std::lock_guard lk(site.mu);
       site.lots[static_cast<std::int32_t>(key)].endMs = kSite0 + closesInMs;
@@ -196,6 +197,7 @@ class EngineTest : public ::testing::Test {
     spec.increment = 1;
     spec.prepTime = 1000;
     spec.endTime = kSite0 + closesInMs;
+    spec.group = group;
     engine->Arm(key, spec);
   }
   bool WaitEvents(RowEvent::Kind kind, std::size_t n) {
@@ -216,6 +218,17 @@ class EngineTest : public ::testing::Test {
   std::vector<RowEvent> EventsOf(RowEvent::Kind kind) {
     std::lock_guard lk(mu);
     return Events(kind);
+  }
+  // The first event of `key` that is one of `kinds`.
+  std::optional<RowEvent> WaitRow(std::uint64_t key, std::set<RowEvent::Kind> kinds) {
+    std::unique_lock lk(mu);
+    std::optional<RowEvent> found;
+    cv.wait_for(lk, kWait, [&] {
+      for (const RowEvent& e : rowEvents)
+        if (e.key == key && kinds.count(e.kind)) found = e;
+      return found.has_value();
+    });
+    return found;
   }
   static std::string Records(std::int64_t deal) { return ::site::BidRecordsPath(deal); }
 
@@ -376,6 +389,81 @@ TEST_F(EngineTest, ARestoredRowWhoseBidWentOutOnlyReadsItsOutcome) {
   EXPECT_EQ(Outcome::Won, EventsOf(RowEvent::Kind::Result)[0].outcome);
   EXPECT_TRUE(site.Matching("/json/paimai/bid?").empty());
   EXPECT_TRUE(EventsOf(RowEvent::Kind::Armed).empty());
+}
+
+TEST_F(EngineTest, RowsOfOneGroupBuyOne) {
+  // Per case, on one timeline from `base`: row A closes at base+5000 (bid at
+  // base+2000, outcome read at base+6000), row B of the same group closes
+  // at base+closesB (bid due 3000 ms before).
+  struct Case {
+    const char* name;
+    bool restoredA;  // A's bid went out before a restart
+    bool aLoses;     // someone outbids A after its bid
+    std::int64_t closesB;
+    const char* skipB;  // nullptr: B bids
+    const char* stateB;
+  };
+  const std::vector<Case> cases = {
+      {"won stops the group", false, false, 10000, kSkipGroupWon, "同组已得标"},
+      {"taken and open holds back", false, false, 8500, kSkipGroupPending, "同组待定，未出价"},
+      {"lost lets it go on", false, true, 10000, nullptr, "出价成功"},
+      {"restored won stops the group", true, false, 10000, kSkipGroupWon, "同组已得标"},
+  };
+  std::int64_t base = 0;
+  std::int32_t group = 0;
+  for (const Case& c : cases) {
+    base += 20000;
+    ++group;
+    const std::uint64_t a = 10 * group + 1, b = a + 1;
+    clock->AdvanceTo(base);
+    if (c.restoredA) {
+      {
+        std::lock_guard lk(site.mu);
+        site.lots[static_cast<std::int32_t>(a)] = {11, kSite0 + base + 5000, "me", "", 200};
+      }
+      RowSpec spec;
+      spec.dealId = static_cast<std::int32_t>(a);
+      spec.maxPrice = 50;
+      spec.increment = 1;
+      spec.prepTime = 1000;
+      spec.endTime = kSite0 + base + 5000;
+      spec.group = group;
+      engine->AwaitOutcome(a, spec, 11);
+    } else {
+      ArmRow(a, base + 5000, 50, group);
+    }
+    ArmRow(b, base + c.closesB, 50, group);
+    ASSERT_TRUE(WaitRow(b, {RowEvent::Kind::Armed})) << c.name;
+    if (!c.restoredA) {
+      clock->AdvanceTo(base + 2000);
+      const auto bid = WaitRow(a, {RowEvent::Kind::Bid});
+      ASSERT_TRUE(bid && bid->success) << c.name;
+    }
+    if (c.aLoses) {
+      std::lock_guard lk(site.mu);
+      site.lots[static_cast<std::int32_t>(a)].current = 20;
+      site.lots[static_cast<std::int32_t>(a)].buyer = "bob";
+    }
+    const std::int64_t dueB = base + c.closesB - 3000;
+    if (dueB > base + 6000) {
+      clock->AdvanceTo(base + 6000);
+      ASSERT_TRUE(WaitRow(a, {RowEvent::Kind::Result})) << c.name;
+    }
+    clock->AdvanceTo(dueB);
+    const auto e = WaitRow(b, {RowEvent::Kind::Bid, RowEvent::Kind::Skipped});
+    ASSERT_TRUE(e) << c.name;
+    EXPECT_EQ(c.stateB, e->state) << c.name;
+    const auto bidsB = site.Matching("/json/paimai/bid?dealId=" + std::to_string(b) + "&");
+    if (c.skipB) {
+      EXPECT_EQ(RowEvent::Kind::Skipped, e->kind) << c.name;
+      EXPECT_EQ(c.skipB, e->skipReason) << c.name;
+      EXPECT_TRUE(bidsB.empty()) << c.name;
+      // Decided before the records read: nothing at all reached the site.
+      for (const auto& r : site.RecordsOf(b)) EXPECT_LT(r.at, dueB) << c.name;
+    } else {
+      EXPECT_EQ(1u, bidsB.size()) << c.name;
+    }
+  }
 }
 
 TEST_F(EngineTest, AnOpeningSnipeCancelledBeforeItsMomentNeverFires) {
