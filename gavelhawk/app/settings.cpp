@@ -61,7 +61,9 @@ std::vector<std::string> OwnOptions(const std::vector<std::string>& args) {
 
 std::string HelpText() {
   return "用法: gavelhawk [选项]\n"
-         "      gavelhawk snipe [--increment N] [--prep MS] ID MAX [ID MAX]...  不开窗口抢拍\n"
+         "      gavelhawk snipe [--increment N] [--prep MS] [--group G] ID MAX [ID MAX]...\n"
+         "                                    不开窗口抢拍（--group G：其后的商品为一组，只买一件；\n"
+         "                                    gavelhawk snipe --help 详述）\n"
          "京东夺宝岛抢拍工具。\n"
          "\n"
          "选项:\n"
