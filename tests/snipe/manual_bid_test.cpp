@@ -23,23 +23,20 @@ class ManualBid : public WindowTest {
   }
   // One bid (IE mode) through the manual bid controller: its answer's message.
   std::string Run(std::int64_t id, int ceiling, int increment) {
-    gavelhawk::site::ManualBidRequest r;
-    r.siteUrl = server.BaseUrl();
-    r.dealId = static_cast<std::int32_t>(id);
-    r.ceiling = ceiling;
-    r.increment = increment;
-    r.sendBid = true;
-    r.localTime = [this] {
-      const LocalTime t = dlg->Services().localTime();
-      return gavelhawk::site::ClockReading{t.second, t.millisecond};
-    };
+    const gavelhawk::site::ManualBidRequest r{server.BaseUrl(),
+                                              static_cast<std::int32_t>(id),
+                                              ceiling,
+                                              increment,
+                                              true,
+                                              [this] {
+                                                const LocalTime t = dlg->Services().localTime();
+                                                return gavelhawk::site::ClockReading{t.second, t.millisecond};
+                                              },
+                                              {}};
     std::optional<gavelhawk::site::ManualBidAnswer> answer;
-    const std::string refused =
-        bid.Start(r, [&](const auto& out) { answer = gavelhawk::site::AnswerOf(out); });
-    if (!refused.empty()) return refused;
+    bid.Start(r, [&](const auto& out) { answer = gavelhawk::site::AnswerOf(out); });
     EXPECT_TRUE(WaitUntil([&] { return answer.has_value(); }));
-    last = answer.value_or(gavelhawk::site::ManualBidAnswer{});
-    return last.message;
+    return (last = answer.value_or(gavelhawk::site::ManualBidAnswer{})).message;
   }
   gavelhawk::site::ManualBidController bid{[this] { return dlg->Services().newTransport(); }};
   gavelhawk::site::ManualBidAnswer last;
