@@ -102,9 +102,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, dlg.get(), [&] { dlg->Button(CMainDlg::IDC_REFRESH)->click(); });
     // Serve the window until the crawl has started and ended.
     bool started = false;
-    while (!started || dlg->m_bCrawling) {
+    while (!started || dlg->Search().Running()) {
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-      started = started || dlg->m_bCrawling || clock.elapsed() > 100;
+      started = started || dlg->Search().Running() || clock.elapsed() > 100;
     }
     const double crawl = clock.elapsed() / 1000.0;
     tick.stop();

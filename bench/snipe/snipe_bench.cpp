@@ -219,8 +219,8 @@ Result Run(const Scenario& sc, int snipes) {
       // is started again until the batch is over.
       QObject::connect(&crawler, &QTimer::timeout, &dlg, [&] {
         if (finished()) {
-          dlg.m_bCrawlStop = true;
-        } else if (!dlg.m_bCrawling) {
+          dlg.Search().Stop();
+        } else if (!dlg.Search().Running()) {
           dlg.OnRefreshItems();
         }
       });
@@ -230,7 +230,7 @@ Result Run(const Scenario& sc, int snipes) {
     wait.start();
     while (!finished() && wait.elapsed() < armMs + rows * Spacing(sc) + 60000) pump(5);
     crawler.stop();
-    while (dlg.m_bCrawling) pump(5);
+    while (dlg.Search().Running()) pump(5);
 
     for (const auto& [id, closing] : batch) {
       // The records read the bid rests on: the last one before the bid (a

@@ -27,16 +27,16 @@
 #include <tuple>
 #include <vector>
 
-#include "gavelhawk/log/event_log.h"
-#include "site/fetch.h"
-#include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/app/exchange.h"
 #include "gavelhawk/app/settings.h"
 #include "gavelhawk/app/update.h"
+#include "gavelhawk/log/event_log.h"
+#include "gavelhawk/snipe/engine.h"
 #include "platform/shell/locate.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
+#include "site/fetch.h"
 
 using platform::text::GbkToQString;
 using platform::text::QStringToGbk;
@@ -583,8 +583,6 @@ std::string CMainDlg::FetchPage(const std::string& url) {
 }
 
 std::string CMainDlg::SiteUrl(const std::string& path) const { return m_services.siteUrl + path; }
-
-void CMainDlg::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 platform::dialog::Answer CMainDlg::Message(const QString& text, const QString& caption,
                                            platform::dialog::Buttons buttons) {

@@ -13,7 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "gavelhawk/search/search_controller.h"
+#include "gavelhawk/site/manual_bid.h"
 #include "gavelhawk/snipe/engine.h"
+#include "gavelhawk/snipe/price_history.h"
 #include "platform/dialog/dialog.h"
 
 class QComboBox;
@@ -24,9 +27,10 @@ class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-namespace gavelhawk::site {
-struct ManualBidOutcome;
-}
+namespace gavelhawk::snipe {
+class PriceHistoryLookup;
+struct PriceHistory;
+}  // namespace gavelhawk::snipe
 namespace platform::shell {
 class Opener;
 }
@@ -51,15 +55,7 @@ struct SnipeItem {
   std::int64_t nCurPrice = 0;  // current price last read, the final price after closing; 0: unknown
 };
 
-struct SearchHit {
-  std::int32_t nDealId = 0;
-  std::string strTitle;
-  std::string strStatus;
-  std::string strRemain;
-  float fDiscount = 0;
-  std::int32_t nCurPrice = 0;
-  std::int32_t nListPrice = 0;
-};
+using SearchHit = gavelhawk::search::Hit;
 
 // Local wall-clock time, seconds and milliseconds within the minute.
 struct LocalTime {
@@ -101,16 +97,6 @@ struct MainDlgServices {
   platform::power::SleepInhibitor* inhibitor = nullptr;
   // The window runs against the demo site: the companion starts in its demo too.
   bool demo = false;
-};
-
-// Work that runs off the window's thread and reports back to it: the
-// listing crawl (gavelhawk/gui/dlg_search.cpp) and the manual bid
-// (gavelhawk/gui/dlg_bid.cpp). Ending one stops it and waits for its threads.
-struct CrawlTask;
-struct BidTask;
-struct TaskEnd {
-  void operator()(CrawlTask* t) const;
-  void operator()(BidTask* t) const;
 };
 
 class CMainDlg : public QDialog {
@@ -193,8 +179,6 @@ class CMainDlg : public QDialog {
   // Site access.
   std::string FetchPage(const std::string& url);
   std::string SiteUrl(const std::string& path) const;  // siteUrl + path
-  // Runs the window's waiting events once (the crawl's message dispatch).
-  void PumpMessages();
   // Message box with the program's caption ("Gavelhawk") unless given.
   platform::dialog::Answer Message(const QString& text, const QString& caption = QString(),
                                    platform::dialog::Buttons buttons = platform::dialog::Buttons::Ok);
@@ -202,6 +186,7 @@ class CMainDlg : public QDialog {
   // --- the manual bid (dlg_bid.cpp)
   void OnManualBid();
   void ShowManualBid(const gavelhawk::site::ManualBidOutcome& out);
+  gavelhawk::site::ManualBidController& ManualBid() { return *m_bid; }
 
   // --- snipes (dlg_snipe.cpp)
   void OnAutoBid();
@@ -228,6 +213,10 @@ class CMainDlg : public QDialog {
   void OnClickResultList();
   void OnRClickResultList();
   void OnResultItemChanged();
+  gavelhawk::search::SearchController& Search() { return *m_search; }
+  // The 历史中位 column: one lookup of every shown hit's title.
+  void LookUpResultHistory();
+  static constexpr int kHistoryColumn = 7;
 
   // --- the window (MainDlg.cpp, dlg_keep.cpp, dlg_results.cpp)
   void RefreshSnipeList();
@@ -268,15 +257,13 @@ class CMainDlg : public QDialog {
   std::string m_strOpenBidUrl;
   int m_nSnipeLast = -1;
   int m_nSnipeSel = -1;
-  int m_nHitLast = -1;
   std::array<SnipeItem, kSnipeSlots> m_snipes{};
-  std::array<SearchHit, kHitSlots> m_hits{};
-
-  // A crawl in progress (the search owns these).
-  bool m_bCrawling = false;
-  bool m_bCrawlStop = false;
-  // A manual bid in progress.
-  bool m_bBidding = false;
+  // The search's crawl, its state and its hits (gavelhawk/gui/dlg_search.cpp);
+  // the window's names for the hits are views of the controller's.
+  std::unique_ptr<gavelhawk::search::SearchController> m_search =
+      std::make_unique<gavelhawk::search::SearchController>();
+  std::array<SearchHit, kHitSlots>& m_hits = m_search->Hits();
+  int& m_nHitLast = m_search->HitLast();
 
   // True once the update check asked the program to end.
   bool m_bExitRequested = false;
@@ -368,6 +355,8 @@ class CMainDlg : public QDialog {
   int m_expandedHeight = 0;
   // Last, so that they end first: their threads stop before the rest of the
   // window is taken apart.
-  std::unique_ptr<BidTask, TaskEnd> m_bidTask;
-  std::unique_ptr<CrawlTask, TaskEnd> m_crawlTask;
+  std::uint64_t m_historyRun = 0;
+  std::unique_ptr<gavelhawk::snipe::PriceHistoryLookup> m_resultHistory;
+  std::unique_ptr<gavelhawk::site::ManualBidController> m_bid =
+      std::make_unique<gavelhawk::site::ManualBidController>(m_services.newTransport);
 };

@@ -1,10 +1,13 @@
 // The results view of the search: rows from the hit table, and taking a hit
 // into the snipe inputs.
+#include <QDateTime>
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <cstdio>
+#include <cstdlib>
 
 #include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/snipe/price_history.h"
 #include "platform/text/qgbk.h"
 
 using platform::text::GbkToQString;
@@ -17,16 +20,18 @@ void CMainDlg::RefreshResultList() {
   };
   // The list view keeps its first column left whatever is asked for.
   static const Column columns[] = {
-      {"夺宝编号", 60, Qt::AlignLeft},  {"商品名称", 315, Qt::AlignLeft}, {"商品状态", 60, Qt::AlignHCenter},
-      {"剩余时间", 60, Qt::AlignRight}, {"折扣", 60, Qt::AlignHCenter},   {"现价", 60, Qt::AlignHCenter},
-      {"原价", 60, Qt::AlignHCenter},
+      {"夺宝编号", 60, Qt::AlignLeft},    {"商品名称", 315, Qt::AlignLeft},
+      {"商品状态", 60, Qt::AlignHCenter}, {"剩余时间", 60, Qt::AlignRight},
+      {"折扣", 60, Qt::AlignHCenter},     {"现价", 60, Qt::AlignHCenter},
+      {"原价", 60, Qt::AlignHCenter},     {"历史中位", 60, Qt::AlignHCenter},
   };
+  constexpr int kColumns = static_cast<int>(std::size(columns));
   m_listResults->clear();
   m_listResults->setColumnCount(0);
   QStringList headings;
   for (const Column& c : columns) headings << QString::fromUtf8(c.heading);
   m_listResults->setHeaderLabels(headings);
-  for (int i = 0; i < 7; ++i) {
+  for (int i = 0; i < kColumns; ++i) {
     m_listResults->headerItem()->setTextAlignment(i, columns[i].align | Qt::AlignVCenter);
     m_listResults->header()->resizeSection(i, columns[i].width);
   }
@@ -42,9 +47,39 @@ void CMainDlg::RefreshResultList() {
     row->setText(4, QString::fromLatin1(discount));
     row->setText(5, QString::number(h.nCurPrice));
     row->setText(6, QString::number(h.nListPrice));
-    for (int c = 0; c < 7; ++c) row->setTextAlignment(c, columns[c].align | Qt::AlignVCenter);
+    for (int c = 0; c < kColumns; ++c) row->setTextAlignment(c, columns[c].align | Qt::AlignVCenter);
   }
   ResultListShown();
+}
+
+void CMainDlg::LookUpResultHistory() {
+  using gavelhawk::snipe::PriceHistory;
+  if (!m_resultHistory)
+    m_resultHistory = std::make_unique<gavelhawk::snipe::PriceHistoryLookup>(
+        gavelhawk::snipe::HistorySourceFromEnvironment(std::getenv, m_services.demo));
+  std::vector<std::string> titles;
+  for (int i = 0; i <= m_nHitLast && i < kHitSlots; ++i)
+    titles.push_back(m_hits[static_cast<std::size_t>(i)].strTitle);
+  const std::uint64_t run = ++m_historyRun;
+  const std::int64_t now = m_services.siteNow ? m_services.siteNow() : QDateTime::currentMSecsSinceEpoch();
+  m_resultHistory->LookUp(std::move(titles), now, [this, run](std::vector<PriceHistory> answers) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, run, answers = std::move(answers)] {
+          // Rows shown anew since the lookup began are not the rows it answers.
+          if (run != m_historyRun) return;
+          const int rows =
+              std::min<int>(static_cast<int>(answers.size()), m_listResults->topLevelItemCount());
+          for (int i = 0; i < rows; ++i) {
+            const PriceHistory& h = answers[static_cast<std::size_t>(i)];
+            const QString text = !h.present    ? QString()
+                                 : h.count > 0 ? QString::number(h.median)
+                                               : QString::fromUtf8("无");
+            m_listResults->topLevelItem(i)->setText(kHistoryColumn, text);
+          }
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void CMainDlg::TakeSelectedHit() {

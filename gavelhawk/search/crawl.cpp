@@ -32,7 +32,6 @@ CrawlOutcome Crawl(const KeywordFilter& keywords, const CrawlHooks& hooks) {
     }
 
     for (int pass = 0; pass < kDealsPerPage; ++pass) {
-      if (hooks.pump) hooks.pump();
       if (stop()) {
         out.end = CrawlEnd::Stopped;
         return out;

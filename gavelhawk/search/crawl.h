@@ -30,13 +30,11 @@ struct Hit {
 struct CrawlHooks {
   // GET of a path on the site's host; the page text, empty on failure.
   std::function<std::string(const std::string& path)> fetch;
-  // Dispatches what the window has waiting; called once before each deal.
-  std::function<void()> pump;
   // The category combo's current index (-1 for none); read for every page.
   std::function<int()> categoryIndex;
   // The largest accepted current/list ratio; read at every discount decision.
   std::function<double()> maxDiscount;
-  // True when the crawl should end now (asked after every dispatch).
+  // True when the crawl should end now (asked before each deal).
   std::function<bool()> stopRequested;
   // Slot `slot` (0, 1, 2, ... < kHitSlots) now holds `hit`.
   std::function<void(int slot, const Hit& hit)> store;
@@ -61,8 +59,7 @@ struct CrawlOutcome {
 };
 
 // Runs one crawl. `keywords` hold the upper-cased words. Missing hooks
-// (pump, stopRequested, categoryIndex, maxDiscount) read as "nothing
-// waiting", "go on", index 0 and 0.
+// (stopRequested, categoryIndex, maxDiscount) read as "go on", index 0 and 0.
 CrawlOutcome Crawl(const KeywordFilter& keywords, const CrawlHooks& hooks);
 
 }  // namespace gavelhawk::search

@@ -67,4 +67,60 @@ ManualBidOutcome RunManualBid(platform::http::Transport& transport, const Manual
   return out;
 }
 
+ManualBidAnswer AnswerOf(const ManualBidOutcome& out) {
+  ManualBidAnswer a;
+  // An ended auction leaves the fields as typed.
+  if (out.Refused()) {
+    a.message = kMsgNoSuchAuction;
+    return a;
+  }
+  a.showFields = true;
+  if (!out.failure.empty()) {
+    a.message = std::string(kMsgNetworkError) + out.failure;
+  } else if (out.tooHigh) {
+    a.message = kMsgAlreadyTooHigh;
+  } else if (!out.browserUrl.empty()) {
+    a.browserUrl = out.browserUrl;
+  } else if (out.placed) {
+    a.prepTime =
+        ElapsedMs(out.started.second, out.started.millisecond, out.answered.second, out.answered.millisecond);
+    a.message = kMsgBidPlaced;
+  } else {
+    a.message = ManualBidMessage(out.code);
+    // The login lives in the login browser.
+    a.openLogin = out.code == kCodeNotLoggedIn;
+  }
+  return a;
+}
+
+ManualBidController::ManualBidController(NewTransport newTransport, QObject* parent)
+    : QObject(parent), newTransport_(std::move(newTransport)) {}
+
+ManualBidController::~ManualBidController() {
+  if (transport_) transport_->Cancel(true);
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string ManualBidController::Start(ManualBidRequest request,
+                                       std::function<void(const ManualBidOutcome&)> done) {
+  if (busy_) return {};
+  if (request.ceiling < 1 || request.increment < 1) return kMsgNotPositive;
+  if (request.beforeBid) request.beforeBid();
+  if (!transport_ && newTransport_) transport_ = newTransport_();
+  if (!transport_) transport_ = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
+  if (thread_.joinable()) thread_.join();  // the last bid, long over
+  busy_ = true;
+  thread_ = std::thread([this, request = std::move(request), done = std::move(done)] {
+    const ManualBidOutcome out = RunManualBid(*transport_, request);
+    QMetaObject::invokeMethod(
+        this,
+        [this, out, done] {
+          busy_ = false;
+          if (done) done(out);
+        },
+        Qt::QueuedConnection);
+  });
+  return {};
+}
+
 }  // namespace gavelhawk::site

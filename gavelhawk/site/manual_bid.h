@@ -2,9 +2,13 @@
 // The requests of one manual bid, in order: the detail page, the bid
 // records, then the bid itself (or only its address, for the browser). The
 // window runs this off its thread and shows the outcome.
+#include <QObject>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/http/http.h"
 
@@ -23,6 +27,9 @@ struct ManualBidRequest {
   std::int32_t increment = 0;  // as typed; the site's bounds apply
   bool sendBid = false;        // IE mode: send the bid; otherwise only make its address
   std::function<ClockReading()> localTime;
+  // Called on the caller's thread once the fields are accepted, before any
+  // request (the login may be refreshed there); may be empty.
+  std::function<void()> beforeBid;
 };
 
 struct ManualBidOutcome {
@@ -43,5 +50,39 @@ struct ManualBidOutcome {
 };
 
 ManualBidOutcome RunManualBid(platform::http::Transport& transport, const ManualBidRequest& request);
+
+// What the window shows of an outcome.
+struct ManualBidAnswer {
+  bool showFields = false;               // write the title and increment read back into the fields
+  std::string message;                   // UTF-8; empty: no message
+  std::string browserUrl;                // open this page in the browser
+  bool openLogin = false;                // send the user to the login browser
+  std::optional<std::int32_t> prepTime;  // the measured span, for the prep time field
+};
+ManualBidAnswer AnswerOf(const ManualBidOutcome& out);
+
+// One manual bid at a time, off the window's thread, with a transport kept
+// from one bid to the next (a warm connection). Lives on the window's
+// thread: `done` runs there, queued.
+class ManualBidController : public QObject {
+ public:
+  using NewTransport = std::function<std::unique_ptr<platform::http::Transport>()>;
+  explicit ManualBidController(NewTransport newTransport, QObject* parent = nullptr);
+  // Cancels the bid under way and waits for it; `done` is not called.
+  ~ManualBidController() override;
+
+  // The message that refuses the fields, or empty when the bid started (or
+  // one is already under way: that press does nothing).
+  std::string Start(ManualBidRequest request, std::function<void(const ManualBidOutcome&)> done);
+  bool Busy() const { return busy_; }
+
+ private:
+  NewTransport newTransport_;
+  std::unique_ptr<platform::http::Transport> transport_;
+  std::thread thread_;
+  bool busy_ = false;
+};
+
+inline constexpr char kMsgNotPositive[] = "最高出价和加价幅度必须大于0";
 
 }  // namespace gavelhawk::site

@@ -168,11 +168,11 @@ TEST_F(ListTest, ResultsShowEachHitWithItsFormats) {
   dlg->RefreshResultList();
   QTreeWidget* list = dlg->m_listResults;
   EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("商品状态"), U("剩余时间"), U("折扣"), U("现价"),
-                         U("原价")}),
+                         U("原价"), U("历史中位")}),
             Headers(list));
-  EXPECT_EQ((std::vector<int>{60, 315, 60, 60, 60, 60, 60}), Widths(list));
+  EXPECT_EQ((std::vector<int>{60, 315, 60, 60, 60, 60, 60, 60}), Widths(list));
   ASSERT_EQ(2, list->topLevelItemCount());
-  EXPECT_EQ(QStringList({"3001", "Apple iPhone", U("九成新"), U(" 3分 5秒"), "0.26", "512", "1999"}),
+  EXPECT_EQ(QStringList({"3001", "Apple iPhone", U("九成新"), U(" 3分 5秒"), "0.26", "512", "1999", ""}),
             Row(list, 0));
   EXPECT_EQ("-1.00", Row(list, 1).at(4));
   EXPECT_EQ("0", Row(list, 1).at(6));
@@ -180,7 +180,7 @@ TEST_F(ListTest, ResultsShowEachHitWithItsFormats) {
   EXPECT_EQ(Qt::AlignLeft, Horizontal(list, 0, 1));
   EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, 2));
   EXPECT_EQ(Qt::AlignRight, Horizontal(list, 0, 3));
-  for (int c = 4; c < 7; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
+  for (int c = 4; c < 8; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
   EXPECT_EQ(QAbstractItemView::ExtendedSelection, list->selectionMode());
 }
 

@@ -49,7 +49,7 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
 
   EXPECT_EQ(8, dlg->m_listSnipe->columnCount());  // the seven of the template and 当前价
   EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
-  EXPECT_EQ(7, dlg->m_listResults->columnCount());
+  EXPECT_EQ(8, dlg->m_listResults->columnCount());
   EXPECT_EQ(0, dlg->m_listResults->topLevelItemCount());
   EXPECT_FALSE(dlg->Button(D::IDC_CANCELOPEN)->isEnabled());
   EXPECT_FALSE(dlg->windowIcon().isNull());

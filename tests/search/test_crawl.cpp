@@ -55,7 +55,7 @@ struct CrawlRun {
   CrawlOutcome out;
   std::map<int, Hit> slots;
   std::vector<int> storeOrder;
-  int pumps = 0;
+  int stopChecks = 0;
 };
 
 struct Options {
@@ -72,7 +72,10 @@ CrawlRun Crawl(FakeSite& site, Options o = {}) {
     if (path.rfind("/paimai/", 0) == 0) ++pages;
     return site.Get(path);
   };
-  h.pump = [&] { ++r.pumps; };
+  h.stopRequested = [&] {
+    ++r.stopChecks;
+    return false;
+  };
   h.categoryIndex = [&] { return o.category ? o.category(pages) : 0; };
   h.maxDiscount = [&] { return ParseRatio(o.maxDiscount); };
   h.store = [&](int slot, const Hit& hit) {
@@ -99,8 +102,8 @@ TEST(CrawlPages, ReadsPagesOneToThirtyAndNeverThirtyOne) {
   ASSERT_EQ(site.log.size(), 30u);
   for (int page = 1; page <= 30; ++page) EXPECT_EQ(site.log[page - 1], ListingPath(0, page));
   EXPECT_EQ(site.Count(ListingPath(0, 31)), 0);
-  // One dispatch per page even when the page holds no deal.
-  EXPECT_EQ(r.pumps, 30);
+  // The stop is asked before each page and, on a page without deals, once more.
+  EXPECT_EQ(r.stopChecks, 30 + 30);
 }
 
 TEST(CrawlPages, NegativeClockEndsTheCrawl) {
@@ -161,8 +164,8 @@ TEST(CrawlTimeWindow, AtMostSixteenDealsAPage) {
   EXPECT_EQ(r.out.hitLast, 15);
   EXPECT_EQ(site.DealRequests(2000015), 2);
   EXPECT_EQ(site.DealRequests(2000016), 0);
-  // Sixteen dispatches for page 1, one for each of the 29 empty pages.
-  EXPECT_EQ(r.pumps, 16 + 29);
+  // Before each page, then sixteen times on page 1 and once on each empty page.
+  EXPECT_EQ(r.stopChecks, 30 + 16 + 29);
 }
 
 TEST(CrawlStore, HitHoldsWhatTheListShows) {

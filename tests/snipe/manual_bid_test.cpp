@@ -1,5 +1,9 @@
 // 手动出价 against auction-sim: the amount that reaches the site, the message
 // for each answer, the measured preparation time, the login and browser paths.
+// The controller alone where only the answer counts; the window where the
+// fields, the browser or the box show it.
+#include "gavelhawk/site/manual_bid.h"
+
 #include "window_fixture.h"
 
 namespace snipetest {
@@ -15,21 +19,37 @@ class ManualBid : public WindowTest {
   // Presses 手动出价 and serves the window until the bid has reported back.
   void Bid() {
     Press(CMainDlg::IDC_MANUALBID);
-    ASSERT_TRUE(WaitUntil([this] { return !dlg->m_bBidding; }));
+    ASSERT_TRUE(WaitUntil([this] { return !dlg->ManualBid().Busy(); }));
   }
+  // One bid (IE mode) through the manual bid controller: its answer's message.
+  std::string Run(std::int64_t id, int ceiling, int increment) {
+    const gavelhawk::site::ManualBidRequest r{server.BaseUrl(),
+                                              static_cast<std::int32_t>(id),
+                                              ceiling,
+                                              increment,
+                                              true,
+                                              [this] {
+                                                const LocalTime t = dlg->Services().localTime();
+                                                return gavelhawk::site::ClockReading{t.second, t.millisecond};
+                                              },
+                                              {}};
+    std::optional<gavelhawk::site::ManualBidAnswer> answer;
+    bid.Start(r, [&](const auto& out) { answer = gavelhawk::site::AnswerOf(out); });
+    EXPECT_TRUE(WaitUntil([&] { return answer.has_value(); }));
+    return (last = answer.value_or(gavelhawk::site::ManualBidAnswer{})).message;
+  }
+  gavelhawk::site::ManualBidController bid{[this] { return dlg->Services().newTransport(); }};
+  gavelhawk::site::ManualBidAnswer last;
 };
 
 TEST_F(ManualBid, AmountIsCurrentPlusIncrementCappedAtTheCeiling) {
   SetIEMode(true);
   Auction(701, 12, 600000);
   Auction(702, 19, 600000);
-  Fill(701, 20, 3);
-  Bid();
+  EXPECT_EQ("出价成功", Run(701, 20, 3));
   server.AdvanceClock(5000);  // the site takes one bid per user every 4 s
-  Fill(702, 20, 3);
-  Bid();
+  EXPECT_EQ("出价成功", Run(702, 20, 3));
   EXPECT_EQ((std::vector<std::string>{BidTarget(701, 15), BidTarget(702, 20)}), Bids());
-  EXPECT_EQ(QStringList({U("出价成功"), U("出价成功")}), Texts(Boxes()));
   EXPECT_EQ(15, server.GetAuction(701)->bids.back().price);
 }
 
@@ -43,6 +63,7 @@ TEST_F(ManualBid, CurrentAtTheCeilingIsRefusedWithoutARequest) {
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("出价失败,当前出价已过高"), boxes[0].text);
   EXPECT_EQ(U("Gavelhawk"), boxes[0].caption);
+  EXPECT_EQ(platform::dialog::Buttons::Ok, boxes[0].buttons);
 }
 
 TEST_F(ManualBid, UnknownOrEndedAuctionIsRefusedBeforeAnyBidRead) {
@@ -94,19 +115,15 @@ TEST_F(ManualBid, ElapsedTimeOfBothRequestsBecomesThePreparationTime) {
 TEST_F(ManualBid, FailedBidLeavesThePreparationTime) {
   SetIEMode(true);
   Auction(707, 10, 600000);
-  Fill(707, 100, 1);
-  Type(CMainDlg::IDC_PREPTIME, "1234");
   localTimes = {{10, 0}, {20, 0}};
   server.ForceBidCode(468);
-  Bid();
-  EXPECT_EQ(QString("1234"), Field(CMainDlg::IDC_PREPTIME));
-  EXPECT_EQ(QStringList{U("出价太快,4秒内不可连续出价")}, Texts(Boxes()));
+  EXPECT_EQ("出价太快,4秒内不可连续出价", Run(707, 100, 1));
+  EXPECT_FALSE(last.prepTime.has_value());
 }
 
 TEST_F(ManualBid, EveryRefusalCodeShowsItsMessage) {
   SetIEMode(true);
   Auction(708, 10, 600000);
-  Fill(708, 100, 1);
   const std::vector<std::pair<int, const char*>> codes = {
       {400, "请您输入参拍价格(正整数)"},
       {450, "拍卖已结束"},
@@ -126,36 +143,29 @@ TEST_F(ManualBid, EveryRefusalCodeShowsItsMessage) {
   };
   for (const auto& [code, text] : codes) {
     server.ForceBidCode(code);
-    Bid();
-    auto boxes = Boxes();
-    ASSERT_EQ(1u, boxes.size()) << code;
-    EXPECT_EQ(U(text), boxes[0].text) << code;
-    EXPECT_EQ(platform::dialog::Buttons::Ok, boxes[0].buttons);
+    EXPECT_EQ(text, Run(708, 100, 1)) << code;
+    EXPECT_FALSE(last.openLogin) << code;
   }
   EXPECT_EQ(codes.size(), Bids().size());
-  EXPECT_TRUE(opener.loginUrls.empty());
   EXPECT_TRUE(server.GetAuction(708)->bids.size() == 1);  // none of them was taken
 }
 
 TEST_F(ManualBid, EmptyAnswerIsAFailureWithCodeZero) {
   SetIEMode(true);
   Auction(709, 10, 600000);
-  Fill(709, 100, 1);
   server.AddFault({sim::FaultKind::Empty, "/json/paimai/bid?", 1});
-  Bid();
-  EXPECT_EQ(QStringList{U(
-                "拍卖失败,请直接在浏览器中操作，查看错误原因。\r\n并失败原因及反馈代码告诉作者，以完善软件。"
-                "\r\n反馈代码：0")},
-            Texts(Boxes()));
+  EXPECT_EQ(
+      "拍卖失败,"
+      "请直接在浏览器中操作，查看错误原因。\r\n并失败原因及反馈代码告诉作者，以完善软件。\r\n反馈代码：0",
+      Run(709, 100, 1));
 }
 
 TEST_F(ManualBid, EmptyRecordsCountAsPriceOne) {
   SetIEMode(true);
   Auction(710, 30, 600000);
-  Fill(710, 100, 3);
   server.AddFault({sim::FaultKind::Empty, "/json/paimai/bid_records", 1});
   server.ForceBidCode(460);
-  Bid();
+  Run(710, 100, 3);
   EXPECT_EQ(std::vector<std::string>{BidTarget(710, 4)}, Bids());
 }
 
@@ -212,7 +222,6 @@ TEST_F(ManualBid, BadFieldsStopWithOneMessageBeforeAnyRequest) {
 TEST_F(ManualBid, FailedRequestIsANetworkErrorWithItsReason) {
   SetIEMode(true);
   Auction(714, 10, 600000);
-  Fill(714, 100, 1);
   const struct {
     sim::FaultKind kind;
     const char* path;
@@ -227,14 +236,12 @@ TEST_F(ManualBid, FailedRequestIsANetworkErrorWithItsReason) {
     server.ClearLog();
     // Until cleared: libcurl asks once more when a reused connection drops.
     server.AddFault({c.kind, c.path, -1});
-    Bid();
+    const QString shown = U(Run(714, 100, 1).c_str());
     server.ClearFaults();
-    const QStringList shown = Texts(Boxes());
-    ASSERT_EQ(1, shown.size()) << c.path;
-    EXPECT_TRUE(shown[0].startsWith(U("网络错误："))) << shown[0].toStdString();
-    EXPECT_GT(shown[0].size(), U("网络错误：").size());
+    EXPECT_TRUE(shown.startsWith(U("网络错误："))) << shown.toStdString();
+    EXPECT_GT(shown.size(), U("网络错误：").size());
     if (*c.reason) {
-      EXPECT_EQ(U("网络错误：") + U(c.reason), shown[0]);
+      EXPECT_EQ(U("网络错误：") + U(c.reason), shown);
     }
     EXPECT_EQ(c.bids, Bids().size()) << c.path;
   }
@@ -249,10 +256,12 @@ TEST_F(ManualBid, SecondPressWhileOneIsUnderWayDoesNothing) {
   slow.delayMs = 500;
   server.AddFault(slow);
   Press(CMainDlg::IDC_MANUALBID);
-  // The window is free again before the bid has gone out.
+  // The window is free again before the bid has gone out; it is over only
+  // once the window has been told.
   EXPECT_TRUE(Bids().empty());
+  EXPECT_TRUE(dlg->ManualBid().Busy());
   Press(CMainDlg::IDC_MANUALBID);
-  ASSERT_TRUE(WaitUntil([this] { return !dlg->m_bBidding; }));
+  ASSERT_TRUE(WaitUntil([this] { return !dlg->ManualBid().Busy(); }));
   EXPECT_EQ(std::vector<std::string>{BidTarget(715, 11)}, Bids());
   EXPECT_EQ(1u, server.LogFor("/detail/715").size());
   EXPECT_EQ(1u, server.LogFor("/json/paimai/bid_records").size());
