@@ -27,16 +27,16 @@
 #include <tuple>
 #include <vector>
 
-#include "gavelhawk/log/event_log.h"
-#include "site/fetch.h"
-#include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/app/exchange.h"
 #include "gavelhawk/app/settings.h"
 #include "gavelhawk/app/update.h"
+#include "gavelhawk/log/event_log.h"
+#include "gavelhawk/snipe/engine.h"
 #include "platform/shell/locate.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
+#include "site/fetch.h"
 
 using platform::text::GbkToQString;
 using platform::text::QStringToGbk;
@@ -132,7 +132,7 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 using gavelhawk::ui::ListView;
 
 CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
-    : QDialog(parent), m_services(std::move(services)), m_timers(this) {
+    : QDialog(parent), m_services(std::move(services)) {
   m_strTitle = platform::text::Utf8ToGbk("商品名称");
   if (!m_services.localTime) {
     m_services.localTime = [] {
@@ -140,7 +140,6 @@ CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
       return LocalTime{t.second(), t.msec()};
     };
   }
-  m_timers.onTimer = [this](int id) { OnTimer(id); };
   setObjectName(QStringLiteral("CMainDlg"));
   setWindowTitle(QStringLiteral("Gavelhawk"));
   setAccessibleName(QStringLiteral("Gavelhawk"));
@@ -261,11 +260,13 @@ void CMainDlg::CreateControls() {
   group("竞拍即将结束时抢拍", {7, 33, 488, 136});
   QLabel* l = label("夺宝编号", {27, 49, 33, 8});
   edit(IDC_DEALID, {65, 47, 62, 14}, l, l->text());
-  QLineEdit* title = edit(IDC_TITLE, {134, 49, 198, 14}, nullptr, gavelhawk::ui::U("商品名称"));
+  QLineEdit* title = edit(IDC_TITLE, {134, 49, 140, 14}, nullptr, gavelhawk::ui::U("商品名称"));
   title->setReadOnly(true);
   title->setFrame(false);
   // Read-only, but a keyboard user must still be able to reach and read it.
   title->setFocusPolicy(Qt::StrongFocus);
+  l = label("抢拍组", {278, 49, 25, 8});
+  edit(IDC_GROUP, {304, 47, 26, 14}, l, l->text());
   button(IDC_VIEWITEM, "查看商品", {334, 43, 50, 20});
   button(IDC_MANUALBID, "手动出价", {386, 43, 50, 20});
   button(IDC_AUTOBID, "自动出价", {437, 43, 50, 20});
@@ -338,14 +339,14 @@ void CMainDlg::CreateControls() {
   }
   // Tab follows the layout: the top row, then in each group its fields top
   // to bottom, then its buttons, then its list.
-  const int tabOrder[] = {IDC_HOMEPAGE,     IDC_AUCTIONSITE, IDC_SERVICE,   IDC_MANUAL,   IDC_UPDATEHISTORY,
-                          IDC_PRICEQUERY,   IDC_LOG,         IDC_COLLAPSE,  IDC_IEMODE,   IDC_DEALID,
-                          IDC_TITLE,        IDC_MAXPRICE,    IDC_INCREMENT, IDC_PREPTIME, IDC_VIEWITEM,
-                          IDC_MANUALBID,    IDC_AUTOBID,     IDC_DELETE,    IDC_MODIFY,   IDC_CLEAR,
-                          IDC_SNIPELIST,    IDC_OPENDEALID,  IDC_OPENPRICE, IDC_OPENLAG,  IDC_OPENSNIPE,
-                          IDC_CANCELOPEN,   IDC_INCLUDE1,    IDC_INCLUDE2,  IDC_INCLUDE3, IDC_INCLUDE4,
-                          IDC_CLEARINCLUDE, IDC_EXCLUDE1,    IDC_EXCLUDE2,  IDC_EXCLUDE3, IDC_EXCLUDE4,
-                          IDC_CLEAREXCLUDE, IDC_CATEGORY,    IDC_DISCOUNT,  IDC_REFRESH,  IDC_RESULTLIST};
+  const int tabOrder[] = {
+      IDC_HOMEPAGE,     IDC_AUCTIONSITE,  IDC_SERVICE,    IDC_MANUAL,    IDC_UPDATEHISTORY, IDC_PRICEQUERY,
+      IDC_LOG,          IDC_COLLAPSE,     IDC_IEMODE,     IDC_DEALID,    IDC_TITLE,         IDC_GROUP,
+      IDC_MAXPRICE,     IDC_INCREMENT,    IDC_PREPTIME,   IDC_VIEWITEM,  IDC_MANUALBID,     IDC_AUTOBID,
+      IDC_DELETE,       IDC_MODIFY,       IDC_CLEAR,      IDC_SNIPELIST, IDC_OPENDEALID,    IDC_OPENPRICE,
+      IDC_OPENLAG,      IDC_OPENSNIPE,    IDC_CANCELOPEN, IDC_INCLUDE1,  IDC_INCLUDE2,      IDC_INCLUDE3,
+      IDC_INCLUDE4,     IDC_CLEARINCLUDE, IDC_EXCLUDE1,   IDC_EXCLUDE2,  IDC_EXCLUDE3,      IDC_EXCLUDE4,
+      IDC_CLEAREXCLUDE, IDC_CATEGORY,     IDC_DISCOUNT,   IDC_REFRESH,   IDC_RESULTLIST};
   for (std::size_t k = 1; k < std::size(tabOrder); ++k) {
     setTabOrder(GetDlgItem(tabOrder[k - 1]), GetDlgItem(tabOrder[k]));
   }
@@ -419,6 +420,7 @@ bool CMainDlg::UpdateData(bool bSaveAndValidate) {
       {IDC_MAXPRICE, FieldKind::Number, &m_nMaxPrice},
       {IDC_INCREMENT, FieldKind::Number, &m_nIncrement},
       {IDC_PREPTIME, FieldKind::Number, &m_nPrepTime},
+      {IDC_GROUP, FieldKind::Number, &m_nGroup},
       {IDC_EXCLUDE1, FieldKind::Text, &m_strExclude1},
       {IDC_EXCLUDE2, FieldKind::Text, &m_strExclude2},
       {IDC_EXCLUDE3, FieldKind::Text, &m_strExclude3},
@@ -566,10 +568,6 @@ void CMainDlg::OnIEMode() {
 // ---------------------------------------------------------------------------
 // Window plumbing.
 
-void CMainDlg::SetTimer(int id, int ms) { m_timers.SetTimer(id, ms); }
-
-void CMainDlg::KillTimer(int id) { m_timers.KillTimer(id); }
-
 QWidget* CMainDlg::GetDlgItem(int id) const {
   const auto it = m_controls.find(id);
   return it == m_controls.end() ? nullptr : it->second;
@@ -597,7 +595,8 @@ void CMainDlg::keyPressEvent(QKeyEvent* e) {
   // never closes the window. Escape ends the program, as the close box does.
   if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
     // A snipe field's Enter adds the snipe; every other field's runs the search.
-    static const int snipeFields[] = {IDC_DEALID, IDC_TITLE, IDC_MAXPRICE, IDC_INCREMENT, IDC_PREPTIME};
+    static const int snipeFields[] = {IDC_DEALID,   IDC_TITLE,     IDC_GROUP,
+                                      IDC_MAXPRICE, IDC_INCREMENT, IDC_PREPTIME};
     QWidget* focus = QApplication::focusWidget();
     QPushButton* target = Button(IDC_REFRESH);
     if (auto* focused = qobject_cast<QPushButton*>(focus); focused && isAncestorOf(focused)) {
@@ -620,14 +619,12 @@ void CMainDlg::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
-  for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
   StopSnipeWork();
   QDialog::closeEvent(e);
 }
 
 void CMainDlg::done(int r) {
   if (!ConfirmQuit()) return;
-  for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
   StopSnipeWork();
   QDialog::done(r);
 }
@@ -660,22 +657,32 @@ void CMainDlg::RefreshSnipeList() {
                            {"加价幅度", 60, Qt::AlignHCenter},
                            {"准备时间", 60, Qt::AlignHCenter},
                            {"剩余时间", 100, Qt::AlignHCenter},
-                           {"当前价", 60, Qt::AlignHCenter}});
+                           {"当前价", 60, Qt::AlignHCenter},
+                           {"组", 30, Qt::AlignHCenter}});
   for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
-    const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
     auto* row = new QTreeWidgetItem(m_listSnipe);
-    row->setText(0, QString::number(s.nDealId));
-    row->setText(1, GbkToQString(s.strTitle));
-    row->setText(2, GbkToQString(s.strState));
-    row->setText(3, QString::number(s.nMaxPrice));
-    row->setText(4, QString::number(s.nIncrement));
-    row->setText(5, QString::number(s.nPrepTime));
-    row->setText(6, QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)));
-    row->setText(7, s.nCurPrice > 0 ? QString::number(s.nCurPrice) : QString());
     row->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
-    for (int c = 1; c < 8; ++c) row->setTextAlignment(c, Qt::AlignCenter);
+    for (int c = 1; c < 9; ++c) row->setTextAlignment(c, Qt::AlignCenter);
+    RefreshSnipeRow(i);
   }
   SnipeListChanged();
+}
+
+void CMainDlg::RefreshSnipeRow(int i) {
+  QTreeWidgetItem* row = m_listSnipe->topLevelItem(i);
+  if (!row || i > m_nSnipeLast) return;
+  const SnipeItem& s = m_snipeList.Row(i);
+  const QString texts[] = {QString::number(s.nDealId),
+                           GbkToQString(s.strTitle),
+                           GbkToQString(s.strState),
+                           QString::number(s.nMaxPrice),
+                           QString::number(s.nIncrement),
+                           QString::number(s.nPrepTime),
+                           QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)),
+                           s.nCurPrice > 0 ? QString::number(s.nCurPrice) : QString(),
+                           s.nGroup > 0 ? QString::number(s.nGroup) : QString()};
+  for (int c = 0; c < 9; ++c)
+    if (row->text(c) != texts[c]) row->setText(c, texts[c]);
 }
 
 void CMainDlg::OnClickSnipeList() {
@@ -698,6 +705,7 @@ void CMainDlg::ShowSnipeInFields(int i) {
   m_nMaxPrice = s.nMaxPrice;
   m_nIncrement = s.nIncrement;
   m_nPrepTime = s.nPrepTime;
+  m_nGroup = s.nGroup;
   UpdateData(false);
 }
 

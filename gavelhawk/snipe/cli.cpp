@@ -196,12 +196,12 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
         reason = site::kMsgNoSuchAuction;
       }
       RowSpec setup;
-      setup.dealId = id;
-      setup.title = read.detail.title;
-      setup.maxPrice = ceiling;
-      setup.increment = site::BoundIncrement(args.increment, read.detail.lower, read.detail.higher);
-      setup.prepTime = args.prep;
-      setup.endTime = read.endTime;
+      setup.nDealId = id;
+      setup.strTitle = read.detail.title;
+      setup.nMaxPrice = ceiling;
+      setup.nIncrement = site::BoundIncrement(args.increment, read.detail.lower, read.detail.higher);
+      setup.nPrepTime = args.prep;
+      setup.nEndTime = read.endTime;
       std::lock_guard lk(mu);
       --readsLeft;
       cv.notify_all();
@@ -211,7 +211,7 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
         finish(id, false);
         return;
       }
-      titles[id] = platform::text::GbkToUtf8(setup.title);
+      titles[id] = platform::text::GbkToUtf8(setup.strTitle);
       engine.Arm(k + 1, setup);
     });
   }

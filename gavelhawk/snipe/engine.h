@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "gavelhawk/snipe/plan.h"
+#include "gavelhawk/snipe/snipe_list.h"
 #include "platform/http/http.h"
 
 namespace gavelhawk::snipe {
@@ -57,15 +58,9 @@ struct EngineConfig {
   int clockReads = 3;                               // reads per clock estimate
 };
 
-// A row as the user set it up, plus its closing time read from the site.
-struct RowSpec {
-  std::int32_t dealId = 0;
-  std::string title;  // GBK, for the log only
-  std::int32_t maxPrice = 0;
-  std::int32_t increment = 0;
-  std::int32_t prepTime = 0;
-  std::int64_t endTime = 0;  // site ms
-};
+// A row as the user set it up, plus its closing time read from the site: the
+// list's own row (the engine reads its values and ignores the rest).
+using RowSpec = SnipeItem;
 
 enum class Outcome { None, Won, Lost, Failed };
 
