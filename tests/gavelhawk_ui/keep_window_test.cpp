@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 
 #include "fixture.h"
-#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/app/exchange.h"
+#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/snipe/saved_list.h"
 
 namespace uitest {
@@ -91,24 +91,25 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
 
   // While the program was off, 4000002 closed; a row already finished stays
   // as it was.
+  if (dlg) dlg->FlushSnipeList();
   auto kept = gavelhawk::ui::LoadSnipes(savedList, t0);
   ASSERT_EQ(2u, kept.rows.size());
-  EXPECT_TRUE(kept.rows[0].waiting);
-  EXPECT_TRUE(kept.rows[1].waiting);
-  kept.rows[1].endTime = t0 - 1000;
+  EXPECT_TRUE(kept.rows[0].Waiting());
+  EXPECT_TRUE(kept.rows[1].Waiting());
+  kept.rows[1].nEndTime = t0 - 1000;
   SavedSnipe done = kept.rows[0];
-  done.dealId = 4000003;
-  done.state = done.outcome = Gbk("出价成功");
-  done.waiting = false;
+  done.nDealId = 4000003;
+  done.strState = Gbk("出价成功");
+  done.ePhase = gavelhawk::snipe::SnipePhase::Finished;
   kept.rows.push_back(done);
   // Its bid may have left before the program was ended: never bid again,
   // only the outcome is read.
   AddAuction(4000004, -1000);
   server.UpdateAuction(4000004, [](sim::Auction& a) { a.bids.push_back({"bob", 50, 0}); });
   SavedSnipe sent = kept.rows[0];
-  sent.dealId = 4000004;
-  sent.endTime = t0 - 1000;
-  sent.bidSent = true;
+  sent.nDealId = 4000004;
+  sent.nEndTime = t0 - 1000;
+  sent.bBidSent = true;
   kept.rows.push_back(sent);
   ASSERT_TRUE(gavelhawk::ui::SaveSnipes(savedList, kept.rows));
   server.ClearLog();
@@ -150,15 +151,17 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   EXPECT_FALSE(server.LogFor("/detail/4000001").empty());  // its closing time read again
   EXPECT_FALSE(server.LogFor("/detail/3333333").empty());  // a fresh clock read
   // What the window shows is what it keeps.
+  if (dlg) dlg->FlushSnipeList();
   const auto rewritten = gavelhawk::ui::LoadSnipes(savedList, t0);
   ASSERT_EQ(4u, rewritten.rows.size());
-  EXPECT_FALSE(rewritten.rows[3].waiting);
-  EXPECT_EQ(Gbk("已结束(未运行)"), rewritten.rows[1].state);
-  EXPECT_FALSE(rewritten.rows[1].waiting);
+  EXPECT_FALSE(rewritten.rows[3].Waiting());
+  EXPECT_EQ(Gbk("已结束(未运行)"), rewritten.rows[1].strState);
+  EXPECT_FALSE(rewritten.rows[1].Waiting());
 
   // A change is kept at once.
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);  // 清空抢拍 asks while a row waits
   Press(D::IDC_CLEAR);
+  if (dlg) dlg->FlushSnipeList();
   EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
 }
 
@@ -377,10 +380,12 @@ TEST_F(KeepTest, EnterAfterModifyNeverEmptiesTheListWithoutAsking) {
   EXPECT_EQ(U("确定清空全部2个等待竞拍的商品吗？"), boxes[0].text);
   EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
   EXPECT_EQ(2, dlg->WaitingSnipeCount());
+  if (dlg) dlg->FlushSnipeList();
   EXPECT_EQ(2u, gavelhawk::ui::LoadSnipes(savedList, t0).rows.size());
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
   QTest::keyClick(dlg->Button(D::IDC_CLEAR), Qt::Key_Return);
   EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  if (dlg) dlg->FlushSnipeList();
   EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
   // With nothing waiting there is nothing to ask.
   Boxes();
