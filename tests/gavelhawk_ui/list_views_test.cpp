@@ -69,32 +69,33 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
   // The current price read last (the final price after closing); empty while unknown.
   dlg->m_snipes[0].nCurPrice = 320;
   dlg->m_snipes[1].nCurPrice = 95;
+  dlg->m_snipes[1].nGroup = 4;  // 组: empty for none
   dlg->RefreshSnipeList();
   QTreeWidget* list = dlg->m_listSnipe;
   EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("拍卖状态"), U("最高出价"), U("加价幅度"),
-                         U("准备时间"), U("剩余时间"), U("当前价")}),
+                         U("准备时间"), U("剩余时间"), U("当前价"), U("组")}),
             Headers(list));
-  EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100, 60}), Widths(list));
+  EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100, 60, 30}), Widths(list));
   ASSERT_EQ(3, list->topLevelItemCount());
-  EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒"), "320"}),
+  EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒"), "320", ""}),
             Row(list, 0));
-  EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束"), "95"}),
+  EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束"), "95", "4"}),
             Row(list, 1));
   EXPECT_EQ(U("60分0秒"), Row(list, 2).at(6));
   EXPECT_EQ("", Row(list, 2).at(7));
   EXPECT_EQ(Qt::AlignLeft, Horizontal(list, 0, 0));
-  for (int c = 1; c < 8; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
+  for (int c = 1; c < 9; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
   EXPECT_FALSE(list->header()->sectionsClickable());
 
   // Fewer rows after a rebuild: nothing of the old rows stays.
   dlg->m_nSnipeLast = 0;
   dlg->RefreshSnipeList();
   EXPECT_EQ(1, list->topLevelItemCount());
-  EXPECT_EQ(8, list->columnCount());
+  EXPECT_EQ(9, list->columnCount());
   dlg->m_nSnipeLast = -1;
   dlg->RefreshSnipeList();
   EXPECT_EQ(0, list->topLevelItemCount());
-  EXPECT_EQ(8, list->columnCount());
+  EXPECT_EQ(9, list->columnCount());
 }
 
 TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
