@@ -30,6 +30,7 @@
 #include "gavelhawk/app/exchange.h"
 #include "gavelhawk/app/settings.h"
 #include "gavelhawk/app/update.h"
+#include "gavelhawk/gui/snipe_table.h"
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/snipe/engine.h"
 #include "platform/shell/locate.h"
@@ -61,14 +62,16 @@ class GridDelegate : public QStyledItemDelegate {
 
 // A report-style list view that tells its owner about every click, on a row
 // or on the empty area, after the selection has followed the mouse.
-class ListView : public QTreeWidget {
+// A list view that tells clicks, Enter and the context key as clicks.
+template <class Base>
+class ClickList : public Base {
  public:
-  using QTreeWidget::QTreeWidget;
+  using Base::Base;
   std::function<void(Qt::MouseButton)> onClick;
 
  protected:
   void mouseReleaseEvent(QMouseEvent* e) override {
-    QTreeWidget::mouseReleaseEvent(e);
+    Base::mouseReleaseEvent(e);
     if (onClick && (e->button() == Qt::LeftButton || e->button() == Qt::RightButton)) onClick(e->button());
   }
   void keyPressEvent(QKeyEvent* e) override {
@@ -84,7 +87,7 @@ class ListView : public QTreeWidget {
       e->accept();
       return;
     }
-    QTreeWidget::keyPressEvent(e);
+    Base::keyPressEvent(e);
   }
   void contextMenuEvent(QContextMenuEvent* e) override {
     if (onClick && e->reason() == QContextMenuEvent::Keyboard) {
@@ -92,9 +95,11 @@ class ListView : public QTreeWidget {
       e->accept();
       return;
     }
-    QTreeWidget::contextMenuEvent(e);
+    Base::contextMenuEvent(e);
   }
 };
+using ListView = ClickList<QTreeWidget>;
+using SnipeView = ClickList<QTreeView>;
 
 namespace {
 
@@ -220,8 +225,8 @@ void CMainDlg::CreateControls() {
     g->setFocusPolicy(Qt::NoFocus);
     return g;
   };
-  auto list = [&](int id, QRect du, const char* name) {
-    auto* v = new ListView(this);
+  auto list = [&]<class View = ListView>(int id, QRect du, const char* name) {
+    auto* v = new View(this);
     v->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
     v->setRootIsDecorated(false);
     v->setIndentation(0);
@@ -282,7 +287,9 @@ void CMainDlg::CreateControls() {
   button(IDC_DELETE, "删除商品", {334, 66, 50, 20});
   button(IDC_MODIFY, "修改商品", {386, 66, 50, 20});
   button(IDC_CLEAR, "清空抢拍", {437, 66, 50, 20});
-  m_listSnipe = list(IDC_SNIPELIST, {17, 91, 466, 70}, "抢拍列表");
+  m_listSnipe = list.operator()<gavelhawk::ui::SnipeView>(IDC_SNIPELIST, {17, 91, 466, 70}, "抢拍列表");
+  m_snipeTable = new SnipeTableModel(&m_snipeList, m_listSnipe);
+  m_listSnipe->setModel(m_snipeTable);
 
   // Opening snipe.
   group("开卖立即最高价抢拍（慎用）", {7, 174, 488, 38});
@@ -381,7 +388,7 @@ void CMainDlg::CreateControls() {
   on(IDC_LOG, &CMainDlg::OnShowLog);
   connect(ie, &QCheckBox::clicked, this, [this] { OnIEMode(); });
 
-  static_cast<ListView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
+  static_cast<gavelhawk::ui::SnipeView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
     if (b == Qt::RightButton) {
       OnRClickSnipeList();
     } else {
@@ -632,63 +639,19 @@ void CMainDlg::done(int r) {
 // ---------------------------------------------------------------------------
 // The snipe list view.
 
-namespace {
-
-void SetColumns(QTreeWidget* v, const std::vector<std::tuple<const char*, int, Qt::Alignment>>& columns) {
-  v->clear();
-  v->setColumnCount(0);
-  QStringList headers;
-  for (const auto& c : columns) headers << QString::fromUtf8(std::get<0>(c));
-  v->setHeaderLabels(headers);
-  for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
-    v->headerItem()->setTextAlignment(i, std::get<2>(columns[i]) | Qt::AlignVCenter);
-    v->header()->resizeSection(i, std::get<1>(columns[i]));
-  }
-}
-
-}  // namespace
-
 void CMainDlg::RefreshSnipeList() {
-  // Every column is made centred; the list view keeps its first column left.
-  SetColumns(m_listSnipe, {{"夺宝编号", 60, Qt::AlignLeft},
-                           {"商品名称", 215, Qt::AlignHCenter},
-                           {"拍卖状态", 120, Qt::AlignHCenter},
-                           {"最高出价", 60, Qt::AlignHCenter},
-                           {"加价幅度", 60, Qt::AlignHCenter},
-                           {"准备时间", 60, Qt::AlignHCenter},
-                           {"剩余时间", 100, Qt::AlignHCenter},
-                           {"当前价", 60, Qt::AlignHCenter},
-                           {"组", 30, Qt::AlignHCenter}});
-  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
-    auto* row = new QTreeWidgetItem(m_listSnipe);
-    row->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
-    for (int c = 1; c < 9; ++c) row->setTextAlignment(c, Qt::AlignCenter);
-    RefreshSnipeRow(i);
-  }
+  m_snipeTable->Reset();
+  for (int c = 0; c < SnipeTableModel::kColumns; ++c)
+    m_listSnipe->header()->resizeSection(c, SnipeTableModel::Width(c));
   SnipeListChanged();
 }
 
-void CMainDlg::RefreshSnipeRow(int i) {
-  QTreeWidgetItem* row = m_listSnipe->topLevelItem(i);
-  if (!row || i > m_nSnipeLast) return;
-  const SnipeItem& s = m_snipeList.Row(i);
-  const QString texts[] = {QString::number(s.nDealId),
-                           GbkToQString(s.strTitle),
-                           GbkToQString(s.strState),
-                           QString::number(s.nMaxPrice),
-                           QString::number(s.nIncrement),
-                           QString::number(s.nPrepTime),
-                           QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)),
-                           s.nCurPrice > 0 ? QString::number(s.nCurPrice) : QString(),
-                           s.nGroup > 0 ? QString::number(s.nGroup) : QString()};
-  for (int c = 0; c < 9; ++c)
-    if (row->text(c) != texts[c]) row->setText(c, texts[c]);
-}
+void CMainDlg::RefreshSnipeRow(int i) { m_snipeTable->RowChanged(i); }
 
 void CMainDlg::OnClickSnipeList() {
   int first = -1;
-  for (int i = 0; i < m_listSnipe->topLevelItemCount(); ++i) {
-    if (m_listSnipe->topLevelItem(i)->isSelected()) {
+  for (int i = 0; i < m_snipeTable->rowCount(); ++i) {
+    if (m_listSnipe->selectionModel()->isRowSelected(i, QModelIndex())) {
       first = i;
       break;
     }

@@ -23,6 +23,8 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QTreeView;
+class SnipeTableModel;
 
 namespace gavelhawk::site {
 struct ManualBidOutcome;
@@ -232,7 +234,8 @@ class CMainDlg : public QDialog {
   // --- state (every handler reads and writes these)
   QComboBox* m_comboCategory = nullptr;
   QTreeWidget* m_listResults = nullptr;
-  QTreeWidget* m_listSnipe = nullptr;
+  QTreeView* m_listSnipe = nullptr;
+  SnipeTableModel* m_snipeTable = nullptr;  // the list view's view of m_snipeList
   std::int32_t m_nDealId = 3333333;
   std::int32_t m_nMaxPrice = 5;
   std::int32_t m_nIncrement = 1;

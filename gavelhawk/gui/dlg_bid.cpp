@@ -3,9 +3,9 @@
 // next; the window shows the outcome when they are done.
 #include <thread>
 
+#include "gavelhawk/gui/MainDlg.h"
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/manual_bid.h"
-#include "gavelhawk/gui/MainDlg.h"
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "site/fetch.h"

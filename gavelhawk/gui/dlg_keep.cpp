@@ -23,6 +23,7 @@
 
 #include "gavelhawk/app/exchange.h"
 #include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/gui/snipe_table.h"
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/search/listing.h"
 #include "gavelhawk/site/bid.h"
@@ -511,12 +512,10 @@ void CMainDlg::ResultListShown() {
 
 void CMainDlg::OnCountdownTick() {
   if (const std::int64_t now = CountdownClock(); now > 0) {
-    for (int i = 0; i <= m_nSnipeLast && i < m_listSnipe->topLevelItemCount(); ++i) {
+    for (int i = 0; i < m_snipeTable->rowCount(); ++i) {
       if (!SnipeWaiting(i)) continue;
-      const QString text = QString::fromStdString(
-          gavelhawk::ui::FormatRemain(m_snipes[static_cast<std::size_t>(i)].nEndTime - now));
-      QTreeWidgetItem* item = m_listSnipe->topLevelItem(i);
-      if (item->text(6) != text) item->setText(6, text);
+      m_snipeTable->SetRemain(
+          i, QString::fromStdString(gavelhawk::ui::FormatRemain(m_snipeList.Row(i).nEndTime - now)));
     }
   }
   if (!m_keep) return;

@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <atomic>
 
-#include "gavelhawk/search/parallel_crawl.h"
 #include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/search/parallel_crawl.h"
 #include "platform/text/gbk.h"
 
 namespace {

@@ -59,9 +59,9 @@ class KeepTest : public WindowTest {
     s.savedListPath = savedList;
     return s;
   }
-  QString Shown(QTreeWidget* list, int row, int column) const {
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    return item ? item->text(column) : QStringLiteral("<no row %1>").arg(row);
+  QString Shown(QTreeView* list, int row, int column) const {
+    const QModelIndex item = list->model()->index(row, column);
+    return item.isValid() ? item.data().toString() : QStringLiteral("<no row %1>").arg(row);
   }
   std::vector<std::string> Bids() const {
     std::vector<std::string> out;
@@ -127,7 +127,7 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
                       {"4000002", "测试商品 4000002", "已结束(未运行)", "已结束", false},
                       {"4000003", "测试商品 4000001", "出价成功", "已结束", false},  // a copy of the first
                       {"4000004", "测试商品 4000001", "结果未确认(当前价50)", "已结束", false}};
-  ASSERT_EQ(4, dlg->m_listSnipe->topLevelItemCount());
+  ASSERT_EQ(4, dlg->m_listSnipe->model()->rowCount());
   // The waiting row is armed again by the engine from a fresh clock read.
   ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nDueSite != 0; }));
   ASSERT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 3, 2) != U("出价成功"); }));
@@ -177,7 +177,7 @@ TEST_F(KeepTest, ADamagedListIsSetAsideToldOnceAndTheWindowStartsEmpty) {
   EXPECT_TRUE(told[0].startsWith(U("抢拍列表文件已损坏，已另存为 ") + QString::fromStdString(savedList) +
                                  ".damaged-"))
       << told[0].toStdString();
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
   EXPECT_EQ(1, QDir(dir.path() + "/Gavelhawk").entryList({"snipes.json.damaged-*"}, QDir::Files).size());
   dlg.reset();
   ASSERT_TRUE(Open(Kept()));
@@ -453,7 +453,7 @@ TEST_F(KeepTest, ACeilingTheCurrentPriceHasReachedAsksAndCancelArmsNothing) {
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
   Press(D::IDC_AUTOBID);
   ASSERT_TRUE(WaitUntil([&] { return dlg->m_nSnipeLast == 0 && dlg->m_snipes[0].nDueSite != 0; }));
-  EXPECT_EQ(U("当前价"), dlg->m_listSnipe->headerItem()->text(7));
+  EXPECT_EQ(U("当前价"), dlg->m_listSnipe->model()->headerData(7, Qt::Horizontal).toString());
   EXPECT_EQ("1465", Shown(dlg->m_listSnipe, 0, 7));
   EXPECT_EQ(10, dlg->m_snipes[0].nIncrement);
 }

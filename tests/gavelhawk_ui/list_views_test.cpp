@@ -41,24 +41,30 @@ class ListTest : public WindowTest {
     h.nListPrice = list;
     dlg->m_nHitLast = std::max(dlg->m_nHitLast, i);
   }
-  static QStringList Row(QTreeWidget* list, int row) {
+  static QStringList Row(QTreeView* list, int row) {
     QStringList t;
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    for (int c = 0; item && c < list->columnCount(); ++c) t << item->text(c);
+    const QAbstractItemModel* m = list->model();
+    for (int c = 0; row < m->rowCount() && c < m->columnCount(); ++c) t << m->index(row, c).data().toString();
     return t;
   }
-  static QStringList Headers(QTreeWidget* list) {
+  static QStringList Headers(QTreeView* list) {
     QStringList t;
-    for (int c = 0; c < list->columnCount(); ++c) t << list->headerItem()->text(c);
+    for (int c = 0; c < list->model()->columnCount(); ++c)
+      t << list->model()->headerData(c, Qt::Horizontal).toString();
     return t;
   }
-  static std::vector<int> Widths(QTreeWidget* list) {
+  static std::vector<int> Widths(QTreeView* list) {
     std::vector<int> w;
-    for (int c = 0; c < list->columnCount(); ++c) w.push_back(list->header()->sectionSize(c));
+    for (int c = 0; c < list->model()->columnCount(); ++c) w.push_back(list->header()->sectionSize(c));
     return w;
   }
-  static Qt::Alignment Horizontal(QTreeWidget* list, int row, int column) {
-    return Qt::Alignment(list->topLevelItem(row)->textAlignment(column)) & Qt::AlignHorizontal_Mask;
+  static Qt::Alignment Horizontal(QTreeView* list, int row, int column) {
+    return Qt::Alignment(list->model()->index(row, column).data(Qt::TextAlignmentRole).toInt()) &
+           Qt::AlignHorizontal_Mask;
+  }
+  static int Rows(QTreeView* list) { return list->model()->rowCount(); }
+  static int Selected(QTreeView* list) {
+    return static_cast<int>(list->selectionModel()->selectedRows().size());
   }
 };
 
@@ -71,12 +77,12 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
   dlg->m_snipes[1].nCurPrice = 95;
   dlg->m_snipes[1].nGroup = 4;  // 组: empty for none
   dlg->RefreshSnipeList();
-  QTreeWidget* list = dlg->m_listSnipe;
+  QTreeView* list = dlg->m_listSnipe;
   EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("拍卖状态"), U("最高出价"), U("加价幅度"),
                          U("准备时间"), U("剩余时间"), U("当前价"), U("组")}),
             Headers(list));
   EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100, 60, 30}), Widths(list));
-  ASSERT_EQ(3, list->topLevelItemCount());
+  ASSERT_EQ(3, Rows(list));
   EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒"), "320", ""}),
             Row(list, 0));
   EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束"), "95", "4"}),
@@ -90,12 +96,12 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
   // Fewer rows after a rebuild: nothing of the old rows stays.
   dlg->m_nSnipeLast = 0;
   dlg->RefreshSnipeList();
-  EXPECT_EQ(1, list->topLevelItemCount());
-  EXPECT_EQ(9, list->columnCount());
+  EXPECT_EQ(1, Rows(list));
+  EXPECT_EQ(9, list->model()->columnCount());
   dlg->m_nSnipeLast = -1;
   dlg->RefreshSnipeList();
-  EXPECT_EQ(0, list->topLevelItemCount());
-  EXPECT_EQ(9, list->columnCount());
+  EXPECT_EQ(0, Rows(list));
+  EXPECT_EQ(9, list->model()->columnCount());
 }
 
 TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
@@ -117,7 +123,7 @@ TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
 
   // A rebuild clears the selection but remembers the row.
   dlg->RefreshSnipeList();
-  EXPECT_TRUE(dlg->m_listSnipe->selectedItems().isEmpty());
+  EXPECT_TRUE(Selected(dlg->m_listSnipe) == 0);
   EXPECT_EQ(1, dlg->m_nSnipeSel);
 }
 
@@ -126,13 +132,13 @@ TEST_F(ListTest, SeveralSelectedSnipesLoadTheLowestAndEmptySpaceChangesNothing) 
   dlg->RefreshSnipeList();
   ClickList(dlg->m_listSnipe, 2);
   ClickList(dlg->m_listSnipe, 1, Qt::LeftButton, Qt::ControlModifier);
-  EXPECT_EQ(2, dlg->m_listSnipe->selectedItems().size());
+  EXPECT_EQ(2, Selected(dlg->m_listSnipe));
   EXPECT_EQ(1, dlg->m_nSnipeSel);
   EXPECT_EQ("2001", Field(D::IDC_DEALID));
 
   Type(D::IDC_DEALID, "555");
   ClickList(dlg->m_listSnipe, -1);
-  EXPECT_TRUE(dlg->m_listSnipe->selectedItems().isEmpty());
+  EXPECT_TRUE(Selected(dlg->m_listSnipe) == 0);
   EXPECT_EQ("555", Field(D::IDC_DEALID));
   EXPECT_EQ(1, dlg->m_nSnipeSel);
 }
@@ -156,7 +162,7 @@ TEST_F(ListTest, TheKeyboardCanLoadASnipeWithoutRunningTheSearch) {
   dlg->RefreshSnipeList();
   QSignalSpy search(dlg->Button(D::IDC_REFRESH), &QPushButton::clicked);
   dlg->m_listSnipe->setFocus();
-  dlg->m_listSnipe->setCurrentItem(dlg->m_listSnipe->topLevelItem(1));
+  dlg->m_listSnipe->setCurrentIndex(dlg->m_listSnipe->model()->index(1, 0));
   QTest::keyClick(dlg->m_listSnipe, Qt::Key_Return);
   EXPECT_EQ(0, search.count());
   EXPECT_EQ(1, dlg->m_nSnipeSel);

@@ -47,8 +47,8 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
   EXPECT_EQ(QStringList({"0.5", "0.6", "0.7", "0.8", "0.9", "1.0"}), limits);
   EXPECT_EQ("0.5", discount->currentText());
 
-  EXPECT_EQ(9, dlg->m_listSnipe->columnCount());  // the seven of the template, 当前价 and 组
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(9, dlg->m_listSnipe->model()->columnCount());  // the seven of the template, 当前价 and 组
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
   EXPECT_EQ(7, dlg->m_listResults->columnCount());
   EXPECT_EQ(0, dlg->m_listResults->topLevelItemCount());
   EXPECT_FALSE(dlg->Button(D::IDC_CANCELOPEN)->isEnabled());

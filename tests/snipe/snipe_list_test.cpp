@@ -55,7 +55,7 @@ TEST_F(SnipeList, RefusedAuctionsAddNothing) {
   AddSnipe(921, 50, 1, 1000);  // no such auction
   EXPECT_EQ(QStringList({U("商品不存在或拍卖已结束"), U("商品不存在或拍卖已结束")}), Texts(Boxes()));
   EXPECT_EQ(-1, dlg->m_nSnipeLast);
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
   EXPECT_EQ(0u, Count("/detail/3333333"));  // nothing was armed
 }
 
@@ -99,7 +99,7 @@ TEST_F(SnipeList, DeleteFirstOfThreeMovesBothWaitingRowsAndTheirTimers) {
   EXPECT_EQ(U("准备竞拍"), State(1));
   EXPECT_EQ(117000, Due(0));
   EXPECT_EQ(177000, Due(1));
-  EXPECT_EQ(2, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(2, dlg->m_listSnipe->model()->rowCount());
   EXPECT_EQ(QString("931"), Shown(0, 0));
   // The fields show the row that moved last; the selection is past the end.
   EXPECT_EQ(QString("932"), Field(CMainDlg::IDC_DEALID));
@@ -150,7 +150,7 @@ TEST_F(SnipeList, DeleteLastRowStopsOnlyItsTimers) {
   EXPECT_EQ(0, dlg->m_nSnipeLast);
   EXPECT_EQ(57000, Due(0));
   EXPECT_TRUE(server.Log().empty());  // nothing moved, nothing read
-  EXPECT_EQ(1, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(1, dlg->m_listSnipe->model()->rowCount());
 }
 
 TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
@@ -169,7 +169,7 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
   Press(CMainDlg::IDC_CLEAR);
 
   EXPECT_EQ(-1, dlg->m_nSnipeLast);
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
   ASSERT_TRUE(WaitUntil([&] { return !Bids().empty(); }));
   EXPECT_EQ(std::vector<std::string>{BidTarget(962, 88)}, Bids());
   ASSERT_TRUE(WaitUntil([&] { return dlg->Button(CMainDlg::IDC_OPENSNIPE)->text() == U("抢拍成功"); }));

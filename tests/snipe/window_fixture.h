@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "site/fetch.h"
 #include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "platform/text/qgbk.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 // Readable failure messages for texts of the window.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -145,11 +145,11 @@ class WindowTest : public ::testing::Test {
   }
   // Clicks row `row` of the snipe list, as the user picks a row.
   void ClickRow(int row) {
-    QTreeWidget* list = dlg->m_listSnipe;
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    ASSERT_NE(item, nullptr) << row;
-    list->scrollToItem(item);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+    QTreeView* list = dlg->m_listSnipe;
+    const QModelIndex item = list->model()->index(row, 0);
+    ASSERT_TRUE(item.isValid()) << row;
+    list->scrollTo(item);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
     ASSERT_EQ(row, dlg->m_nSnipeSel);
   }
 
@@ -176,8 +176,7 @@ class WindowTest : public ::testing::Test {
   }
   // What the list view shows in `column` of `row`.
   QString Shown(int row, int column) const {
-    QTreeWidgetItem* item = dlg->m_listSnipe->topLevelItem(row);
-    return item ? item->text(column) : QString();
+    return dlg->m_listSnipe->model()->index(row, column).data().toString();
   }
   bool Finished(int row) const { return dlg->m_snipes[static_cast<std::size_t>(row)].nRemain == -1; }
 
