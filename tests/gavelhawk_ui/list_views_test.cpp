@@ -107,6 +107,7 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
 TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
   PutSnipe(0, 1001, "全新 手机", "准备竞拍", 500, 2, 1000, 125400);
   PutSnipe(1, 1002, "二手 相机", "准备竞拍", 80, 3, 800, 60000);
+  dlg->m_snipes[1].nGroup = 7;
   dlg->RefreshSnipeList();
   Type(D::IDC_PREPTIME, "9999");
   Type(D::IDC_OPENLAG, "55");  // not a snipe field: also rewritten from its member
@@ -117,6 +118,7 @@ TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
   EXPECT_EQ("80", Field(D::IDC_MAXPRICE));
   EXPECT_EQ("3", Field(D::IDC_INCREMENT));
   EXPECT_EQ("800", Field(D::IDC_PREPTIME));
+  EXPECT_EQ("7", Field(D::IDC_GROUP));
   EXPECT_EQ("100", Field(D::IDC_OPENLAG));
   EXPECT_TRUE(opener.calls.empty());
   EXPECT_TRUE(Boxes().empty());

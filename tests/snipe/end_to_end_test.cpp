@@ -130,6 +130,8 @@ TEST_F(EndToEnd, BadFieldsStopTheCommandAfterOneMessage) {
       {CMainDlg::IDC_MODIFY, CMainDlg::IDC_PREPTIME, "1.5", "请输入一个整数。"},
       {CMainDlg::IDC_MODIFY, CMainDlg::IDC_INCREMENT, "0", "最高出价和加价幅度必须大于0"},
       {CMainDlg::IDC_OPENSNIPE, CMainDlg::IDC_OPENLAG, "x", "请输入一个整数。"},
+      {CMainDlg::IDC_AUTOBID, CMainDlg::IDC_GROUP, "x", "请输入一个整数。"},
+      {CMainDlg::IDC_MODIFY, CMainDlg::IDC_GROUP, "-1", "抢拍组必须是不小于0的整数（0表示不分组）"},
   };
   AddSnipe(2030, 50, 1, 1000);
   ClickRow(0);
@@ -139,12 +141,14 @@ TEST_F(EndToEnd, BadFieldsStopTheCommandAfterOneMessage) {
     Type(CMainDlg::IDC_INCREMENT, "1");
     Type(CMainDlg::IDC_PREPTIME, "1000");
     Type(CMainDlg::IDC_OPENLAG, "100");
+    Type(CMainDlg::IDC_GROUP, "0");
     Type(c.field, QString::fromUtf8(c.typed));
     server.ClearLog();
     Boxes();
     Press(c.button);
     QTest::qWait(100);
     EXPECT_EQ(QStringList{U(c.message)}, Texts(Boxes())) << c.typed;
+    if (c.field == CMainDlg::IDC_GROUP) EXPECT_EQ(dlg->GetDlgItem(c.field), dlg->focusWidget()) << c.typed;
     EXPECT_TRUE(server.Log().empty()) << c.typed;
     EXPECT_EQ(U("开卖抢拍"), dlg->Button(CMainDlg::IDC_OPENSNIPE)->text()) << c.typed;
   }

@@ -178,7 +178,11 @@ class WindowTest : public ::testing::Test {
   QString Shown(int row, int column) const {
     return dlg->m_listSnipe->model()->index(row, column).data().toString();
   }
-  bool Finished(int row) const { return dlg->m_snipes[static_cast<std::size_t>(row)].nRemain == -1; }
+  // Its bid went out (or it will never bid).
+  bool Finished(int row) const {
+    const auto phase = dlg->m_snipeList.Row(row).ePhase;
+    return phase == gavelhawk::snipe::SnipePhase::BidSent || phase == gavelhawk::snipe::SnipePhase::Finished;
+  }
 
   // Runs the event loop until `done` holds; false if it never does.
   static bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
@@ -201,8 +205,7 @@ class WindowTest : public ::testing::Test {
 
   // The row waits for its bid, due this many ms after kT0 by the site's clock.
   bool Armed(int row) const {
-    const SnipeItem& s = dlg->m_snipes[static_cast<std::size_t>(row)];
-    return s.nDueSite != 0 && s.nRemain != -1;
+    return dlg->m_snipeList.Row(row).ePhase == gavelhawk::snipe::SnipePhase::Waiting;
   }
   std::int64_t Due(int row) const { return dlg->m_snipes[static_cast<std::size_t>(row)].nDueSite - kT0; }
   // Requests of one kind that reached the site.
