@@ -321,7 +321,7 @@ class CMainDlg : public QDialog {
  protected:
   void keyPressEvent(QKeyEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
-  // Escape, the close box and Alt+F4 all end here: armed timers die with it.
+  // Escape, the close box and Alt+F4 all end here: the snipe work stops with it.
   void done(int r) override;
 
  private:

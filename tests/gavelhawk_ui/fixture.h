@@ -112,6 +112,8 @@ class WindowTest : public ::testing::Test {
     QTest::mouseClick(list->viewport(), button, mods, at);
   }
 
+  // The window's snipe list model, as the tests read it.
+  const gavelhawk::snipe::SnipeList& List() const { return dlg->m_snipeList; }
   static std::vector<platform::dialog::ShownBox> Boxes() { return platform::dialog::TakeShownBoxes(); }
   static QStringList Texts(const std::vector<platform::dialog::ShownBox>& boxes) {
     QStringList t;

@@ -47,10 +47,10 @@ class KeepTest : public WindowTest {
     Type(D::IDC_PREPTIME, "500");
     // The detail read runs off the window's thread, then the engine arms the row.
     ASSERT_TRUE(WaitUntil([&] { return dlg->Button(D::IDC_AUTOBID)->isEnabled(); }));
-    const int row = dlg->m_nSnipeLast + 1;
+    const int row = List().last + 1;
     Press(D::IDC_AUTOBID);
     ASSERT_TRUE(WaitUntil([&] {
-      return dlg->m_nSnipeLast == row && dlg->m_snipes[static_cast<std::size_t>(row)].nDueSite != 0;
+      return List().last == row && List().Row(static_cast<std::size_t>(row)).nDueSite != 0;
     })) << "row "
         << row << " was not armed";
   }
@@ -129,7 +129,7 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
                       {"4000004", "测试商品 4000001", "结果未确认(当前价50)", "已结束", false}};
   ASSERT_EQ(4, dlg->m_listSnipe->model()->rowCount());
   // The waiting row is armed again by the engine from a fresh clock read.
-  ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nDueSite != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return List().Row(0).nDueSite != 0; }));
   ASSERT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 3, 2) != U("出价成功"); }));
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
@@ -231,7 +231,7 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   Snipe(4000001);
   // Arming stored what the engine's clock said then; the countdown counts
   // from the site clock given.
-  const std::int64_t armed = dlg->m_snipes[0].nRemain;
+  const std::int64_t armed = List().Row(0).nRemain;
   dlg->OnCountdownTick();
   ASSERT_EQ(U("10分0秒"), Shown(dlg->m_listSnipe, 0, 6));
   dlg->m_hits[0].strRemain = Gbk(" 3分 5秒");
@@ -246,18 +246,18 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   EXPECT_EQ(U(" 2分 0秒"), Shown(dlg->m_listResults, 0, 3));
   EXPECT_EQ(U("已结束"), Shown(dlg->m_listResults, 1, 3));
   // The row keeps what arming stored; only the text moves.
-  EXPECT_EQ(armed, dlg->m_snipes[0].nRemain);
+  EXPECT_EQ(armed, List().Row(0).nRemain);
 }
 
 TEST_F(KeepTest, TheCountdownRunsOnTheEnginesClockEstimate) {
   AddAuction(4000001, 600000);
   ASSERT_TRUE(Open(Services()));
   Snipe(4000001);
-  ASSERT_GT(dlg->m_snipes[0].nRemain, 0);
+  ASSERT_GT(List().Row(0).nRemain, 0);
   // Without a site clock of its own the countdown counts from the engine's
   // estimate, read around one tick: whatever the machine's speed, the text
   // is one of the two it gives.
-  const std::int64_t end = dlg->m_snipes[0].nEndTime;
+  const std::int64_t end = List().Row(0).nEndTime;
   const std::int64_t estimateBefore = dlg->SnipeEngine().SiteNow().value_or(0);
   const std::int64_t before = dlg->CountdownClock();
   ASSERT_GT(before, 0);
@@ -344,7 +344,7 @@ TEST_F(KeepTest, IEModeIsKeptWithTheListAcrossARestart) {
     SCOPED_TRACE(ticked);
     ASSERT_TRUE(Open(Kept()));
     if (IEBox()->isChecked() != ticked) ClickIEBox();
-    if (dlg->m_nSnipeLast < 0) Snipe(4000001);
+    if (List().last < 0) Snipe(4000001);
     platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
     ASSERT_TRUE(dlg->close());
     dlg.reset();
@@ -368,7 +368,7 @@ TEST_F(KeepTest, EnterAfterModifyNeverEmptiesTheListWithoutAsking) {
   Type(D::IDC_MAXPRICE, "320");
   dlg->Button(D::IDC_MODIFY)->setFocus();
   Press(D::IDC_MODIFY);
-  ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nMaxPrice == 320 && dlg->m_snipes[0].nDueSite != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return List().Row(0).nMaxPrice == 320 && List().Row(0).nDueSite != 0; }));
   // The focus is back on 修改商品, so the next Enter changes the row again.
   EXPECT_EQ(dlg->Button(D::IDC_MODIFY), QApplication::focusWidget());
   Boxes();
@@ -384,7 +384,7 @@ TEST_F(KeepTest, EnterAfterModifyNeverEmptiesTheListWithoutAsking) {
   EXPECT_EQ(2u, gavelhawk::ui::LoadSnipes(savedList, t0).rows.size());
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
   QTest::keyClick(dlg->Button(D::IDC_CLEAR), Qt::Key_Return);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
   if (dlg) dlg->FlushSnipeList();
   EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
   // With nothing waiting there is nothing to ask.
@@ -440,7 +440,7 @@ TEST_F(KeepTest, ACeilingTheCurrentPriceHasReachedAsksAndCancelArmsNothing) {
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("当前价 1465 已不低于最高出价 100，仍要添加吗？"), boxes[0].text);
   EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
   EXPECT_TRUE(server.LogFor("/detail/3333333").empty()) << "nothing was armed";
   // The increment the site raised is said in the window's title and the log.
   const QString raised = U("夺宝编号 4000001：加价幅度 1 元低于本站最小加价，已改为 10 元");
@@ -452,10 +452,10 @@ TEST_F(KeepTest, ACeilingTheCurrentPriceHasReachedAsksAndCancelArmsNothing) {
   // OK arms it, and the list shows the current price it was armed at.
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
   Press(D::IDC_AUTOBID);
-  ASSERT_TRUE(WaitUntil([&] { return dlg->m_nSnipeLast == 0 && dlg->m_snipes[0].nDueSite != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return List().last == 0 && List().Row(0).nDueSite != 0; }));
   EXPECT_EQ(U("当前价"), dlg->m_listSnipe->model()->headerData(7, Qt::Horizontal).toString());
   EXPECT_EQ("1465", Shown(dlg->m_listSnipe, 0, 7));
-  EXPECT_EQ(10, dlg->m_snipes[0].nIncrement);
+  EXPECT_EQ(10, List().Row(0).nIncrement);
 }
 
 }  // namespace

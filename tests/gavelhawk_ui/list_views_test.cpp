@@ -28,7 +28,7 @@ class ListTest : public WindowTest {
     s.nIncrement = inc;
     s.nPrepTime = prep;
     s.nRemain = remain;
-    dlg->m_nSnipeLast = std::max(dlg->m_nSnipeLast, i);
+    dlg->m_nSnipeLast = std::max(List().last, i);
   }
   void PutHit(int i, std::int32_t id, const char* title, float discount, int cur, int list) {
     SearchHit& h = dlg->m_hits[static_cast<std::size_t>(i)];
@@ -206,7 +206,7 @@ TEST_F(ListTest, ClickingAHitFillsTheSnipeInputsWithHalfTheListPrice) {
   EXPECT_EQ("1", Field(D::IDC_INCREMENT));
   EXPECT_EQ("1500", Field(D::IDC_PREPTIME));  // read, then kept
   EXPECT_EQ(1500, dlg->m_nPrepTime);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);  // taking a hit adds no snipe
+  EXPECT_EQ(-1, List().last);  // taking a hit adds no snipe
   ClickList(dlg->m_listResults, 1);
   EXPECT_EQ("0", Field(D::IDC_MAXPRICE));
   EXPECT_TRUE(opener.calls.empty());

@@ -58,7 +58,7 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(1u, server.LogFor("/update").size());
   EXPECT_EQ("/opt/gavelhawk", dlg->m_szAppDir);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
   EXPECT_EQ(-1, dlg->m_nSnipeSel);
   EXPECT_EQ(-1, dlg->m_nHitLast);
 }

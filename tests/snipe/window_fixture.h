@@ -138,7 +138,7 @@ class WindowTest : public ::testing::Test {
   void Settle() {
     ASSERT_TRUE(WaitUntil([&] {
       if (dlg->SnipeReadRunning()) return false;
-      for (int i = 0; i <= dlg->m_nSnipeLast; ++i)
+      for (int i = 0; i <= List().last; ++i)
         if (!Armed(i) && !Finished(i)) return false;
       return true;
     }));
@@ -172,15 +172,17 @@ class WindowTest : public ::testing::Test {
   }
 
   QString State(int row) const {
-    return platform::text::GbkToQString(dlg->m_snipes[static_cast<std::size_t>(row)].strState);
+    return platform::text::GbkToQString(List().Row(static_cast<std::size_t>(row)).strState);
   }
   // What the list view shows in `column` of `row`.
   QString Shown(int row, int column) const {
     return dlg->m_listSnipe->model()->index(row, column).data().toString();
   }
+  // The window's snipe list model, as the tests read it.
+  const gavelhawk::snipe::SnipeList& List() const { return dlg->m_snipeList; }
   // Its bid went out (or it will never bid).
   bool Finished(int row) const {
-    const auto phase = dlg->m_snipeList.Row(row).ePhase;
+    const auto phase = List().Row(row).ePhase;
     return phase == gavelhawk::snipe::SnipePhase::BidSent || phase == gavelhawk::snipe::SnipePhase::Finished;
   }
 
@@ -204,10 +206,8 @@ class WindowTest : public ::testing::Test {
   }
 
   // The row waits for its bid, due this many ms after kT0 by the site's clock.
-  bool Armed(int row) const {
-    return dlg->m_snipeList.Row(row).ePhase == gavelhawk::snipe::SnipePhase::Waiting;
-  }
-  std::int64_t Due(int row) const { return dlg->m_snipes[static_cast<std::size_t>(row)].nDueSite - kT0; }
+  bool Armed(int row) const { return List().Row(row).ePhase == gavelhawk::snipe::SnipePhase::Waiting; }
+  std::int64_t Due(int row) const { return List().Row(static_cast<std::size_t>(row)).nDueSite - kT0; }
   // Requests of one kind that reached the site.
   std::size_t Count(const std::string& prefix) const { return server.LogFor(prefix).size(); }
   static std::string RecordsTarget(std::int64_t id) {
