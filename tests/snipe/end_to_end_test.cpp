@@ -148,7 +148,9 @@ TEST_F(EndToEnd, BadFieldsStopTheCommandAfterOneMessage) {
     Press(c.button);
     QTest::qWait(100);
     EXPECT_EQ(QStringList{U(c.message)}, Texts(Boxes())) << c.typed;
-    if (c.field == CMainDlg::IDC_GROUP) EXPECT_EQ(dlg->GetDlgItem(c.field), dlg->focusWidget()) << c.typed;
+    if (c.field == CMainDlg::IDC_GROUP) {
+      EXPECT_EQ(dlg->GetDlgItem(c.field), dlg->focusWidget()) << c.typed;
+    }
     EXPECT_TRUE(server.Log().empty()) << c.typed;
     EXPECT_EQ(U("开卖抢拍"), dlg->Button(CMainDlg::IDC_OPENSNIPE)->text()) << c.typed;
   }
