@@ -10,10 +10,10 @@
 #include <memory>
 #include <ostream>
 
+#include "gavelhawk/gui/MainDlg.h"
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/probe.h"
 #include "gavelhawk/snipe/cli.h"
-#include "gavelhawk/gui/MainDlg.h"
 #include "gavelhawk/snipe/saved_list.h"
 #include "platform/cookies/cookies.h"
 #include "platform/http/http.h"

@@ -30,6 +30,7 @@
 #include "gavelhawk/app/exchange.h"
 #include "gavelhawk/app/settings.h"
 #include "gavelhawk/app/update.h"
+#include "gavelhawk/gui/snipe_table.h"
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/snipe/engine.h"
 #include "platform/shell/locate.h"
@@ -61,14 +62,16 @@ class GridDelegate : public QStyledItemDelegate {
 
 // A report-style list view that tells its owner about every click, on a row
 // or on the empty area, after the selection has followed the mouse.
-class ListView : public QTreeWidget {
+// A list view that tells clicks, Enter and the context key as clicks.
+template <class Base>
+class ClickList : public Base {
  public:
-  using QTreeWidget::QTreeWidget;
+  using Base::Base;
   std::function<void(Qt::MouseButton)> onClick;
 
  protected:
   void mouseReleaseEvent(QMouseEvent* e) override {
-    QTreeWidget::mouseReleaseEvent(e);
+    Base::mouseReleaseEvent(e);
     if (onClick && (e->button() == Qt::LeftButton || e->button() == Qt::RightButton)) onClick(e->button());
   }
   void keyPressEvent(QKeyEvent* e) override {
@@ -84,7 +87,7 @@ class ListView : public QTreeWidget {
       e->accept();
       return;
     }
-    QTreeWidget::keyPressEvent(e);
+    Base::keyPressEvent(e);
   }
   void contextMenuEvent(QContextMenuEvent* e) override {
     if (onClick && e->reason() == QContextMenuEvent::Keyboard) {
@@ -92,9 +95,11 @@ class ListView : public QTreeWidget {
       e->accept();
       return;
     }
-    QTreeWidget::contextMenuEvent(e);
+    Base::contextMenuEvent(e);
   }
 };
+using ListView = ClickList<QTreeWidget>;
+using SnipeView = ClickList<QTreeView>;
 
 namespace {
 
@@ -132,7 +137,7 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 using gavelhawk::ui::ListView;
 
 CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
-    : QDialog(parent), m_services(std::move(services)), m_timers(this) {
+    : QDialog(parent), m_services(std::move(services)) {
   m_strTitle = platform::text::Utf8ToGbk("商品名称");
   if (!m_services.localTime) {
     m_services.localTime = [] {
@@ -140,7 +145,6 @@ CMainDlg::CMainDlg(MainDlgServices services, QWidget* parent)
       return LocalTime{t.second(), t.msec()};
     };
   }
-  m_timers.onTimer = [this](int id) { OnTimer(id); };
   setObjectName(QStringLiteral("CMainDlg"));
   setWindowTitle(QStringLiteral("Gavelhawk"));
   setAccessibleName(QStringLiteral("Gavelhawk"));
@@ -221,8 +225,8 @@ void CMainDlg::CreateControls() {
     g->setFocusPolicy(Qt::NoFocus);
     return g;
   };
-  auto list = [&](int id, QRect du, const char* name) {
-    auto* v = new ListView(this);
+  auto list = [&]<class View = ListView>(int id, QRect du, const char* name) {
+    auto* v = new View(this);
     v->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
     v->setRootIsDecorated(false);
     v->setIndentation(0);
@@ -261,11 +265,13 @@ void CMainDlg::CreateControls() {
   group("竞拍即将结束时抢拍", {7, 33, 488, 136});
   QLabel* l = label("夺宝编号", {27, 49, 33, 8});
   edit(IDC_DEALID, {65, 47, 62, 14}, l, l->text());
-  QLineEdit* title = edit(IDC_TITLE, {134, 49, 198, 14}, nullptr, gavelhawk::ui::U("商品名称"));
+  QLineEdit* title = edit(IDC_TITLE, {134, 49, 140, 14}, nullptr, gavelhawk::ui::U("商品名称"));
   title->setReadOnly(true);
   title->setFrame(false);
   // Read-only, but a keyboard user must still be able to reach and read it.
   title->setFocusPolicy(Qt::StrongFocus);
+  l = label("抢拍组", {278, 49, 25, 8});
+  edit(IDC_GROUP, {304, 47, 26, 14}, l, l->text());
   button(IDC_VIEWITEM, "查看商品", {334, 43, 50, 20});
   button(IDC_MANUALBID, "手动出价", {386, 43, 50, 20});
   button(IDC_AUTOBID, "自动出价", {437, 43, 50, 20});
@@ -281,7 +287,9 @@ void CMainDlg::CreateControls() {
   button(IDC_DELETE, "删除商品", {334, 66, 50, 20});
   button(IDC_MODIFY, "修改商品", {386, 66, 50, 20});
   button(IDC_CLEAR, "清空抢拍", {437, 66, 50, 20});
-  m_listSnipe = list(IDC_SNIPELIST, {17, 91, 466, 70}, "抢拍列表");
+  m_listSnipe = list.operator()<gavelhawk::ui::SnipeView>(IDC_SNIPELIST, {17, 91, 466, 70}, "抢拍列表");
+  m_snipeTable = new SnipeTableModel(&m_snipeList, m_listSnipe);
+  m_listSnipe->setModel(m_snipeTable);
 
   // Opening snipe.
   group("开卖立即最高价抢拍（慎用）", {7, 174, 488, 38});
@@ -338,14 +346,14 @@ void CMainDlg::CreateControls() {
   }
   // Tab follows the layout: the top row, then in each group its fields top
   // to bottom, then its buttons, then its list.
-  const int tabOrder[] = {IDC_HOMEPAGE,     IDC_AUCTIONSITE, IDC_SERVICE,   IDC_MANUAL,   IDC_UPDATEHISTORY,
-                          IDC_PRICEQUERY,   IDC_LOG,         IDC_COLLAPSE,  IDC_IEMODE,   IDC_DEALID,
-                          IDC_TITLE,        IDC_MAXPRICE,    IDC_INCREMENT, IDC_PREPTIME, IDC_VIEWITEM,
-                          IDC_MANUALBID,    IDC_AUTOBID,     IDC_DELETE,    IDC_MODIFY,   IDC_CLEAR,
-                          IDC_SNIPELIST,    IDC_OPENDEALID,  IDC_OPENPRICE, IDC_OPENLAG,  IDC_OPENSNIPE,
-                          IDC_CANCELOPEN,   IDC_INCLUDE1,    IDC_INCLUDE2,  IDC_INCLUDE3, IDC_INCLUDE4,
-                          IDC_CLEARINCLUDE, IDC_EXCLUDE1,    IDC_EXCLUDE2,  IDC_EXCLUDE3, IDC_EXCLUDE4,
-                          IDC_CLEAREXCLUDE, IDC_CATEGORY,    IDC_DISCOUNT,  IDC_REFRESH,  IDC_RESULTLIST};
+  const int tabOrder[] = {
+      IDC_HOMEPAGE,     IDC_AUCTIONSITE,  IDC_SERVICE,    IDC_MANUAL,    IDC_UPDATEHISTORY, IDC_PRICEQUERY,
+      IDC_LOG,          IDC_COLLAPSE,     IDC_IEMODE,     IDC_DEALID,    IDC_TITLE,         IDC_GROUP,
+      IDC_MAXPRICE,     IDC_INCREMENT,    IDC_PREPTIME,   IDC_VIEWITEM,  IDC_MANUALBID,     IDC_AUTOBID,
+      IDC_DELETE,       IDC_MODIFY,       IDC_CLEAR,      IDC_SNIPELIST, IDC_OPENDEALID,    IDC_OPENPRICE,
+      IDC_OPENLAG,      IDC_OPENSNIPE,    IDC_CANCELOPEN, IDC_INCLUDE1,  IDC_INCLUDE2,      IDC_INCLUDE3,
+      IDC_INCLUDE4,     IDC_CLEARINCLUDE, IDC_EXCLUDE1,   IDC_EXCLUDE2,  IDC_EXCLUDE3,      IDC_EXCLUDE4,
+      IDC_CLEAREXCLUDE, IDC_CATEGORY,     IDC_DISCOUNT,   IDC_REFRESH,   IDC_RESULTLIST};
   for (std::size_t k = 1; k < std::size(tabOrder); ++k) {
     setTabOrder(GetDlgItem(tabOrder[k - 1]), GetDlgItem(tabOrder[k]));
   }
@@ -380,7 +388,7 @@ void CMainDlg::CreateControls() {
   on(IDC_LOG, &CMainDlg::OnShowLog);
   connect(ie, &QCheckBox::clicked, this, [this] { OnIEMode(); });
 
-  static_cast<ListView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
+  static_cast<gavelhawk::ui::SnipeView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
     if (b == Qt::RightButton) {
       OnRClickSnipeList();
     } else {
@@ -419,6 +427,7 @@ bool CMainDlg::UpdateData(bool bSaveAndValidate) {
       {IDC_MAXPRICE, FieldKind::Number, &m_nMaxPrice},
       {IDC_INCREMENT, FieldKind::Number, &m_nIncrement},
       {IDC_PREPTIME, FieldKind::Number, &m_nPrepTime},
+      {IDC_GROUP, FieldKind::Number, &m_nGroup},
       {IDC_EXCLUDE1, FieldKind::Text, &m_strExclude1},
       {IDC_EXCLUDE2, FieldKind::Text, &m_strExclude2},
       {IDC_EXCLUDE3, FieldKind::Text, &m_strExclude3},
@@ -566,10 +575,6 @@ void CMainDlg::OnIEMode() {
 // ---------------------------------------------------------------------------
 // Window plumbing.
 
-void CMainDlg::SetTimer(int id, int ms) { m_timers.SetTimer(id, ms); }
-
-void CMainDlg::KillTimer(int id) { m_timers.KillTimer(id); }
-
 QWidget* CMainDlg::GetDlgItem(int id) const {
   const auto it = m_controls.find(id);
   return it == m_controls.end() ? nullptr : it->second;
@@ -595,7 +600,8 @@ void CMainDlg::keyPressEvent(QKeyEvent* e) {
   // never closes the window. Escape ends the program, as the close box does.
   if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
     // A snipe field's Enter adds the snipe; every other field's runs the search.
-    static const int snipeFields[] = {IDC_DEALID, IDC_TITLE, IDC_MAXPRICE, IDC_INCREMENT, IDC_PREPTIME};
+    static const int snipeFields[] = {IDC_DEALID,   IDC_TITLE,     IDC_GROUP,
+                                      IDC_MAXPRICE, IDC_INCREMENT, IDC_PREPTIME};
     QWidget* focus = QApplication::focusWidget();
     QPushButton* target = Button(IDC_REFRESH);
     if (auto* focused = qobject_cast<QPushButton*>(focus); focused && isAncestorOf(focused)) {
@@ -618,14 +624,12 @@ void CMainDlg::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
-  for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
   StopSnipeWork();
   QDialog::closeEvent(e);
 }
 
 void CMainDlg::done(int r) {
   if (!ConfirmQuit()) return;
-  for (const int id : m_timers.RunningIds()) m_timers.KillTimer(id);
   StopSnipeWork();
   QDialog::done(r);
 }
@@ -633,53 +637,19 @@ void CMainDlg::done(int r) {
 // ---------------------------------------------------------------------------
 // The snipe list view.
 
-namespace {
-
-void SetColumns(QTreeWidget* v, const std::vector<std::tuple<const char*, int, Qt::Alignment>>& columns) {
-  v->clear();
-  v->setColumnCount(0);
-  QStringList headers;
-  for (const auto& c : columns) headers << QString::fromUtf8(std::get<0>(c));
-  v->setHeaderLabels(headers);
-  for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
-    v->headerItem()->setTextAlignment(i, std::get<2>(columns[i]) | Qt::AlignVCenter);
-    v->header()->resizeSection(i, std::get<1>(columns[i]));
-  }
-}
-
-}  // namespace
-
 void CMainDlg::RefreshSnipeList() {
-  // Every column is made centred; the list view keeps its first column left.
-  SetColumns(m_listSnipe, {{"夺宝编号", 60, Qt::AlignLeft},
-                           {"商品名称", 215, Qt::AlignHCenter},
-                           {"拍卖状态", 120, Qt::AlignHCenter},
-                           {"最高出价", 60, Qt::AlignHCenter},
-                           {"加价幅度", 60, Qt::AlignHCenter},
-                           {"准备时间", 60, Qt::AlignHCenter},
-                           {"剩余时间", 100, Qt::AlignHCenter},
-                           {"当前价", 60, Qt::AlignHCenter}});
-  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
-    const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
-    auto* row = new QTreeWidgetItem(m_listSnipe);
-    row->setText(0, QString::number(s.nDealId));
-    row->setText(1, GbkToQString(s.strTitle));
-    row->setText(2, GbkToQString(s.strState));
-    row->setText(3, QString::number(s.nMaxPrice));
-    row->setText(4, QString::number(s.nIncrement));
-    row->setText(5, QString::number(s.nPrepTime));
-    row->setText(6, QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)));
-    row->setText(7, s.nCurPrice > 0 ? QString::number(s.nCurPrice) : QString());
-    row->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
-    for (int c = 1; c < 8; ++c) row->setTextAlignment(c, Qt::AlignCenter);
-  }
+  m_snipeTable->Reset();
+  for (int c = 0; c < SnipeTableModel::kColumns; ++c)
+    m_listSnipe->header()->resizeSection(c, SnipeTableModel::Width(c));
   SnipeListChanged();
 }
 
+void CMainDlg::RefreshSnipeRow(int i) { m_snipeTable->RowChanged(i); }
+
 void CMainDlg::OnClickSnipeList() {
   int first = -1;
-  for (int i = 0; i < m_listSnipe->topLevelItemCount(); ++i) {
-    if (m_listSnipe->topLevelItem(i)->isSelected()) {
+  for (int i = 0; i < m_snipeTable->rowCount(); ++i) {
+    if (m_listSnipe->selectionModel()->isRowSelected(i, QModelIndex())) {
       first = i;
       break;
     }
@@ -696,6 +666,7 @@ void CMainDlg::ShowSnipeInFields(int i) {
   m_nMaxPrice = s.nMaxPrice;
   m_nIncrement = s.nIncrement;
   m_nPrepTime = s.nPrepTime;
+  m_nGroup = s.nGroup;
   UpdateData(false);
 }
 

@@ -26,6 +26,8 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QTreeView;
+class SnipeTableModel;
 
 namespace gavelhawk::snipe {
 class PriceHistoryLookup;
@@ -40,20 +42,6 @@ class SleepInhibitor;
 
 // Text members hold GBK bytes, as the site's text does; they become UTF-16
 // only in the fields.
-
-struct SnipeItem {
-  std::int32_t nDealId = 0;
-  std::string strTitle;
-  std::string strState;
-  std::int32_t nMaxPrice = 0;
-  std::int32_t nIncrement = 0;
-  std::int32_t nPrepTime = 0;
-  std::int64_t nEndTime = 0;   // site ms, full width
-  std::int64_t nRemain = 0;    // ms to closing at arming; -1 once bid
-  std::uint64_t nKey = 0;      // the snipe engine's name for this arming of the row
-  std::int64_t nDueSite = 0;   // site ms the bid is due, once the engine armed the row
-  std::int64_t nCurPrice = 0;  // current price last read, the final price after closing; 0: unknown
-};
 
 using SearchHit = gavelhawk::search::Hit;
 
@@ -143,11 +131,10 @@ class CMainDlg : public QDialog {
     IDC_UPDATEHISTORY = 1039,
     IDC_IEMODE = 1040,
     IDC_DELETE = 1041,
+    IDC_GROUP = 1043,
   };
   static constexpr int kSnipeSlots = 10;
   static constexpr int kHitSlots = 48;
-  static constexpr int kOpenTimerId = 999;
-  static constexpr int kWarmupTimerBase = 100;
 
   explicit CMainDlg(MainDlgServices services, QWidget* parent = nullptr);
   ~CMainDlg() override;
@@ -161,12 +148,6 @@ class CMainDlg : public QDialog {
   // order and stops at the first field that is not a whole number (standard
   // message, focus there); FALSE writes every member into its field.
   bool UpdateData(bool bSaveAndValidate = true);
-
-  // Numbered one-shot timers, all delivered to OnTimer. The snipes no longer
-  // use them: the snipe engine keeps its own time.
-  void SetTimer(int id, int ms);
-  void KillTimer(int id);
-  platform::dialog::WindowTimers& Timers() { return m_timers; }
 
   // Pixels that collapse/expand takes off and gives back: 350 at the
   // template font's 12-pixel line, scaled to the font in use.
@@ -193,7 +174,6 @@ class CMainDlg : public QDialog {
   void OnModifySnipe();
   void OnDeleteSnipe();
   void OnClearSnipes();
-  void OnTimer(int id);
   void OnOpenSnipe();
   void OnCancelOpenSnipe();
   // The engine that times and places the snipes' bids (made on first use).
@@ -219,7 +199,10 @@ class CMainDlg : public QDialog {
   static constexpr int kHistoryColumn = 7;
 
   // --- the window (MainDlg.cpp, dlg_keep.cpp, dlg_results.cpp)
+  // Shows the snipe list anew (rows came or went).
   void RefreshSnipeList();
+  // Shows row i's cells anew (the row itself changed).
+  void RefreshSnipeRow(int i);
   // Copies snipe row i into the closing-snipe members and shows them.
   void ShowSnipeInFields(int i);
   void OnClickSnipeList();
@@ -240,11 +223,13 @@ class CMainDlg : public QDialog {
   // --- state (every handler reads and writes these)
   QComboBox* m_comboCategory = nullptr;
   QTreeWidget* m_listResults = nullptr;
-  QTreeWidget* m_listSnipe = nullptr;
+  QTreeView* m_listSnipe = nullptr;
+  SnipeTableModel* m_snipeTable = nullptr;  // the list view's view of m_snipeList
   std::int32_t m_nDealId = 3333333;
   std::int32_t m_nMaxPrice = 5;
   std::int32_t m_nIncrement = 1;
   std::int32_t m_nPrepTime = 1000;
+  std::int32_t m_nGroup = 0;  // 抢拍组; 0: none
   std::string m_strExclude1, m_strExclude2, m_strExclude3, m_strExclude4;
   std::string m_strInclude1, m_strInclude2, m_strInclude3, m_strInclude4;
   std::string m_strTitle;  // "商品名称" in GBK, set by the constructor
@@ -255,9 +240,11 @@ class CMainDlg : public QDialog {
   bool m_bIEMode = false;
   std::string m_szAppDir;
   std::string m_strOpenBidUrl;
-  int m_nSnipeLast = -1;
   int m_nSnipeSel = -1;
-  std::array<SnipeItem, kSnipeSlots> m_snipes{};
+  // The snipe list; the window shows it and edits it through its handlers.
+  gavelhawk::snipe::SnipeList m_snipeList;
+  std::array<SnipeItem, kSnipeSlots>& m_snipes = m_snipeList.rows;
+  int& m_nSnipeLast = m_snipeList.last;
   // The search's crawl, its state and its hits (gavelhawk/gui/dlg_search.cpp);
   // the window's names for the hits are views of the controller's.
   std::unique_ptr<gavelhawk::search::SearchController> m_search =
@@ -284,6 +271,11 @@ class CMainDlg : public QDialog {
   // the list is saved, armed and finished rows are logged and told, and the
   // sleep inhibitor follows the waiting rows.
   void SnipeListChanged();
+  // Writes the list now (off the window's thread) when it changed since the
+  // last write; changes are otherwise written a moment after they settle.
+  void SaveSnipeList();
+  // Returns once every change so far is in the file.
+  void FlushSnipeList();
   // Rows still waiting for their bid.
   int WaitingSnipeCount() const;
   // Row i is armed and waits for its bid.
@@ -316,7 +308,7 @@ class CMainDlg : public QDialog {
  protected:
   void keyPressEvent(QKeyEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
-  // Escape, the close box and Alt+F4 all end here: armed timers die with it.
+  // Escape, the close box and Alt+F4 all end here: the snipe work stops with it.
   void done(int r) override;
 
  private:
@@ -333,7 +325,6 @@ class CMainDlg : public QDialog {
   void StopSnipeWork();
   bool ReadSnipeFields();
   void ArmRow(int i);
-  int RowOfKey(std::uint64_t key) const;
   // Asks before arming at a ceiling the current price has reached; true: arm.
   bool CeilingAccepted(std::int64_t current, std::int32_t maxPrice);
   void OnEngineRow(const gavelhawk::snipe::RowEvent& e);
@@ -350,7 +341,6 @@ class CMainDlg : public QDialog {
   void ShowCaption();
   MainDlgServices m_services;
   QString m_status;
-  platform::dialog::WindowTimers m_timers;
   std::map<int, QWidget*> m_controls;
   int m_expandedHeight = 0;
   // Last, so that they end first: their threads stop before the rest of the

@@ -21,13 +21,14 @@
 #include <tuple>
 #include <vector>
 
+#include "gavelhawk/app/exchange.h"
+#include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/gui/snipe_table.h"
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/search/listing.h"
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/snipe/reads.h"
-#include "gavelhawk/gui/MainDlg.h"
-#include "gavelhawk/app/exchange.h"
 #include "gavelhawk/snipe/saved_list.h"
 #include "platform/power/power.h"
 #include "platform/text/gbk.h"
@@ -49,8 +50,8 @@ std::string Utf8(const QString& s) { return s.toStdString(); }
 
 bool SameRows(const std::vector<SavedSnipe>& a, const std::vector<SavedSnipe>& b) {
   auto key = [](const SavedSnipe& r) {
-    return std::tie(r.dealId, r.title, r.state, r.maxPrice, r.increment, r.prepTime, r.endTime, r.waiting,
-                    r.outcome);
+    return std::make_tuple(r.nDealId, r.strTitle, r.strState, r.nMaxPrice, r.nIncrement, r.nPrepTime,
+                           r.nEndTime, r.nGroup, r.Waiting());
   };
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                     [&](const SavedSnipe& x, const SavedSnipe& y) { return key(x) == key(y); });
@@ -131,10 +132,15 @@ struct CMainDlg::KeepState : QObject {
   int expandedHeight = 0;
 
   // The kept list.
-  bool restored = false;  // the kept list was read: changes may replace it
-  std::vector<SavedSnipe> lastSaved;
+  bool restored = false;              // the kept list was read: changes may replace it
+  std::vector<SavedSnipe> lastSaved;  // what the saver was last given
   bool lastIEMode = false;
+  bool saveFailed = false;  // the last write failed: the next change writes again
   bool saveFailureTold = false;
+  // Changes within kSaveDelay are written once, off the window's thread.
+  static constexpr int kSaveDelayMs = 250;
+  QTimer saveDelay;
+  std::unique_ptr<gavelhawk::ui::ListSaver> saver;
 
   // What each row was at the last change, by auction id.
   struct Seen {
@@ -176,6 +182,59 @@ void CMainDlg::KeepTemplateLayout() {
   }
   installEventFilter(m_keep.get());
   connect(&m_keep->countdown, &QTimer::timeout, this, [this] { OnCountdownTick(); });
+  m_keep->saveDelay.setSingleShot(true);
+  connect(&m_keep->saveDelay, &QTimer::timeout, this, [this] { SaveSnipeList(); });
+  // A changed row repaints its own cells; rows that came or went rebuild the list.
+  m_snipeList.changed = [this](int i) {
+    if (i < 0) {
+      RefreshSnipeList();
+      return;
+    }
+    RefreshSnipeRow(i);
+    SnipeListChanged();
+  };
+}
+
+void CMainDlg::SaveSnipeList() {
+  if (!m_keep || m_services.savedListPath.empty()) return;
+  KeepState& k = *m_keep;
+  k.saveDelay.stop();
+  if (!k.restored ||
+      (!k.saveFailed && SameRows(k.lastSaved, {m_snipes.begin(), m_snipes.begin() + m_nSnipeLast + 1}) &&
+       k.lastIEMode == m_bIEMode)) {
+    return;
+  }
+  if (!k.saver) {
+    // The saver ends with m_keep, before the window: its events find the window.
+    k.saver = std::make_unique<gavelhawk::ui::ListSaver>(m_services.savedListPath,
+                                                         [this](bool ok, const std::string& error) {
+                                                           if (ok) return;
+                                                           log::Log(error);
+                                                           QMetaObject::invokeMethod(
+                                                               this,
+                                                               [this, error] {
+                                                                 if (!m_keep) return;
+                                                                 m_keep->saveFailed = true;
+                                                                 if (m_keep->saveFailureTold) return;
+                                                                 m_keep->saveFailureTold = true;
+                                                                 Message(QString::fromStdString(error));
+                                                               },
+                                                               Qt::QueuedConnection);
+                                                         });
+  }
+  k.lastSaved.assign(m_snipes.begin(), m_snipes.begin() + m_nSnipeLast + 1);
+  // A row that is not armed does not wait, whatever its phase said.
+  for (SavedSnipe& r : k.lastSaved)
+    if (!r.nKey && r.Waiting()) r.ePhase = gavelhawk::snipe::SnipePhase::Finished;
+  k.lastIEMode = m_bIEMode;
+  k.saveFailed = false;
+  k.saver->Save(k.lastSaved, m_bIEMode);
+}
+
+void CMainDlg::FlushSnipeList() {
+  if (!m_keep) return;
+  if (m_keep->saveDelay.isActive()) SaveSnipeList();
+  if (m_keep->saver) m_keep->saver->Wait();
 }
 
 void CMainDlg::LayoutToSize() {
@@ -283,18 +342,10 @@ void CMainDlg::RestoreSnipeList() {
   const int n = static_cast<int>(std::min<std::size_t>(loaded.rows.size(), kSnipeSlots));
   int waiting = 0;
   for (int i = 0; i < n; ++i) {
-    const SavedSnipe& r = loaded.rows[static_cast<std::size_t>(i)];
     SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
-    row = SnipeItem{};
-    row.nDealId = r.dealId;
-    row.strTitle = r.title;
-    row.strState = r.state;
-    row.nMaxPrice = r.maxPrice;
-    row.nIncrement = r.increment;
-    row.nPrepTime = r.prepTime;
-    row.nEndTime = r.endTime;
+    row = loaded.rows[static_cast<std::size_t>(i)];
     row.nRemain = -1;
-    if (r.waiting) ++waiting;
+    if (row.Waiting()) ++waiting;
   }
   for (const std::int32_t id : loaded.missed) {
     log::Log(Utf8(QStringLiteral("夺宝编号 %1 在程序未运行时已结束，未出价").arg(id)));
@@ -306,33 +357,27 @@ void CMainDlg::RestoreSnipeList() {
   // engine decides nothing from what was known before the restart. A row
   // whose bid may have left never bids again: only its outcome is read.
   for (int i = 0; i < n; ++i) {
-    const SavedSnipe& saved = loaded.rows[static_cast<std::size_t>(i)];
-    if (!saved.waiting) continue;
     SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
+    if (!row.Waiting()) continue;
     row.nKey = m_nNextKey++;
     const std::uint64_t key = row.nKey;
-    if (saved.bidSent) {
+    if (row.bBidSent) {
       row.strState = platform::text::Utf8ToGbk(gavelhawk::site::kStateBidPlaced);
-      gavelhawk::snipe::RowSpec setup;
-      setup.dealId = row.nDealId;
-      setup.title = row.strTitle;
-      setup.maxPrice = row.nMaxPrice;
-      setup.increment = row.nIncrement;
-      setup.prepTime = row.nPrepTime;
-      setup.endTime = row.nEndTime;
-      SnipeEngine().AwaitOutcome(key, setup, 0);
+      row.ePhase = gavelhawk::snipe::SnipePhase::BidSent;
+      SnipeEngine().AwaitOutcome(key, row, 0);
       continue;
     }
     // Kept as waiting while its closing time is read again.
     row.nRemain = 0;
     row.strState = platform::text::Utf8ToGbk(gavelhawk::site::kStateWaiting);
+    row.ePhase = gavelhawk::snipe::SnipePhase::Arming;
     auto result = std::make_shared<gavelhawk::snipe::AuctionRead>();
     RunSiteRead(
         [result, siteUrl = m_services.siteUrl, id = row.nDealId](platform::http::Transport& t) {
           *result = gavelhawk::snipe::ReadAuction(t, siteUrl, id, false);
         },
         [this, result, key] {
-          const int j = RowOfKey(key);
+          const int j = m_snipeList.RowOfKey(key);
           if (j < 0) return;
           SnipeItem& r = m_snipes[static_cast<std::size_t>(j)];
           if (!result->failed && result->endTime > 0) {
@@ -342,7 +387,7 @@ void CMainDlg::RestoreSnipeList() {
                 Utf8(QStringLiteral("夺宝编号 %1 的结束时间未能重新读取，按保存的时间布置").arg(r.nDealId)));
           }
           ArmRow(j);
-          RefreshSnipeList();
+          m_snipeList.Touch(j);
         });
   }
 }
@@ -350,7 +395,6 @@ void CMainDlg::RestoreSnipeList() {
 void CMainDlg::SnipeListChanged() {
   if (!m_keep) return;
   KeepState& k = *m_keep;
-  std::vector<SavedSnipe> rows;
   std::map<std::int32_t, KeepState::Seen> seen;
   std::int64_t lastClockRead = 0;
   for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
@@ -377,17 +421,6 @@ void CMainDlg::SnipeListChanged() {
                                         .arg(GbkToQString(s.strTitle), GbkToQString(s.strState))));
     }
     seen[s.nDealId] = {waiting, s.nEndTime, s.nRemain};
-    SavedSnipe r;
-    r.dealId = s.nDealId;
-    r.title = s.strTitle;
-    r.state = s.strState;
-    r.maxPrice = s.nMaxPrice;
-    r.increment = s.nIncrement;
-    r.prepTime = s.nPrepTime;
-    r.endTime = s.nEndTime;
-    r.waiting = waiting;
-    if (!waiting) r.outcome = s.strState;
-    rows.push_back(std::move(r));
   }
   k.seen = std::move(seen);
 
@@ -403,20 +436,8 @@ void CMainDlg::SnipeListChanged() {
     }
   }
 
-  if (k.restored && !m_services.savedListPath.empty() &&
-      (!SameRows(rows, k.lastSaved) || k.lastIEMode != m_bIEMode)) {
-    std::string error;
-    if (gavelhawk::ui::SaveSnipes(m_services.savedListPath, rows, &error, m_bIEMode)) {
-      k.lastSaved = std::move(rows);
-      k.lastIEMode = m_bIEMode;
-    } else {
-      log::Log(error);
-      if (!k.saveFailureTold) {
-        k.saveFailureTold = true;
-        // Told once, after the handler that changed the list has finished.
-        QTimer::singleShot(0, this, [this, error] { Message(QString::fromStdString(error)); });
-      }
-    }
+  if (k.restored && !m_services.savedListPath.empty() && !k.saveDelay.isActive()) {
+    k.saveDelay.start(KeepState::kSaveDelayMs);
   }
 
   if (platform::power::SleepInhibitor* inhibitor = m_services.inhibitor) {
@@ -491,12 +512,10 @@ void CMainDlg::ResultListShown() {
 
 void CMainDlg::OnCountdownTick() {
   if (const std::int64_t now = CountdownClock(); now > 0) {
-    for (int i = 0; i <= m_nSnipeLast && i < m_listSnipe->topLevelItemCount(); ++i) {
+    for (int i = 0; i < m_snipeTable->rowCount(); ++i) {
       if (!SnipeWaiting(i)) continue;
-      const QString text = QString::fromStdString(
-          gavelhawk::ui::FormatRemain(m_snipes[static_cast<std::size_t>(i)].nEndTime - now));
-      QTreeWidgetItem* item = m_listSnipe->topLevelItem(i);
-      if (item->text(6) != text) item->setText(6, text);
+      m_snipeTable->SetRemain(
+          i, QString::fromStdString(gavelhawk::ui::FormatRemain(m_snipeList.Row(i).nEndTime - now)));
     }
   }
   if (!m_keep) return;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/search/parallel_crawl.h"
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
 

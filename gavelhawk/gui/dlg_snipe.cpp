@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "gavelhawk/gui/MainDlg.h"
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/snipe/plan.h"
 #include "gavelhawk/snipe/reads.h"
-#include "gavelhawk/gui/MainDlg.h"
 #include "gavelhawk/snipe/saved_list.h"
 #include "platform/shell/shell.h"
 #include "platform/text/gbk.h"
@@ -89,6 +89,7 @@ void CMainDlg::RunSiteRead(std::function<void(platform::http::Transport&)> work,
 }
 
 void CMainDlg::StopSnipeWork() {
+  FlushSnipeList();
   for (auto& r : m_siteReads) r->transport->Cancel(true);
   for (auto& r : m_siteReads)
     if (r->thread.joinable()) r->thread.join();
@@ -162,6 +163,11 @@ bool CMainDlg::ReadSnipeFields() {
     Message(Text("最高出价和加价幅度必须大于0"));
     return false;
   }
+  if (m_nGroup < 0) {
+    Message(Text("抢拍组必须是不小于0的整数（0表示不分组）"));
+    if (QWidget* f = GetDlgItem(IDC_GROUP)) f->setFocus(Qt::OtherFocusReason);
+    return false;
+  }
   if (m_nPrepTime < gavelhawk::ui::kMinPrepTimeMs || m_nPrepTime > gavelhawk::ui::kMaxPrepTimeMs) {
     Message(Text("准备时间必须在%1到%2毫秒之间")
                 .arg(gavelhawk::ui::kMinPrepTimeMs)
@@ -178,12 +184,6 @@ bool CMainDlg::CeilingAccepted(std::int64_t current, std::int32_t maxPrice) {
                  platform::dialog::Buttons::OkCancelCancelDefault) == platform::dialog::Answer::Ok;
 }
 
-int CMainDlg::RowOfKey(std::uint64_t key) const {
-  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i)
-    if (m_snipes[static_cast<std::size_t>(i)].nKey == key) return i;
-  return -1;
-}
-
 void CMainDlg::ArmRow(int i) {
   SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
   // A fresh name for each arming: whatever the engine still says about an
@@ -193,14 +193,9 @@ void CMainDlg::ArmRow(int i) {
   row.strState = Utf8ToGbk(gavelhawk::site::kStateWaiting);
   row.nRemain = 0;
   row.nDueSite = 0;
-  snipe::RowSpec setup;
-  setup.dealId = row.nDealId;
-  setup.title = row.strTitle;
-  setup.maxPrice = row.nMaxPrice;
-  setup.increment = row.nIncrement;
-  setup.prepTime = row.nPrepTime;
-  setup.endTime = row.nEndTime;
-  SnipeEngine().Arm(row.nKey, setup);
+  row.ePhase = snipe::SnipePhase::Arming;
+  row.bBidSent = false;
+  SnipeEngine().Arm(row.nKey, row);
 }
 
 void CMainDlg::OnAutoBid() {
@@ -222,9 +217,9 @@ void CMainDlg::OnAutoBid() {
     return;
   }
   struct Typed {
-    std::int32_t dealId, maxPrice, increment, prepTime;
+    std::int32_t dealId, maxPrice, increment, prepTime, group;
   };
-  const Typed typed{m_nDealId, m_nMaxPrice, m_nIncrement, m_nPrepTime};
+  const Typed typed{m_nDealId, m_nMaxPrice, m_nIncrement, m_nPrepTime, m_nGroup};
   auto result = std::make_shared<PricedRead>();
   const std::string siteUrl = m_services.siteUrl;
   EnableSnipeReads(false);
@@ -273,6 +268,7 @@ void CMainDlg::OnAutoBid() {
         row.nMaxPrice = typed.maxPrice;
         row.nIncrement = m_nIncrement;
         row.nPrepTime = typed.prepTime;
+        row.nGroup = typed.group;
         row.nEndTime = result->endTime;
         row.nCurPrice = all->current;
         ArmRow(m_nSnipeLast);
@@ -291,6 +287,7 @@ void CMainDlg::OnModifySnipe() {
   typed.nMaxPrice = m_nMaxPrice;
   typed.nIncrement = m_nIncrement;
   typed.nPrepTime = m_nPrepTime;
+  typed.nGroup = m_nGroup;
   auto result = std::make_shared<PricedRead>();
   const std::string siteUrl = m_services.siteUrl;
   EnableSnipeReads(false);
@@ -307,7 +304,7 @@ void CMainDlg::OnModifySnipe() {
         }
         if (!CeilingAccepted(result->current, typed.nMaxPrice)) return;
         // The row may have been deleted or cleared meanwhile.
-        const int i = RowOfKey(key);
+        const int i = m_snipeList.RowOfKey(key);
         if (i < 0) return;
         SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
         const std::uint64_t keep = row.nKey;
@@ -316,7 +313,7 @@ void CMainDlg::OnModifySnipe() {
         row.nEndTime = result->read.endTime;
         row.nCurPrice = result->current;
         ArmRow(i);
-        RefreshSnipeList();
+        m_snipeList.Touch(i);
       });
 }
 
@@ -354,24 +351,10 @@ void CMainDlg::OnClearSnipes() {
   RefreshSnipeList();
 }
 
-void CMainDlg::OnTimer(int id) {
-  // No snipe runs on the window's timers any more.
-  KillTimer(id);
-}
-
 void CMainDlg::OnEngineRow(const gavelhawk::snipe::RowEvent& e) {
-  const int i = RowOfKey(e.key);
+  const int i = m_snipeList.Apply(e);
   if (i < 0) return;
-  SnipeItem& row = m_snipes[static_cast<std::size_t>(i)];
-  using Kind = snipe::RowEvent::Kind;
-  if (!e.state.empty()) row.strState = Utf8ToGbk(e.state);
-  if (e.kind != Kind::Result && e.kind != Kind::Price) row.nRemain = e.remain;
-  if (e.kind == Kind::Armed) row.nDueSite = e.dueSiteMs;
-  if ((e.kind == Kind::Price || e.kind == Kind::Bid) && e.currentPrice > 0) row.nCurPrice = e.currentPrice;
-  if (e.kind == Kind::Result && e.finalPrice > 0 &&
-      (e.outcome == snipe::Outcome::Won || e.outcome == snipe::Outcome::Lost)) {
-    row.nCurPrice = e.finalPrice;
-  }
+  const SnipeItem& row = m_snipeList.Row(i);
   if (!e.handOverUrl.empty() && m_services.opener) m_services.opener->OpenUrl(e.handOverUrl);
   // The bid's own notice comes from the list's change (the row stops waiting);
   // the outcome after closing is told here.
@@ -382,12 +365,11 @@ void CMainDlg::OnEngineRow(const gavelhawk::snipe::RowEvent& e) {
                          .arg(platform::text::GbkToQString(row.strTitle), QString::fromStdString(e.state))
                          .toStdString());
   }
-  RefreshSnipeList();
 }
 
 bool CMainDlg::SnipeWaiting(int i) const {
-  const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
-  return s.nKey != 0 && s.nRemain != -1 && s.strState == Utf8ToGbk(gavelhawk::site::kStateWaiting);
+  const SnipeItem& s = m_snipeList.Row(i);
+  return s.nKey != 0 && s.Waiting();
 }
 
 void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {

@@ -231,13 +231,13 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
         reason = site::kMsgNoSuchAuction;
       }
       RowSpec setup;
-      setup.dealId = id;
-      setup.title = read.detail.title;
-      setup.maxPrice = ceiling;
-      setup.increment = site::BoundIncrement(args.increment, read.detail.lower, read.detail.higher);
-      setup.prepTime = args.prep;
-      setup.endTime = read.endTime;
-      setup.group = k < args.groups.size() ? args.groups[k] : 0;
+      setup.nDealId = id;
+      setup.strTitle = read.detail.title;
+      setup.nMaxPrice = ceiling;
+      setup.nIncrement = site::BoundIncrement(args.increment, read.detail.lower, read.detail.higher);
+      setup.nPrepTime = args.prep;
+      setup.nEndTime = read.endTime;
+      setup.nGroup = k < args.groups.size() ? args.groups[k] : 0;
       std::unique_lock lk(mu);
       --readsLeft;
       cv.notify_all();
@@ -247,7 +247,7 @@ int RunSnipe(const CliArgs& args, const CliSite& site, std::ostream& out,
         finish(id, false);
         return;
       }
-      titles[id] = platform::text::GbkToUtf8(setup.title);
+      titles[id] = platform::text::GbkToUtf8(setup.strTitle);
       engine.Arm(k + 1, setup);
       lk.unlock();
       // After arming, beside the engine: a history server that does not

@@ -150,10 +150,10 @@ void Engine::Arm(std::uint64_t key, const RowSpec& setup) {
     row->key = key;
     row->epoch = epoch;
     row->setup = setup;
-    Log("布置 " + std::to_string(setup.dealId) + " " + platform::text::GbkToUtf8(setup.title) + " 最高出价 " +
-        std::to_string(setup.maxPrice) + " 加价 " + std::to_string(setup.increment) + " 准备 " +
-        std::to_string(setup.prepTime) + " ms" +
-        (setup.group ? " 抢拍组 " + std::to_string(setup.group) : ""));
+    Log("布置 " + std::to_string(setup.nDealId) + " " + platform::text::GbkToUtf8(setup.strTitle) +
+        " 最高出价 " + std::to_string(setup.nMaxPrice) + " 加价 " + std::to_string(setup.nIncrement) +
+        " 准备 " + std::to_string(setup.nPrepTime) + " ms" +
+        (setup.nGroup ? " 抢拍组 " + std::to_string(setup.nGroup) : ""));
     AddToGroup(*row);
     rows_[key] = std::move(row);
     clockWaiters_.push_back(key);
@@ -172,7 +172,7 @@ void Engine::AwaitOutcome(std::uint64_t key, const RowSpec& setup, std::int64_t 
     row->unsure = true;
     row->amount = amount;
     row->bidState = site::kStateBidPlaced;
-    Log("恢复已出价的 " + std::to_string(setup.dealId) + "：不再出价，只读成交结果");
+    Log("恢复已出价的 " + std::to_string(setup.nDealId) + "：不再出价，只读成交结果");
     // Its bid may have been taken: the group waits for its outcome.
     AddToGroup(*row);
     rows_[key] = std::move(row);
@@ -192,8 +192,8 @@ void Engine::DropRow(std::uint64_t key) {
   // A row no longer in the list no longer speaks for its group.
   {
     std::lock_guard lk(groupMu_);
-    if (row->setup.group) {
-      Group& g = groups_[row->setup.group];
+    if (row->setup.nGroup) {
+      Group& g = groups_[row->setup.nGroup];
       if (row->holdsGroup) --g.holding;
       if (row->wonGroup) --g.won;
       row->holdsGroup = row->wonGroup = false;
@@ -205,9 +205,9 @@ void Engine::DropRow(std::uint64_t key) {
 }
 
 void Engine::AddToGroup(Row& row) {
-  if (!row.setup.group) return;
+  if (!row.setup.nGroup) return;
   std::lock_guard lk(groupMu_);
-  Group& g = groups_[row.setup.group];  // made here, so the due moment only looks up
+  Group& g = groups_[row.setup.nGroup];  // made here, so the due moment only looks up
   if (row.outcomeOnly) {
     ++g.holding;
     row.holdsGroup = true;
@@ -215,9 +215,9 @@ void Engine::AddToGroup(Row& row) {
 }
 
 const char* Engine::ClaimGroup(Row& row) {
-  if (!row.setup.group) return nullptr;
+  if (!row.setup.nGroup) return nullptr;
   std::lock_guard lk(groupMu_);
-  const auto it = groups_.find(row.setup.group);
+  const auto it = groups_.find(row.setup.nGroup);
   if (it == groups_.end()) return nullptr;
   Group& g = it->second;
   // Dropped meanwhile: DropRow's count is done or never sees this claim.
@@ -231,9 +231,9 @@ const char* Engine::ClaimGroup(Row& row) {
 }
 
 void Engine::ReleaseGroup(Row& row, bool won) {
-  if (!row.setup.group) return;
+  if (!row.setup.nGroup) return;
   std::lock_guard lk(groupMu_);
-  Group& g = groups_[row.setup.group];
+  Group& g = groups_[row.setup.nGroup];
   if (row.holdsGroup) --g.holding;
   row.holdsGroup = false;
   if (won && !row.wonGroup && !row.dropped) {
@@ -406,26 +406,26 @@ void Engine::ReadClock(const std::vector<std::uint64_t>& waiters) {
     if (it == rows_.end() || it->second->thread.joinable()) continue;
     Row& row = *it->second;
     if (e.ok && row.outcomeOnly) {
-      row.plan = PlanBid(row.setup.endTime, *SiteNow(), row.setup.prepTime);
-      row.plan.outcomeSiteMs = row.setup.endTime + kOutcomeAfterMs;
+      row.plan = PlanBid(row.setup.nEndTime, *SiteNow(), row.setup.nPrepTime);
+      row.plan.outcomeSiteMs = row.setup.nEndTime + kOutcomeAfterMs;
       StartRow(row);
       continue;
     }
     if (e.ok) {
       const std::int64_t now = *SiteNow();
-      row.plan = PlanBid(row.setup.endTime, now, row.setup.prepTime);
+      row.plan = PlanBid(row.setup.nEndTime, now, row.setup.nPrepTime);
       if (row.plan.armable) {
         StartRow(row);
         continue;
       }
       // A closing time at or before the site's now is a misread (or an
       // auction already over): no bid at a meaningless time.
-      Log("不布置 " + std::to_string(row.setup.dealId) + "：截止 " + std::to_string(row.setup.endTime) +
+      Log("不布置 " + std::to_string(row.setup.nDealId) + "：截止 " + std::to_string(row.setup.nEndTime) +
           " 不在站点时间 " + std::to_string(now) + " 之后");
     }
     RowEvent ev;
     ev.key = row.key;
-    ev.dealId = row.setup.dealId;
+    ev.dealId = row.setup.nDealId;
     ev.kind = RowEvent::Kind::NotArmed;
     ev.state = site::kStateNoSiteTime;
     ev.remain = -1;
@@ -440,14 +440,14 @@ void Engine::StartRow(Row& row) {
     const std::int64_t now = *SiteNow();
     RowEvent ev;
     ev.key = row.key;
-    ev.dealId = row.setup.dealId;
+    ev.dealId = row.setup.nDealId;
     ev.kind = RowEvent::Kind::Armed;
     ev.state = site::kStateWaiting;
     ev.remain = row.plan.remain;
     ev.closingInMs = row.plan.remain;
     ev.fireInMs = std::max<std::int64_t>(0, row.plan.dueSiteMs - now);
     ev.dueSiteMs = row.plan.dueSiteMs;
-    Log("已布置 " + std::to_string(row.setup.dealId) + "：距截止 " + std::to_string(ev.closingInMs) +
+    Log("已布置 " + std::to_string(row.setup.nDealId) + "：距截止 " + std::to_string(ev.closingInMs) +
         " ms，" + std::to_string(ev.fireInMs) + " ms 后出价" +
         (row.plan.warmup ? "，预热于 " + std::to_string(row.plan.warmupSiteMs - now) + " ms 后" : ""));
     Emit(ev);
@@ -491,11 +491,11 @@ void Engine::RowMain(Row& row) {
     // the bid.
     if (!WaitForSite(row, row.plan.dueSiteMs - kCheckAheadMs)) return;
     if (*SiteNow() < row.plan.dueSiteMs - kWarmupNeedsMs && !row.transport->ConnectionAlive()) {
-      Log("连接已断开，重新预热 " + std::to_string(row.setup.dealId));
+      Log("连接已断开，重新预热 " + std::to_string(row.setup.nDealId));
       WarmUp(row);
     }
     // Kept as "bid sent" now, well ahead: a slow disk cannot hold up the bid.
-    if (bidsItself_ && events_.bidSending) events_.bidSending(row.key, row.setup.dealId);
+    if (bidsItself_ && events_.bidSending) events_.bidSending(row.key, row.setup.nDealId);
     if (!WaitForSite(row, row.plan.dueSiteMs)) return;
     if (const char* skip = ClaimGroup(row)) {
       SkipForGroup(row, skip);
@@ -518,12 +518,12 @@ void Engine::SkipForGroup(Row& row, const char* reason) {
   const bool won = std::string_view(reason) == kSkipGroupWon;
   RowEvent ev;
   ev.key = row.key;
-  ev.dealId = row.setup.dealId;
+  ev.dealId = row.setup.nDealId;
   ev.kind = RowEvent::Kind::Skipped;
   ev.remain = -1;
   ev.state = won ? kStateGroupWon : kStateGroupPending;
   ev.skipReason = reason;
-  Log("不出价 " + std::to_string(row.setup.dealId) + "：抢拍组 " + std::to_string(row.setup.group) +
+  Log("不出价 " + std::to_string(row.setup.nDealId) + "：抢拍组 " + std::to_string(row.setup.nGroup) +
       (won ? " 已有得标" : " 有已出价的商品尚未结束"));
   if (!row.dropped) Emit(ev);
 }
@@ -532,7 +532,7 @@ void Engine::WarmUp(Row& row) {
   // The records read the bid makes anyway: it opens the connection and
   // never bids.
   const MonoTime t0 = clock_->Now();
-  const std::string url = config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId);
+  const std::string url = config_.siteUrl + ::site::BidRecordsPath(row.setup.nDealId);
   platform::http::RequestOptions o;
   o.deadline = config_.requestDeadline;
   o.followRedirects = false;
@@ -542,9 +542,9 @@ void Engine::WarmUp(Row& row) {
   if (!rec.ok || row.dropped) return;
   RowEvent ev;
   ev.key = row.key;
-  ev.dealId = row.setup.dealId;
+  ev.dealId = row.setup.nDealId;
   ev.kind = RowEvent::Kind::Price;
-  ev.remain = row.setup.endTime - SiteNow().value_or(row.setup.endTime);
+  ev.remain = row.setup.nEndTime - SiteNow().value_or(row.setup.nEndTime);
   ev.currentPrice = rec.current;
   Emit(ev);
 }
@@ -553,7 +553,7 @@ void Engine::FireBid(Row& row) {
   const bool itself = bidsItself_;
   RowEvent ev;
   ev.key = row.key;
-  ev.dealId = row.setup.dealId;
+  ev.dealId = row.setup.nDealId;
   ev.kind = RowEvent::Kind::Bid;
   ev.remain = -1;
   platform::http::RequestOptions o;
@@ -562,18 +562,18 @@ void Engine::FireBid(Row& row) {
   // From here to the bid request: no log line, no file, no long lock. What
   // is to be told is kept and told after the bid has left.
   const MonoTime t0 = clock_->Now();
-  const std::string recordsUrl = config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId);
+  const std::string recordsUrl = config_.siteUrl + ::site::BidRecordsPath(row.setup.nDealId);
   const site::RecordsRead rec = site::ReadRecords(row.transport->Send(recordsUrl, o));
   const MonoTime t1 = clock_->Now();
   std::string bidUrl;
   platform::http::Response answer;
   MonoTime t2 = t1;
   if (rec.ok) {
-    row.amount = site::BidAmount(rec.current, row.setup.increment, row.setup.maxPrice);
-    bidUrl = config_.siteUrl + ::site::BidPath(row.setup.dealId, row.amount);
+    row.amount = site::BidAmount(rec.current, row.setup.nIncrement, row.setup.nMaxPrice);
+    bidUrl = config_.siteUrl + ::site::BidPath(row.setup.nDealId, row.amount);
     // The last look before the price leaves: never above the ceiling, never
     // a price that is no price.
-    if (itself && row.amount >= 1 && row.amount <= row.setup.maxPrice) {
+    if (itself && row.amount >= 1 && row.amount <= row.setup.nMaxPrice) {
       platform::http::RequestOptions b = o;
       b.resend = false;
       row.sent = true;
@@ -593,12 +593,12 @@ void Engine::FireBid(Row& row) {
     ev.price = row.amount;
     ev.handOverUrl = bidUrl;
     ev.state = site::kStateHandedOver;
-    Log("出价 " + std::to_string(row.setup.dealId) + " " + std::to_string(row.amount) + " 交给浏览器");
+    Log("出价 " + std::to_string(row.setup.nDealId) + " " + std::to_string(row.amount) + " 交给浏览器");
   } else if (!row.sent) {
     ev.price = row.amount;
     ev.networkError = true;
     ev.reason = "出价 " + std::to_string(row.amount) + " 不在 1 至最高出价 " +
-                std::to_string(row.setup.maxPrice) + " 之间";
+                std::to_string(row.setup.nMaxPrice) + " 之间";
     ev.state = std::string(site::kMsgNetworkError) + ev.reason;
   } else {
     ev.price = row.amount;
@@ -607,7 +607,7 @@ void Engine::FireBid(Row& row) {
     Log("出价 " + PathOf(bidUrl) + " 往返 " + Ms(MonoUs(t2) - MonoUs(t1)) + " ms" +
         (a.failed ? " 失败：" + a.error : ""));
     if (!answer.body.empty())
-      Log("回答 " + std::to_string(row.setup.dealId) + "：" +
+      Log("回答 " + std::to_string(row.setup.nDealId) + "：" +
           platform::text::GbkToUtf8(::site::ToPageText(answer.body.substr(0, kLoggedAnswer))));
     if (a.failed) {
       ev.networkError = true;
@@ -619,12 +619,12 @@ void Engine::FireBid(Row& row) {
       ev.success = a.success;
       ev.code = a.code;
       ev.state = a.success ? std::string(site::kStateBidPlaced)
-                           : site::SnipeStateText(a.code, rec.current, row.setup.maxPrice, row.amount);
+                           : site::SnipeStateText(a.code, rec.current, row.setup.nMaxPrice, row.amount);
     }
   }
   row.taken = ev.success;
   row.bidState = ev.state;
-  Log("结果 " + std::to_string(row.setup.dealId) + "：" + ev.state);
+  Log("结果 " + std::to_string(row.setup.nDealId) + "：" + ev.state);
   if (!row.dropped) Emit(ev);
 }
 
@@ -632,7 +632,7 @@ bool Engine::ReadOutcome(Row& row, bool last) {
   platform::http::RequestOptions o;
   o.deadline = config_.requestDeadline;
   o.followRedirects = false;
-  const std::string url = config_.siteUrl + ::site::BidRecordsPath(row.setup.dealId);
+  const std::string url = config_.siteUrl + ::site::BidRecordsPath(row.setup.nDealId);
   const MonoTime t0 = clock_->Now();
   const site::RecordsRead rec = site::ReadRecords(row.transport->Send(url, o));
   Log("成交记录 " + PathOf(url) + " 往返 " + Ms(MonoUs(clock_->Now()) - MonoUs(t0)) + " ms" +
@@ -640,7 +640,7 @@ bool Engine::ReadOutcome(Row& row, bool last) {
   if (!last && (!rec.ok || !rec.ended)) return false;
   RowEvent ev;
   ev.key = row.key;
-  ev.dealId = row.setup.dealId;
+  ev.dealId = row.setup.nDealId;
   ev.kind = RowEvent::Kind::Result;
   ev.remain = -1;
   ev.price = row.amount;
@@ -681,7 +681,7 @@ bool Engine::ReadOutcome(Row& row, bool last) {
     ReleaseGroup(row, true);
   else if (ev.outcome != Outcome::Failed || (!row.taken && !row.unsure))
     ReleaseGroup(row, false);
-  Log("成交 " + std::to_string(row.setup.dealId) + "：" + ev.state + "，成交价 " +
+  Log("成交 " + std::to_string(row.setup.nDealId) + "：" + ev.state + "，成交价 " +
       std::to_string(ev.finalPrice));
   if (!row.dropped) Emit(ev);
   return true;

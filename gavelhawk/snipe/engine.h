@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "gavelhawk/snipe/plan.h"
+#include "gavelhawk/snipe/snipe_list.h"
 #include "platform/http/http.h"
 
 namespace gavelhawk::snipe {
@@ -57,18 +58,9 @@ struct EngineConfig {
   int clockReads = 3;                               // reads per clock estimate
 };
 
-// A row as the user set it up, plus its closing time read from the site.
-struct RowSpec {
-  std::int32_t dealId = 0;
-  std::string title;  // GBK, for the log only
-  std::int32_t maxPrice = 0;
-  std::int32_t increment = 0;
-  std::int32_t prepTime = 0;
-  std::int64_t endTime = 0;  // site ms
-  // Rows of one group buy one: once one is won, or while one's taken bid
-  // awaits its outcome, the others send no bid. 0: no group.
-  std::int32_t group = 0;
-};
+// A row as the user set it up, plus its closing time read from the site: the
+// list's own row (the engine reads its values and ignores the rest).
+using RowSpec = SnipeItem;
 
 // The state texts of a row skipped for its group (UTF-8).
 inline constexpr const char* kStateGroupWon = "同组已得标";

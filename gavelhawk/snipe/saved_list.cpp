@@ -9,11 +9,13 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QSaveFile>
+#include <condition_variable>
 #include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "platform/text/gbk.h"
 
@@ -32,16 +34,18 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 QJsonObject ToJson(const SavedSnipe& r) {
   QJsonObject o;
-  o["dealId"] = r.dealId;
-  o["title"] = Q(GbkToUtf8(r.title));
-  o["state"] = Q(GbkToUtf8(r.state));
-  o["maxPrice"] = r.maxPrice;
-  o["increment"] = r.increment;
-  o["prepTime"] = r.prepTime;
-  o["endTime"] = static_cast<qint64>(r.endTime);
-  o["waiting"] = r.waiting;
-  o["outcome"] = Q(GbkToUtf8(r.outcome));
-  if (r.bidSent) o["bidSent"] = true;
+  const bool waiting = r.Waiting();
+  o["dealId"] = r.nDealId;
+  o["title"] = Q(GbkToUtf8(r.strTitle));
+  o["state"] = Q(GbkToUtf8(r.strState));
+  o["maxPrice"] = r.nMaxPrice;
+  o["increment"] = r.nIncrement;
+  o["prepTime"] = r.nPrepTime;
+  o["endTime"] = static_cast<qint64>(r.nEndTime);
+  o["group"] = r.nGroup;
+  o["waiting"] = waiting;
+  o["outcome"] = waiting ? QString() : Q(GbkToUtf8(r.strState));
+  if (waiting && r.bBidSent) o["bidSent"] = true;
   return o;
 }
 
@@ -72,17 +76,22 @@ std::optional<SavedSnipe> FromJson(const QJsonValue& value) {
     if (!o.value(QLatin1String(key)).isString()) return std::nullopt;
   }
   if (!o.value(QLatin1String("waiting")).isBool()) return std::nullopt;
+  // Absent in lists saved before groups were kept: no group.
+  const auto group =
+      o.contains(QLatin1String("group")) ? Integer(o, "group", 0, hi) : std::optional<std::int64_t>(0);
+  if (!group) return std::nullopt;
   SavedSnipe r;
-  r.dealId = static_cast<std::int32_t>(*id);
-  r.title = Utf8ToGbk(S(o.value(QLatin1String("title")).toString()));
-  r.state = Utf8ToGbk(S(o.value(QLatin1String("state")).toString()));
-  r.maxPrice = static_cast<std::int32_t>(*maxPrice);
-  r.increment = static_cast<std::int32_t>(*increment);
-  r.prepTime = static_cast<std::int32_t>(*prep);
-  r.endTime = *end;
-  r.waiting = o.value(QLatin1String("waiting")).toBool();
-  r.outcome = Utf8ToGbk(S(o.value(QLatin1String("outcome")).toString()));
-  r.bidSent = o.value(QLatin1String("bidSent")).toBool(false);
+  r.nDealId = static_cast<std::int32_t>(*id);
+  r.strTitle = Utf8ToGbk(S(o.value(QLatin1String("title")).toString()));
+  r.strState = Utf8ToGbk(S(o.value(QLatin1String("state")).toString()));
+  r.nMaxPrice = static_cast<std::int32_t>(*maxPrice);
+  r.nIncrement = static_cast<std::int32_t>(*increment);
+  r.nPrepTime = static_cast<std::int32_t>(*prep);
+  r.nEndTime = *end;
+  r.nGroup = static_cast<std::int32_t>(*group);
+  r.ePhase =
+      o.value(QLatin1String("waiting")).toBool() ? snipe::SnipePhase::Waiting : snipe::SnipePhase::Finished;
+  r.bBidSent = o.value(QLatin1String("bidSent")).toBool(false);
   return r;
 }
 
@@ -147,10 +156,10 @@ bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, st
   std::vector<SavedSnipe> kept = rows;
   std::set<std::int32_t>& sent = g_sent[path];
   for (SavedSnipe& r : kept) {
-    if (!r.waiting) {
-      sent.erase(r.dealId);
-    } else if (sent.count(r.dealId)) {
-      r.bidSent = true;
+    if (!r.Waiting()) {
+      sent.erase(r.nDealId);
+    } else if (sent.count(r.nDealId)) {
+      r.bBidSent = true;
     }
   }
   return WriteSnipes(path, kept, error, ieMode);
@@ -170,7 +179,7 @@ bool MarkBidSent(const std::string& path, std::int32_t dealId, std::string* erro
   // A damaged file is left for the next start to set aside.
   if (!rows) return false;
   for (SavedSnipe& r : *rows)
-    if (r.dealId == dealId && r.waiting) r.bidSent = true;
+    if (r.nDealId == dealId && r.Waiting()) r.bBidSent = true;
   return WriteSnipes(path, *rows, error, ieMode);
 }
 
@@ -201,6 +210,63 @@ bool WriteSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, s
 }
 }  // namespace
 
+struct ListSaver::Impl {
+  std::string path;
+  Done done;
+  std::mutex mu;
+  std::condition_variable cv;
+  std::optional<std::pair<std::vector<SavedSnipe>, bool>> pending;
+  bool busy = false;
+  bool stop = false;
+  std::thread thread;
+
+  void Run() {
+    std::unique_lock lk(mu);
+    for (;;) {
+      cv.wait(lk, [this] { return stop || pending; });
+      if (!pending) return;  // stopped with nothing left to write
+      auto [rows, ieMode] = std::move(*pending);
+      pending.reset();
+      busy = true;
+      lk.unlock();
+      std::string error;
+      const bool ok = SaveSnipes(path, rows, &error, ieMode);
+      if (done) done(ok, error);
+      lk.lock();
+      busy = false;
+      cv.notify_all();
+    }
+  }
+};
+
+ListSaver::ListSaver(std::string path, Done done) : impl_(std::make_unique<Impl>()) {
+  impl_->path = std::move(path);
+  impl_->done = std::move(done);
+  impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
+}
+
+ListSaver::~ListSaver() {
+  {
+    std::lock_guard lk(impl_->mu);
+    impl_->stop = true;
+  }
+  impl_->cv.notify_all();
+  impl_->thread.join();
+}
+
+void ListSaver::Save(std::vector<SavedSnipe> rows, bool ieMode) {
+  {
+    std::lock_guard lk(impl_->mu);
+    impl_->pending.emplace(std::move(rows), ieMode);
+  }
+  impl_->cv.notify_all();
+}
+
+void ListSaver::Wait() {
+  std::unique_lock lk(impl_->mu);
+  impl_->cv.wait(lk, [this] { return !impl_->pending && !impl_->busy; });
+}
+
 LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
   LoadedList result;
   const QString file = Q(path);
@@ -227,11 +293,10 @@ LoadedList LoadSnipes(const std::string& path, std::int64_t nowMs) {
   }
   for (SavedSnipe& r : *rows) {
     // A row whose bid may have gone out is never bid on again either way.
-    if (r.waiting && !r.bidSent && r.endTime > 0 && r.endTime <= nowMs) {
-      r.waiting = false;
-      r.state = Utf8ToGbk(kStateMissedWhileOff);
-      r.outcome = r.state;
-      result.missed.push_back(r.dealId);
+    if (r.Waiting() && !r.bBidSent && r.nEndTime > 0 && r.nEndTime <= nowMs) {
+      r.ePhase = snipe::SnipePhase::Finished;
+      r.strState = Utf8ToGbk(kStateMissedWhileOff);
+      result.missed.push_back(r.nDealId);
     }
   }
   result.rows = std::move(*rows);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "gavelhawk/snipe/snipe_list.h"
+
 namespace gavelhawk::ui {
 
 // State text of a row whose closing passed while the program was not running.
@@ -18,21 +20,9 @@ inline constexpr char kStateMissedWhileOff[] = "已结束(未运行)";
 inline constexpr std::int32_t kMinPrepTimeMs = 0;
 inline constexpr std::int32_t kMaxPrepTimeMs = 3'600'000;
 
-// One row as kept. Texts are GBK, as in SnipeItem; the file holds UTF-8.
-struct SavedSnipe {
-  std::int32_t dealId = 0;
-  std::string title;
-  std::string state;
-  std::int32_t maxPrice = 0;
-  std::int32_t increment = 0;
-  std::int32_t prepTime = 0;
-  std::int64_t endTime = 0;  // site ms
-  bool waiting = false;      // its bid was still to come when saved
-  std::string outcome;       // what became of the bid; empty while waiting
-  // Its bid may have left: a restart never bids on it again, it only reads
-  // the outcome.
-  bool bidSent = false;
-};
+// The rows are kept as the list holds them (SnipeItem); a row is saved as
+// waiting while its phase says so.
+using SavedSnipe = SnipeItem;
 
 // `$XDG_DATA_HOME/Gavelhawk/snipes.json` (~/.local/share when unset). The demo
 // keeps its list apart: its auctions are not the site's.
@@ -48,6 +38,26 @@ bool SaveSnipes(const std::string& path, const std::vector<SavedSnipe>& rows, st
 // leaves; later saves keep the mark while the row waits. Safe from any
 // thread. False with `error` set when it could not be written.
 bool MarkBidSent(const std::string& path, std::int32_t dealId, std::string* error = nullptr);
+
+// Writes the list on a thread of its own, so that a slow disk never holds
+// up the caller: the latest rows asked for replace any not yet written.
+class ListSaver {
+ public:
+  // `done` runs on the saver's thread after each write; `error` as SaveSnipes.
+  using Done = std::function<void(bool ok, const std::string& error)>;
+  ListSaver(std::string path, Done done);
+  // Writes what is still pending, then ends.
+  ~ListSaver();
+  ListSaver(const ListSaver&) = delete;
+  ListSaver& operator=(const ListSaver&) = delete;
+  void Save(std::vector<SavedSnipe> rows, bool ieMode);
+  // Returns once every save asked for so far is written.
+  void Wait();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 struct LoadedList {
   std::vector<SavedSnipe> rows;

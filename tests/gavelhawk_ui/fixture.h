@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "site/fetch.h"
 #include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
@@ -22,6 +21,7 @@
 #include "platform/text/gbk.h"
 #include "platform/text/qgbk.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 namespace uitest {
 
@@ -97,21 +97,23 @@ class WindowTest : public ::testing::Test {
   void ClickIEBox() { QTest::mouseClick(IEBox(), Qt::LeftButton, {}, QPoint(6, IEBox()->height() / 2)); }
 
   // Clicks on a row of a list view, or on its empty area when row < 0.
-  static void ClickList(QTreeWidget* list, int row, Qt::MouseButton button = Qt::LeftButton,
+  static void ClickList(QTreeView* list, int row, Qt::MouseButton button = Qt::LeftButton,
                         Qt::KeyboardModifiers mods = {}) {
     QPoint at;
     if (row >= 0) {
-      QTreeWidgetItem* item = list->topLevelItem(row);
-      ASSERT_NE(item, nullptr) << row;
-      list->scrollToItem(item);
-      at = list->visualItemRect(item).center();
+      const QModelIndex item = list->model()->index(row, 0);
+      ASSERT_TRUE(item.isValid()) << row;
+      list->scrollTo(item);
+      at = list->visualRect(item).center();
     } else {
       at = QPoint(10, list->viewport()->height() - 4);
-      ASSERT_EQ(nullptr, list->itemAt(at)) << "no empty area below the rows";
+      ASSERT_FALSE(list->indexAt(at).isValid()) << "no empty area below the rows";
     }
     QTest::mouseClick(list->viewport(), button, mods, at);
   }
 
+  // The window's snipe list model, as the tests read it.
+  const gavelhawk::snipe::SnipeList& List() const { return dlg->m_snipeList; }
   static std::vector<platform::dialog::ShownBox> Boxes() { return platform::dialog::TakeShownBoxes(); }
   static QStringList Texts(const std::vector<platform::dialog::ShownBox>& boxes) {
     QStringList t;

@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 
 #include "fixture.h"
-#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/app/exchange.h"
+#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/snipe/saved_list.h"
 
 namespace uitest {
@@ -47,10 +47,10 @@ class KeepTest : public WindowTest {
     Type(D::IDC_PREPTIME, "500");
     // The detail read runs off the window's thread, then the engine arms the row.
     ASSERT_TRUE(WaitUntil([&] { return dlg->Button(D::IDC_AUTOBID)->isEnabled(); }));
-    const int row = dlg->m_nSnipeLast + 1;
+    const int row = List().last + 1;
     Press(D::IDC_AUTOBID);
     ASSERT_TRUE(WaitUntil([&] {
-      return dlg->m_nSnipeLast == row && dlg->m_snipes[static_cast<std::size_t>(row)].nDueSite != 0;
+      return List().last == row && List().Row(static_cast<std::size_t>(row)).nDueSite != 0;
     })) << "row "
         << row << " was not armed";
   }
@@ -59,9 +59,9 @@ class KeepTest : public WindowTest {
     s.savedListPath = savedList;
     return s;
   }
-  QString Shown(QTreeWidget* list, int row, int column) const {
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    return item ? item->text(column) : QStringLiteral("<no row %1>").arg(row);
+  QString Shown(QTreeView* list, int row, int column) const {
+    const QModelIndex item = list->model()->index(row, column);
+    return item.isValid() ? item.data().toString() : QStringLiteral("<no row %1>").arg(row);
   }
   std::vector<std::string> Bids() const {
     std::vector<std::string> out;
@@ -91,24 +91,25 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
 
   // While the program was off, 4000002 closed; a row already finished stays
   // as it was.
+  if (dlg) dlg->FlushSnipeList();
   auto kept = gavelhawk::ui::LoadSnipes(savedList, t0);
   ASSERT_EQ(2u, kept.rows.size());
-  EXPECT_TRUE(kept.rows[0].waiting);
-  EXPECT_TRUE(kept.rows[1].waiting);
-  kept.rows[1].endTime = t0 - 1000;
+  EXPECT_TRUE(kept.rows[0].Waiting());
+  EXPECT_TRUE(kept.rows[1].Waiting());
+  kept.rows[1].nEndTime = t0 - 1000;
   SavedSnipe done = kept.rows[0];
-  done.dealId = 4000003;
-  done.state = done.outcome = Gbk("出价成功");
-  done.waiting = false;
+  done.nDealId = 4000003;
+  done.strState = Gbk("出价成功");
+  done.ePhase = gavelhawk::snipe::SnipePhase::Finished;
   kept.rows.push_back(done);
   // Its bid may have left before the program was ended: never bid again,
   // only the outcome is read.
   AddAuction(4000004, -1000);
   server.UpdateAuction(4000004, [](sim::Auction& a) { a.bids.push_back({"bob", 50, 0}); });
   SavedSnipe sent = kept.rows[0];
-  sent.dealId = 4000004;
-  sent.endTime = t0 - 1000;
-  sent.bidSent = true;
+  sent.nDealId = 4000004;
+  sent.nEndTime = t0 - 1000;
+  sent.bBidSent = true;
   kept.rows.push_back(sent);
   ASSERT_TRUE(gavelhawk::ui::SaveSnipes(savedList, kept.rows));
   server.ClearLog();
@@ -126,9 +127,9 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
                       {"4000002", "测试商品 4000002", "已结束(未运行)", "已结束", false},
                       {"4000003", "测试商品 4000001", "出价成功", "已结束", false},  // a copy of the first
                       {"4000004", "测试商品 4000001", "结果未确认(当前价50)", "已结束", false}};
-  ASSERT_EQ(4, dlg->m_listSnipe->topLevelItemCount());
+  ASSERT_EQ(4, dlg->m_listSnipe->model()->rowCount());
   // The waiting row is armed again by the engine from a fresh clock read.
-  ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nDueSite != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return List().Row(0).nDueSite != 0; }));
   ASSERT_TRUE(WaitUntil([&] { return Shown(dlg->m_listSnipe, 3, 2) != U("出价成功"); }));
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
@@ -150,15 +151,17 @@ TEST_F(KeepTest, TheListComesBackAtStartAndARowThatClosedMeanwhileNeverBids) {
   EXPECT_FALSE(server.LogFor("/detail/4000001").empty());  // its closing time read again
   EXPECT_FALSE(server.LogFor("/detail/3333333").empty());  // a fresh clock read
   // What the window shows is what it keeps.
+  if (dlg) dlg->FlushSnipeList();
   const auto rewritten = gavelhawk::ui::LoadSnipes(savedList, t0);
   ASSERT_EQ(4u, rewritten.rows.size());
-  EXPECT_FALSE(rewritten.rows[3].waiting);
-  EXPECT_EQ(Gbk("已结束(未运行)"), rewritten.rows[1].state);
-  EXPECT_FALSE(rewritten.rows[1].waiting);
+  EXPECT_FALSE(rewritten.rows[3].Waiting());
+  EXPECT_EQ(Gbk("已结束(未运行)"), rewritten.rows[1].strState);
+  EXPECT_FALSE(rewritten.rows[1].Waiting());
 
   // A change is kept at once.
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);  // 清空抢拍 asks while a row waits
   Press(D::IDC_CLEAR);
+  if (dlg) dlg->FlushSnipeList();
   EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
 }
 
@@ -174,7 +177,7 @@ TEST_F(KeepTest, ADamagedListIsSetAsideToldOnceAndTheWindowStartsEmpty) {
   EXPECT_TRUE(told[0].startsWith(U("抢拍列表文件已损坏，已另存为 ") + QString::fromStdString(savedList) +
                                  ".damaged-"))
       << told[0].toStdString();
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
   EXPECT_EQ(1, QDir(dir.path() + "/Gavelhawk").entryList({"snipes.json.damaged-*"}, QDir::Files).size());
   dlg.reset();
   ASSERT_TRUE(Open(Kept()));
@@ -228,7 +231,7 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   Snipe(4000001);
   // Arming stored what the engine's clock said then; the countdown counts
   // from the site clock given.
-  const std::int64_t armed = dlg->m_snipes[0].nRemain;
+  const std::int64_t armed = List().Row(0).nRemain;
   dlg->OnCountdownTick();
   ASSERT_EQ(U("10分0秒"), Shown(dlg->m_listSnipe, 0, 6));
   dlg->m_hits[0].strRemain = Gbk(" 3分 5秒");
@@ -243,18 +246,18 @@ TEST_F(KeepTest, TheRemainingTimesCountDownWithTheSiteClock) {
   EXPECT_EQ(U(" 2分 0秒"), Shown(dlg->m_listResults, 0, 3));
   EXPECT_EQ(U("已结束"), Shown(dlg->m_listResults, 1, 3));
   // The row keeps what arming stored; only the text moves.
-  EXPECT_EQ(armed, dlg->m_snipes[0].nRemain);
+  EXPECT_EQ(armed, List().Row(0).nRemain);
 }
 
 TEST_F(KeepTest, TheCountdownRunsOnTheEnginesClockEstimate) {
   AddAuction(4000001, 600000);
   ASSERT_TRUE(Open(Services()));
   Snipe(4000001);
-  ASSERT_GT(dlg->m_snipes[0].nRemain, 0);
+  ASSERT_GT(List().Row(0).nRemain, 0);
   // Without a site clock of its own the countdown counts from the engine's
   // estimate, read around one tick: whatever the machine's speed, the text
   // is one of the two it gives.
-  const std::int64_t end = dlg->m_snipes[0].nEndTime;
+  const std::int64_t end = List().Row(0).nEndTime;
   const std::int64_t estimateBefore = dlg->SnipeEngine().SiteNow().value_or(0);
   const std::int64_t before = dlg->CountdownClock();
   ASSERT_GT(before, 0);
@@ -341,7 +344,7 @@ TEST_F(KeepTest, IEModeIsKeptWithTheListAcrossARestart) {
     SCOPED_TRACE(ticked);
     ASSERT_TRUE(Open(Kept()));
     if (IEBox()->isChecked() != ticked) ClickIEBox();
-    if (dlg->m_nSnipeLast < 0) Snipe(4000001);
+    if (List().last < 0) Snipe(4000001);
     platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
     ASSERT_TRUE(dlg->close());
     dlg.reset();
@@ -365,7 +368,7 @@ TEST_F(KeepTest, EnterAfterModifyNeverEmptiesTheListWithoutAsking) {
   Type(D::IDC_MAXPRICE, "320");
   dlg->Button(D::IDC_MODIFY)->setFocus();
   Press(D::IDC_MODIFY);
-  ASSERT_TRUE(WaitUntil([&] { return dlg->m_snipes[0].nMaxPrice == 320 && dlg->m_snipes[0].nDueSite != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return List().Row(0).nMaxPrice == 320 && List().Row(0).nDueSite != 0; }));
   // The focus is back on 修改商品, so the next Enter changes the row again.
   EXPECT_EQ(dlg->Button(D::IDC_MODIFY), QApplication::focusWidget());
   Boxes();
@@ -377,10 +380,12 @@ TEST_F(KeepTest, EnterAfterModifyNeverEmptiesTheListWithoutAsking) {
   EXPECT_EQ(U("确定清空全部2个等待竞拍的商品吗？"), boxes[0].text);
   EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
   EXPECT_EQ(2, dlg->WaitingSnipeCount());
+  if (dlg) dlg->FlushSnipeList();
   EXPECT_EQ(2u, gavelhawk::ui::LoadSnipes(savedList, t0).rows.size());
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
   QTest::keyClick(dlg->Button(D::IDC_CLEAR), Qt::Key_Return);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
+  if (dlg) dlg->FlushSnipeList();
   EXPECT_TRUE(gavelhawk::ui::LoadSnipes(savedList, t0).rows.empty());
   // With nothing waiting there is nothing to ask.
   Boxes();
@@ -435,7 +440,7 @@ TEST_F(KeepTest, ACeilingTheCurrentPriceHasReachedAsksAndCancelArmsNothing) {
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("当前价 1465 已不低于最高出价 100，仍要添加吗？"), boxes[0].text);
   EXPECT_EQ(platform::dialog::Buttons::OkCancelCancelDefault, boxes[0].buttons);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
   EXPECT_TRUE(server.LogFor("/detail/3333333").empty()) << "nothing was armed";
   // The increment the site raised is said in the window's title and the log.
   const QString raised = U("夺宝编号 4000001：加价幅度 1 元低于本站最小加价，已改为 10 元");
@@ -447,10 +452,10 @@ TEST_F(KeepTest, ACeilingTheCurrentPriceHasReachedAsksAndCancelArmsNothing) {
   // OK arms it, and the list shows the current price it was armed at.
   platform::dialog::QueueAnswer(platform::dialog::Answer::Ok);
   Press(D::IDC_AUTOBID);
-  ASSERT_TRUE(WaitUntil([&] { return dlg->m_nSnipeLast == 0 && dlg->m_snipes[0].nDueSite != 0; }));
-  EXPECT_EQ(U("当前价"), dlg->m_listSnipe->headerItem()->text(7));
+  ASSERT_TRUE(WaitUntil([&] { return List().last == 0 && List().Row(0).nDueSite != 0; }));
+  EXPECT_EQ(U("当前价"), dlg->m_listSnipe->model()->headerData(7, Qt::Horizontal).toString());
   EXPECT_EQ("1465", Shown(dlg->m_listSnipe, 0, 7));
-  EXPECT_EQ(10, dlg->m_snipes[0].nIncrement);
+  EXPECT_EQ(10, List().Row(0).nIncrement);
 }
 
 }  // namespace

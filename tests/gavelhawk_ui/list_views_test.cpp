@@ -28,7 +28,7 @@ class ListTest : public WindowTest {
     s.nIncrement = inc;
     s.nPrepTime = prep;
     s.nRemain = remain;
-    dlg->m_nSnipeLast = std::max(dlg->m_nSnipeLast, i);
+    dlg->m_nSnipeLast = std::max(List().last, i);
   }
   void PutHit(int i, std::int32_t id, const char* title, float discount, int cur, int list) {
     SearchHit& h = dlg->m_hits[static_cast<std::size_t>(i)];
@@ -41,24 +41,30 @@ class ListTest : public WindowTest {
     h.nListPrice = list;
     dlg->m_nHitLast = std::max(dlg->m_nHitLast, i);
   }
-  static QStringList Row(QTreeWidget* list, int row) {
+  static QStringList Row(QTreeView* list, int row) {
     QStringList t;
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    for (int c = 0; item && c < list->columnCount(); ++c) t << item->text(c);
+    const QAbstractItemModel* m = list->model();
+    for (int c = 0; row < m->rowCount() && c < m->columnCount(); ++c) t << m->index(row, c).data().toString();
     return t;
   }
-  static QStringList Headers(QTreeWidget* list) {
+  static QStringList Headers(QTreeView* list) {
     QStringList t;
-    for (int c = 0; c < list->columnCount(); ++c) t << list->headerItem()->text(c);
+    for (int c = 0; c < list->model()->columnCount(); ++c)
+      t << list->model()->headerData(c, Qt::Horizontal).toString();
     return t;
   }
-  static std::vector<int> Widths(QTreeWidget* list) {
+  static std::vector<int> Widths(QTreeView* list) {
     std::vector<int> w;
-    for (int c = 0; c < list->columnCount(); ++c) w.push_back(list->header()->sectionSize(c));
+    for (int c = 0; c < list->model()->columnCount(); ++c) w.push_back(list->header()->sectionSize(c));
     return w;
   }
-  static Qt::Alignment Horizontal(QTreeWidget* list, int row, int column) {
-    return Qt::Alignment(list->topLevelItem(row)->textAlignment(column)) & Qt::AlignHorizontal_Mask;
+  static Qt::Alignment Horizontal(QTreeView* list, int row, int column) {
+    return Qt::Alignment(list->model()->index(row, column).data(Qt::TextAlignmentRole).toInt()) &
+           Qt::AlignHorizontal_Mask;
+  }
+  static int Rows(QTreeView* list) { return list->model()->rowCount(); }
+  static int Selected(QTreeView* list) {
+    return static_cast<int>(list->selectionModel()->selectedRows().size());
   }
 };
 
@@ -69,37 +75,39 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
   // The current price read last (the final price after closing); empty while unknown.
   dlg->m_snipes[0].nCurPrice = 320;
   dlg->m_snipes[1].nCurPrice = 95;
+  dlg->m_snipes[1].nGroup = 4;  // 组: empty for none
   dlg->RefreshSnipeList();
-  QTreeWidget* list = dlg->m_listSnipe;
+  QTreeView* list = dlg->m_listSnipe;
   EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("拍卖状态"), U("最高出价"), U("加价幅度"),
-                         U("准备时间"), U("剩余时间"), U("当前价")}),
+                         U("准备时间"), U("剩余时间"), U("当前价"), U("组")}),
             Headers(list));
-  EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100, 60}), Widths(list));
-  ASSERT_EQ(3, list->topLevelItemCount());
-  EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒"), "320"}),
+  EXPECT_EQ((std::vector<int>{60, 215, 120, 60, 60, 60, 100, 60, 30}), Widths(list));
+  ASSERT_EQ(3, Rows(list));
+  EXPECT_EQ(QStringList({"1001", U("全新 手机"), U("准备竞拍"), "500", "2", "1000", U("2分5秒"), "320", ""}),
             Row(list, 0));
-  EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束"), "95"}),
+  EXPECT_EQ(QStringList({"1002", U("二手 相机"), U("出价成功"), "80", "1", "800", U("已结束"), "95", "4"}),
             Row(list, 1));
   EXPECT_EQ(U("60分0秒"), Row(list, 2).at(6));
   EXPECT_EQ("", Row(list, 2).at(7));
   EXPECT_EQ(Qt::AlignLeft, Horizontal(list, 0, 0));
-  for (int c = 1; c < 8; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
+  for (int c = 1; c < 9; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
   EXPECT_FALSE(list->header()->sectionsClickable());
 
   // Fewer rows after a rebuild: nothing of the old rows stays.
   dlg->m_nSnipeLast = 0;
   dlg->RefreshSnipeList();
-  EXPECT_EQ(1, list->topLevelItemCount());
-  EXPECT_EQ(8, list->columnCount());
+  EXPECT_EQ(1, Rows(list));
+  EXPECT_EQ(9, list->model()->columnCount());
   dlg->m_nSnipeLast = -1;
   dlg->RefreshSnipeList();
-  EXPECT_EQ(0, list->topLevelItemCount());
-  EXPECT_EQ(8, list->columnCount());
+  EXPECT_EQ(0, Rows(list));
+  EXPECT_EQ(9, list->model()->columnCount());
 }
 
 TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
   PutSnipe(0, 1001, "全新 手机", "准备竞拍", 500, 2, 1000, 125400);
   PutSnipe(1, 1002, "二手 相机", "准备竞拍", 80, 3, 800, 60000);
+  dlg->m_snipes[1].nGroup = 7;
   dlg->RefreshSnipeList();
   Type(D::IDC_PREPTIME, "9999");
   Type(D::IDC_OPENLAG, "55");  // not a snipe field: also rewritten from its member
@@ -110,13 +118,14 @@ TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
   EXPECT_EQ("80", Field(D::IDC_MAXPRICE));
   EXPECT_EQ("3", Field(D::IDC_INCREMENT));
   EXPECT_EQ("800", Field(D::IDC_PREPTIME));
+  EXPECT_EQ("7", Field(D::IDC_GROUP));
   EXPECT_EQ("100", Field(D::IDC_OPENLAG));
   EXPECT_TRUE(opener.calls.empty());
   EXPECT_TRUE(Boxes().empty());
 
   // A rebuild clears the selection but remembers the row.
   dlg->RefreshSnipeList();
-  EXPECT_TRUE(dlg->m_listSnipe->selectedItems().isEmpty());
+  EXPECT_TRUE(Selected(dlg->m_listSnipe) == 0);
   EXPECT_EQ(1, dlg->m_nSnipeSel);
 }
 
@@ -125,13 +134,13 @@ TEST_F(ListTest, SeveralSelectedSnipesLoadTheLowestAndEmptySpaceChangesNothing) 
   dlg->RefreshSnipeList();
   ClickList(dlg->m_listSnipe, 2);
   ClickList(dlg->m_listSnipe, 1, Qt::LeftButton, Qt::ControlModifier);
-  EXPECT_EQ(2, dlg->m_listSnipe->selectedItems().size());
+  EXPECT_EQ(2, Selected(dlg->m_listSnipe));
   EXPECT_EQ(1, dlg->m_nSnipeSel);
   EXPECT_EQ("2001", Field(D::IDC_DEALID));
 
   Type(D::IDC_DEALID, "555");
   ClickList(dlg->m_listSnipe, -1);
-  EXPECT_TRUE(dlg->m_listSnipe->selectedItems().isEmpty());
+  EXPECT_TRUE(Selected(dlg->m_listSnipe) == 0);
   EXPECT_EQ("555", Field(D::IDC_DEALID));
   EXPECT_EQ(1, dlg->m_nSnipeSel);
 }
@@ -155,7 +164,7 @@ TEST_F(ListTest, TheKeyboardCanLoadASnipeWithoutRunningTheSearch) {
   dlg->RefreshSnipeList();
   QSignalSpy search(dlg->Button(D::IDC_REFRESH), &QPushButton::clicked);
   dlg->m_listSnipe->setFocus();
-  dlg->m_listSnipe->setCurrentItem(dlg->m_listSnipe->topLevelItem(1));
+  dlg->m_listSnipe->setCurrentIndex(dlg->m_listSnipe->model()->index(1, 0));
   QTest::keyClick(dlg->m_listSnipe, Qt::Key_Return);
   EXPECT_EQ(0, search.count());
   EXPECT_EQ(1, dlg->m_nSnipeSel);
@@ -197,7 +206,7 @@ TEST_F(ListTest, ClickingAHitFillsTheSnipeInputsWithHalfTheListPrice) {
   EXPECT_EQ("1", Field(D::IDC_INCREMENT));
   EXPECT_EQ("1500", Field(D::IDC_PREPTIME));  // read, then kept
   EXPECT_EQ(1500, dlg->m_nPrepTime);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);  // taking a hit adds no snipe
+  EXPECT_EQ(-1, List().last);  // taking a hit adds no snipe
   ClickList(dlg->m_listResults, 1);
   EXPECT_EQ("0", Field(D::IDC_MAXPRICE));
   EXPECT_TRUE(opener.calls.empty());

@@ -21,18 +21,17 @@ using platform::text::Utf8ToGbk;
 
 constexpr std::int64_t kNow = 1386999990000;
 
-SavedSnipe Row(std::int32_t id, const char* state, std::int64_t endTime, bool waiting,
-               const char* outcome = "") {
+SavedSnipe Row(std::int32_t id, const char* state, std::int64_t endTime, bool waiting) {
   SavedSnipe r;
-  r.dealId = id;
-  r.title = Utf8ToGbk("九成新 联想 ThinkPad X1 “碳纤维” 笔记本");
-  r.state = Utf8ToGbk(state);
-  r.maxPrice = 1234;
-  r.increment = 3;
-  r.prepTime = 800;
-  r.endTime = endTime;
-  r.waiting = waiting;
-  r.outcome = Utf8ToGbk(outcome);
+  r.nDealId = id;
+  r.strTitle = Utf8ToGbk("九成新 联想 ThinkPad X1 “碳纤维” 笔记本");
+  r.strState = Utf8ToGbk(state);
+  r.nMaxPrice = 1234;
+  r.nIncrement = 3;
+  r.nPrepTime = 800;
+  r.nEndTime = endTime;
+  r.nGroup = id % 3;
+  r.ePhase = waiting ? gavelhawk::snipe::SnipePhase::Waiting : gavelhawk::snipe::SnipePhase::Finished;
   return r;
 }
 
@@ -40,7 +39,7 @@ TEST(SavedList, RowsComeBackAsSavedAndARowThatClosedWhileOffNeverWaitsAgain) {
   QTemporaryDir dir;
   const std::string path = (dir.path() + "/Gavelhawk/snipes.json").toStdString();
   const std::vector<SavedSnipe> saved = {
-      Row(4000001, "准备竞拍", kNow + 600000, true), Row(4000002, "出价成功", kNow - 5000, false, "出价成功"),
+      Row(4000001, "准备竞拍", kNow + 600000, true), Row(4000002, "出价成功", kNow - 5000, false),
       Row(4000003, "准备竞拍", kNow - 1, true),  // closed while the program was off
       Row(4000004, "准备竞拍", kNow, true),      // closing now: too late to bid
   };
@@ -54,24 +53,21 @@ TEST(SavedList, RowsComeBackAsSavedAndARowThatClosedWhileOffNeverWaitsAgain) {
   struct Want {
     const char* state;
     bool waiting;
-    const char* outcome;
   };
-  const Want want[] = {{"准备竞拍", true, ""},
-                       {"出价成功", false, "出价成功"},
-                       {"已结束(未运行)", false, "已结束(未运行)"},
-                       {"已结束(未运行)", false, "已结束(未运行)"}};
+  const Want want[] = {
+      {"准备竞拍", true}, {"出价成功", false}, {"已结束(未运行)", false}, {"已结束(未运行)", false}};
   for (std::size_t i = 0; i < 4; ++i) {
     const SavedSnipe& r = loaded.rows[i];
-    SCOPED_TRACE(saved[i].dealId);
-    EXPECT_EQ(saved[i].dealId, r.dealId);
-    EXPECT_EQ(saved[i].title, r.title);
-    EXPECT_EQ(saved[i].maxPrice, r.maxPrice);
-    EXPECT_EQ(saved[i].increment, r.increment);
-    EXPECT_EQ(saved[i].prepTime, r.prepTime);
-    EXPECT_EQ(saved[i].endTime, r.endTime);
-    EXPECT_EQ(Utf8ToGbk(want[i].state), r.state);
-    EXPECT_EQ(want[i].waiting, r.waiting);
-    EXPECT_EQ(Utf8ToGbk(want[i].outcome), r.outcome);
+    SCOPED_TRACE(saved[i].nDealId);
+    EXPECT_EQ(saved[i].nDealId, r.nDealId);
+    EXPECT_EQ(saved[i].strTitle, r.strTitle);
+    EXPECT_EQ(saved[i].nMaxPrice, r.nMaxPrice);
+    EXPECT_EQ(saved[i].nIncrement, r.nIncrement);
+    EXPECT_EQ(saved[i].nPrepTime, r.nPrepTime);
+    EXPECT_EQ(saved[i].nEndTime, r.nEndTime);
+    EXPECT_EQ(Utf8ToGbk(want[i].state), r.strState);
+    EXPECT_EQ(want[i].waiting, r.Waiting());
+    EXPECT_EQ(saved[i].nGroup, r.nGroup);
   }
   // IE模式 is kept with the rows; a list saved before it was kept reads as clear.
   for (const bool ie : {true, false}) {
@@ -119,6 +115,7 @@ TEST(SavedList, ADamagedFileIsKeptAsideAndToldOnce) {
                                                         {"prepTime", "-100000"},
                                                         {"prepTime", "3600001"},
                                                         {"dealId", "0"},
+                                                        {"group", "-1"},
                                                         {"endTime", "-1"}}) {
     all.push_back(row(field, value));
   }

@@ -8,8 +8,8 @@
 #include <QThread>
 #include <QTreeWidget>
 
-#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/log/event_log.h"
 #include "platform/text/gbk.h"
 
 int main(int argc, char** argv) {

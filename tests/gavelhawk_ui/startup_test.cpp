@@ -47,19 +47,18 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
   EXPECT_EQ(QStringList({"0.5", "0.6", "0.7", "0.8", "0.9", "1.0"}), limits);
   EXPECT_EQ("0.5", discount->currentText());
 
-  EXPECT_EQ(8, dlg->m_listSnipe->columnCount());  // the seven of the template and 当前价
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
-  EXPECT_EQ(8, dlg->m_listResults->columnCount());
+  EXPECT_EQ(9, dlg->m_listSnipe->model()->columnCount());  // the seven of the template, 当前价 and 组
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
+  EXPECT_EQ(8, dlg->m_listResults->columnCount());  // the seven of the template and 历史中位
   EXPECT_EQ(0, dlg->m_listResults->topLevelItemCount());
   EXPECT_FALSE(dlg->Button(D::IDC_CANCELOPEN)->isEnabled());
   EXPECT_FALSE(dlg->windowIcon().isNull());
 
-  // No message, no timer, one look at the update page, and the program folder.
+  // No message, one look at the update page, and the program folder.
   EXPECT_TRUE(Boxes().empty());
-  EXPECT_TRUE(dlg->Timers().RunningIds().empty());
   EXPECT_EQ(1u, server.LogFor("/update").size());
   EXPECT_EQ("/opt/gavelhawk", dlg->m_szAppDir);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
   EXPECT_EQ(-1, dlg->m_nSnipeSel);
   EXPECT_EQ(-1, dlg->m_nHitLast);
 }
@@ -154,22 +153,16 @@ TEST_F(WindowTest, EnterInASnipeFieldAddsTheSnipeElsewhereRunsTheSearchAndNeverC
   EXPECT_EQ("0.65", discount->currentText());
 }
 
-TEST_F(WindowTest, EscapeAndTheCloseBoxEndTheWindowAndItsTimers) {
+TEST_F(WindowTest, EscapeAndTheCloseBoxEndTheWindow) {
   ASSERT_TRUE(Open());
-  dlg->SetTimer(0, 60000);
-  dlg->SetTimer(100, 20000);
-  dlg->SetTimer(D::kOpenTimerId, 5000);
   QTest::keyClick(Edit(D::IDC_DEALID), Qt::Key_Escape);
   EXPECT_FALSE(dlg->isVisible());
   EXPECT_EQ(QDialog::Rejected, dlg->result());
   EXPECT_TRUE(Boxes().empty());  // no question asked
-  EXPECT_TRUE(dlg->Timers().RunningIds().empty());
 
   ASSERT_TRUE(Open());
-  dlg->SetTimer(3, 60000);
   EXPECT_TRUE(dlg->close());
   EXPECT_FALSE(dlg->isVisible());
-  EXPECT_TRUE(dlg->Timers().RunningIds().empty());
 }
 
 // Layout: the template's rectangles, converted with the font in use, must

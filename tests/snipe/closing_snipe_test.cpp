@@ -20,8 +20,8 @@ TEST_F(ClosingSnipe, BidIsDueAtClosingMinusPreparationAndTwoSeconds) {
   EXPECT_EQ(57000, Due(0));
   EXPECT_EQ(26500, Due(1));
   // The remaining time is a reading of the estimated site clock.
-  EXPECT_GT(dlg->m_snipes[0].nRemain, 59000);
-  EXPECT_LE(dlg->m_snipes[0].nRemain, 60000);
+  EXPECT_GT(List().Row(0).nRemain, 59000);
+  EXPECT_LE(List().Row(0).nRemain, 60000);
   EXPECT_EQ(U("准备竞拍"), Shown(0, kStateColumn));
   EXPECT_TRUE(Bids().empty());
 
@@ -242,7 +242,7 @@ TEST_F(ClosingSnipe, ChangingAFinishedRowArmsItAgain) {
   Press(CMainDlg::IDC_MODIFY);
   Settle();
   EXPECT_EQ(U("准备竞拍"), State(0));
-  EXPECT_EQ(70, dlg->m_snipes[0].nMaxPrice);
+  EXPECT_EQ(70, List().Row(0).nMaxPrice);
   EXPECT_EQ(87000, Due(0));
   EXPECT_EQ(1u, Bids().size());
 }

@@ -20,7 +20,7 @@ TEST_F(EndToEnd, OneBidOfTheRightAmountArrivesBeforeClosing) {
   // from now.
   Auction(2001, 10, 6000);
   AddSnipe(2001, 40, 2, 1000);
-  ASSERT_EQ(0, dlg->m_nSnipeLast);
+  ASSERT_EQ(0, List().last);
   ASSERT_TRUE(Armed(0));
   // Someone else bids while the snipe waits: the amount follows the site.
   QTimer::singleShot(1000, [this] {
@@ -100,14 +100,14 @@ TEST_F(EndToEnd, ReadsRunOffTheWindowAndASecondPressWaits) {
   Type(CMainDlg::IDC_MAXPRICE, "50");  // above the current 10: no question
   Press(CMainDlg::IDC_AUTOBID);
   // Back at once: the row comes when the page has been read.
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
   EXPECT_TRUE(dlg->SnipeReadRunning());
   // Another press of either button is refused while the read runs.
   dlg->OnAutoBid();
   dlg->m_nSnipeSel = 0;
   dlg->OnModifySnipe();
   Settle();
-  EXPECT_EQ(0, dlg->m_nSnipeLast);
+  EXPECT_EQ(0, List().last);
   EXPECT_TRUE(dlg->Button(CMainDlg::IDC_AUTOBID)->isEnabled());
   // One add: the detail page twice, nothing more.
   EXPECT_EQ(2u, Count("/detail/2020"));
@@ -130,6 +130,8 @@ TEST_F(EndToEnd, BadFieldsStopTheCommandAfterOneMessage) {
       {CMainDlg::IDC_MODIFY, CMainDlg::IDC_PREPTIME, "1.5", "请输入一个整数。"},
       {CMainDlg::IDC_MODIFY, CMainDlg::IDC_INCREMENT, "0", "最高出价和加价幅度必须大于0"},
       {CMainDlg::IDC_OPENSNIPE, CMainDlg::IDC_OPENLAG, "x", "请输入一个整数。"},
+      {CMainDlg::IDC_AUTOBID, CMainDlg::IDC_GROUP, "x", "请输入一个整数。"},
+      {CMainDlg::IDC_MODIFY, CMainDlg::IDC_GROUP, "-1", "抢拍组必须是不小于0的整数（0表示不分组）"},
   };
   AddSnipe(2030, 50, 1, 1000);
   ClickRow(0);
@@ -139,17 +141,21 @@ TEST_F(EndToEnd, BadFieldsStopTheCommandAfterOneMessage) {
     Type(CMainDlg::IDC_INCREMENT, "1");
     Type(CMainDlg::IDC_PREPTIME, "1000");
     Type(CMainDlg::IDC_OPENLAG, "100");
+    Type(CMainDlg::IDC_GROUP, "0");
     Type(c.field, QString::fromUtf8(c.typed));
     server.ClearLog();
     Boxes();
     Press(c.button);
     QTest::qWait(100);
     EXPECT_EQ(QStringList{U(c.message)}, Texts(Boxes())) << c.typed;
+    if (c.field == CMainDlg::IDC_GROUP) {
+      EXPECT_EQ(dlg->GetDlgItem(c.field), dlg->focusWidget()) << c.typed;
+    }
     EXPECT_TRUE(server.Log().empty()) << c.typed;
     EXPECT_EQ(U("开卖抢拍"), dlg->Button(CMainDlg::IDC_OPENSNIPE)->text()) << c.typed;
   }
-  EXPECT_EQ(50, dlg->m_snipes[0].nMaxPrice);
-  EXPECT_EQ(1, dlg->m_snipes[0].nIncrement);
+  EXPECT_EQ(50, List().Row(0).nMaxPrice);
+  EXPECT_EQ(1, List().Row(0).nIncrement);
 }
 
 TEST_F(EndToEnd, FailedReadIsANetworkErrorNotAMissingAuction) {
@@ -166,7 +172,7 @@ TEST_F(EndToEnd, FailedReadIsANetworkErrorNotAMissingAuction) {
     const QStringList texts = Texts(Boxes());
     ASSERT_EQ(1, texts.size()) << c.starts;
     EXPECT_TRUE(texts[0].startsWith(U(c.starts))) << texts[0].toStdString();
-    EXPECT_EQ(-1, dlg->m_nSnipeLast);
+    EXPECT_EQ(-1, List().last);
   }
   // A page that is not there is still "no such auction".
   AddSnipe(2041, 50, 1, 1000);

@@ -192,12 +192,12 @@ class EngineTest : public ::testing::Test {
       site.lots[static_cast<std::int32_t>(key)].endMs = kSite0 + closesInMs;
     }
     RowSpec spec;
-    spec.dealId = static_cast<std::int32_t>(key);
-    spec.maxPrice = ceiling;
-    spec.increment = 1;
-    spec.prepTime = 1000;
-    spec.endTime = kSite0 + closesInMs;
-    spec.group = group;
+    spec.nDealId = static_cast<std::int32_t>(key);
+    spec.nMaxPrice = ceiling;
+    spec.nIncrement = 1;
+    spec.nPrepTime = 1000;
+    spec.nEndTime = kSite0 + closesInMs;
+    spec.nGroup = group;
     engine->Arm(key, spec);
   }
   bool WaitEvents(RowEvent::Kind kind, std::size_t n) {
@@ -377,11 +377,11 @@ TEST_F(EngineTest, ARestoredRowWhoseBidWentOutOnlyReadsItsOutcome) {
     site.lots[7] = {31, kSite0 + 5000, "me", "", 200};
   }
   RowSpec spec;
-  spec.dealId = 7;
-  spec.maxPrice = 50;
-  spec.increment = 1;
-  spec.prepTime = 1000;
-  spec.endTime = kSite0 + 5000;
+  spec.nDealId = 7;
+  spec.nMaxPrice = 50;
+  spec.nIncrement = 1;
+  spec.nPrepTime = 1000;
+  spec.nEndTime = kSite0 + 5000;
   engine->AwaitOutcome(7, spec, 31);
   ASSERT_TRUE(site.WaitFor("/detail/", 3));
   clock->AdvanceTo(6000);
@@ -422,12 +422,12 @@ TEST_F(EngineTest, RowsOfOneGroupBuyOne) {
         site.lots[static_cast<std::int32_t>(a)] = {11, kSite0 + base + 5000, "me", "", 200};
       }
       RowSpec spec;
-      spec.dealId = static_cast<std::int32_t>(a);
-      spec.maxPrice = 50;
-      spec.increment = 1;
-      spec.prepTime = 1000;
-      spec.endTime = kSite0 + base + 5000;
-      spec.group = group;
+      spec.nDealId = static_cast<std::int32_t>(a);
+      spec.nMaxPrice = 50;
+      spec.nIncrement = 1;
+      spec.nPrepTime = 1000;
+      spec.nEndTime = kSite0 + base + 5000;
+      spec.nGroup = group;
       engine->AwaitOutcome(a, spec, 11);
     } else {
       ArmRow(a, base + 5000, 50, group);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "gavelhawk/snipe/engine.h"
+#include "gavelhawk/snipe/snipe_list.h"
+
 using namespace gavelhawk::snipe;
 
 namespace {
@@ -159,3 +162,47 @@ TEST(List, TenRowsAtMost) {
 }
 
 }  // namespace
+
+// The list model: each engine event lands in the row armed as its key, sets
+// the row's phase (waiting is read from it, never from the text) and names
+// the row that changed.
+TEST(SnipeListModel, EventsSetThePhaseOfTheirRowAndNameIt) {
+  using Kind = RowEvent::Kind;
+  struct Case {
+    Kind kind;
+    bool success;
+    Outcome outcome;
+    SnipePhase phase;
+    std::int64_t price;  // the row's current price after the event
+  };
+  const Case cases[] = {{Kind::Armed, false, Outcome::None, SnipePhase::Waiting, 0},
+                        {Kind::Price, false, Outcome::None, SnipePhase::Waiting, 40},
+                        {Kind::Bid, true, Outcome::None, SnipePhase::BidSent, 41},
+                        {Kind::Result, false, Outcome::Won, SnipePhase::Finished, 45},
+                        {Kind::Bid, false, Outcome::None, SnipePhase::Finished, 41},  // refused
+                        {Kind::NotArmed, false, Outcome::None, SnipePhase::Finished, 0}};
+  for (const Case& c : cases) {
+    SnipeList list;
+    list.last = 1;
+    list.rows[1].nKey = 7;
+    list.rows[1].ePhase = c.kind == Kind::Armed ? SnipePhase::Arming : SnipePhase::Waiting;
+    std::vector<int> told;
+    list.changed = [&](int i) { told.push_back(i); };
+    RowEvent e;
+    e.key = 7;
+    e.kind = c.kind;
+    e.success = c.success;
+    e.outcome = c.outcome;
+    e.state = "准备竞拍";  // the text says nothing about waiting
+    e.currentPrice = c.kind == Kind::Result ? 0 : c.price;
+    e.finalPrice = 45;  // only a known outcome's final price is taken
+    EXPECT_EQ(1, list.Apply(e));
+    EXPECT_EQ(c.phase, list.Row(1).ePhase) << static_cast<int>(c.kind);
+    EXPECT_EQ(c.price, list.Row(1).nCurPrice) << static_cast<int>(c.kind);
+    EXPECT_EQ(std::vector<int>{1}, told);
+    EXPECT_EQ(c.phase == SnipePhase::Waiting ? 1 : 0, list.WaitingCount());
+    e.key = 8;  // a row no longer armed: nothing changes
+    EXPECT_EQ(-1, list.Apply(e));
+    EXPECT_EQ(1u, told.size());
+  }
+}

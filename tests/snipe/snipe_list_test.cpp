@@ -13,7 +13,7 @@ TEST_F(SnipeList, TenRowsAtMostButAListedAuctionCanStillBeChanged) {
   SetIEMode(true);
   for (int i = 0; i < 11; ++i) Auction(900 + i, 10, 600000 + i * 1000);
   for (int i = 0; i < 10; ++i) AddSnipe(900 + i, 50, 1, 1000);
-  ASSERT_EQ(9, dlg->m_nSnipeLast);
+  ASSERT_EQ(9, List().last);
   EXPECT_TRUE(Boxes().empty());
 
   server.ClearLog();
@@ -22,7 +22,7 @@ TEST_F(SnipeList, TenRowsAtMostButAListedAuctionCanStillBeChanged) {
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("商品列表过多，超出上限"), boxes[0].text);
   EXPECT_EQ(Buttons::Ok, boxes[0].buttons);
-  EXPECT_EQ(9, dlg->m_nSnipeLast);
+  EXPECT_EQ(9, List().last);
   EXPECT_TRUE(server.Log().empty());  // refused before any read
 
   // The duplicate question comes first, so a full list can still be changed.
@@ -33,15 +33,15 @@ TEST_F(SnipeList, TenRowsAtMostButAListedAuctionCanStillBeChanged) {
   EXPECT_EQ(U("该商品已存在,是否修改参数?"), boxes[0].text);
   EXPECT_EQ(U("注意"), boxes[0].caption);
   EXPECT_EQ(Buttons::OkCancel, boxes[0].buttons);
-  EXPECT_EQ(50, dlg->m_snipes[5].nMaxPrice);
+  EXPECT_EQ(50, List().Row(5).nMaxPrice);
   EXPECT_TRUE(server.Log().empty());
 
   platform::dialog::QueueAnswer(Answer::Ok);
   AddSnipe(905, 99, 1, 1000);
   EXPECT_EQ(QStringList{U("该商品已存在,是否修改参数?")}, Texts(Boxes()));
-  EXPECT_EQ(99, dlg->m_snipes[5].nMaxPrice);
+  EXPECT_EQ(99, List().Row(5).nMaxPrice);
   EXPECT_EQ(QString("99"), Shown(5, 3));
-  EXPECT_EQ(9, dlg->m_nSnipeLast);
+  EXPECT_EQ(9, List().last);
   EXPECT_EQ(5, dlg->m_nSnipeSel);
   EXPECT_EQ(605000 - 3000, Due(5));
 }
@@ -54,8 +54,8 @@ TEST_F(SnipeList, RefusedAuctionsAddNothing) {
   AddSnipe(920, 50, 1, 1000);
   AddSnipe(921, 50, 1, 1000);  // no such auction
   EXPECT_EQ(QStringList({U("商品不存在或拍卖已结束"), U("商品不存在或拍卖已结束")}), Texts(Boxes()));
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(-1, List().last);
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
   EXPECT_EQ(0u, Count("/detail/3333333"));  // nothing was armed
 }
 
@@ -66,8 +66,8 @@ TEST_F(SnipeList, AddedRowKeepsWhatTheUserTypedAndTheSiteBounds) {
   a.higherOffset = 50;
   server.AddAuction(a);
   AddSnipe(922, 300, 80, 1500);
-  ASSERT_EQ(0, dlg->m_nSnipeLast);
-  const SnipeItem& row = dlg->m_snipes[0];
+  ASSERT_EQ(0, List().last);
+  const SnipeItem& row = List().Row(0);
   EXPECT_EQ(922, row.nDealId);
   EXPECT_EQ(300, row.nMaxPrice);
   EXPECT_EQ(50, row.nIncrement);
@@ -90,23 +90,23 @@ TEST_F(SnipeList, DeleteFirstOfThreeMovesBothWaitingRowsAndTheirTimers) {
   Press(CMainDlg::IDC_DELETE);
   Settle();
 
-  ASSERT_EQ(1, dlg->m_nSnipeLast);
-  EXPECT_EQ(931, dlg->m_snipes[0].nDealId);
-  EXPECT_EQ(60, dlg->m_snipes[0].nMaxPrice);
-  EXPECT_EQ(932, dlg->m_snipes[1].nDealId);
-  EXPECT_EQ(70, dlg->m_snipes[1].nMaxPrice);
+  ASSERT_EQ(1, List().last);
+  EXPECT_EQ(931, List().Row(0).nDealId);
+  EXPECT_EQ(60, List().Row(0).nMaxPrice);
+  EXPECT_EQ(932, List().Row(1).nDealId);
+  EXPECT_EQ(70, List().Row(1).nMaxPrice);
   EXPECT_EQ(U("准备竞拍"), State(0));
   EXPECT_EQ(U("准备竞拍"), State(1));
   EXPECT_EQ(117000, Due(0));
   EXPECT_EQ(177000, Due(1));
-  EXPECT_EQ(2, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(2, dlg->m_listSnipe->model()->rowCount());
   EXPECT_EQ(QString("931"), Shown(0, 0));
   // The fields show the row that moved last; the selection is past the end.
   EXPECT_EQ(QString("932"), Field(CMainDlg::IDC_DEALID));
   EXPECT_EQ(2, dlg->m_nSnipeSel);
   Press(CMainDlg::IDC_DELETE);
   Press(CMainDlg::IDC_MODIFY);
-  EXPECT_EQ(1, dlg->m_nSnipeLast);
+  EXPECT_EQ(1, List().last);
   EXPECT_TRUE(Bids().empty());
 }
 
@@ -124,14 +124,14 @@ TEST_F(SnipeList, DeleteNeverRepeatsABidThatWentOut) {
   ClickRow(0);
   Press(CMainDlg::IDC_DELETE);
   Settle();
-  ASSERT_EQ(1, dlg->m_nSnipeLast);
+  ASSERT_EQ(1, List().last);
   // The finished row moved up with its outcome and is not armed again.
-  EXPECT_EQ(941, dlg->m_snipes[0].nDealId);
+  EXPECT_EQ(941, List().Row(0).nDealId);
   EXPECT_EQ(U("出价成功"), State(0));
   EXPECT_EQ(U("出价成功"), Shown(0, 2));
   EXPECT_TRUE(Finished(0));
   // The waiting row moved up armed.
-  EXPECT_EQ(942, dlg->m_snipes[1].nDealId);
+  EXPECT_EQ(942, List().Row(1).nDealId);
   EXPECT_EQ(U("准备竞拍"), State(1));
   EXPECT_EQ(177000, Due(1));
   QTest::qWait(50);  // give any wrongly armed bid its chance
@@ -147,10 +147,10 @@ TEST_F(SnipeList, DeleteLastRowStopsOnlyItsTimers) {
   ClickRow(1);
   server.ClearLog();
   Press(CMainDlg::IDC_DELETE);
-  EXPECT_EQ(0, dlg->m_nSnipeLast);
+  EXPECT_EQ(0, List().last);
   EXPECT_EQ(57000, Due(0));
   EXPECT_TRUE(server.Log().empty());  // nothing moved, nothing read
-  EXPECT_EQ(1, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(1, dlg->m_listSnipe->model()->rowCount());
 }
 
 TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
@@ -168,8 +168,8 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
   Press(CMainDlg::IDC_OPENSNIPE);
   Press(CMainDlg::IDC_CLEAR);
 
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
-  EXPECT_EQ(0, dlg->m_listSnipe->topLevelItemCount());
+  EXPECT_EQ(-1, List().last);
+  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
   ASSERT_TRUE(WaitUntil([&] { return !Bids().empty(); }));
   EXPECT_EQ(std::vector<std::string>{BidTarget(962, 88)}, Bids());
   ASSERT_TRUE(WaitUntil([&] { return dlg->Button(CMainDlg::IDC_OPENSNIPE)->text() == U("抢拍成功"); }));
@@ -178,7 +178,7 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
   dlg->m_nSnipeSel = 0;
   Press(CMainDlg::IDC_MODIFY);
   Press(CMainDlg::IDC_DELETE);
-  EXPECT_EQ(-1, dlg->m_nSnipeLast);
+  EXPECT_EQ(-1, List().last);
   // Only the current price read before each was armed.
   EXPECT_EQ(2u, Count(RecordsTarget(960)) + Count(RecordsTarget(961)));
 }
@@ -192,8 +192,8 @@ TEST_F(SnipeList, NothingSelectedChangesNothing) {
   Type(CMainDlg::IDC_MAXPRICE, "5");
   Press(CMainDlg::IDC_MODIFY);
   Press(CMainDlg::IDC_DELETE);
-  EXPECT_EQ(0, dlg->m_nSnipeLast);
-  EXPECT_EQ(50, dlg->m_snipes[0].nMaxPrice);
+  EXPECT_EQ(0, List().last);
+  EXPECT_EQ(50, List().Row(0).nMaxPrice);
   EXPECT_TRUE(server.Log().empty());
 }
 

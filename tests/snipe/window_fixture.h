@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "site/fetch.h"
 #include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "platform/shell/shell.h"
 #include "platform/text/qgbk.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 // Readable failure messages for texts of the window.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -138,18 +138,18 @@ class WindowTest : public ::testing::Test {
   void Settle() {
     ASSERT_TRUE(WaitUntil([&] {
       if (dlg->SnipeReadRunning()) return false;
-      for (int i = 0; i <= dlg->m_nSnipeLast; ++i)
+      for (int i = 0; i <= List().last; ++i)
         if (!Armed(i) && !Finished(i)) return false;
       return true;
     }));
   }
   // Clicks row `row` of the snipe list, as the user picks a row.
   void ClickRow(int row) {
-    QTreeWidget* list = dlg->m_listSnipe;
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    ASSERT_NE(item, nullptr) << row;
-    list->scrollToItem(item);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+    QTreeView* list = dlg->m_listSnipe;
+    const QModelIndex item = list->model()->index(row, 0);
+    ASSERT_TRUE(item.isValid()) << row;
+    list->scrollTo(item);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
     ASSERT_EQ(row, dlg->m_nSnipeSel);
   }
 
@@ -172,14 +172,19 @@ class WindowTest : public ::testing::Test {
   }
 
   QString State(int row) const {
-    return platform::text::GbkToQString(dlg->m_snipes[static_cast<std::size_t>(row)].strState);
+    return platform::text::GbkToQString(List().Row(static_cast<std::size_t>(row)).strState);
   }
   // What the list view shows in `column` of `row`.
   QString Shown(int row, int column) const {
-    QTreeWidgetItem* item = dlg->m_listSnipe->topLevelItem(row);
-    return item ? item->text(column) : QString();
+    return dlg->m_listSnipe->model()->index(row, column).data().toString();
   }
-  bool Finished(int row) const { return dlg->m_snipes[static_cast<std::size_t>(row)].nRemain == -1; }
+  // The window's snipe list model, as the tests read it.
+  const gavelhawk::snipe::SnipeList& List() const { return dlg->m_snipeList; }
+  // Its bid went out (or it will never bid).
+  bool Finished(int row) const {
+    const auto phase = List().Row(row).ePhase;
+    return phase == gavelhawk::snipe::SnipePhase::BidSent || phase == gavelhawk::snipe::SnipePhase::Finished;
+  }
 
   // Runs the event loop until `done` holds; false if it never does.
   static bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
@@ -201,11 +206,8 @@ class WindowTest : public ::testing::Test {
   }
 
   // The row waits for its bid, due this many ms after kT0 by the site's clock.
-  bool Armed(int row) const {
-    const SnipeItem& s = dlg->m_snipes[static_cast<std::size_t>(row)];
-    return s.nDueSite != 0 && s.nRemain != -1;
-  }
-  std::int64_t Due(int row) const { return dlg->m_snipes[static_cast<std::size_t>(row)].nDueSite - kT0; }
+  bool Armed(int row) const { return List().Row(row).ePhase == gavelhawk::snipe::SnipePhase::Waiting; }
+  std::int64_t Due(int row) const { return List().Row(static_cast<std::size_t>(row)).nDueSite - kT0; }
   // Requests of one kind that reached the site.
   std::size_t Count(const std::string& prefix) const { return server.LogFor(prefix).size(); }
   static std::string RecordsTarget(std::int64_t id) {
