@@ -287,7 +287,11 @@ void CMainDlg::CreateControls() {
   button(IDC_DELETE, "删除商品", {334, 66, 50, 20});
   button(IDC_MODIFY, "修改商品", {386, 66, 50, 20});
   button(IDC_CLEAR, "清空抢拍", {437, 66, 50, 20});
-  m_listSnipe = list.operator()<gavelhawk::ui::SnipeView>(IDC_SNIPELIST, {17, 91, 466, 70}, "抢拍列表");
+  // The ceiling's context: what the same item sold for lately.
+  QLabel* history = label("", {65, 84, 260, 8});
+  history->setAccessibleName(gavelhawk::ui::U("历史成交"));
+  keep(IDC_HISTORY, history);
+  m_listSnipe = list.operator()<gavelhawk::ui::SnipeView>(IDC_SNIPELIST, {17, 94, 466, 67}, "抢拍列表");
   m_snipeTable = new SnipeTableModel(&m_snipeList, m_listSnipe);
   m_listSnipe->setModel(m_snipeTable);
 

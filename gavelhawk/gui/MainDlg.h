@@ -132,6 +132,7 @@ class CMainDlg : public QDialog {
     IDC_IEMODE = 1040,
     IDC_DELETE = 1041,
     IDC_GROUP = 1043,
+    IDC_HISTORY = 1044,  // the auction's sales history, under the ceiling
   };
   static constexpr int kSnipeSlots = 10;
   static constexpr int kHitSlots = 48;
@@ -196,6 +197,10 @@ class CMainDlg : public QDialog {
   gavelhawk::search::SearchController& Search() { return *m_search; }
   // The 历史中位 column: one lookup of every shown hit's title.
   void LookUpResultHistory();
+  // The history label: the sales of `title` (GBK) in the last 30 days,
+  // shown while the fields still hold `dealId`.
+  void ShowSnipeHistory(std::int32_t dealId, const std::string& title);
+  gavelhawk::snipe::PriceHistoryLookup& HistoryLookup();
   static constexpr int kHistoryColumn = 7;
 
   // --- the window (MainDlg.cpp, dlg_keep.cpp, dlg_results.cpp)
@@ -346,6 +351,7 @@ class CMainDlg : public QDialog {
   // Last, so that they end first: their threads stop before the rest of the
   // window is taken apart.
   std::uint64_t m_historyRun = 0;
+  std::uint64_t m_snipeHistoryRun = 0;
   std::unique_ptr<gavelhawk::snipe::PriceHistoryLookup> m_resultHistory;
   std::unique_ptr<gavelhawk::site::ManualBidController> m_bid =
       std::make_unique<gavelhawk::site::ManualBidController>(m_services.newTransport);

@@ -2,11 +2,13 @@
 // into the snipe inputs.
 #include <QDateTime>
 #include <QHeaderView>
+#include <QLabel>
 #include <QTreeWidget>
 #include <cstdio>
 #include <cstdlib>
 
 #include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/log/event_log.h"
 #include "gavelhawk/snipe/price_history.h"
 #include "platform/text/qgbk.h"
 
@@ -52,11 +54,36 @@ void CMainDlg::RefreshResultList() {
   ResultListShown();
 }
 
-void CMainDlg::LookUpResultHistory() {
-  using gavelhawk::snipe::PriceHistory;
+gavelhawk::snipe::PriceHistoryLookup& CMainDlg::HistoryLookup() {
   if (!m_resultHistory)
     m_resultHistory = std::make_unique<gavelhawk::snipe::PriceHistoryLookup>(
         gavelhawk::snipe::HistorySourceFromEnvironment(std::getenv, m_services.demo));
+  return *m_resultHistory;
+}
+
+void CMainDlg::ShowSnipeHistory(std::int32_t dealId, const std::string& title) {
+  using gavelhawk::snipe::PriceHistory;
+  auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_HISTORY));
+  if (!label) return;
+  label->clear();
+  const std::uint64_t run = ++m_snipeHistoryRun;
+  const std::int64_t now = m_services.siteNow ? m_services.siteNow() : QDateTime::currentMSecsSinceEpoch();
+  HistoryLookup().LookUp({title}, now, [this, run, dealId, label](std::vector<PriceHistory> answers) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, run, dealId, label, h = answers.empty() ? PriceHistory{} : answers.front()] {
+          // Another auction was read since, or the fields moved on.
+          if (run != m_snipeHistoryRun || dealId != m_nDealId) return;
+          if (!h.error.empty()) gavelhawk::log::Log("历史成交读取失败：" + h.error);
+          label->setText(QString::fromStdString(gavelhawk::snipe::HistoryLabelText(h)));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CMainDlg::LookUpResultHistory() {
+  using gavelhawk::snipe::PriceHistory;
+  HistoryLookup();
   std::vector<std::string> titles;
   for (int i = 0; i <= m_nHitLast && i < kHitSlots; ++i)
     titles.push_back(m_hits[static_cast<std::size_t>(i)].strTitle);

@@ -240,6 +240,7 @@ void CMainDlg::OnAutoBid() {
           return;
         }
         m_strTitle = result->detail.title;
+        ShowSnipeHistory(typed.dealId, result->detail.title);
         m_nIncrement =
             gavelhawk::site::BoundIncrement(typed.increment, result->detail.lower, result->detail.higher);
         // An ended auction leaves the fields as typed.
@@ -302,6 +303,7 @@ void CMainDlg::OnModifySnipe() {
           Message(Text(gavelhawk::site::kMsgNetworkError) + QString::fromStdString(result->read.error));
           return;
         }
+        if (result->read.found) ShowSnipeHistory(typed.nDealId, result->read.detail.title);
         if (!CeilingAccepted(result->current, typed.nMaxPrice)) return;
         // The row may have been deleted or cleared meanwhile.
         const int i = m_snipeList.RowOfKey(key);

@@ -1,11 +1,15 @@
 // Snipes left to run by themselves against the simulated site's running
 // clock, while the rest of the program keeps the site busy; and what the
 // window does while it reads.
+#include <QDateTime>
+#include <QLabel>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
 #include <thread>
 
 #include "gavelhawk/search/crawl.h"
+#include "tallyglass/db/history_db.h"
 #include "window_fixture.h"
 
 namespace snipetest {
@@ -177,6 +181,36 @@ TEST_F(EndToEnd, FailedReadIsANetworkErrorNotAMissingAuction) {
   // A page that is not there is still "no such auction".
   AddSnipe(2041, 50, 1, 1000);
   EXPECT_EQ(QStringList{U("商品不存在或拍卖已结束")}, Texts(Boxes()));
+}
+
+TEST_F(EndToEnd, TheCeilingShowsWhatTheSameItemSoldForInTheLast30Days) {
+  QTemporaryDir dir;
+  qunsetenv("TALLYGLASS_DATABASE");
+  qputenv("TALLYGLASS_DATA_DIR", dir.path().toUtf8());
+  tallyglass::db::HistoryDb db;
+  ASSERT_TRUE(db.Open(dir.path(), QString())) << db.LastError().toStdString();
+  const auto today = static_cast<std::int32_t>(QDateTime::currentMSecsSinceEpoch() / 86'400'000);
+  std::vector<tallyglass::db::HistoryRecord> rows;
+  // Auction 861's title sold twice lately (median of an even count) and once
+  // long ago; 862's title never.
+  for (const auto& [price, ago] : std::vector<std::pair<int, int>>{{100, 0}, {300, 29}, {900, 31}})
+    rows.push_back({static_cast<std::int32_t>(rows.size()) + 1, QString::fromUtf8("测试商品 861"), price,
+                    QStringLiteral("buyer"), 0, today - ago});
+  std::size_t saved = 0;
+  QString error;
+  ASSERT_TRUE(tallyglass::db::AppendBatch(&db, rows, &saved, &error)) << error.toStdString();
+  db.Close();
+  auto* label = qobject_cast<QLabel*>(dlg->GetDlgItem(CMainDlg::IDC_HISTORY));
+  ASSERT_NE(label, nullptr);
+  const std::vector<std::pair<std::int64_t, const char*>> cases = {{861, "历史成交：中位¥200，2次（近30天）"},
+                                                                   {862, "历史成交：无"}};
+  for (const auto& [id, shown] : cases) {
+    Auction(id, 50, 600000);
+    AddSnipe(id, 500, 1, 1000);
+    ASSERT_TRUE(WaitUntil([&] { return !label->text().isEmpty(); })) << id;
+    EXPECT_EQ(QString::fromUtf8(shown), label->text()) << id;
+  }
+  qunsetenv("TALLYGLASS_DATA_DIR");
 }
 
 }  // namespace
