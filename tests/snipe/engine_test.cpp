@@ -434,6 +434,9 @@ TEST_F(EngineTest, RowsOfOneGroupBuyOne) {
     }
     ArmRow(b, base + c.closesB, 50, group);
     ASSERT_TRUE(WaitRow(b, {RowEvent::Kind::Armed})) << c.name;
+    // B's warm-up read is over before the clock moves on: on a busy machine
+    // its thread may come late, and its read would bear a later moment.
+    ASSERT_TRUE(WaitRow(b, {RowEvent::Kind::Price})) << c.name;
     if (!c.restoredA) {
       clock->AdvanceTo(base + 2000);
       const auto bid = WaitRow(a, {RowEvent::Kind::Bid});
