@@ -191,14 +191,19 @@ class EngineTest : public ::testing::Test {
       std::lock_guard lk(site.mu);
       site.lots[static_cast<std::int32_t>(key)].endMs = kSite0 + closesInMs;
     }
-    RowSpec spec;
-    spec.nDealId = static_cast<std::int32_t>(key);
-    spec.nMaxPrice = ceiling;
-    spec.nIncrement = 1;
-    spec.nPrepTime = 1000;
-    spec.nEndTime = kSite0 + closesInMs;
-    spec.nGroup = group;
-    engine->Arm(key, spec);
+    engine->Arm(key, Setup(key, closesInMs, ceiling, group));
+  }
+  // The row as the user set it up: increment 1, preparation 1000 ms.
+  static SnipeItem Setup(std::uint64_t key, std::int64_t closesInMs, std::int32_t ceiling,
+                         std::int32_t group) {
+    SnipeItem row;
+    row.nDealId = static_cast<std::int32_t>(key);
+    row.nMaxPrice = ceiling;
+    row.nIncrement = 1;
+    row.nPrepTime = 1000;
+    row.nEndTime = kSite0 + closesInMs;
+    row.nGroup = group;
+    return row;
   }
   bool WaitEvents(RowEvent::Kind kind, std::size_t n) {
     std::unique_lock lk(mu);
@@ -376,13 +381,7 @@ TEST_F(EngineTest, ARestoredRowWhoseBidWentOutOnlyReadsItsOutcome) {
     std::lock_guard lk(site.mu);
     site.lots[7] = {31, kSite0 + 5000, "me", "", 200};
   }
-  RowSpec spec;
-  spec.nDealId = 7;
-  spec.nMaxPrice = 50;
-  spec.nIncrement = 1;
-  spec.nPrepTime = 1000;
-  spec.nEndTime = kSite0 + 5000;
-  engine->AwaitOutcome(7, spec, 31);
+  engine->AwaitOutcome(7, Setup(7, 5000, 50, 0), 31);
   ASSERT_TRUE(site.WaitFor("/detail/", 3));
   clock->AdvanceTo(6000);
   ASSERT_TRUE(WaitEvents(RowEvent::Kind::Result, 1));
@@ -421,14 +420,7 @@ TEST_F(EngineTest, RowsOfOneGroupBuyOne) {
         std::lock_guard lk(site.mu);
         site.lots[static_cast<std::int32_t>(a)] = {11, kSite0 + base + 5000, "me", "", 200};
       }
-      RowSpec spec;
-      spec.nDealId = static_cast<std::int32_t>(a);
-      spec.nMaxPrice = 50;
-      spec.nIncrement = 1;
-      spec.nPrepTime = 1000;
-      spec.nEndTime = kSite0 + base + 5000;
-      spec.nGroup = group;
-      engine->AwaitOutcome(a, spec, 11);
+      engine->AwaitOutcome(a, Setup(a, base + 5000, 50, group), 11);
     } else {
       ArmRow(a, base + 5000, 50, group);
     }
