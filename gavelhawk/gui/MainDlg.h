@@ -177,6 +177,10 @@ class CMainDlg : public QDialog {
   void OnClearSnipes();
   void OnOpenSnipe();
   void OnCancelOpenSnipe();
+  // The snipe list the window shows; a change told through its `changed`
+  // repaints the view.
+  gavelhawk::snipe::SnipeList& Snipes() { return m_snipeList; }
+  const gavelhawk::snipe::SnipeList& Snipes() const { return m_snipeList; }
   // The engine that times and places the snipes' bids (made on first use).
   gavelhawk::snipe::Engine& SnipeEngine();
   // True while 自动出价 or 修改商品 reads the site.

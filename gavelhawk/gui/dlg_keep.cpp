@@ -16,9 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <map>
 #include <optional>
-#include <tuple>
 #include <vector>
 
 #include "gavelhawk/app/exchange.h"
@@ -28,6 +26,7 @@
 #include "gavelhawk/search/listing.h"
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/snipe/engine.h"
+#include "gavelhawk/snipe/keeper.h"
 #include "gavelhawk/snipe/reads.h"
 #include "gavelhawk/snipe/saved_list.h"
 #include "platform/power/power.h"
@@ -47,15 +46,6 @@ std::int64_t SteadyMs() {
 }
 
 std::string Utf8(const QString& s) { return s.toStdString(); }
-
-bool SameRows(const std::vector<SavedSnipe>& a, const std::vector<SavedSnipe>& b) {
-  auto key = [](const SavedSnipe& r) {
-    return std::make_tuple(r.nDealId, r.strTitle, r.strState, r.nMaxPrice, r.nIncrement, r.nPrepTime,
-                           r.nEndTime, r.nGroup, r.Waiting());
-  };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [&](const SavedSnipe& x, const SavedSnipe& y) { return key(x) == key(y); });
-}
 
 // Seconds in a search result's remaining time ("%2d分%2d秒" or "%2d秒").
 std::optional<std::int64_t> ParseSearchRemain(const std::string& gbk) {
@@ -131,36 +121,19 @@ struct CMainDlg::KeepState : QObject {
   bool collapsed = false;
   int expandedHeight = 0;
 
-  // The kept list.
-  bool restored = false;              // the kept list was read: changes may replace it
-  std::vector<SavedSnipe> lastSaved;  // what the saver was last given
-  bool lastIEMode = false;
-  bool saveFailed = false;  // the last write failed: the next change writes again
+  // The kept list, the notices and the inhibitor follow the list's changes.
+  std::unique_ptr<gavelhawk::snipe::Keeper> keeper;
   bool saveFailureTold = false;
   // Changes within kSaveDelay are written once, off the window's thread.
   static constexpr int kSaveDelayMs = 250;
   QTimer saveDelay;
   std::unique_ptr<gavelhawk::ui::ListSaver> saver;
 
-  // What each row was at the last change, by auction id.
-  struct Seen {
-    bool waiting = false;
-    std::int64_t endTime = 0;
-    std::int64_t remain = 0;
-  };
-  std::map<std::int32_t, Seen> seen;
-
-  // The site clock estimated from the window's last clock read.
-  bool haveOffset = false;
-  std::int64_t offsetMs = 0;  // site ms - steady ms
-  std::optional<std::int64_t> loggedSkew;
-
   QTimer countdown;
   std::vector<std::int64_t> hitRemain;  // seconds when shown; -1: unknown
   std::int64_t resultsShownAt = 0;
 
   bool quitConfirmed = false;
-  bool inhibitTried = false;
   QPointer<LogView> logView;
 };
 
@@ -184,6 +157,25 @@ void CMainDlg::KeepTemplateLayout() {
   connect(&m_keep->countdown, &QTimer::timeout, this, [this] { OnCountdownTick(); });
   m_keep->saveDelay.setSingleShot(true);
   connect(&m_keep->saveDelay, &QTimer::timeout, this, [this] { SaveSnipeList(); });
+  using gavelhawk::snipe::Keeper;
+  Keeper::Sinks sinks;
+  sinks.log = [](const std::string& line) { log::Log(line); };
+  sinks.notify = [](const std::string& title, const std::string& body) { log::Notify(title, body); };
+  sinks.save = [this] {
+    if (!m_keep->saveDelay.isActive()) m_keep->saveDelay.start(KeepState::kSaveDelayMs);
+  };
+  if (platform::power::SleepInhibitor* inhibitor = m_services.inhibitor) {
+    sinks.hold = [inhibitor](const std::string& why, std::string* error) {
+      using Held = platform::power::SleepInhibitor::Held;
+      const Held held = inhibitor->Hold(QString::fromStdString(why));
+      *error = inhibitor->LastError().toStdString();
+      return held == Held::Login1        ? Keeper::Held::Login1
+             : held == Held::ScreenSaver ? Keeper::Held::ScreenSaver
+                                         : Keeper::Held::None;
+    };
+    sinks.release = [inhibitor] { inhibitor->Release(); };
+  }
+  m_keep->keeper = std::make_unique<Keeper>(std::move(sinks));
   // A changed row repaints its own cells; rows that came or went rebuild the list.
   m_snipeList.changed = [this](int i) {
     if (i < 0) {
@@ -196,14 +188,11 @@ void CMainDlg::KeepTemplateLayout() {
 }
 
 void CMainDlg::SaveSnipeList() {
-  if (!m_keep || m_services.savedListPath.empty()) return;
+  if (!m_keep) return;
   KeepState& k = *m_keep;
   k.saveDelay.stop();
-  if (!k.restored ||
-      (!k.saveFailed && SameRows(k.lastSaved, {m_snipes.begin(), m_snipes.begin() + m_nSnipeLast + 1}) &&
-       k.lastIEMode == m_bIEMode)) {
-    return;
-  }
+  std::optional<std::vector<SavedSnipe>> rows = k.keeper->RowsToSave(m_snipeList, m_bIEMode);
+  if (!rows) return;
   if (!k.saver) {
     // The saver ends with m_keep, before the window: its events find the window.
     k.saver = std::make_unique<gavelhawk::ui::ListSaver>(m_services.savedListPath,
@@ -214,7 +203,7 @@ void CMainDlg::SaveSnipeList() {
                                                                this,
                                                                [this, error] {
                                                                  if (!m_keep) return;
-                                                                 m_keep->saveFailed = true;
+                                                                 m_keep->keeper->SaveFailed();
                                                                  if (m_keep->saveFailureTold) return;
                                                                  m_keep->saveFailureTold = true;
                                                                  Message(QString::fromStdString(error));
@@ -222,13 +211,7 @@ void CMainDlg::SaveSnipeList() {
                                                                Qt::QueuedConnection);
                                                          });
   }
-  k.lastSaved.assign(m_snipes.begin(), m_snipes.begin() + m_nSnipeLast + 1);
-  // A row that is not armed does not wait, whatever its phase said.
-  for (SavedSnipe& r : k.lastSaved)
-    if (!r.nKey && r.Waiting()) r.ePhase = gavelhawk::snipe::SnipePhase::Finished;
-  k.lastIEMode = m_bIEMode;
-  k.saveFailed = false;
-  k.saver->Save(k.lastSaved, m_bIEMode);
+  k.saver->Save(std::move(*rows), m_bIEMode);
 }
 
 void CMainDlg::FlushSnipeList() {
@@ -309,23 +292,19 @@ void CMainDlg::ExpandKeepingOnScreen() {
 // ---------------------------------------------------------------------------
 // The kept list, the log and the notifications, the sleep inhibitor.
 
-int CMainDlg::WaitingSnipeCount() const {
-  int n = 0;
-  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) n += SnipeWaiting(i) ? 1 : 0;
-  return n;
-}
+int CMainDlg::WaitingSnipeCount() const { return gavelhawk::snipe::WaitingForBid(m_snipeList); }
 
 void CMainDlg::RestoreSnipeList() {
-  m_keep->restored = true;
   m_keep->countdown.start(1000);
   if (m_services.savedListPath.empty()) return;
+  bool keep = true;
   gavelhawk::ui::LoadedList loaded =
       gavelhawk::ui::LoadSnipes(m_services.savedListPath, QDateTime::currentMSecsSinceEpoch());
   if (!loaded.problem.empty()) {
     std::string told = loaded.problem;
     if (loaded.setAside.empty()) {
       // The file is still there and may hold the user's list: never write over it.
-      m_keep->restored = false;
+      keep = false;
       told += "\n本次运行不保存抢拍列表。";
     }
     log::Log(told);
@@ -337,7 +316,7 @@ void CMainDlg::RestoreSnipeList() {
     if (auto* box = qobject_cast<QAbstractButton*>(GetDlgItem(IDC_IEMODE))) box->setChecked(m_bIEMode);
     if (m_engine) m_engine->SetBidsItself(m_bIEMode);
   }
-  m_keep->lastIEMode = loaded.ieMode;
+  if (keep) m_keep->keeper->KeepFrom(loaded.rows, loaded.ieMode);
   if (loaded.rows.empty()) return;
   const int n = static_cast<int>(std::min<std::size_t>(loaded.rows.size(), kSnipeSlots));
   int waiting = 0;
@@ -351,7 +330,6 @@ void CMainDlg::RestoreSnipeList() {
     log::Log(Utf8(QStringLiteral("夺宝编号 %1 在程序未运行时已结束，未出价").arg(id)));
   }
   m_nSnipeLast = n - 1;
-  m_keep->lastSaved = loaded.rows;
   log::Log(Utf8(QStringLiteral("恢复抢拍列表：%1 个商品，%2 个等待竞拍").arg(n).arg(waiting)));
   // Armed again from a fresh read of the closing time and the clock; the
   // engine decides nothing from what was known before the restart. A row
@@ -393,72 +371,7 @@ void CMainDlg::RestoreSnipeList() {
 }
 
 void CMainDlg::SnipeListChanged() {
-  if (!m_keep) return;
-  KeepState& k = *m_keep;
-  std::map<std::int32_t, KeepState::Seen> seen;
-  std::int64_t lastClockRead = 0;
-  for (int i = 0; i <= m_nSnipeLast && i < kSnipeSlots; ++i) {
-    const SnipeItem& s = m_snipes[static_cast<std::size_t>(i)];
-    const bool waiting = SnipeWaiting(i);
-    const auto before = k.seen.find(s.nDealId);
-    const bool wasWaiting = before != k.seen.end() && before->second.waiting;
-    // Told once the engine has armed the row (it knows when the bid is due);
-    // before that nRemain holds no clock reading.
-    if (waiting && s.nDueSite != 0 &&
-        (!wasWaiting || before->second.endTime != s.nEndTime || before->second.remain != s.nRemain)) {
-      // Armed just now: nEndTime - nRemain is the site clock it read.
-      lastClockRead = std::max(lastClockRead, s.nEndTime - s.nRemain);
-      log::Log(Utf8(
-          QStringLiteral("夺宝编号 %1 已设定抢拍：距结束 %2，最高出价 %3 元，加价 %4 元，准备时间 %5 毫秒")
-              .arg(s.nDealId)
-              .arg(QString::fromStdString(gavelhawk::ui::FormatRemain(s.nRemain)))
-              .arg(s.nMaxPrice)
-              .arg(s.nIncrement)
-              .arg(s.nPrepTime)));
-    } else if (!waiting && wasWaiting) {
-      log::Notify("Gavelhawk", Utf8(QStringLiteral("夺宝编号 %1 %2：%3")
-                                        .arg(s.nDealId)
-                                        .arg(GbkToQString(s.strTitle), GbkToQString(s.strState))));
-    }
-    seen[s.nDealId] = {waiting, s.nEndTime, s.nRemain};
-  }
-  k.seen = std::move(seen);
-
-  if (lastClockRead > 0) {
-    k.haveOffset = true;
-    k.offsetMs = lastClockRead - SteadyMs();
-    const std::int64_t skew = lastClockRead - QDateTime::currentMSecsSinceEpoch();
-    if (!k.loggedSkew || std::llabs(*k.loggedSkew - skew) >= 1000) {
-      k.loggedSkew = skew;
-      log::Log(Utf8(QStringLiteral("站点时钟估计：比本机时钟%1 %2 毫秒")
-                        .arg(skew >= 0 ? QStringLiteral("快") : QStringLiteral("慢"))
-                        .arg(std::llabs(skew))));
-    }
-  }
-
-  if (k.restored && !m_services.savedListPath.empty() && !k.saveDelay.isActive()) {
-    k.saveDelay.start(KeepState::kSaveDelayMs);
-  }
-
-  if (platform::power::SleepInhibitor* inhibitor = m_services.inhibitor) {
-    const int waiting = WaitingSnipeCount();
-    using Held = platform::power::SleepInhibitor::Held;
-    if (waiting > 0 && inhibitor->held() == Held::None && !k.inhibitTried) {
-      // Asked once per run: a bus that does not answer must not hold every change.
-      const Held held = inhibitor->Hold(QStringLiteral("还有%1个商品等待竞拍").arg(waiting));
-      if (held == Held::None) {
-        k.inhibitTried = true;
-        log::Log(
-            Utf8(QStringLiteral("无法阻止系统休眠（%1）：电脑休眠时抢拍会错过").arg(inhibitor->LastError())));
-      } else {
-        log::Log(held == Held::Login1 ? "等待竞拍期间阻止系统休眠（login1）"
-                                      : "等待竞拍期间阻止屏幕保护和休眠（ScreenSaver）");
-      }
-    } else if (waiting == 0 && inhibitor->held() != Held::None) {
-      inhibitor->Release();
-      log::Log("没有等待竞拍的商品，不再阻止系统休眠");
-    }
-  }
+  if (m_keep) m_keep->keeper->Changed(m_snipeList);
 }
 
 bool CMainDlg::ConfirmQuit() {
@@ -496,8 +409,8 @@ std::int64_t CMainDlg::CountdownClock() const {
   if (m_engine) {
     if (const std::optional<std::int64_t> now = m_engine->SiteNow()) return *now;
   }
-  if (!m_keep || !m_keep->haveOffset) return 0;
-  return SteadyMs() + m_keep->offsetMs;
+  if (!m_keep) return 0;
+  return m_keep->keeper->SiteNow().value_or(0);
 }
 
 void CMainDlg::ResultListShown() {

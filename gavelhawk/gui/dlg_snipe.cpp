@@ -13,6 +13,7 @@
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/site/detail.h"
 #include "gavelhawk/snipe/engine.h"
+#include "gavelhawk/snipe/keeper.h"
 #include "gavelhawk/snipe/plan.h"
 #include "gavelhawk/snipe/reads.h"
 #include "gavelhawk/snipe/saved_list.h"
@@ -369,10 +370,7 @@ void CMainDlg::OnEngineRow(const gavelhawk::snipe::RowEvent& e) {
   }
 }
 
-bool CMainDlg::SnipeWaiting(int i) const {
-  const SnipeItem& s = m_snipeList.Row(i);
-  return s.nKey != 0 && s.Waiting();
-}
+bool CMainDlg::SnipeWaiting(int i) const { return gavelhawk::snipe::WaitsForBid(m_snipeList.Row(i)); }
 
 void CMainDlg::OnEngineOpen(const gavelhawk::snipe::OpenEvent& e) {
   // 取消开卖抢 came first: the event was already on its way.

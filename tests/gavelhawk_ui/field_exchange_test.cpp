@@ -1,6 +1,7 @@
 // Field exchange: reading stops at the first field that is not a whole
 // number, with the standard message and the focus there; the command goes on
-// with the members as they stand. Writing shows every member.
+// with the members as they stand. Writing shows every member: what a read
+// took is seen in the fields after a write.
 #include "fixture.h"
 
 namespace uitest {
@@ -31,65 +32,66 @@ class ExchangeTest : public WindowTest {
     qobject_cast<QComboBox*>(dlg->GetDlgItem(D::IDC_DISCOUNT))->setEditText("0.75");
     IEBox()->setChecked(true);
   }
+  QComboBox* Discount() const { return Combo(D::IDC_DISCOUNT); }
+  // Every member, as a write shows it: the exchanged fields in the
+  // template's order, the discount limit, "IE" when IE模式 is ticked.
+  QStringList Written() {
+    dlg->UpdateData(false);
+    QStringList t;
+    for (int id : {D::IDC_DEALID, D::IDC_MAXPRICE, D::IDC_INCREMENT, D::IDC_PREPTIME, D::IDC_EXCLUDE1,
+                   D::IDC_EXCLUDE2, D::IDC_EXCLUDE4, D::IDC_INCLUDE1, D::IDC_INCLUDE3, D::IDC_INCLUDE4,
+                   D::IDC_TITLE, D::IDC_OPENDEALID, D::IDC_OPENLAG, D::IDC_OPENPRICE})
+      t << Field(id);
+    return t << Discount()->currentText() << (IEBox()->isChecked() ? "IE" : "");
+  }
+  // The members of a fresh window.
+  const QStringList kFresh{"3333333", "5", "1",           "1000",    "",    "",  "",    "",
+                           "",        "",  U("商品名称"), "3333333", "100", "0", "0.5", ""};
 };
 
-TEST_F(ExchangeTest, ReadsEveryFieldWhenAllAreNumbers) {
-  FillAll(" -9 ", "+60");
-  EXPECT_TRUE(dlg->UpdateData(true));
-  EXPECT_TRUE(Boxes().empty());
-  EXPECT_EQ(123456, dlg->m_nDealId);
-  EXPECT_EQ(-9, dlg->m_nMaxPrice);
-  EXPECT_EQ(7, dlg->m_nIncrement);
-  EXPECT_EQ(2500, dlg->m_nPrepTime);
-  EXPECT_EQ(Gbk("翻新"), dlg->m_strExclude1);
-  EXPECT_EQ("ex4", dlg->m_strExclude4);
-  EXPECT_EQ(Gbk("手机"), dlg->m_strInclude1);
-  EXPECT_EQ("in4", dlg->m_strInclude4);
-  EXPECT_EQ(Gbk("商品名称"), dlg->m_strTitle);
-  EXPECT_EQ("0.75", dlg->m_strMaxDiscount);
-  EXPECT_EQ(777, dlg->m_nOpenDealId);
-  EXPECT_EQ(60, dlg->m_nOpenLag);
-  EXPECT_EQ(42, dlg->m_nOpenPrice);
-  EXPECT_TRUE(dlg->m_bIEMode);
-}
-
-TEST_F(ExchangeTest, LettersInTheCeilingStopTheReadThere) {
-  FillAll("abc", "60");
-  EXPECT_FALSE(dlg->UpdateData(true));
-  const auto boxes = Boxes();
-  ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ(U("请输入一个整数。"), boxes[0].text);
-  EXPECT_EQ(U("Gavelhawk"), boxes[0].caption);
-  EXPECT_EQ(platform::dialog::Buttons::Ok, boxes[0].buttons);
-  EXPECT_EQ(Edit(D::IDC_MAXPRICE), dlg->focusWidget());
-  EXPECT_EQ(3, Edit(D::IDC_MAXPRICE)->selectedText().size());  // the bad text is selected for retyping
-  // Before the field: read. The field and everything after it: unchanged.
-  EXPECT_EQ(123456, dlg->m_nDealId);
-  EXPECT_EQ(5, dlg->m_nMaxPrice);
-  EXPECT_EQ(1, dlg->m_nIncrement);
-  EXPECT_EQ(1000, dlg->m_nPrepTime);
-  EXPECT_EQ("", dlg->m_strExclude1);
-  EXPECT_EQ("", dlg->m_strInclude1);
-  EXPECT_EQ("", dlg->m_strMaxDiscount);
-  EXPECT_EQ(3333333, dlg->m_nOpenDealId);
-  EXPECT_EQ(100, dlg->m_nOpenLag);
-  EXPECT_FALSE(dlg->m_bIEMode);
-  // The fields keep what the user typed.
-  EXPECT_EQ("abc", Field(D::IDC_MAXPRICE));
-}
-
-TEST_F(ExchangeTest, ABadLaterFieldKeepsOnlyWhatFollowsIt) {
-  FillAll("300", "soon");
-  EXPECT_FALSE(dlg->UpdateData(true));
-  EXPECT_EQ(QStringList{U("请输入一个整数。")}, Texts(Boxes()));
-  EXPECT_EQ(Edit(D::IDC_OPENLAG), dlg->focusWidget());
-  EXPECT_EQ(300, dlg->m_nMaxPrice);
-  EXPECT_EQ(Gbk("手机"), dlg->m_strInclude1);
-  EXPECT_EQ("0.75", dlg->m_strMaxDiscount);
-  EXPECT_EQ(777, dlg->m_nOpenDealId);
-  EXPECT_EQ(100, dlg->m_nOpenLag);  // the bad field
-  EXPECT_EQ(0, dlg->m_nOpenPrice);  // after it
-  EXPECT_FALSE(dlg->m_bIEMode);     // after it
+TEST_F(ExchangeTest, AReadStopsAtTheFirstFieldThatIsNotAWholeNumber) {
+  const QStringList all = {"123456", "-9",  "7",           "2500", U("翻新"), "",   "ex4",  U("手机"),
+                           "",       "in4", U("商品名称"), "777",  "60",      "42", "0.75", "IE"};
+  auto upTo = [&](int n, QStringList members) {  // the first n read, the rest as they were
+    for (int i = 0; i < n; ++i) members[i] = all[i];
+    return members;
+  };
+  QStringList laterBad = upTo(12, kFresh);
+  laterBad[1] = "300";
+  laterBad[14] = "0.75";  // the discount limit comes before 开卖延时
+  const struct {
+    const char* maxPrice;
+    const char* prepTime;
+    const char* openLag;
+    int stopsAt;  // 0: every field read
+    QStringList members;
+  } cases[] = {
+      {" -9 ", "2500", "+60", 0, all},
+      {"abc", "2500", "60", D::IDC_MAXPRICE, upTo(1, kFresh)},
+      {"-9", "", "60", D::IDC_PREPTIME, upTo(3, kFresh)},  // empty is not a number
+      {"300", "2500", "soon", D::IDC_OPENLAG, laterBad},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stopsAt);
+    ASSERT_TRUE(Open());
+    Boxes();
+    FillAll(c.maxPrice, c.openLag);
+    Type(D::IDC_PREPTIME, c.prepTime);
+    EXPECT_EQ(c.stopsAt == 0, dlg->UpdateData(true));
+    const auto boxes = Boxes();
+    if (c.stopsAt) {
+      ASSERT_EQ(1u, boxes.size());
+      EXPECT_EQ(U("请输入一个整数。"), boxes[0].text);
+      EXPECT_EQ(U("Gavelhawk"), boxes[0].caption);
+      EXPECT_EQ(platform::dialog::Buttons::Ok, boxes[0].buttons);
+      // The field keeps what the user typed, selected for retyping.
+      EXPECT_EQ(Edit(c.stopsAt), dlg->focusWidget());
+      EXPECT_EQ(Field(c.stopsAt), Edit(c.stopsAt)->selectedText());
+    } else {
+      EXPECT_TRUE(boxes.empty());
+    }
+    EXPECT_EQ(c.members, Written());
+  }
 }
 
 TEST_F(ExchangeTest, TheCommandGoesOnWithTheMembersAsTheyStand) {
@@ -106,54 +108,36 @@ TEST_F(ExchangeTest, TheCommandGoesOnWithTheMembersAsTheyStand) {
   EXPECT_EQ(2u, opener.calls.size());
 }
 
-TEST_F(ExchangeTest, AnEmptyNumberFieldIsNotANumber) {
-  Type(D::IDC_PREPTIME, "");
-  EXPECT_FALSE(dlg->UpdateData(true));
-  EXPECT_EQ(Edit(D::IDC_PREPTIME), dlg->focusWidget());
-  EXPECT_EQ(1000, dlg->m_nPrepTime);
-}
-
 TEST_F(ExchangeTest, WritingShowsEveryMember) {
-  dlg->m_nDealId = 9876543;
-  dlg->m_nMaxPrice = 0;
-  dlg->m_nIncrement = -3;
-  dlg->m_nPrepTime = 1500;
-  dlg->m_strExclude2 = Gbk("二手");
-  dlg->m_strInclude3 = "IPHONE";
-  dlg->m_strTitle = Gbk("全新 手机");
-  dlg->m_nOpenDealId = 11;
-  dlg->m_nOpenLag = 250;
-  dlg->m_nOpenPrice = 99;
-  dlg->m_bIEMode = true;
-  dlg->m_strMaxDiscount = "0.8";
-  EXPECT_TRUE(dlg->UpdateData(false));
-  EXPECT_EQ("9876543", Field(D::IDC_DEALID));
-  EXPECT_EQ("0", Field(D::IDC_MAXPRICE));
-  EXPECT_EQ("-3", Field(D::IDC_INCREMENT));
-  EXPECT_EQ("1500", Field(D::IDC_PREPTIME));
-  EXPECT_EQ(U("二手"), Field(D::IDC_EXCLUDE2));
-  EXPECT_EQ("IPHONE", Field(D::IDC_INCLUDE3));
-  EXPECT_EQ(U("全新 手机"), Field(D::IDC_TITLE));
-  EXPECT_EQ("11", Field(D::IDC_OPENDEALID));
-  EXPECT_EQ("250", Field(D::IDC_OPENLAG));
-  EXPECT_EQ("99", Field(D::IDC_OPENPRICE));
-  EXPECT_TRUE(IEBox()->isChecked());
-  auto* discount = qobject_cast<QComboBox*>(dlg->GetDlgItem(D::IDC_DISCOUNT));
-  EXPECT_EQ(3, discount->currentIndex());
+  // A member never read (empty) shows the first limit, not an empty text.
+  Discount()->setEditText("0.9");
+  EXPECT_EQ(kFresh, Written());
+  const QStringList typed = {"9876543", "0", "-3",           "1500", "",    U("二手"), "",    "",
+                             "IPHONE",  "",  U("全新 手机"), "11",   "250", "99",      "0.8", "IE"};
+  const int ids[] = {D::IDC_DEALID,   D::IDC_MAXPRICE,   D::IDC_INCREMENT, D::IDC_PREPTIME, D::IDC_EXCLUDE1,
+                     D::IDC_EXCLUDE2, D::IDC_EXCLUDE4,   D::IDC_INCLUDE1,  D::IDC_INCLUDE3, D::IDC_INCLUDE4,
+                     D::IDC_TITLE,    D::IDC_OPENDEALID, D::IDC_OPENLAG,   D::IDC_OPENPRICE};
+  for (int i = 0; i < 14; ++i) Type(ids[i], typed[i]);
+  Discount()->setEditText("0.8");
+  IEBox()->setChecked(true);
+  EXPECT_TRUE(dlg->UpdateData(true));
+  // Typed over, then written: every field shows its member again.
+  for (int id : ids) Type(id, "x");
+  Discount()->setEditText("0.6");
+  IEBox()->setChecked(false);
+  EXPECT_EQ(typed, Written());
+  EXPECT_EQ(3, Discount()->currentIndex());
   // A value that is not in the list goes into the edit part.
-  dlg->m_strMaxDiscount = "0.55";
-  dlg->UpdateData(false);
-  EXPECT_EQ("0.55", discount->currentText());
-  EXPECT_EQ(6, discount->count());
-  // A member never read (empty) leaves the first limit, not an empty text.
-  dlg->m_strMaxDiscount.clear();
-  dlg->UpdateData(false);
-  EXPECT_EQ("0.5", discount->currentText());
+  Discount()->setEditText("0.55");
+  EXPECT_TRUE(dlg->UpdateData(true));
+  Discount()->setCurrentIndex(0);
+  EXPECT_EQ("0.55", Written()[14]);
+  EXPECT_EQ(6, Discount()->count());
   // A write then a read gives the same members back.
   EXPECT_TRUE(dlg->UpdateData(true));
-  EXPECT_EQ(9876543, dlg->m_nDealId);
-  EXPECT_EQ(Gbk("全新 手机"), dlg->m_strTitle);
-  EXPECT_EQ("0.5", dlg->m_strMaxDiscount);
+  QStringList again = typed;
+  again[14] = "0.55";
+  EXPECT_EQ(again, Written());
 }
 
 }  // namespace

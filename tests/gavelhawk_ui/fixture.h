@@ -113,7 +113,14 @@ class WindowTest : public ::testing::Test {
   }
 
   // The window's snipe list model, as the tests read it.
-  const gavelhawk::snipe::SnipeList& List() const { return dlg->m_snipeList; }
+  const gavelhawk::snipe::SnipeList& List() const { return dlg->Snipes(); }
+  QTreeView* SnipeView() const { return qobject_cast<QTreeView*>(dlg->GetDlgItem(CMainDlg::IDC_SNIPELIST)); }
+  QComboBox* Combo(int id) const { return qobject_cast<QComboBox*>(dlg->GetDlgItem(id)); }
+  // Where 主页 goes: "login" with IE模式, else "default".
+  std::string PageRoute() {
+    Press(CMainDlg::IDC_HOMEPAGE);
+    return opener.calls.empty() ? "" : opener.calls.back().substr(0, opener.calls.back().find(' '));
+  }
   static std::vector<platform::dialog::ShownBox> Boxes() { return platform::dialog::TakeShownBoxes(); }
   static QStringList Texts(const std::vector<platform::dialog::ShownBox>& boxes) {
     QStringList t;

@@ -20,7 +20,7 @@ class ListTest : public WindowTest {
   }
   void PutSnipe(int i, std::int32_t id, const char* title, const char* state, int ceiling, int inc, int prep,
                 std::int64_t remain) {
-    SnipeItem& s = dlg->m_snipes[static_cast<std::size_t>(i)];
+    SnipeItem& s = Slots()[static_cast<std::size_t>(i)];
     s.nDealId = id;
     s.strTitle = Gbk(title);
     s.strState = Gbk(state);
@@ -28,8 +28,9 @@ class ListTest : public WindowTest {
     s.nIncrement = inc;
     s.nPrepTime = prep;
     s.nRemain = remain;
-    dlg->m_nSnipeLast = std::max(List().last, i);
+    dlg->Snipes().last = std::max(List().last, i);
   }
+  gavelhawk::snipe::SnipeList::Rows& Slots() { return dlg->Snipes().rows; }
   void PutHit(int i, std::int32_t id, const char* title, float discount, int cur, int list) {
     SearchHit& h = dlg->m_hits[static_cast<std::size_t>(i)];
     h.nDealId = id;
@@ -63,6 +64,11 @@ class ListTest : public WindowTest {
            Qt::AlignHorizontal_Mask;
   }
   static int Rows(QTreeView* list) { return list->model()->rowCount(); }
+  static QStringList Column(QTreeView* list, int column) {
+    QStringList t;
+    for (int r = 0; r < Rows(list); ++r) t << list->model()->index(r, column).data().toString();
+    return t;
+  }
   static int Selected(QTreeView* list) {
     return static_cast<int>(list->selectionModel()->selectedRows().size());
   }
@@ -73,11 +79,11 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
   PutSnipe(1, 1002, "二手 相机", "出价成功", 80, 1, 800, -1);
   PutSnipe(2, 1003, "耳机", "准备竞拍", 9, 1, 0, 3600000);
   // The current price read last (the final price after closing); empty while unknown.
-  dlg->m_snipes[0].nCurPrice = 320;
-  dlg->m_snipes[1].nCurPrice = 95;
-  dlg->m_snipes[1].nGroup = 4;  // 组: empty for none
+  Slots()[0].nCurPrice = 320;
+  Slots()[1].nCurPrice = 95;
+  Slots()[1].nGroup = 4;  // 组: empty for none
   dlg->RefreshSnipeList();
-  QTreeView* list = dlg->m_listSnipe;
+  QTreeView* list = SnipeView();
   EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("拍卖状态"), U("最高出价"), U("加价幅度"),
                          U("准备时间"), U("剩余时间"), U("当前价"), U("组")}),
             Headers(list));
@@ -94,11 +100,11 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
   EXPECT_FALSE(list->header()->sectionsClickable());
 
   // Fewer rows after a rebuild: nothing of the old rows stays.
-  dlg->m_nSnipeLast = 0;
+  dlg->Snipes().last = 0;
   dlg->RefreshSnipeList();
   EXPECT_EQ(1, Rows(list));
   EXPECT_EQ(9, list->model()->columnCount());
-  dlg->m_nSnipeLast = -1;
+  dlg->Snipes().last = -1;
   dlg->RefreshSnipeList();
   EXPECT_EQ(0, Rows(list));
   EXPECT_EQ(9, list->model()->columnCount());
@@ -107,12 +113,11 @@ TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
 TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
   PutSnipe(0, 1001, "全新 手机", "准备竞拍", 500, 2, 1000, 125400);
   PutSnipe(1, 1002, "二手 相机", "准备竞拍", 80, 3, 800, 60000);
-  dlg->m_snipes[1].nGroup = 7;
+  Slots()[1].nGroup = 7;
   dlg->RefreshSnipeList();
   Type(D::IDC_PREPTIME, "9999");
   Type(D::IDC_OPENLAG, "55");  // not a snipe field: also rewritten from its member
-  ClickList(dlg->m_listSnipe, 1);
-  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  ClickList(SnipeView(), 1);
   EXPECT_EQ("1002", Field(D::IDC_DEALID));
   EXPECT_EQ(U("二手 相机"), Field(D::IDC_TITLE));
   EXPECT_EQ("80", Field(D::IDC_MAXPRICE));
@@ -123,36 +128,38 @@ TEST_F(ListTest, ClickingASnipeRowLoadsItOverWhatWasTyped) {
   EXPECT_TRUE(opener.calls.empty());
   EXPECT_TRUE(Boxes().empty());
 
-  // A rebuild clears the selection but remembers the row.
+  // A rebuild clears the selection but remembers the row: 删除商品 takes it.
   dlg->RefreshSnipeList();
-  EXPECT_TRUE(Selected(dlg->m_listSnipe) == 0);
-  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  EXPECT_TRUE(Selected(SnipeView()) == 0);
+  Press(D::IDC_DELETE);
+  EXPECT_EQ(QStringList{"1001"}, Column(SnipeView(), 0));
 }
 
 TEST_F(ListTest, SeveralSelectedSnipesLoadTheLowestAndEmptySpaceChangesNothing) {
   for (int i = 0; i < 3; ++i) PutSnipe(i, 2000 + i, "x", "准备竞拍", 10 + i, 1, 1000, 60000);
   dlg->RefreshSnipeList();
-  ClickList(dlg->m_listSnipe, 2);
-  ClickList(dlg->m_listSnipe, 1, Qt::LeftButton, Qt::ControlModifier);
-  EXPECT_EQ(2, Selected(dlg->m_listSnipe));
-  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  ClickList(SnipeView(), 2);
+  ClickList(SnipeView(), 1, Qt::LeftButton, Qt::ControlModifier);
+  EXPECT_EQ(2, Selected(SnipeView()));
   EXPECT_EQ("2001", Field(D::IDC_DEALID));
 
   Type(D::IDC_DEALID, "555");
-  ClickList(dlg->m_listSnipe, -1);
-  EXPECT_TRUE(Selected(dlg->m_listSnipe) == 0);
+  ClickList(SnipeView(), -1);
+  EXPECT_TRUE(Selected(SnipeView()) == 0);
   EXPECT_EQ("555", Field(D::IDC_DEALID));
-  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  // The row picked before is still the one 删除商品 takes.
+  Press(D::IDC_DELETE);
+  EXPECT_EQ(QStringList({"2000", "2002"}), Column(SnipeView(), 0));
 }
 
 TEST_F(ListTest, RightClickOnASnipeOpensItsPageByTheIEMode) {
   PutSnipe(0, 1001, "a", "准备竞拍", 5, 1, 1000, 60000);
   PutSnipe(1, 1002, "b", "准备竞拍", 5, 1, 1000, 60000);
   dlg->RefreshSnipeList();
-  ClickList(dlg->m_listSnipe, 1, Qt::RightButton);
-  EXPECT_EQ(1, dlg->m_nSnipeSel);
+  ClickList(SnipeView(), 1, Qt::RightButton);
+  EXPECT_EQ("1002", Field(D::IDC_DEALID));
   ClickIEBox();
-  ClickList(dlg->m_listSnipe, 0, Qt::RightButton);
+  ClickList(SnipeView(), 0, Qt::RightButton);
   EXPECT_EQ((std::vector<std::string>{"default " + server.BaseUrl() + "/detail/1002",
                                       "login " + server.BaseUrl() + "/detail/1001"}),
             opener.calls);
@@ -163,11 +170,11 @@ TEST_F(ListTest, TheKeyboardCanLoadASnipeWithoutRunningTheSearch) {
   PutSnipe(1, 1002, "b", "准备竞拍", 6, 1, 1000, 60000);
   dlg->RefreshSnipeList();
   QSignalSpy search(dlg->Button(D::IDC_REFRESH), &QPushButton::clicked);
-  dlg->m_listSnipe->setFocus();
-  dlg->m_listSnipe->setCurrentIndex(dlg->m_listSnipe->model()->index(1, 0));
-  QTest::keyClick(dlg->m_listSnipe, Qt::Key_Return);
+  QTreeView* list = SnipeView();
+  list->setFocus();
+  list->setCurrentIndex(list->model()->index(1, 0));
+  QTest::keyClick(list, Qt::Key_Return);
   EXPECT_EQ(0, search.count());
-  EXPECT_EQ(1, dlg->m_nSnipeSel);
   EXPECT_EQ("1002", Field(D::IDC_DEALID));
 }
 

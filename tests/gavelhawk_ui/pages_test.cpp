@@ -152,7 +152,6 @@ TEST_F(WindowTest, APageThatCannotBeOpenedIsToldWithItsAddressAndWhy) {
 TEST_F(PagesTest, ViewItemReadsTheFieldAsItStandsNow) {
   Type(D::IDC_DEALID, " 98765 ");
   Press(D::IDC_VIEWITEM);
-  EXPECT_EQ(98765, dlg->m_nDealId);
   ASSERT_EQ(1u, opener.calls.size());
   EXPECT_EQ("default " + Site("/detail/98765"), opener.calls[0]);
 }

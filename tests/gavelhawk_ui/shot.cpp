@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   dlg.OnInitDialog();
   // A few rows so that the lists show their cells too.
   for (int i = 0; i < 3; ++i) {
-    SnipeItem& s = dlg.m_snipes[static_cast<std::size_t>(i)];
+    SnipeItem& s = dlg.Snipes().rows[static_cast<std::size_t>(i)];
     s.nDealId = 4000000 + i;
     s.strTitle = platform::text::Utf8ToGbk("全新 华为 P60 手机 256G 曜金黑");
     s.strState = platform::text::Utf8ToGbk(i == 0 ? "准备竞拍" : "出价成功");
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     h.nCurPrice = 100 * i;
     h.nListPrice = i == 2 ? 0 : 4999;
   }
-  dlg.m_nSnipeLast = 2;
+  dlg.Snipes().last = 2;
   dlg.m_nHitLast = 2;
   dlg.RefreshSnipeList();
   dlg.RefreshResultList();

@@ -31,15 +31,16 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
     EXPECT_EQ("", Field(id)) << id;
   }
   EXPECT_FALSE(IEBox()->isChecked());
-  EXPECT_FALSE(dlg->m_bIEMode);
 
   QStringList categories;
-  for (int i = 0; i < dlg->m_comboCategory->count(); ++i) categories << dlg->m_comboCategory->itemText(i);
+  QComboBox* category = Combo(D::IDC_CATEGORY);
+  ASSERT_NE(category, nullptr);
+  for (int i = 0; i < category->count(); ++i) categories << category->itemText(i);
   EXPECT_EQ(QStringList({U("全部商品"), U("家用电器"), U("手机数码"), U("电脑办公"), U("运动健康"),
                          U("箱包钟表"), U("其它商品")}),
             categories);
-  EXPECT_EQ(0, dlg->m_comboCategory->currentIndex());
-  auto* discount = qobject_cast<QComboBox*>(dlg->GetDlgItem(D::IDC_DISCOUNT));
+  EXPECT_EQ(0, category->currentIndex());
+  auto* discount = Combo(D::IDC_DISCOUNT);
   ASSERT_NE(discount, nullptr);
   EXPECT_TRUE(discount->isEditable());
   QStringList limits;
@@ -47,19 +48,18 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
   EXPECT_EQ(QStringList({"0.5", "0.6", "0.7", "0.8", "0.9", "1.0"}), limits);
   EXPECT_EQ("0.5", discount->currentText());
 
-  EXPECT_EQ(9, dlg->m_listSnipe->model()->columnCount());  // the seven of the template, 当前价 and 组
-  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
+  EXPECT_EQ(9, SnipeView()->model()->columnCount());  // the seven of the template, 当前价 and 组
+  EXPECT_EQ(0, SnipeView()->model()->rowCount());
   EXPECT_EQ(8, dlg->m_listResults->columnCount());  // the seven of the template and 历史中位
   EXPECT_EQ(0, dlg->m_listResults->topLevelItemCount());
   EXPECT_FALSE(dlg->Button(D::IDC_CANCELOPEN)->isEnabled());
   EXPECT_FALSE(dlg->windowIcon().isNull());
 
-  // No message, one look at the update page, and the program folder.
+  // No message, one look at the update page (the pages tests open the
+  // manual and tallyglass from the program folder given).
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(1u, server.LogFor("/update").size());
-  EXPECT_EQ("/opt/gavelhawk", dlg->m_szAppDir);
   EXPECT_EQ(-1, List().last);
-  EXPECT_EQ(-1, dlg->m_nSnipeSel);
   EXPECT_EQ(-1, dlg->m_nHitLast);
 }
 
@@ -72,7 +72,7 @@ TEST_F(WindowTest, StartsCollapsedAndTogglesByThreeHundredFiftyScaledPixels) {
   EXPECT_FALSE(view->isVisible());
   // Collapsed, the closing-snipe group with its list is whole and the
   // opening-snipe group is cut off.
-  EXPECT_LE(dlg->m_listSnipe->geometry().bottom(), dlg->height());
+  EXPECT_LE(SnipeView()->geometry().bottom(), dlg->height());
   EXPECT_GE(dlg->GetDlgItem(D::IDC_OPENDEALID)->geometry().top(), dlg->height());
 
   Press(D::IDC_COLLAPSE);
@@ -101,16 +101,17 @@ TEST_F(WindowTest, CollapseDecidesByTheWindowsOwnStateNotTheCaption) {
 
 TEST_F(WindowTest, IEModeFollowsTheBox) {
   ASSERT_TRUE(Open());
+  // Pages open in the login browser while it is ticked.
   ClickIEBox();
   EXPECT_TRUE(IEBox()->isChecked());
-  EXPECT_TRUE(dlg->m_bIEMode);
+  EXPECT_EQ("login", PageRoute());
   ClickIEBox();
   EXPECT_FALSE(IEBox()->isChecked());
-  EXPECT_FALSE(dlg->m_bIEMode);
+  EXPECT_EQ("default", PageRoute());
   // The keyboard toggles it the same way.
   IEBox()->setFocus();
   QTest::keyClick(IEBox(), Qt::Key_Space);
-  EXPECT_TRUE(dlg->m_bIEMode);
+  EXPECT_EQ("login", PageRoute());
   EXPECT_TRUE(IEBox()->isChecked());
   EXPECT_TRUE(Boxes().empty());
 }

@@ -108,7 +108,6 @@ TEST_F(EndToEnd, ReadsRunOffTheWindowAndASecondPressWaits) {
   EXPECT_TRUE(dlg->SnipeReadRunning());
   // Another press of either button is refused while the read runs.
   dlg->OnAutoBid();
-  dlg->m_nSnipeSel = 0;
   dlg->OnModifySnipe();
   Settle();
   EXPECT_EQ(0, List().last);

@@ -42,8 +42,11 @@ TEST_F(SnipeList, TenRowsAtMostButAListedAuctionCanStillBeChanged) {
   EXPECT_EQ(99, List().Row(5).nMaxPrice);
   EXPECT_EQ(QString("99"), Shown(5, 3));
   EXPECT_EQ(9, List().last);
-  EXPECT_EQ(5, dlg->m_nSnipeSel);
   EXPECT_EQ(605000 - 3000, Due(5));
+  // The changed row is the one 删除商品 takes next.
+  Press(CMainDlg::IDC_DELETE);
+  EXPECT_EQ(QString("906"), Shown(5, 0));
+  EXPECT_EQ(8, List().last);
 }
 
 TEST_F(SnipeList, RefusedAuctionsAddNothing) {
@@ -55,7 +58,7 @@ TEST_F(SnipeList, RefusedAuctionsAddNothing) {
   AddSnipe(921, 50, 1, 1000);  // no such auction
   EXPECT_EQ(QStringList({U("商品不存在或拍卖已结束"), U("商品不存在或拍卖已结束")}), Texts(Boxes()));
   EXPECT_EQ(-1, List().last);
-  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
+  EXPECT_EQ(0, View()->model()->rowCount());
   EXPECT_EQ(0u, Count("/detail/3333333"));  // nothing was armed
 }
 
@@ -99,11 +102,10 @@ TEST_F(SnipeList, DeleteFirstOfThreeMovesBothWaitingRowsAndTheirTimers) {
   EXPECT_EQ(U("准备竞拍"), State(1));
   EXPECT_EQ(117000, Due(0));
   EXPECT_EQ(177000, Due(1));
-  EXPECT_EQ(2, dlg->m_listSnipe->model()->rowCount());
+  EXPECT_EQ(2, View()->model()->rowCount());
   EXPECT_EQ(QString("931"), Shown(0, 0));
   // The fields show the row that moved last; the selection is past the end.
   EXPECT_EQ(QString("932"), Field(CMainDlg::IDC_DEALID));
-  EXPECT_EQ(2, dlg->m_nSnipeSel);
   Press(CMainDlg::IDC_DELETE);
   Press(CMainDlg::IDC_MODIFY);
   EXPECT_EQ(1, List().last);
@@ -150,7 +152,7 @@ TEST_F(SnipeList, DeleteLastRowStopsOnlyItsTimers) {
   EXPECT_EQ(0, List().last);
   EXPECT_EQ(57000, Due(0));
   EXPECT_TRUE(server.Log().empty());  // nothing moved, nothing read
-  EXPECT_EQ(1, dlg->m_listSnipe->model()->rowCount());
+  EXPECT_EQ(1, View()->model()->rowCount());
 }
 
 TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
@@ -162,6 +164,7 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
   server.AddAuction(opening);
   AddSnipe(960, 50, 1, 1000);
   AddSnipe(961, 50, 1, 1000);
+  ClickRow(0);
   Type(CMainDlg::IDC_OPENDEALID, "962");
   Type(CMainDlg::IDC_OPENPRICE, "88");
   Type(CMainDlg::IDC_OPENLAG, "100");
@@ -169,13 +172,13 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
   Press(CMainDlg::IDC_CLEAR);
 
   EXPECT_EQ(-1, List().last);
-  EXPECT_EQ(0, dlg->m_listSnipe->model()->rowCount());
+  EXPECT_EQ(0, View()->model()->rowCount());
   ASSERT_TRUE(WaitUntil([&] { return !Bids().empty(); }));
   EXPECT_EQ(std::vector<std::string>{BidTarget(962, 88)}, Bids());
   ASSERT_TRUE(WaitUntil([&] { return dlg->Button(CMainDlg::IDC_OPENSNIPE)->text() == U("抢拍成功"); }));
 
-  // With no rows, change and delete do nothing.
-  dlg->m_nSnipeSel = 0;
+  // With no rows, change and delete do nothing (the first row was picked
+  // before the list was cleared).
   Press(CMainDlg::IDC_MODIFY);
   Press(CMainDlg::IDC_DELETE);
   EXPECT_EQ(-1, List().last);
@@ -186,8 +189,7 @@ TEST_F(SnipeList, ClearStopsEveryRowButNotTheOpeningSnipe) {
 TEST_F(SnipeList, NothingSelectedChangesNothing) {
   SetIEMode(true);
   Auction(970, 10, 60000);
-  AddSnipe(970, 50, 1, 1000);
-  dlg->m_nSnipeSel = -1;
+  AddSnipe(970, 50, 1, 1000);  // adding picks no row
   server.ClearLog();
   Type(CMainDlg::IDC_MAXPRICE, "5");
   Press(CMainDlg::IDC_MODIFY);

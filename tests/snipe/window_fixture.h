@@ -145,12 +145,13 @@ class WindowTest : public ::testing::Test {
   }
   // Clicks row `row` of the snipe list, as the user picks a row.
   void ClickRow(int row) {
-    QTreeView* list = dlg->m_listSnipe;
+    QTreeView* list = View();
     const QModelIndex item = list->model()->index(row, 0);
     ASSERT_TRUE(item.isValid()) << row;
     list->scrollTo(item);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
-    ASSERT_EQ(row, dlg->m_nSnipeSel);
+    // The row is loaded into the fields.
+    ASSERT_EQ(QString::number(List().Row(row).nDealId), Field(CMainDlg::IDC_DEALID));
   }
 
   // Bid requests (not the records reads) that reached the site.
@@ -175,11 +176,10 @@ class WindowTest : public ::testing::Test {
     return platform::text::GbkToQString(List().Row(static_cast<std::size_t>(row)).strState);
   }
   // What the list view shows in `column` of `row`.
-  QString Shown(int row, int column) const {
-    return dlg->m_listSnipe->model()->index(row, column).data().toString();
-  }
+  QString Shown(int row, int column) const { return View()->model()->index(row, column).data().toString(); }
+  QTreeView* View() const { return qobject_cast<QTreeView*>(dlg->GetDlgItem(CMainDlg::IDC_SNIPELIST)); }
   // The window's snipe list model, as the tests read it.
-  const gavelhawk::snipe::SnipeList& List() const { return dlg->m_snipeList; }
+  const gavelhawk::snipe::SnipeList& List() const { return dlg->Snipes(); }
   // Its bid went out (or it will never bid).
   bool Finished(int row) const {
     const auto phase = List().Row(row).ePhase;

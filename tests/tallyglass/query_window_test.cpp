@@ -37,12 +37,15 @@ TEST_F(Query, FreshWindowShowsDefaultsTheWholeTableAndToday) {
   EXPECT_EQ(Grid()->model()->index(0, 5).data().toString(), "2013-12-01");
   EXPECT_EQ(Grid()->model()->index(1, 5).data().toString(), "2013-11-30");
   EXPECT_EQ(Stored()[0].bidTime, kToday - 1);
-  EXPECT_EQ(dlg->m_nToday, kToday);
-  EXPECT_EQ(dlg->m_nLastId, 2000002);
+  EXPECT_EQ(ResumeFile(), QByteArray("2000002\r\n"));
   EXPECT_EQ(HomeReads(), 1);
   EXPECT_EQ(server.Log().size(), 1u) << "only the home page is read at start";
   EXPECT_TRUE(Button(IDC_UPDATE)->isEnabled());
   EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(IDC_INCLUDE1));
+  // A query counts its range from the site's day.
+  Type(IDC_INCLUDE1, "手机");
+  PressQuery();
+  EXPECT_EQ(QueriedToday(15), kToday);
 }
 
 // Without the site's date the range counts from the local day, never from
@@ -67,13 +70,13 @@ TEST_F(Query, TodayWithoutTheSiteIsTheLocalDay) {
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(dlg->todaySource(),
               hanging ? CHistoryDlg::TodaySource::Reading : CHistoryDlg::TodaySource::Local);
-    EXPECT_GE(dlg->m_nToday, before);
-    EXPECT_LE(dlg->m_nToday, localDay());
     EXPECT_TRUE(Boxes().empty()) << "a failed page read is no message box";
     Type(IDC_INCLUDE1, "手机");
     PressQuery();
-    EXPECT_TRUE(
-        dlg->Recordset()->statement().sql.endsWith("bidTime > " + QString::number(dlg->m_nToday - 15)));
+    EXPECT_TRUE(dlg->Recordset()->statement().sql.contains("bidTime > "))
+        << dlg->Recordset()->statement().sql.toStdString();
+    EXPECT_GE(QueriedToday(15), before);
+    EXPECT_LE(QueriedToday(15), localDay());
     EXPECT_EQ(dlg->StatusText(), "未能读取站点日期，按本机日期计算");
     dlg.reset();
     db.reset();
@@ -331,23 +334,29 @@ TEST_F(Query, DaysOutOfRangeStopsEnterAndTheQuery) {
 
 TEST_F(Query, EnterInAFieldEndsTheWindowEscapeToo) {
   OpenWindow();
+  CloseRequests closes;
+  dlg->installEventFilter(&closes);
   Type(IDC_DAYS, "5000");
   QTest::keyClick(dlg->GetDlgItem(IDC_INCLUDE1), Qt::Key_Return);
   EXPECT_TRUE(Boxes().empty());
   EXPECT_FALSE(dlg->isVisible());
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
-  EXPECT_EQ(dlg->m_nDays, 5000);
-  EXPECT_FALSE(dlg->m_bClosing);
+  EXPECT_EQ(closes.count, 0);
+  // Enter read the fields: a write shows what it took.
+  Type(IDC_DAYS, "1");
+  dlg->UpdateData(false);
+  EXPECT_EQ(Field(IDC_DAYS), "5000");
 
   dlg->show();
   QTest::keyClick(dlg->GetDlgItem(IDC_INCLUDE1), Qt::Key_Escape);
   EXPECT_FALSE(dlg->isVisible());
   EXPECT_EQ(dlg->result(), QDialog::Rejected);
-  EXPECT_FALSE(dlg->m_bClosing);
+  EXPECT_EQ(closes.count, 0);
 
   dlg->show();
   dlg->close();
-  EXPECT_TRUE(dlg->m_bClosing) << "the title bar's close is a close request";
+  EXPECT_EQ(closes.count, 1) << "the title bar's close is a close request";
+  dlg->removeEventFilter(&closes);
 }
 
 TEST_F(Query, EnterOnAButtonPressesIt) {

@@ -230,6 +230,19 @@ class HistoryWindowTest : public ::testing::Test {
     }
     return texts;
   }
+  // The day the last query counted its range of `days` from.
+  std::int32_t QueriedToday(int days) const {
+    const QString sql = dlg->Recordset()->statement().sql;
+    return sql.mid(sql.lastIndexOf(' ') + 1).toInt() + days;
+  }
+  // Counts the close requests (the title bar's close) a window receives.
+  struct CloseRequests : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      count += e->type() == QEvent::Close ? 1 : 0;
+      return false;
+    }
+  };
   QByteArray ResumeFile() const {
     QFile f(tallyglass::crawl::ResumeFilePath(folder));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
