@@ -342,7 +342,8 @@ void CMainDlg::CreateControls() {
   QPushButton* refresh = button(IDC_REFRESH, "刷新商品", {429, 248, 50, 20});
   refresh->setDefault(true);
   m_listResults = list(IDC_RESULTLIST, {17, 273, 466, 116}, "商品查询结果");
-  m_resultTable = new ResultTableModel(m_search.get(), m_listResults);
+  // The model goes with the hits it shows; the view is left empty then.
+  m_resultTable = new ResultTableModel(m_search.get(), m_search.get());
   m_listResults->setModel(m_resultTable);
   m_search->stored = [this](int slot) { m_resultTable->HitStored(slot); };
   if (m_services.siteNow) m_search->SetClock(m_services.siteNow);

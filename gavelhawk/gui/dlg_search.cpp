@@ -20,6 +20,7 @@ class ClosedWatch : public QObject {
  public:
   ClosedWatch(QWidget* window, QObject* owner, std::function<void()> onClosed)
       : QObject(owner), onClosed_(std::move(onClosed)) {
+    setObjectName(QStringLiteral("ClosedWatch"));
     window->installEventFilter(this);
   }
 
@@ -43,7 +44,7 @@ void CMainDlg::OnRefreshItems() {
     m_search->Stop();
     return;
   }
-  if (!m_search->findChild<ClosedWatch*>()) {
+  if (!m_search->findChild<QObject*>(QStringLiteral("ClosedWatch"), Qt::FindDirectChildrenOnly)) {
     // The category and the limit follow the fields while a crawl runs.
     new ClosedWatch(this, m_search.get(), [this] { m_search->Stop(); });
     connect(m_comboCategory, &QComboBox::currentIndexChanged, m_search.get(),

@@ -67,7 +67,8 @@ void CMainDlg::RunSiteRead(std::function<void(platform::http::Transport&)> work,
   auto read = std::make_unique<SiteRead>();
   const auto& make = newTransport ? newTransport : m_services.newTransport;
   if (make) read->transport = make();
-  if (!read->transport) read->transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
+  if (!read->transport)
+    read->transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
   platform::http::Transport* t = read->transport.get();
   const std::uint64_t id = read->id = m_nNextReadId++;
   read->thread = std::thread([this, t, id, work = std::move(work), done = std::move(done)]() mutable {

@@ -15,9 +15,9 @@ struct Column {
 };
 // The list view keeps its first column left whatever is asked for.
 constexpr Column kColumns[ResultTableModel::kColumns] = {
-    {"夺宝编号", 60, Qt::AlignLeft},    {"商品名称", 315, Qt::AlignLeft},   {"商品状态", 60, Qt::AlignHCenter},
-    {"剩余时间", 60, Qt::AlignRight},   {"折扣", 60, Qt::AlignHCenter},     {"现价", 60, Qt::AlignHCenter},
-    {"原价", 60, Qt::AlignHCenter},     {"历史中位", 60, Qt::AlignHCenter},
+    {"夺宝编号", 60, Qt::AlignLeft},  {"商品名称", 315, Qt::AlignLeft},   {"商品状态", 60, Qt::AlignHCenter},
+    {"剩余时间", 60, Qt::AlignRight}, {"折扣", 60, Qt::AlignHCenter},     {"现价", 60, Qt::AlignHCenter},
+    {"原价", 60, Qt::AlignHCenter},   {"历史中位", 60, Qt::AlignHCenter},
 };
 
 QVariant Align(int column) { return QVariant::fromValue(kColumns[column].align | Qt::AlignVCenter); }

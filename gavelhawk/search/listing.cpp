@@ -96,7 +96,8 @@ std::optional<std::int64_t> ParseRemainText(std::string_view gbk) {
   if (t.size() <= Seconds().size() || !t.ends_with(Seconds())) return std::nullopt;
   t.resize(t.size() - Seconds().size());
   const std::size_t m = t.find(Minutes());
-  const std::string_view minutes = m == std::string::npos ? std::string_view{} : std::string_view(t).substr(0, m);
+  const std::string_view minutes =
+      m == std::string::npos ? std::string_view{} : std::string_view(t).substr(0, m);
   const std::string_view seconds =
       m == std::string::npos ? std::string_view(t) : std::string_view(t).substr(m + Minutes().size());
   auto digits = [](std::string_view d) {

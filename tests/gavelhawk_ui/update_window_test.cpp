@@ -1,7 +1,7 @@
 // The update check at start-up and the update history, against the
 // simulator's update page; and the whole program's exit after an update.
 #include <QLabel>
-#include <QTimer>
+#include <QSignalSpy>
 
 #include "fixture.h"
 #include "gavelhawk/gui/App.h"
@@ -61,7 +61,7 @@ TEST_F(UpdateTest, ANewMajorVersionInsistsWhateverTheIEMode) {
   platform::dialog::QueueAnswer(Answer::Cancel);  // an OK-only box cannot be declined
   dlg = std::make_unique<CMainDlg>(Services());
   dlg->m_bIEMode = true;
-  EXPECT_FALSE(dlg->OnInitDialog());
+  EXPECT_FALSE(StartUp());
   const auto boxes = Boxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("有重要更新，请下载并覆盖安装"), boxes[0].text);
@@ -112,10 +112,17 @@ TEST_F(UpdateTest, TheWindowsEventsGoOnWhileAStalledPageIsRead) {
     return std::make_unique<platform::http::CurlTransport>(o);
   };
   dlg = std::make_unique<CMainDlg>(std::move(s));
-  int combosWhenTicked = -1;
-  QTimer::singleShot(100, dlg.get(), [&] { combosWhenTicked = dlg->m_comboCategory->count(); });
-  EXPECT_TRUE(dlg->OnInitDialog());
-  EXPECT_EQ(0, combosWhenTicked);  // ticked while start-up still waited for the page
+  QSignalSpy done(dlg.get(), &CMainDlg::startUpDone);
+  dlg->OnInitDialog();
+  // The page is read off the window's thread: start-up waits for its answer
+  // while a call posted meanwhile runs.
+  EXPECT_EQ(CMainDlg::StartUp::Checking, dlg->StartUpState());
+  int combosWhenRun = -1;
+  QMetaObject::invokeMethod(
+      dlg.get(), [&] { combosWhenRun = dlg->m_comboCategory->count(); }, Qt::QueuedConnection);
+  ASSERT_TRUE(done.wait(60000));
+  EXPECT_EQ(0, combosWhenRun);
+  EXPECT_EQ(QVariantList{true}, done.takeFirst());
   EXPECT_EQ(7, dlg->m_comboCategory->count());
   EXPECT_TRUE(Boxes().empty());
   server.ClearFaults();
@@ -140,7 +147,14 @@ TEST_F(UpdateTest, AnUnreadablePageStartsSilently) {
 TEST_F(UpdateTest, HistoryShowsTheSectionLineByLine) {
   server.SetUpdatePage(UpdatePage("3.61", Link()));
   ASSERT_TRUE(Open());
-  Press(CMainDlg::IDC_UPDATEHISTORY);
+  QPushButton* history = dlg->Button(CMainDlg::IDC_UPDATEHISTORY);
+  // One read at a time: the button waits for the page's answer.
+  auto pressAndWait = [&] {
+    Press(CMainDlg::IDC_UPDATEHISTORY);
+    EXPECT_FALSE(history->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return history->isEnabled(); }, 60000));
+  };
+  pressAndWait();
   auto boxes = Boxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("更新历史\n3.62 更快\n3.61 更稳"), boxes[0].text);
@@ -148,7 +162,7 @@ TEST_F(UpdateTest, HistoryShowsTheSectionLineByLine) {
   EXPECT_EQ(2u, server.LogFor("/update").size());  // fetched again for the history
 
   server.AddFault({sim::FaultKind::Status500, "/update"});
-  Press(CMainDlg::IDC_UPDATEHISTORY);
+  pressAndWait();
   boxes = Boxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U(""), boxes[0].text);

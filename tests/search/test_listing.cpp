@@ -103,7 +103,7 @@ TEST(RemainingTime, ClockDifferenceWrapsAt100000AndAddsTheCorrection) {
 
 TEST(RemainingTime, TextsArePaddedToTwoPlacesAndReadBack) {
   const std::pair<std::int64_t, const char*> cases[] = {
-      {75, " 1分15秒"}, {45, "45秒"},      {10, "10秒"},         {59, "59秒"},
+      {75, " 1分15秒"}, {45, "45秒"},       {10, "10秒"},         {59, "59秒"},
       {60, " 1分 0秒"}, {3600, "60分 0秒"}, {57600, "960分 0秒"},
   };
   for (const auto& [seconds, text] : cases) {
