@@ -150,13 +150,22 @@ int CGavelhawkApp::InitInstance() {
               QStringLiteral("无法显示通知（%1）：%2 %3").arg(reason, title, body).toStdString());
           dlg.ShowStatus(QStringLiteral("通知无法显示，请看日志：%1").arg(body));
         });
-    if (dlg.OnInitDialog()) {  // an accepted update ends the program here
-      notifier.SetIcon(dlg.windowIcon());
-      if (onShown) {
-        QTimer::singleShot(0, &dlg, [this, &dlg] { onShown(dlg); });
+    // The window shows once start-up is over; an accepted update ends the
+    // program before it does. Closing the window ends the program.
+    QObject::connect(&dlg, &CMainDlg::startUpDone, &dlg, [this, &dlg, &notifier](bool started) {
+      if (!started) {
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+        return;
       }
-      dlg.exec();
-    }
+      notifier.SetIcon(dlg.windowIcon());
+      dlg.setModal(true);
+      dlg.show();
+      if (onShown) QTimer::singleShot(0, &dlg, [this, &dlg] { onShown(dlg); });
+    });
+    QObject::connect(&dlg, &QDialog::finished, QCoreApplication::instance(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    dlg.OnInitDialog();
+    QCoreApplication::exec();
   }
   gavelhawk::log::SetNotifier(nullptr);
   gavelhawk::log::Log("Gavelhawk 退出");

@@ -18,10 +18,10 @@ class CGavelhawkApp {
  public:
   explicit CGavelhawkApp(gavelhawk::ui::AppSettings settings);
 
-  // Runs the window modally (a QApplication must exist) and returns the
-  // exit code: 0 when the window closed or an accepted update ended start-up,
-  // 1 when --demo could not start its site or another client holds the
-  // saved snipe list.
+  // Runs the window in the application's event loop (a QApplication must
+  // exist, its loop not yet running) and returns the exit code: 0 when the
+  // window closed or an accepted update ended start-up, 1 when --demo could
+  // not start its site or another client holds the saved snipe list.
   int InitInstance();
 
   // `--probe ID`: no window; prints to `out`, returns the exit code.

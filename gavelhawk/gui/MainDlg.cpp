@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -19,17 +18,17 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTime>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "gavelhawk/app/exchange.h"
 #include "gavelhawk/app/settings.h"
 #include "gavelhawk/app/update.h"
+#include "gavelhawk/gui/result_table.h"
 #include "gavelhawk/gui/snipe_table.h"
 #include "gavelhawk/log/event_log.h"
 #include "gavelhawk/snipe/engine.h"
@@ -98,8 +97,7 @@ class ClickList : public Base {
     Base::contextMenuEvent(e);
   }
 };
-using ListView = ClickList<QTreeWidget>;
-using SnipeView = ClickList<QTreeView>;
+using ListView = ClickList<QTreeView>;
 
 namespace {
 
@@ -225,8 +223,8 @@ void CMainDlg::CreateControls() {
     g->setFocusPolicy(Qt::NoFocus);
     return g;
   };
-  auto list = [&]<class View = ListView>(int id, QRect du, const char* name) {
-    auto* v = new View(this);
+  auto list = [&](int id, QRect du, const char* name) {
+    auto* v = new ListView(this);
     v->setGeometry(rect(du.x(), du.y(), du.width(), du.height()));
     v->setRootIsDecorated(false);
     v->setIndentation(0);
@@ -291,7 +289,7 @@ void CMainDlg::CreateControls() {
   QLabel* history = label("", {65, 84, 260, 8});
   history->setAccessibleName(gavelhawk::ui::U("历史成交"));
   keep(IDC_HISTORY, history);
-  m_listSnipe = list.operator()<gavelhawk::ui::SnipeView>(IDC_SNIPELIST, {17, 94, 466, 67}, "抢拍列表");
+  m_listSnipe = list(IDC_SNIPELIST, {17, 94, 466, 67}, "抢拍列表");
   m_snipeTable = new SnipeTableModel(&m_snipeList, m_listSnipe);
   m_listSnipe->setModel(m_snipeTable);
 
@@ -344,6 +342,11 @@ void CMainDlg::CreateControls() {
   QPushButton* refresh = button(IDC_REFRESH, "刷新商品", {429, 248, 50, 20});
   refresh->setDefault(true);
   m_listResults = list(IDC_RESULTLIST, {17, 273, 466, 116}, "商品查询结果");
+  // The model goes with the hits it shows; the view is left empty then.
+  m_resultTable = new ResultTableModel(m_search.get(), m_search.get());
+  m_listResults->setModel(m_resultTable);
+  m_search->stored = [this](int slot) { m_resultTable->HitStored(slot); };
+  if (m_services.siteNow) m_search->SetClock(m_services.siteNow);
 
   for (auto& [id, w] : m_controls) {
     if (auto* le = qobject_cast<QLineEdit*>(w)) le->setFocusPolicy(Qt::StrongFocus);
@@ -392,7 +395,7 @@ void CMainDlg::CreateControls() {
   on(IDC_LOG, &CMainDlg::OnShowLog);
   connect(ie, &QCheckBox::clicked, this, [this] { OnIEMode(); });
 
-  static_cast<gavelhawk::ui::SnipeView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
+  static_cast<ListView*>(m_listSnipe)->onClick = [this](Qt::MouseButton b) {
     if (b == Qt::RightButton) {
       OnRClickSnipeList();
     } else {
@@ -517,16 +520,23 @@ bool CMainDlg::UpdateData(bool bSaveAndValidate) {
 // ---------------------------------------------------------------------------
 // Start-up.
 
-bool CMainDlg::OnInitDialog() {
+void CMainDlg::OnInitDialog() {
   UpdateData(false);
   setWindowIcon(gavelhawk::ui::ProgramIcon());
   platform::shell::SkinH_Attach();
   m_szAppDir =
       m_services.appDir.empty() ? QCoreApplication::applicationDirPath().toStdString() : m_services.appDir;
   while (m_szAppDir.size() > 1 && m_szAppDir.back() == '/') m_szAppDir.pop_back();
+  m_startUp = StartUp::Checking;
   CheckForUpdate();
-  if (m_bExitRequested) return false;
+}
 
+void CMainDlg::FinishStartUp() {
+  if (m_bExitRequested) {
+    m_startUp = StartUp::Ended;
+    emit startUpDone(false);
+    return;
+  }
   m_comboCategory->clear();
   for (const char* c : {"全部商品", "家用电器", "手机数码", "电脑办公", "运动健康", "箱包钟表", "其它商品"}) {
     m_comboCategory->addItem(gavelhawk::ui::U(c));
@@ -543,7 +553,8 @@ bool CMainDlg::OnInitDialog() {
   RefreshResultList();
   // Said once, without stopping anyone: the caption carries it.
   ShowCaption();
-  return true;
+  m_startUp = StartUp::Started;
+  emit startUpDone(true);
 }
 
 int CMainDlg::CollapseStep() const {
@@ -734,41 +745,41 @@ void CMainDlg::OnPriceQuery() {
 // ---------------------------------------------------------------------------
 // The update page.
 
-std::string CMainDlg::ReadUpdatePage() {
-  if (m_services.updateUrl.empty()) return {};
-  auto make = m_services.newUpdateTransport ? m_services.newUpdateTransport : m_services.newTransport;
-  if (!make) return {};
-  // The read runs on a worker with a transport of its own while this thread
-  // keeps turning its event loop; the caller still waits for the answer.
-  std::string page;
-  QEventLoop loop;
-  std::thread worker([&page, &loop, make, url = m_services.updateUrl] {
-    try {
-      if (auto t = make()) page = ::site::FetchPage(*t, url);
-    } catch (...) {
-      page.clear();  // an unreadable page is an empty one
-    }
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-  worker.join();
-  return page;
+void CMainDlg::ReadUpdatePage(std::function<void(const std::string& page)> answer) {
+  const auto& make = m_services.newUpdateTransport ? m_services.newUpdateTransport : m_services.newTransport;
+  if (m_services.updateUrl.empty() || !make) {
+    answer({});
+    return;
+  }
+  auto page = std::make_shared<std::string>();
+  RunSiteRead(
+      [page, url = m_services.updateUrl](platform::http::Transport& t) {
+        try {
+          *page = ::site::FetchPage(t, url);
+        } catch (...) {
+          page->clear();  // an unreadable page is an empty one
+        }
+      },
+      [page, answer = std::move(answer)] { answer(*page); }, make);
 }
 
 void CMainDlg::CheckForUpdate() {
+  ReadUpdatePage([this](const std::string& page) { OnUpdatePage(page); });
+}
+
+void CMainDlg::OnUpdatePage(const std::string& page) {
   using gavelhawk::ui::UpdateOffer;
-  const std::string page = ReadUpdatePage();
   const UpdateOffer offer = gavelhawk::ui::ReadUpdateOffer(page);
   switch (offer.kind) {
     case UpdateOffer::Kind::None:
-      return;
+      return FinishStartUp();
     case UpdateOffer::Kind::Important:
       Message(QStringLiteral("有重要更新，请下载并覆盖安装"), QStringLiteral("重要更新"));
       break;
     case UpdateOffer::Kind::Ordinary:
       if (Message(QStringLiteral("有更新，是否立即下载并覆盖安装？"), QStringLiteral("更新"),
                   platform::dialog::Buttons::OkCancel) != platform::dialog::Answer::Ok) {
-        return;
+        return FinishStartUp();
       }
       break;
   }
@@ -777,19 +788,21 @@ void CMainDlg::CheckForUpdate() {
   if (!gavelhawk::ui::IsUpdateLink(offer.link, m_services.updateUrl)) {
     Message(QStringLiteral("更新页上的下载地址无效，未打开：\n%1").arg(GbkToQString(offer.link)),
             QStringLiteral("更新"));
-    return;
+    return FinishStartUp();
   }
   if (m_services.opener) m_services.opener->OpenUrl(offer.link);
   m_bExitRequested = true;
+  FinishStartUp();
 }
 
 void CMainDlg::OnUpdateHistory() {
   QPushButton* button = Button(IDC_UPDATEHISTORY);
   if (button) button->setEnabled(false);  // one read at a time
-  const std::string page = ReadUpdatePage();
-  if (button) button->setEnabled(true);
-  if (!isVisible()) return;  // closed while the page was read
-  QString text = GbkToQString(gavelhawk::ui::ReadUpdateHistory(page));
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  Message(text, QStringLiteral("软件更新历史"));
+  ReadUpdatePage([this](const std::string& page) {
+    if (QPushButton* b = Button(IDC_UPDATEHISTORY)) b->setEnabled(true);
+    if (!isVisible()) return;  // closed while the page was read
+    QString text = GbkToQString(gavelhawk::ui::ReadUpdateHistory(page));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    Message(text, QStringLiteral("软件更新历史"));
+  });
 }

@@ -24,9 +24,8 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
 class QTreeView;
+class ResultTableModel;
 class SnipeTableModel;
 
 namespace gavelhawk::snipe {
@@ -140,10 +139,13 @@ class CMainDlg : public QDialog {
   explicit CMainDlg(MainDlgServices services, QWidget* parent = nullptr);
   ~CMainDlg() override;
 
-  // Start-up: builds the controls, checks for updates, fills the combos,
-  // collapses the window and builds both lists. False when the update check
-  // ended the program (exit code 0).
-  bool OnInitDialog();
+  // Start-up: the icon, the program's folder, then the update check; the
+  // rest (the combos, the collapsed window, both lists) once the check's
+  // answer is in, at once without an update page. startUpDone() tells the
+  // end of it.
+  void OnInitDialog();
+  enum class StartUp { NotBegun, Checking, Started, Ended };
+  StartUp StartUpState() const { return m_startUp; }
 
   // Field exchange. TRUE reads the fields into the members in the documented
   // order and stops at the first field that is not a whole number (standard
@@ -193,6 +195,7 @@ class CMainDlg : public QDialog {
   void OnRefreshItems();
   void OnClearInclude();
   void OnClearExclude();
+  // Shows the hit slots 0..last anew; their remaining times count from now.
   void RefreshResultList();
   void TakeSelectedHit();
   void OnClickResultList();
@@ -205,7 +208,6 @@ class CMainDlg : public QDialog {
   // shown while the fields still hold `dealId`.
   void ShowSnipeHistory(std::int32_t dealId, const std::string& title);
   gavelhawk::snipe::PriceHistoryLookup& HistoryLookup();
-  static constexpr int kHistoryColumn = 7;
 
   // --- the window (MainDlg.cpp, dlg_keep.cpp, dlg_results.cpp)
   // Shows the snipe list anew (rows came or went).
@@ -223,15 +225,19 @@ class CMainDlg : public QDialog {
   void OnViewItem();
   void OnManual();
   void OnPriceQuery();
-  void CheckForUpdate();         // may end the program
-  std::string ReadUpdatePage();  // off the window's thread; empty when unreadable
+  // Starts the read of the update page; its answer goes to OnUpdatePage.
+  void CheckForUpdate();
+  // What the update page offers: the question, the link opened and the
+  // program ended, or nothing; then the rest of start-up.
+  void OnUpdatePage(const std::string& page);
   void OnUpdateHistory();
   void OnCollapse();
   void OnIEMode();
 
   // --- state (every handler reads and writes these)
   QComboBox* m_comboCategory = nullptr;
-  QTreeWidget* m_listResults = nullptr;
+  QTreeView* m_listResults = nullptr;
+  ResultTableModel* m_resultTable = nullptr;  // the list view's view of the search's hits
   QTreeView* m_listSnipe = nullptr;
   SnipeTableModel* m_snipeTable = nullptr;  // the list view's view of m_snipeList
   std::int32_t m_nDealId = 3333333;
@@ -298,8 +304,6 @@ class CMainDlg : public QDialog {
   std::int64_t CountdownClock() const;
   // Refreshes the remaining times of waiting rows and of the search results.
   void OnCountdownTick();
-  // The search results were shown anew: their remaining times count from now.
-  void ResultListShown();
   void OnShowLog();
   // Places the controls for the window's size: both lists take what the
   // window has beyond the template's size.
@@ -308,12 +312,22 @@ class CMainDlg : public QDialog {
 
  private:
   void KeepTemplateLayout();
+  // Reads the update page on a worker; `answer` then runs on the window's
+  // thread with the page, empty when unreadable (at once when there is none).
+  void ReadUpdatePage(std::function<void(const std::string& page)> answer);
+  // The rest of start-up after the update check, or its end when the check
+  // ended the program.
+  void FinishStartUp();
   bool IsCollapsed() const;
   int EnterCollapsed();  // the collapsed height
   void ExpandKeepingOnScreen();
   std::shared_ptr<KeepState> m_keep;
 
- public:
+ signals:
+  // Start-up is over: `started` is false when the update check ended the
+  // program (exit code 0), and the window must not show.
+  void startUpDone(bool started);
+
  protected:
   void keyPressEvent(QKeyEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
@@ -328,9 +342,11 @@ class CMainDlg : public QDialog {
     std::unique_ptr<platform::http::Transport> transport;
     std::thread thread;
   };
-  // Runs `work` on a thread of its own with a transport of its own; `done`
-  // then runs on the window's thread (never after the window is gone).
-  void RunSiteRead(std::function<void(platform::http::Transport&)> work, std::function<void()> done);
+  // Runs `work` on a thread of its own with a transport of its own (from
+  // `newTransport`, else the services'); `done` then runs on the window's
+  // thread (never after the window is gone).
+  void RunSiteRead(std::function<void(platform::http::Transport&)> work, std::function<void()> done,
+                   const std::function<std::unique_ptr<platform::http::Transport>()>& newTransport = {});
   void StopSnipeWork();
   bool ReadSnipeFields();
   void ArmRow(int i);
@@ -352,9 +368,9 @@ class CMainDlg : public QDialog {
   QString m_status;
   std::map<int, QWidget*> m_controls;
   int m_expandedHeight = 0;
+  StartUp m_startUp = StartUp::NotBegun;
   // Last, so that they end first: their threads stop before the rest of the
   // window is taken apart.
-  std::uint64_t m_historyRun = 0;
   std::uint64_t m_snipeHistoryRun = 0;
   std::unique_ptr<gavelhawk::snipe::PriceHistoryLookup> m_resultHistory;
   std::unique_ptr<gavelhawk::site::ManualBidController> m_bid =

@@ -11,7 +11,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
@@ -21,9 +21,9 @@
 
 #include "gavelhawk/app/exchange.h"
 #include "gavelhawk/gui/MainDlg.h"
+#include "gavelhawk/gui/result_table.h"
 #include "gavelhawk/gui/snipe_table.h"
 #include "gavelhawk/log/event_log.h"
-#include "gavelhawk/search/listing.h"
 #include "gavelhawk/site/bid.h"
 #include "gavelhawk/snipe/engine.h"
 #include "gavelhawk/snipe/keeper.h"
@@ -37,28 +37,8 @@ namespace {
 
 namespace log = gavelhawk::log;
 using gavelhawk::ui::SavedSnipe;
-using platform::text::GbkToQString;
-
-std::int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 std::string Utf8(const QString& s) { return s.toStdString(); }
-
-// Seconds in a search result's remaining time ("%2d分%2d秒" or "%2d秒").
-std::optional<std::int64_t> ParseSearchRemain(const std::string& gbk) {
-  const QString t = GbkToQString(gbk).remove(QLatin1Char(' '));
-  const int min = t.indexOf(QStringLiteral("分"));
-  const int sec = t.indexOf(QStringLiteral("秒"));
-  if (sec < 0 || sec != t.size() - 1) return std::nullopt;
-  bool ok1 = true, ok2 = true;
-  const std::int64_t m = min < 0 ? 0 : t.left(min).toLongLong(&ok1);
-  const std::int64_t s = t.mid(min + 1, sec - min - 1).toLongLong(&ok2);
-  if (!ok1 || !ok2) return std::nullopt;
-  return m * 60 + s;
-}
 
 // The log window: every event so far, newest last, following new ones.
 class LogView : public QDialog {
@@ -130,8 +110,6 @@ struct CMainDlg::KeepState : QObject {
   std::unique_ptr<gavelhawk::ui::ListSaver> saver;
 
   QTimer countdown;
-  std::vector<std::int64_t> hitRemain;  // seconds when shown; -1: unknown
-  std::int64_t resultsShownAt = 0;
 
   bool quitConfirmed = false;
   QPointer<LogView> logView;
@@ -413,16 +391,6 @@ std::int64_t CMainDlg::CountdownClock() const {
   return m_keep->keeper->SiteNow().value_or(0);
 }
 
-void CMainDlg::ResultListShown() {
-  if (!m_keep) return;
-  m_keep->hitRemain.clear();
-  for (int i = 0; i <= m_nHitLast && i < kHitSlots; ++i) {
-    m_keep->hitRemain.push_back(
-        ParseSearchRemain(m_hits[static_cast<std::size_t>(i)].strRemain).value_or(-1));
-  }
-  m_keep->resultsShownAt = m_services.siteNow ? m_services.siteNow() : SteadyMs();
-}
-
 void CMainDlg::OnCountdownTick() {
   if (const std::int64_t now = CountdownClock(); now > 0) {
     for (int i = 0; i < m_snipeTable->rowCount(); ++i) {
@@ -431,20 +399,8 @@ void CMainDlg::OnCountdownTick() {
           i, QString::fromStdString(gavelhawk::ui::FormatRemain(m_snipeList.Row(i).nEndTime - now)));
     }
   }
-  if (!m_keep) return;
-  const std::int64_t elapsed =
-      ((m_services.siteNow ? m_services.siteNow() : SteadyMs()) - m_keep->resultsShownAt) / 1000;
-  const int shown =
-      std::min<int>(static_cast<int>(m_keep->hitRemain.size()), m_listResults->topLevelItemCount());
-  for (int i = 0; i < shown; ++i) {
-    const std::int64_t at = m_keep->hitRemain[static_cast<std::size_t>(i)];
-    if (at < 0) continue;
-    const std::int64_t left = at - elapsed;
-    const QString text =
-        left > 0 ? GbkToQString(gavelhawk::search::RemainText(left)) : QStringLiteral("已结束");
-    QTreeWidgetItem* item = m_listResults->topLevelItem(i);
-    if (item->text(3) != text) item->setText(3, text);
-  }
+  // The search counts its hits down itself; the view repaints what changed.
+  m_resultTable->Tick();
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The search group's handlers: 刷新商品 and the two "×" buttons. The crawl,
 // its hits and its state are the search controller's
-// (gavelhawk/search/search_controller.h); the window hands it the fields
-// and shows what it reports.
+// (gavelhawk/search/search_controller.h); the window hands it the fields,
+// its results list follows the hits (gavelhawk/gui/result_table.h), and the
+// window tells how the crawl ended.
 #include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
@@ -19,6 +20,7 @@ class ClosedWatch : public QObject {
  public:
   ClosedWatch(QWidget* window, QObject* owner, std::function<void()> onClosed)
       : QObject(owner), onClosed_(std::move(onClosed)) {
+    setObjectName(QStringLiteral("ClosedWatch"));
     window->installEventFilter(this);
   }
 
@@ -42,7 +44,7 @@ void CMainDlg::OnRefreshItems() {
     m_search->Stop();
     return;
   }
-  if (!m_search->findChild<ClosedWatch*>()) {
+  if (!m_search->findChild<QObject*>(QStringLiteral("ClosedWatch"), Qt::FindDirectChildrenOnly)) {
     // The category and the limit follow the fields while a crawl runs.
     new ClosedWatch(this, m_search.get(), [this] { m_search->Stop(); });
     connect(m_comboCategory, &QComboBox::currentIndexChanged, m_search.get(),
@@ -68,20 +70,18 @@ void CMainDlg::OnRefreshItems() {
   m_search->SetMaxDiscount(m_strMaxDiscount);
   m_search->SetSite(m_services.siteUrl, m_services.newTransport);
   const bool wasVisible = isVisible();
-  m_search->SetCallbacks({nullptr, [this, wasVisible](const gavelhawk::search::CrawlOutcome& out) {
-                            if (QPushButton* b = Button(IDC_REFRESH))
-                              b->setText(QString::fromUtf8("刷新商品"));
-                            if (wasVisible && !isVisible()) return;  // closed meanwhile: nobody to tell
-                            if (m_nHitLast != -1) {
-                              RefreshResultList();
-                              LookUpResultHistory();
-                            } else if (out.pages > 0 && out.failedPages == out.pages) {
-                              Message(QString::fromUtf8("网络错误，商品列表读取失败：") +
-                                      QString::fromStdString(out.pageError));
-                            } else {
-                              Message(QString::fromUtf8("没有搜索结果"));
-                            }
-                          }});
+  // The hits show as they come; the sales medians are looked up once all are in.
+  m_search->SetFinished([this, wasVisible](const gavelhawk::search::CrawlOutcome& out) {
+    if (QPushButton* b = Button(IDC_REFRESH)) b->setText(QString::fromUtf8("刷新商品"));
+    if (wasVisible && !isVisible()) return;  // closed meanwhile: nobody to tell
+    if (m_search->HitLast() != -1) {
+      LookUpResultHistory();
+    } else if (out.pages > 0 && out.failedPages == out.pages) {
+      Message(QString::fromUtf8("网络错误，商品列表读取失败：") + QString::fromStdString(out.pageError));
+    } else {
+      Message(QString::fromUtf8("没有搜索结果"));
+    }
+  });
   m_search->Press(keywords);
 }
 

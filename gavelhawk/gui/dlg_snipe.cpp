@@ -63,11 +63,13 @@ std::int64_t MonoUs(snipe::MonoTime t) {
 
 }  // namespace
 
-void CMainDlg::RunSiteRead(std::function<void(platform::http::Transport&)> work, std::function<void()> done) {
+void CMainDlg::RunSiteRead(std::function<void(platform::http::Transport&)> work, std::function<void()> done,
+                           const std::function<std::unique_ptr<platform::http::Transport>()>& newTransport) {
   auto read = std::make_unique<SiteRead>();
-  read->transport = m_services.newTransport
-                        ? m_services.newTransport()
-                        : std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
+  const auto& make = newTransport ? newTransport : m_services.newTransport;
+  if (make) read->transport = make();
+  if (!read->transport)
+    read->transport = std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions());
   platform::http::Transport* t = read->transport.get();
   const std::uint64_t id = read->id = m_nNextReadId++;
   read->thread = std::thread([this, t, id, work = std::move(work), done = std::move(done)]() mutable {

@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/text/gbk.h"
@@ -86,6 +87,25 @@ std::int64_t RemainingSeconds(std::int32_t closing, std::int64_t clock, int corr
 std::string RemainText(std::int64_t remaining) {
   if (remaining >= 60) return Padded2(remaining / 60) + Minutes() + Padded2(remaining % 60) + Seconds();
   return Padded2(remaining) + Seconds();
+}
+
+std::optional<std::int64_t> ParseRemainText(std::string_view gbk) {
+  std::string t;
+  for (const char c : gbk)
+    if (c != ' ') t += c;
+  if (t.size() <= Seconds().size() || !t.ends_with(Seconds())) return std::nullopt;
+  t.resize(t.size() - Seconds().size());
+  const std::size_t m = t.find(Minutes());
+  const std::string_view minutes =
+      m == std::string::npos ? std::string_view{} : std::string_view(t).substr(0, m);
+  const std::string_view seconds =
+      m == std::string::npos ? std::string_view(t) : std::string_view(t).substr(m + Minutes().size());
+  auto digits = [](std::string_view d) {
+    return d.size() <= 9 && std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (seconds.empty() || !digits(minutes) || !digits(seconds) || (m != std::string::npos && minutes.empty()))
+    return std::nullopt;
+  return ParseLong(minutes) * 60 + ParseLong(seconds);
 }
 
 bool ContainsGbk(std::string_view gbk, std::string_view needle) {

@@ -5,6 +5,7 @@
 // bytes of that text.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,9 @@ std::int64_t RemainingSeconds(std::int32_t closing, std::int64_t clock, int corr
 
 // "%2d分%2d秒" for 60 seconds or more, "%2d秒" below; GBK.
 std::string RemainText(std::int64_t remaining);
+// The seconds a remaining-time text stands for (spaces ignored); none when
+// the text is not of that form.
+std::optional<std::int64_t> ParseRemainText(std::string_view gbk);
 
 // Include and exclude keywords, as they stand after upper-casing. A title
 // passes when every include keyword occurs in it (an empty one always

@@ -1,6 +1,17 @@
 #include "gavelhawk/search/search_controller.h"
 
+#include <chrono>
+
+#include "platform/text/gbk.h"
+
 namespace gavelhawk::search {
+
+SearchController::SearchController(QObject* parent)
+    : QObject(parent), clock_([] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+      }) {}
 
 SearchController::~SearchController() { crawl_.reset(); }
 
@@ -8,6 +19,37 @@ void SearchController::Stop() {
   if (state_ != State::Running) return;
   state_ = State::Stopping;
   crawl_->Stop();
+}
+
+void SearchController::Stamp(int slot) {
+  const auto i = static_cast<std::size_t>(slot);
+  const std::optional<std::int64_t> seconds = ParseRemainText(hits_[i].strRemain);
+  closesAt_[i] = seconds ? std::optional(clock_() + *seconds * 1000) : std::nullopt;
+}
+
+void SearchController::Store(int slot, const Hit& hit) {
+  if (slot < 0 || slot >= kHitSlots) return;
+  hits_[static_cast<std::size_t>(slot)] = hit;
+  hitLast_ = slot;
+  Stamp(slot);
+  if (stored) stored(slot);
+}
+
+void SearchController::CountFromNow() {
+  for (int i = 0; i <= hitLast_ && i < kHitSlots; ++i) Stamp(i);
+}
+
+std::string SearchController::RemainNow(int slot) const {
+  if (slot < 0 || slot >= kHitSlots) return {};
+  const auto i = static_cast<std::size_t>(slot);
+  if (!closesAt_[i]) return hits_[i].strRemain;
+  // Whole seconds left, rounded up: the page's own figure until a second has passed.
+  const std::int64_t leftMs = *closesAt_[i] - clock_();
+  if (leftMs <= 0) {
+    static const std::string ended = platform::text::Utf8ToGbk("已结束");
+    return ended;
+  }
+  return RemainText((leftMs + 999) / 1000);
 }
 
 void SearchController::Press(const KeywordFilter& keywords) {
@@ -28,10 +70,7 @@ void SearchController::Press(const KeywordFilter& keywords) {
     QMetaObject::invokeMethod(
         this,
         [this, run, slot, hit] {
-          if (run != run_ || slot < 0 || slot >= kHitSlots) return;
-          hits_[static_cast<std::size_t>(slot)] = hit;
-          hitLast_ = slot;
-          if (cb_.hit) cb_.hit(slot);
+          if (run == run_) Store(slot, hit);
         },
         Qt::QueuedConnection);
   };
@@ -42,7 +81,7 @@ void SearchController::Press(const KeywordFilter& keywords) {
         [this, run, out] {
           if (run != run_) return;
           state_ = State::Idle;
-          if (cb_.finished) cb_.finished(out);
+          if (finished_) finished_(out);
         },
         Qt::QueuedConnection);
   });

@@ -1,13 +1,15 @@
 #pragma once
 // The search behind 刷新商品: one listing crawl at a time on threads of its
-// own, the 48 hit slots it fills, and what the window changes while it runs
-// (the category, the discount limit). Lives on the window's thread: every
+// own, the 48 hit slots it fills with the countdown of their remaining
+// times, and what the window changes while it runs (the category, the
+// discount limit). Lives on the window's thread: every
 // callback runs there, queued from the crawl's threads.
 #include <QObject>
 #include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,13 +21,11 @@ namespace gavelhawk::search {
 class SearchController : public QObject {
  public:
   enum class State { Idle, Running, Stopping };
-  struct Callbacks {
-    std::function<void(int slot)> hit;                  // slot now holds a new hit
-    std::function<void(const CrawlOutcome&)> finished;  // the crawl is over, stopped or not
-  };
+  using Finished = std::function<void(const CrawlOutcome&)>;
+  using Clock = std::function<std::int64_t()>;  // ms
 
   using NewTransport = std::function<std::unique_ptr<platform::http::Transport>()>;
-  explicit SearchController(QObject* parent = nullptr) : QObject(parent) {}
+  explicit SearchController(QObject* parent = nullptr);
   // Stops the crawl and waits for its threads; no callback runs afterwards.
   ~SearchController() override;
 
@@ -35,7 +35,14 @@ class SearchController : public QObject {
     siteUrl_ = std::move(siteUrl);
     newTransport_ = std::move(newTransport);
   }
-  void SetCallbacks(Callbacks cb) { cb_ = std::move(cb); }
+  // Told once the crawl started next is over, stopped or not.
+  void SetFinished(Finished finished) { finished_ = std::move(finished); }
+  // Told the slot each new hit was stored in, right after it is (the
+  // results list follows it).
+  std::function<void(int slot)> stored;
+  // The clock the hits' remaining times count down on; the monotonic clock
+  // unless set.
+  void SetClock(Clock nowMs) { clock_ = std::move(nowMs); }
   // Followed by the running crawl: the category from the next page on, the
   // limit ("atof" of the combo's text) at the next decision.
   void SetCategory(int index) { live_->category = index; }
@@ -54,19 +61,32 @@ class SearchController : public QObject {
   std::array<Hit, kHitSlots>& Hits() { return hits_; }
   int& HitLast() { return hitLast_; }
   int HitLast() const { return hitLast_; }
+  // Takes `hit` into `slot`, as a crawl's report does: the last slot is
+  // `slot` now, and the hit's remaining time counts down from this moment.
+  void Store(int slot, const Hit& hit);
+  // Slots 0..HitLast() count their remaining times down from now.
+  void CountFromNow();
+  // The remaining time of the hit in `slot` as of now (GBK): the page's text
+  // counted down on the clock, "已结束" once it is over; the page's text as
+  // it stands when it gives no time.
+  std::string RemainNow(int slot) const;
 
  private:
   struct Live {
     std::atomic<int> category{0};
     std::atomic<double> maxRatio{0};
   };
+  void Stamp(int slot);
   std::string siteUrl_;
   NewTransport newTransport_;
   std::shared_ptr<Live> live_ = std::make_shared<Live>();
-  Callbacks cb_;
+  Finished finished_;
+  Clock clock_;
   State state_ = State::Idle;
   std::uint64_t run_ = 0;  // the crawl whose reports are taken; older ones are dropped
   std::array<Hit, kHitSlots> hits_{};
+  // When each slot's deal closes on clock_; none when its text gives no time.
+  std::array<std::optional<std::int64_t>, kHitSlots> closesAt_{};
   int hitLast_ = -1;
   std::unique_ptr<ParallelCrawl> crawl_;
 };

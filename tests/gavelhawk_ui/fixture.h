@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,7 +71,15 @@ class WindowTest : public ::testing::Test {
   // Builds the window and runs its start-up; the update page is the sim's.
   bool Open(MainDlgServices s) {
     dlg = std::make_unique<CMainDlg>(std::move(s));
-    const bool started = dlg->OnInitDialog();
+    return StartUp();
+  }
+  // Runs the window's start-up and serves it until the update check has
+  // answered; shows the window unless the check ended the program.
+  bool StartUp() {
+    dlg->OnInitDialog();
+    EXPECT_TRUE(
+        QTest::qWaitFor([this] { return dlg->StartUpState() != CMainDlg::StartUp::Checking; }, 60000));
+    const bool started = dlg->StartUpState() == CMainDlg::StartUp::Started;
     if (started) dlg->show();
     return started;
   }

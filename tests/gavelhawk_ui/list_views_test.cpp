@@ -17,6 +17,8 @@ class ListTest : public WindowTest {
     ASSERT_TRUE(Open());
     Press(D::IDC_COLLAPSE);  // expanded: the results list is on screen
     Boxes();
+    // The hits' remaining times stand still unless a test moves this clock.
+    dlg->Search().SetClock([this] { return searchNow; });
   }
   void PutSnipe(int i, std::int32_t id, const char* title, const char* state, int ceiling, int inc, int prep,
                 std::int64_t remain) {
@@ -31,17 +33,20 @@ class ListTest : public WindowTest {
     dlg->Snipes().last = std::max(List().last, i);
   }
   gavelhawk::snipe::SnipeList::Rows& Slots() { return dlg->Snipes().rows; }
-  void PutHit(int i, std::int32_t id, const char* title, float discount, int cur, int list) {
-    SearchHit& h = dlg->m_hits[static_cast<std::size_t>(i)];
+  // Stores a hit in slot i as a crawl does; the results list follows.
+  void PutHit(int i, std::int32_t id, const char* title, float discount, int cur, int list,
+              const char* remain = " 3分 5秒") {
+    SearchHit h;
     h.nDealId = id;
     h.strTitle = Gbk(title);
     h.strStatus = Gbk("九成新");
-    h.strRemain = Gbk(" 3分 5秒");
+    h.strRemain = Gbk(remain);
     h.fDiscount = discount;
     h.nCurPrice = cur;
     h.nListPrice = list;
-    dlg->m_nHitLast = std::max(dlg->m_nHitLast, i);
+    dlg->Search().Store(i, h);
   }
+  QTreeView* Results() const { return qobject_cast<QTreeView*>(dlg->GetDlgItem(D::IDC_RESULTLIST)); }
   static QStringList Row(QTreeView* list, int row) {
     QStringList t;
     const QAbstractItemModel* m = list->model();
@@ -72,6 +77,7 @@ class ListTest : public WindowTest {
   static int Selected(QTreeView* list) {
     return static_cast<int>(list->selectionModel()->selectedRows().size());
   }
+  std::int64_t searchNow = 0;
 };
 
 TEST_F(ListTest, SnipeListShowsEachSlotInOrder) {
@@ -179,15 +185,15 @@ TEST_F(ListTest, TheKeyboardCanLoadASnipeWithoutRunningTheSearch) {
 }
 
 TEST_F(ListTest, ResultsShowEachHitWithItsFormats) {
-  PutHit(0, 3001, "Apple iPhone", 0.256f, 512, 1999);
-  PutHit(1, 3002, "无原价", -1.0f, 20, 0);
-  dlg->RefreshResultList();
-  QTreeWidget* list = dlg->m_listResults;
+  QTreeView* list = Results();
+  ASSERT_NE(list, nullptr);
   EXPECT_EQ(QStringList({U("夺宝编号"), U("商品名称"), U("商品状态"), U("剩余时间"), U("折扣"), U("现价"),
                          U("原价"), U("历史中位")}),
             Headers(list));
   EXPECT_EQ((std::vector<int>{60, 315, 60, 60, 60, 60, 60, 60}), Widths(list));
-  ASSERT_EQ(2, list->topLevelItemCount());
+  PutHit(0, 3001, "Apple iPhone", 0.256f, 512, 1999);
+  PutHit(1, 3002, "无原价", -1.0f, 20, 0);
+  ASSERT_EQ(2, Rows(list));
   EXPECT_EQ(QStringList({"3001", "Apple iPhone", U("九成新"), U(" 3分 5秒"), "0.26", "512", "1999", ""}),
             Row(list, 0));
   EXPECT_EQ("-1.00", Row(list, 1).at(4));
@@ -198,15 +204,66 @@ TEST_F(ListTest, ResultsShowEachHitWithItsFormats) {
   EXPECT_EQ(Qt::AlignRight, Horizontal(list, 0, 3));
   for (int c = 4; c < 8; ++c) EXPECT_EQ(Qt::AlignHCenter, Horizontal(list, 0, c)) << c;
   EXPECT_EQ(QAbstractItemView::ExtendedSelection, list->selectionMode());
+  EXPECT_FALSE(list->header()->sectionsClickable());
+}
+
+TEST_F(ListTest, ResultsGrowHitByHitAndRepaintOnlyTheTimesThatMoved) {
+  QTreeView* list = Results();
+  const QAbstractItemModel* m = list->model();
+  QSignalSpy inserted(m, &QAbstractItemModel::rowsInserted);
+  QSignalSpy removed(m, &QAbstractItemModel::rowsRemoved);
+  QSignalSpy reset(m, &QAbstractItemModel::modelReset);
+  QSignalSpy changed(m, &QAbstractItemModel::dataChanged);
+  PutHit(0, 3001, "a", 0.5f, 10, 400, " 3分 5秒");
+  PutHit(1, 3002, "b", 0.5f, 10, 400, "50秒");
+  PutHit(2, 3003, "c", 0.5f, 10, 400, "20分 0秒");
+  PutHit(3, 3004, "d", 0.5f, 10, 400, "--");  // no time to count
+  EXPECT_EQ(4, inserted.count());
+  EXPECT_EQ(0, removed.count() + reset.count() + changed.count());
+
+  // Each tick repaints the times that moved, and nothing else.
+  const struct {
+    std::int64_t at;  // ms on the search's clock since the hits came
+    QStringList times;
+    QList<int> repainted;
+  } ticks[] = {
+      {999, {U(" 3分 5秒"), U("50秒"), U("20分 0秒"), "--"}, {}},
+      {1000, {U(" 3分 4秒"), U("49秒"), U("19分59秒"), "--"}, {0, 1, 2}},
+      {65000, {U(" 2分 0秒"), U("已结束"), U("18分55秒"), "--"}, {0, 1, 2}},
+      {65500, {U(" 2分 0秒"), U("已结束"), U("18分55秒"), "--"}, {}},
+  };
+  for (const auto& t : ticks) {
+    searchNow = t.at;
+    changed.clear();
+    dlg->OnCountdownTick();
+    QStringList times;
+    for (int r = 0; r < Rows(list); ++r) times << Row(list, r).at(3);
+    EXPECT_EQ(t.times, times) << t.at;
+    QList<int> repainted;
+    for (const QList<QVariant>& c : changed) {
+      const auto from = c[0].value<QModelIndex>(), to = c[1].value<QModelIndex>();
+      EXPECT_EQ(from.row(), to.row());
+      EXPECT_EQ(std::pair(3, 3), std::pair(from.column(), to.column())) << t.at;
+      repainted << from.row();
+    }
+    EXPECT_EQ(t.repainted, repainted) << t.at;
+  }
+
+  // The next crawl's first hit takes the place of the lines shown.
+  PutHit(0, 4001, "new", 0.5f, 10, 400);
+  EXPECT_EQ(1, removed.count());
+  EXPECT_EQ(1, Rows(list));
+  EXPECT_EQ("4001", Row(list, 0).at(0));
+  EXPECT_EQ(U(" 3分 5秒"), Row(list, 0).at(3));
+  EXPECT_EQ(0, reset.count());
 }
 
 TEST_F(ListTest, ClickingAHitFillsTheSnipeInputsWithHalfTheListPrice) {
   PutHit(0, 3001, "Apple iPhone", 0.25f, 500, 1999);
   PutHit(1, 3002, "无原价", -1.0f, 20, 0);
-  dlg->RefreshResultList();
   Type(D::IDC_PREPTIME, "1500");
   Type(D::IDC_INCREMENT, "9");
-  ClickList(dlg->m_listResults, 0);
+  ClickList(Results(), 0);
   EXPECT_EQ("3001", Field(D::IDC_DEALID));
   EXPECT_EQ("Apple iPhone", Field(D::IDC_TITLE));
   EXPECT_EQ("999", Field(D::IDC_MAXPRICE));
@@ -214,15 +271,14 @@ TEST_F(ListTest, ClickingAHitFillsTheSnipeInputsWithHalfTheListPrice) {
   EXPECT_EQ("1500", Field(D::IDC_PREPTIME));  // read, then kept
   EXPECT_EQ(1500, dlg->m_nPrepTime);
   EXPECT_EQ(-1, List().last);  // taking a hit adds no snipe
-  ClickList(dlg->m_listResults, 1);
+  ClickList(Results(), 1);
   EXPECT_EQ("0", Field(D::IDC_MAXPRICE));
   EXPECT_TRUE(opener.calls.empty());
 }
 
 TEST_F(ListTest, EmptySpaceKeyboardAndSeveralRowsInTheResults) {
   for (int i = 0; i < 3; ++i) PutHit(i, 3000 + i, "hit", 0.5f, 10, 100 * (i + 1));
-  dlg->RefreshResultList();
-  QTreeWidget* list = dlg->m_listResults;
+  QTreeView* list = Results();
   ClickList(list, 2);
   ClickList(list, 1, Qt::LeftButton, Qt::ControlModifier);
   EXPECT_EQ("3001", Field(D::IDC_DEALID));  // the topmost selected row
@@ -233,7 +289,7 @@ TEST_F(ListTest, EmptySpaceKeyboardAndSeveralRowsInTheResults) {
 
   // Moving the selection with the keyboard takes the new hit at once.
   list->setFocus();
-  list->setCurrentItem(list->topLevelItem(0));
+  list->setCurrentIndex(list->model()->index(0, 0));
   EXPECT_EQ("3000", Field(D::IDC_DEALID));
   QTest::keyClick(list, Qt::Key_Down);
   EXPECT_EQ("3001", Field(D::IDC_DEALID));
@@ -245,9 +301,11 @@ TEST_F(ListTest, EmptySpaceKeyboardAndSeveralRowsInTheResults) {
 
 TEST_F(ListTest, AfterAnEmptyCrawlTheShownRowsStillTakeTheirHits) {
   PutHit(0, 3001, "old", 0.5f, 10, 400);
-  dlg->RefreshResultList();
-  dlg->m_nHitLast = -1;  // a crawl that found nothing leaves the view as it was
-  ClickList(dlg->m_listResults, 0);
+  // A crawl of a site with nothing on sale leaves the view as it was.
+  Press(D::IDC_REFRESH);
+  ASSERT_TRUE(QTest::qWaitFor([this] { return !dlg->Search().Running(); }, 60000));
+  EXPECT_EQ(QStringList{U("没有搜索结果")}, Texts(Boxes()));
+  ClickList(Results(), 0);
   EXPECT_EQ("3001", Field(D::IDC_DEALID));
   EXPECT_EQ("200", Field(D::IDC_MAXPRICE));
 }
@@ -255,9 +313,8 @@ TEST_F(ListTest, AfterAnEmptyCrawlTheShownRowsStillTakeTheirHits) {
 TEST_F(ListTest, RightClickOnAHitOpensThatHitNotTheOldId) {
   PutHit(0, 3001, "a", 0.5f, 10, 400);
   PutHit(1, 3002, "b", 0.5f, 10, 400);
-  dlg->RefreshResultList();
   Type(D::IDC_DEALID, "1234567");
-  ClickList(dlg->m_listResults, 1, Qt::RightButton);
+  ClickList(Results(), 1, Qt::RightButton);
   ASSERT_EQ(1u, opener.calls.size());
   EXPECT_EQ("default " + server.BaseUrl() + "/detail/3002", opener.calls[0]);
   EXPECT_EQ("3002", Field(D::IDC_DEALID));
@@ -265,9 +322,8 @@ TEST_F(ListTest, RightClickOnAHitOpensThatHitNotTheOldId) {
 
 TEST_F(ListTest, ABadNumberFieldIsReportedWhenAHitIsTaken) {
   PutHit(0, 3001, "a", 0.5f, 10, 400);
-  dlg->RefreshResultList();
   Type(D::IDC_PREPTIME, "fast");
-  ClickList(dlg->m_listResults, 0);
+  ClickList(Results(), 0);
   EXPECT_FALSE(Texts(Boxes()).isEmpty());
   // The hit is still taken; the preparation time keeps its member's value.
   EXPECT_EQ("3001", Field(D::IDC_DEALID));

@@ -6,7 +6,6 @@
 #include <QListWidget>
 #include <QScreen>
 #include <QThread>
-#include <QTreeWidget>
 
 #include "gavelhawk/gui/MainDlg.h"
 #include "gavelhawk/log/event_log.h"
@@ -29,7 +28,7 @@ int main(int argc, char** argv) {
     s.nPrepTime = 1000;
     s.nRemain = 125400 * i;
     s.nCurPrice = 320 + 15 * i;
-    SearchHit& h = dlg.m_hits[static_cast<std::size_t>(i)];
+    SearchHit h;
     h.nDealId = 5000000 + i;
     h.strTitle = platform::text::Utf8ToGbk("九成新 联想 ThinkPad X1 Carbon 笔记本电脑");
     h.strStatus = platform::text::Utf8ToGbk("九成新");
@@ -37,11 +36,10 @@ int main(int argc, char** argv) {
     h.fDiscount = i == 2 ? -1.0f : 0.25f;
     h.nCurPrice = 100 * i;
     h.nListPrice = i == 2 ? 0 : 4999;
+    dlg.Search().Store(i, h);
   }
   dlg.Snipes().last = 2;
-  dlg.m_nHitLast = 2;
   dlg.RefreshSnipeList();
-  dlg.RefreshResultList();
   dlg.show();
   auto settle = [] {
     for (int i = 0; i < 20; ++i) {

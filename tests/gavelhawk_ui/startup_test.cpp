@@ -50,8 +50,8 @@ TEST_F(WindowTest, StartUpShowsTheDefaultsAndEmptyLists) {
 
   EXPECT_EQ(9, SnipeView()->model()->columnCount());  // the seven of the template, 当前价 and 组
   EXPECT_EQ(0, SnipeView()->model()->rowCount());
-  EXPECT_EQ(8, dlg->m_listResults->columnCount());  // the seven of the template and 历史中位
-  EXPECT_EQ(0, dlg->m_listResults->topLevelItemCount());
+  EXPECT_EQ(8, dlg->m_listResults->model()->columnCount());  // the seven of the template and 历史中位
+  EXPECT_EQ(0, dlg->m_listResults->model()->rowCount());
   EXPECT_FALSE(dlg->Button(D::IDC_CANCELOPEN)->isEnabled());
   EXPECT_FALSE(dlg->windowIcon().isNull());
 

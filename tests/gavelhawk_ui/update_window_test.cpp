@@ -1,7 +1,7 @@
 // The update check at start-up and the update history, against the
 // simulator's update page; and the whole program's exit after an update.
 #include <QLabel>
-#include <QTimer>
+#include <QSignalSpy>
 
 #include "fixture.h"
 #include "gavelhawk/gui/App.h"
@@ -21,6 +21,10 @@ std::string UpdatePage(const std::string& version, const std::string& link) {
 class UpdateTest : public WindowTest {
  protected:
   std::string Link() const { return server.BaseUrl() + "/download/gavelhawk.tar.gz"; }
+  // How far start-up went: the category combo is filled after the check.
+  int Categories() const {
+    return qobject_cast<QComboBox*>(dlg->GetDlgItem(CMainDlg::IDC_CATEGORY))->count();
+  }
 };
 
 TEST_F(UpdateTest, ThePublishedOwnVersionStartsSilently) {
@@ -28,7 +32,6 @@ TEST_F(UpdateTest, ThePublishedOwnVersionStartsSilently) {
   EXPECT_TRUE(Open());
   EXPECT_TRUE(Boxes().empty());
   EXPECT_TRUE(opener.calls.empty());
-  EXPECT_FALSE(dlg->m_bExitRequested);
 }
 
 TEST_F(UpdateTest, ANewerVersionAsksAndOkOpensTheLinkAndEndsBeforeTheWindow) {
@@ -41,9 +44,9 @@ TEST_F(UpdateTest, ANewerVersionAsksAndOkOpensTheLinkAndEndsBeforeTheWindow) {
   EXPECT_EQ(U("更新"), boxes[0].caption);
   EXPECT_EQ(Buttons::OkCancel, boxes[0].buttons);
   EXPECT_EQ((std::vector<std::string>{"default " + Link()}), opener.calls);
-  EXPECT_TRUE(dlg->m_bExitRequested);
+  EXPECT_EQ(CMainDlg::StartUp::Ended, dlg->StartUpState());
   EXPECT_FALSE(dlg->isVisible());
-  EXPECT_EQ(0, dlg->m_comboCategory->count());  // start-up went no further
+  EXPECT_EQ(0, Categories());  // start-up went no further
 }
 
 TEST_F(UpdateTest, CancelLetsTheProgramStart) {
@@ -52,7 +55,7 @@ TEST_F(UpdateTest, CancelLetsTheProgramStart) {
   EXPECT_TRUE(Open());
   EXPECT_EQ(QStringList{U("有更新，是否立即下载并覆盖安装？")}, Texts(Boxes()));
   EXPECT_TRUE(opener.calls.empty());
-  EXPECT_EQ(7, dlg->m_comboCategory->count());
+  EXPECT_EQ(7, Categories());
   EXPECT_TRUE(dlg->isVisible());
 }
 
@@ -61,7 +64,7 @@ TEST_F(UpdateTest, ANewMajorVersionInsistsWhateverTheIEMode) {
   platform::dialog::QueueAnswer(Answer::Cancel);  // an OK-only box cannot be declined
   dlg = std::make_unique<CMainDlg>(Services());
   dlg->m_bIEMode = true;
-  EXPECT_FALSE(dlg->OnInitDialog());
+  EXPECT_FALSE(StartUp());
   const auto boxes = Boxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("有重要更新，请下载并覆盖安装"), boxes[0].text);
@@ -75,7 +78,6 @@ TEST_F(UpdateTest, AVersionWithoutClosingBracketReadsZero) {
   EXPECT_TRUE(Open());
   EXPECT_TRUE(Boxes().empty());
   EXPECT_TRUE(opener.calls.empty());
-  EXPECT_FALSE(dlg->m_bExitRequested);
 }
 
 TEST_F(UpdateTest, ALinkOffTheUpdatePagesHostIsShownNotOpened) {
@@ -95,8 +97,7 @@ TEST_F(UpdateTest, ALinkOffTheUpdatePagesHostIsShownNotOpened) {
     ASSERT_EQ(2, texts.size()) << link;
     EXPECT_EQ(U("有更新，是否立即下载并覆盖安装？"), texts[0]);
     EXPECT_EQ(U("更新页上的下载地址无效，未打开：\n") + QString::fromStdString(shown), texts[1]);
-    EXPECT_FALSE(dlg->m_bExitRequested);
-    EXPECT_EQ(7, dlg->m_comboCategory->count()) << link;
+    EXPECT_EQ(7, Categories()) << link;
   }
   EXPECT_TRUE(opener.calls.empty());
 }
@@ -112,11 +113,18 @@ TEST_F(UpdateTest, TheWindowsEventsGoOnWhileAStalledPageIsRead) {
     return std::make_unique<platform::http::CurlTransport>(o);
   };
   dlg = std::make_unique<CMainDlg>(std::move(s));
-  int combosWhenTicked = -1;
-  QTimer::singleShot(100, dlg.get(), [&] { combosWhenTicked = dlg->m_comboCategory->count(); });
-  EXPECT_TRUE(dlg->OnInitDialog());
-  EXPECT_EQ(0, combosWhenTicked);  // ticked while start-up still waited for the page
-  EXPECT_EQ(7, dlg->m_comboCategory->count());
+  QSignalSpy done(dlg.get(), &CMainDlg::startUpDone);
+  dlg->OnInitDialog();
+  // The page is read off the window's thread: start-up waits for its answer
+  // while a call posted meanwhile runs.
+  EXPECT_EQ(CMainDlg::StartUp::Checking, dlg->StartUpState());
+  int combosWhenRun = -1;
+  QMetaObject::invokeMethod(
+      dlg.get(), [&] { combosWhenRun = Categories(); }, Qt::QueuedConnection);
+  ASSERT_TRUE(done.wait(60000));
+  EXPECT_EQ(0, combosWhenRun);
+  EXPECT_EQ(QVariantList{true}, done.takeFirst());
+  EXPECT_EQ(7, Categories());
   EXPECT_TRUE(Boxes().empty());
   server.ClearFaults();
 }
@@ -140,7 +148,14 @@ TEST_F(UpdateTest, AnUnreadablePageStartsSilently) {
 TEST_F(UpdateTest, HistoryShowsTheSectionLineByLine) {
   server.SetUpdatePage(UpdatePage("3.61", Link()));
   ASSERT_TRUE(Open());
-  Press(CMainDlg::IDC_UPDATEHISTORY);
+  QPushButton* history = dlg->Button(CMainDlg::IDC_UPDATEHISTORY);
+  // One read at a time: the button waits for the page's answer.
+  auto pressAndWait = [&] {
+    Press(CMainDlg::IDC_UPDATEHISTORY);
+    EXPECT_FALSE(history->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return history->isEnabled(); }, 60000));
+  };
+  pressAndWait();
   auto boxes = Boxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U("更新历史\n3.62 更快\n3.61 更稳"), boxes[0].text);
@@ -148,7 +163,7 @@ TEST_F(UpdateTest, HistoryShowsTheSectionLineByLine) {
   EXPECT_EQ(2u, server.LogFor("/update").size());  // fetched again for the history
 
   server.AddFault({sim::FaultKind::Status500, "/update"});
-  Press(CMainDlg::IDC_UPDATEHISTORY);
+  pressAndWait();
   boxes = Boxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(U(""), boxes[0].text);

@@ -101,14 +101,18 @@ TEST(RemainingTime, ClockDifferenceWrapsAt100000AndAddsTheCorrection) {
   EXPECT_EQ(RemainingSeconds(12345, 12345, 75), 75);
 }
 
-TEST(RemainingTime, TextsArePaddedToTwoPlaces) {
-  EXPECT_EQ(RemainText(75), G(" 1分15秒"));
-  EXPECT_EQ(RemainText(45), G("45秒"));
-  EXPECT_EQ(RemainText(10), G("10秒"));
-  EXPECT_EQ(RemainText(59), G("59秒"));
-  EXPECT_EQ(RemainText(60), G(" 1分 0秒"));
-  EXPECT_EQ(RemainText(3600), G("60分 0秒"));
-  EXPECT_EQ(RemainText(57600), G("960分 0秒"));
+TEST(RemainingTime, TextsArePaddedToTwoPlacesAndReadBack) {
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {75, " 1分15秒"}, {45, "45秒"},       {10, "10秒"},         {59, "59秒"},
+      {60, " 1分 0秒"}, {3600, "60分 0秒"}, {57600, "960分 0秒"},
+  };
+  for (const auto& [seconds, text] : cases) {
+    EXPECT_EQ(RemainText(seconds), G(text)) << text;
+    EXPECT_EQ(ParseRemainText(G(text)), seconds) << text;
+  }
+  // A text of another form is not counted down.
+  for (const char* other : {"", "秒", "分5秒", " 3分", "已结束", "1分x秒", "12"})
+    EXPECT_EQ(ParseRemainText(G(other)), std::nullopt) << other;
 }
 
 namespace {
