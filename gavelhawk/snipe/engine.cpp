@@ -385,7 +385,12 @@ void Engine::ReadClock(const std::vector<std::uint64_t>& waiters) {
     reads.push_back(read);
   }
   for (const std::string& l : lines) Log(l);
-  const ClockEstimate e = EstimateSiteClock(reads);
+  ClockEstimate e = EstimateSiteClock(reads);
+  if (e.ok) {
+    // The reads of the last few estimates count as well.
+    PoolClockReads(clockPool_, reads, e);
+    if (const ClockEstimate pooled = EstimateSiteClock(clockPool_); pooled.ok) e = pooled;
+  }
   if (e.ok) {
     {
       std::lock_guard lk(mu_);
