@@ -177,10 +177,11 @@ struct Server::Impl {
 
   std::unique_ptr<detail::HttpServer> http;
 
-  std::int64_t NowLocked() const {
-    if (!clockRunning) return clockBase;
-    auto d = std::chrono::steady_clock::now() - clockAnchor;
-    return clockBase + std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  std::int64_t NowLocked() const { return AtLocked(std::chrono::steady_clock::now()); }
+  // The site clock at `t`; never before the time it was last set to.
+  std::int64_t AtLocked(std::chrono::steady_clock::time_point t) const {
+    if (!clockRunning || t <= clockAnchor) return clockBase;
+    return clockBase + std::chrono::duration_cast<std::chrono::milliseconds>(t - clockAnchor).count();
   }
 
   std::string BaseUrlLocked() const { return "http://127.0.0.1:" + std::to_string(http ? http->port() : 0); }
@@ -214,8 +215,10 @@ detail::HttpReply Server::Impl::Handle(const detail::HttpRequest& req) {
   entry.query = req.query;
   entry.cookie = req.Header("Cookie", "; ");
   entry.userAgent = req.Header("User-Agent");
-  entry.arrival = std::chrono::steady_clock::now();
-  entry.siteMs = NowLocked();
+  // The site stamps a request with the moment it reached it.
+  entry.arrival =
+      req.arrival == std::chrono::steady_clock::time_point{} ? std::chrono::steady_clock::now() : req.arrival;
+  entry.siteMs = AtLocked(entry.arrival);
   entry.connection = req.connection;
 
   detail::HttpReply reply;

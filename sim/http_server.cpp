@@ -205,6 +205,8 @@ void HttpServer::AcceptLoop() {
     if (fd < 0) continue;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // The kernel stamps each read with the moment its bytes came in.
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
     std::lock_guard lk(mu_);
     if (stopping_) {
       ::close(fd);
@@ -228,6 +230,11 @@ bool HttpServer::Pause(std::chrono::milliseconds d) {
   return !cv_.wait_for(lk, d, [this] { return stopping_.load(); });
 }
 
+bool HttpServer::PauseUntil(std::chrono::steady_clock::time_point t) {
+  std::unique_lock lk(mu_);
+  return !cv_.wait_until(lk, t, [this] { return stopping_.load(); });
+}
+
 bool HttpServer::SendAll(int fd, const char* data, std::size_t n) {
   while (n > 0) {
     ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL);
@@ -240,15 +247,40 @@ bool HttpServer::SendAll(int fd, const char* data, std::size_t n) {
 }
 
 void HttpServer::Serve(Conn& c) {
+  using Steady = std::chrono::steady_clock;
   std::string buf;
   bool first = true;
   char tmp[16384];
+  // When the first bytes now in `buf` came in.
+  Steady::time_point came = Steady::now();
   auto fill = [&]() {
     ssize_t n;
+    iovec io{tmp, sizeof tmp};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr m{};
     do {
-      n = ::recv(c.fd, tmp, sizeof tmp, 0);
+      m = msghdr{};
+      m.msg_iov = &io;
+      m.msg_iovlen = 1;
+      m.msg_control = control;
+      m.msg_controllen = sizeof control;
+      n = ::recvmsg(c.fd, &m, 0);
     } while (n < 0 && errno == EINTR);
     if (n <= 0) return false;
+    if (buf.empty()) {
+      const Steady::time_point now = Steady::now();
+      came = now;
+      for (cmsghdr* h = CMSG_FIRSTHDR(&m); h; h = CMSG_NXTHDR(&m, h)) {
+        if (h->cmsg_level != SOL_SOCKET || h->cmsg_type != SCM_TIMESTAMPNS) continue;
+        timespec ts;
+        std::memcpy(&ts, CMSG_DATA(h), sizeof ts);
+        // The stamp is on the wall clock: its age moves to the steady one.
+        const auto age = std::chrono::system_clock::now().time_since_epoch() -
+                         (std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec));
+        if (age > Steady::duration::zero() && age < std::chrono::seconds(1))
+          came = now - std::chrono::duration_cast<Steady::duration>(age);
+      }
+    }
     buf.append(tmp, static_cast<std::size_t>(n));
     return true;
   };
@@ -311,11 +343,14 @@ void HttpServer::Serve(Conn& c) {
 
     // The request travels one way (a new connection also pays its handshake,
     // one round trip) before it reaches the site; the answer travels back.
+    // Both legs count from when the bytes came in, not from when this thread
+    // woke: the network's delay does not grow with the machine's load.
     std::chrono::milliseconds oneWay = latency_ ? latency_() : std::chrono::milliseconds(0);
-    if (!Pause(req.firstOnConnection ? 3 * oneWay : oneWay)) break;
+    req.arrival = came + (req.firstOnConnection ? 3 * oneWay : oneWay);
+    if (!PauseUntil(req.arrival)) break;
     HttpReply reply = handler_(req);
-    if (!Pause((latency_ ? latency_() : std::chrono::milliseconds(0)) +
-               std::chrono::milliseconds(reply.delayMs)))
+    if (!PauseUntil(req.arrival + (latency_ ? latency_() : std::chrono::milliseconds(0)) +
+                    std::chrono::milliseconds(reply.delayMs)))
       break;
     keepAlive = keepAlive && !reply.close;
 

@@ -26,6 +26,10 @@ struct HttpRequest {
   std::vector<std::pair<std::string, std::string>> headers;  // raw bytes
   std::uint64_t connection = 0;
   bool firstOnConnection = false;
+  // When it reached the site: its bytes' arrival at the socket plus the way
+  // in. Kept apart from when this process got round to it, so that a busy
+  // machine delays the site's threads, not the network.
+  std::chrono::steady_clock::time_point arrival;
 
   // All values of the header `name` (case-insensitive) joined with `sep`.
   std::string Header(const std::string& name, const std::string& sep = ", ") const;
@@ -83,6 +87,7 @@ class HttpServer {
   void ReapFinished(bool all);
   // Sleeps unless stopping; false when the server is stopping.
   bool Pause(std::chrono::milliseconds d);
+  bool PauseUntil(std::chrono::steady_clock::time_point t);
   bool SendAll(int fd, const char* data, std::size_t n);
 
   Handler handler_;

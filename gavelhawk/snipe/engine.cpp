@@ -1,5 +1,7 @@
 #include "gavelhawk/snipe/engine.h"
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -15,8 +17,11 @@ namespace gavelhawk::snipe {
 
 namespace {
 
-// The last stretch before a due moment is spun out instead of slept.
-constexpr std::chrono::microseconds kSpin{2000};
+// The last stretch before a due moment is spun out instead of slept: just
+// more than a timely wake-up takes. A longer spin uses up the thread's time
+// slice on a busy machine, and a preempted spinner is late by a whole slice
+// of another process (ten rows due together spin on two cores at once).
+constexpr std::chrono::microseconds kSpin{200};
 // Before this, a row's connection is checked and opened again when the site
 // closed it; the check's own read must fit before the bid.
 constexpr std::int64_t kCheckAheadMs = 1500;
@@ -54,6 +59,10 @@ class SteadyClock : public EngineClock {
       cv.wait(lk, wake);
       return;
     }
+    // A timed wait may end up to 50 us late by default (the timer slack):
+    // this thread's ends on time.
+    thread_local const bool tight = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    (void)tight;
     if (cv.wait_until(lk, until - kSpin, wake)) return;
     lk.unlock();
     // Spun without yielding: a yield on a busy machine hands the core to
@@ -385,7 +394,12 @@ void Engine::ReadClock(const std::vector<std::uint64_t>& waiters) {
     reads.push_back(read);
   }
   for (const std::string& l : lines) Log(l);
-  const ClockEstimate e = EstimateSiteClock(reads);
+  ClockEstimate e = EstimateSiteClock(reads);
+  if (e.ok) {
+    // The reads of the last few estimates count as well.
+    PoolClockReads(clockPool_, reads, e);
+    if (const ClockEstimate pooled = EstimateSiteClock(clockPool_); pooled.ok) e = pooled;
+  }
   if (e.ok) {
     {
       std::lock_guard lk(mu_);

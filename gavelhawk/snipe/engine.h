@@ -199,6 +199,7 @@ class Engine {
   std::mutex emitMu_;                        // events go out one at a time
   std::mutex sharedMu_;                      // the shared connection, without newTransport
   std::vector<std::uint64_t> clockWaiters_;  // engine thread: rows waiting for an estimate
+  std::vector<ClockRead> clockPool_;         // engine thread: the reads the estimate rests on
   bool clockWanted_ = false;                 // under mu_: a fresh estimate is asked for
   std::set<std::uint64_t> removing_;         // under mu_: Remove called, not yet carried out
   std::uint64_t clearEpoch_ = 0;             // under mu_: counts Clear calls

@@ -55,32 +55,65 @@ int FindRow(const std::vector<std::int32_t>& dealIds, int last, std::int32_t dea
 
 bool HasRoom(int last) { return last + 1 < kSnipeSlots; }
 
+namespace {
+
+// Beyond 10^15 ms (some 30 000 years) a reading is garbage, and the
+// arithmetic in us would overflow.
+bool Usable(const ClockRead& r) {
+  return r.ok && r.siteMs > 0 && r.siteMs <= 1'000'000'000'000'000 && r.receivedUs >= r.sentUs;
+}
+
+std::int64_t OffsetOf(const ClockRead& r) {
+  const std::int64_t rtt = r.receivedUs - r.sentUs;
+  return r.siteMs * 1000 + 500 + rtt / 2 - r.receivedUs;
+}
+
+std::int64_t Gap(std::int64_t a, std::int64_t b) { return a > b ? a - b : b - a; }
+
+}  // namespace
+
 ClockEstimate EstimateSiteClock(const std::vector<ClockRead>& reads) {
   struct Good {
     std::int64_t offsetUs, rttUs;
   };
   std::vector<Good> good;
-  for (const ClockRead& r : reads) {
-    // Beyond 10^15 ms (some 30 000 years) a reading is garbage, and the
-    // arithmetic in us below would overflow.
-    if (!r.ok || r.siteMs <= 0 || r.siteMs > 1'000'000'000'000'000 || r.receivedUs < r.sentUs) continue;
-    const std::int64_t rtt = r.receivedUs - r.sentUs;
-    good.push_back({r.siteMs * 1000 + rtt / 2 - r.receivedUs, rtt});
-  }
+  for (const ClockRead& r : reads)
+    if (Usable(r)) good.push_back({OffsetOf(r), r.receivedUs - r.sentUs});
   ClockEstimate e;
   if (good.size() < 2) return e;
   const Good best = *std::min_element(good.begin(), good.end(),
                                       [](const Good& a, const Good& b) { return a.rttUs < b.rttUs; });
+  std::int64_t sum = 0;
+  std::int64_t n = 0;
   for (const Good& g : good) {
-    const std::int64_t gap =
-        g.offsetUs > best.offsetUs ? g.offsetUs - best.offsetUs : best.offsetUs - g.offsetUs;
-    if (gap > g.rttUs + best.rttUs + kClockToleranceMs * 1000) return e;
+    if (Gap(g.offsetUs, best.offsetUs) > g.rttUs + best.rttUs + kClockToleranceMs * 1000) return e;
+    if (g.rttUs > best.rttUs + kClockRttSlackUs) continue;
+    // Summed as differences from the best: no overflow at any site time.
+    sum += g.offsetUs - best.offsetUs;
+    ++n;
   }
   e.ok = true;
-  e.offsetUs = best.offsetUs;
+  e.offsetUs = best.offsetUs + sum / n;
   e.rttUs = best.rttUs;
   e.reads = static_cast<int>(good.size());
   return e;
+}
+
+void PoolClockReads(std::vector<ClockRead>& pool, const std::vector<ClockRead>& fresh,
+                    const ClockEstimate& freshEstimate) {
+  if (!freshEstimate.ok) return;
+  std::int64_t newest = 0;
+  for (const ClockRead& r : fresh)
+    if (Usable(r)) newest = std::max(newest, r.receivedUs);
+  // A read of the pool agrees when its own stamp, anywhere within its round
+  // trip, and the fresh estimate's can be the same clock.
+  std::erase_if(pool, [&](const ClockRead& r) {
+    return r.receivedUs < newest - kClockPoolUs ||
+           Gap(OffsetOf(r), freshEstimate.offsetUs) >
+               (r.receivedUs - r.sentUs + freshEstimate.rttUs) / 2 + 1000;
+  });
+  for (const ClockRead& r : fresh)
+    if (Usable(r)) pool.push_back(r);
 }
 
 BidPlan PlanBid(std::int64_t endTime, std::int64_t siteNow, std::int64_t prepTime) {

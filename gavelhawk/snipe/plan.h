@@ -62,18 +62,32 @@ struct ClockRead {
 struct ClockEstimate {
   bool ok = false;
   std::int64_t offsetUs = 0;  // site time in us = monotonic us + offsetUs
-  std::int64_t rttUs = 0;     // round trip of the read it rests on
+  std::int64_t rttUs = 0;     // shortest round trip of the reads it rests on
   int reads = 0;              // good reads that agreed
 };
 
 // Two reads may differ by their round trips plus this much.
 constexpr std::int64_t kClockToleranceMs = 2000;
+// Reads whose round trip is within this of the shortest are averaged.
+constexpr std::int64_t kClockRttSlackUs = 1000;
+// Reads of earlier estimates are kept this long for the next one.
+constexpr std::int64_t kClockPoolUs = 10'000'000;
 
-// Cristian's method: the read with the shortest round trip, its site time
-// taken to stand at the middle of that trip. Needs two good reads at least,
-// and every good read must agree with the chosen one within both round trips
+// Cristian's method: each read's site time is taken to stand at the middle
+// of its round trip, and half a ms after its whole ms (the site cuts its
+// stamp down). The reads with the shortest round trips are averaged (a
+// single one errs by up to a whole ms). Needs two good reads at least, and
+// every good read must agree with the shortest one within both round trips
 // plus kClockToleranceMs; otherwise the clock is not trusted.
 ClockEstimate EstimateSiteClock(const std::vector<ClockRead>& reads);
+
+// Adds the reads of estimate `fresh` to `pool` and drops the pool's reads
+// older than kClockPoolUs before them, or at odds with them (a site clock
+// that was set meanwhile): what stays bears on the next estimate, so that a
+// later session of a few reads, taken on a busier line, does not move every
+// waiting row's moment on its own.
+void PoolClockReads(std::vector<ClockRead>& pool, const std::vector<ClockRead>& fresh,
+                    const ClockEstimate& freshEstimate);
 
 // The moments of a closing snipe by the site's clock.
 struct BidPlan {

@@ -52,12 +52,14 @@ TEST(Bid, DueAndWarmupBySiteTime) {
   EXPECT_TRUE(PlanBid(INT64_MAX, 1, INT32_MIN).armable);
 }
 
-TEST(SiteClock, ShortestRoundTripWinsAndEveryReadMustAgree) {
-  // Reads as (sent us, received us, nowMil); ms of site time at us of
-  // monotonic time 0 is kNow.
-  auto read = [](std::int64_t sent, std::int64_t received, std::int64_t site) {
-    return ClockRead{sent, received, site, true};
-  };
+// Reads as (sent us, received us, nowMil); ms of site time at us of
+// monotonic time 0 is kNow. A stamp is cut down to its ms: the estimate puts
+// it half a ms later.
+ClockRead Read(std::int64_t sent, std::int64_t received, std::int64_t site) {
+  return ClockRead{sent, received, site, true};
+}
+
+TEST(SiteClock, ShortestRoundTripsAreAveragedAndEveryReadMustAgree) {
   struct Case {
     const char* what;
     std::vector<ClockRead> reads;
@@ -68,20 +70,25 @@ TEST(SiteClock, ShortestRoundTripWinsAndEveryReadMustAgree) {
   const Case cases[] = {
       // 40 ms, 10 ms and 30 ms round trips: the 10 ms one, plus 5 ms.
       {"three agree",
-       {read(0, 40000, kNow + 20), read(100000, 110000, kNow + 105), read(200000, 230000, kNow + 215)},
+       {Read(0, 40000, kNow + 20), Read(100000, 110000, kNow + 105), Read(200000, 230000, kNow + 215)},
        true,
-       k + 105000 + 5000 - 110000},
-      {"one good read is not enough", {read(0, 10000, kNow + 5), ClockRead{}, ClockRead{}}, false, 0},
+       k + 105000 + 500 + 5000 - 110000},
+      // k + 500 and k + 300.
+      {"round trips within a ms are averaged",
+       {Read(0, 10000, kNow + 5), Read(100000, 110400, kNow + 105), Read(200000, 230000, kNow + 215)},
+       true,
+       k + 400},
+      {"one good read is not enough", {Read(0, 10000, kNow + 5), ClockRead{}, ClockRead{}}, false, 0},
       {"an hour apart",
-       {read(0, 10000, kNow + 5), read(20000, 30000, kNow + 25 + 3600000), read(40000, 50000, kNow + 45)},
+       {Read(0, 10000, kNow + 5), Read(20000, 30000, kNow + 25 + 3600000), Read(40000, 50000, kNow + 45)},
        false,
        0},
-      {"14 digits", {read(0, 10000, kNow + 5), read(20000, 30000, kNow * 10)}, false, 0},
+      {"14 digits", {Read(0, 10000, kNow + 5), Read(20000, 30000, kNow * 10)}, false, 0},
       {"1.9 s apart is within the tolerance",
-       {read(0, 10000, kNow + 5), read(20000, 30000, kNow + 25 + 1900)},
+       {Read(0, 10000, kNow + 5), Read(20000, 32000, kNow + 26 + 1900)},
        true,
-       k + 5000 + 5000 - 10000},
-      {"a zero reading is no reading", {read(0, 10000, kNow + 5), read(20000, 30000, 0)}, false, 0},
+       k + 500},
+      {"a zero reading is no reading", {Read(0, 10000, kNow + 5), Read(20000, 30000, 0)}, false, 0},
   };
   for (const Case& c : cases) {
     const ClockEstimate e = EstimateSiteClock(c.reads);
@@ -89,6 +96,38 @@ TEST(SiteClock, ShortestRoundTripWinsAndEveryReadMustAgree) {
     if (c.ok) {
       EXPECT_EQ(c.offsetUs, e.offsetUs) << c.what;
     }
+  }
+}
+
+TEST(SiteClock, EarlierReadsCountUntilTooOldOrAtOdds) {
+  // The pool holds one read of a 10 ms round trip (offset k + 500); a fresh
+  // estimate of 20 ms round trips follows `after` us later, its site time
+  // `skewMs` off.
+  struct Case {
+    const char* what;
+    std::int64_t after;
+    std::int64_t skewMs;
+    std::int64_t offsetUs;  // of the estimate on the pool
+  };
+  const std::int64_t k = kNow * 1000;
+  const Case cases[] = {
+      {"a shorter earlier round trip wins", 5000000, 5, k + 500},
+      {"within both round trips it agrees", 5000000, 16, k + 500},
+      {"a site clock set meanwhile", 5000000, 50, k + 50000 + 500},
+      {"older than 10 s", 10100000, 5, k + 5000 + 500},
+  };
+  for (const Case& c : cases) {
+    std::vector<ClockRead> pool;
+    const std::vector<ClockRead> first = {Read(0, 10000, kNow + 5), Read(20000, 40000, kNow + 30)};
+    PoolClockReads(pool, first, EstimateSiteClock(first));
+    const std::int64_t t = c.after;
+    const std::int64_t site = kNow + t / 1000 + c.skewMs;
+    const std::vector<ClockRead> fresh = {Read(t, t + 20000, site + 10),
+                                          Read(t + 30000, t + 50000, site + 40)};
+    PoolClockReads(pool, fresh, EstimateSiteClock(fresh));
+    const ClockEstimate e = EstimateSiteClock(pool);
+    EXPECT_TRUE(e.ok) << c.what;
+    EXPECT_EQ(c.offsetUs, e.offsetUs) << c.what;
   }
 }
 
