@@ -267,7 +267,8 @@ class QueryRunner::Worker {
                            "(ORDER BY p)")
                      : QStringLiteral("SELECT count(*),count(p),max(p),min(p),sum(p),tg_median(p)");
     if (firstIds > 0)
-      sql += pg ? QStringLiteral(",array_to_string((array_agg(id ORDER BY id))[1:%1], ',')").arg(firstIds)
+      // "1 : n", not "1:n": Qt would take ":n" for a named placeholder.
+      sql += pg ? QStringLiteral(",array_to_string((array_agg(id ORDER BY id))[1 : %1], ',')").arg(firstIds)
                 : QStringLiteral(",tg_first(id, %1)").arg(firstIds);
     sql += QStringLiteral(" FROM (%1) AS c").arg(rows->sql);
     QSqlQuery q(db_);
