@@ -1,8 +1,10 @@
 #pragma once
 // The keyword index: every title broken into its characters and character
 // pairs (most Chinese product words have two characters, which a trigram
-// index cannot serve). It only narrows the candidates; the query's LIKE
-// conditions still decide, so its answers are the scan's.
+// index cannot serve). It narrows the candidates and the query's LIKE
+// conditions decide, so its answers are the scan's; only where holding the
+// gram is the same as matching the LIKE (a keyword of one or two characters
+// without wildcards, nothing else to test) does the index answer alone.
 //
 // SQLite: a contentless FTS5 table HistoryKeywords (detail=none, rowid =
 // ProductID) with the tokenizer "tg_grams" of this file, and beside it
