@@ -289,20 +289,10 @@ TEST_F(HistoryDbTest, KeywordIndexAnswersAsTheScanOnRandomKeywords) {
   enum class Before { NoIndex, IndexWithoutFacts };
   for (Before before : {Before::NoIndex, Before::IndexWithoutFacts}) {
     SCOPED_TRACE(before == Before::NoIndex ? "no index before" : "an index without facts before");
-    {
-      HistoryDb db;
-      ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
-      QSqlQuery q(db.Database());
 #if defined(TG_ENGINE_POSTGRES)
-      if (before != Before::NoIndex) continue;  // the server keeps its index itself
-      ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS \"History\""));
-#else
-      ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS History"));
-      ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS HistoryKeywords"));
-      ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS HistoryKeywordFacts"));
-      ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS HistoryKeywordState"));
+    if (before != Before::NoIndex) continue;  // the server keeps its index itself
 #endif
-    }
+    dataDir_ = tmp_.path() + QStringLiteral("/history-%1").arg(static_cast<int>(before));
     {
       HistoryDb db;
       ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
