@@ -101,6 +101,9 @@ struct Statement {
   // The include keywords the title must hold: the keyword index narrows
   // the rows to read by them.
   QStringList includeKeywords;
+  // Conditions besides those and the day range (exclude keywords, the
+  // buyer name): with none, the index alone can answer exact keywords.
+  int otherConditions = 0;
 };
 
 // Price statistics of a result, counted by the engine.

@@ -140,29 +140,50 @@ QStringList KeywordGrams(const QString& keyword) {
   return out;
 }
 
+namespace {
+
+// The mark of how far the index goes; empty while there is none of this
+// layout (none yet, or one from before the facts, which the builder makes
+// again).
+std::optional<std::int64_t> IndexUpto(const QSqlDatabase& db) {
+  QSqlQuery q(db);
+  if (q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState WHERE EXISTS (SELECT 1 FROM sqlite_master "
+                            "WHERE name = 'HistoryKeywordFacts')")) &&
+      q.next())
+    return q.value(0).toLongLong();
+  return std::nullopt;
+}
+
+}  // namespace
+
 bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) {
   if (!RegisterGramTokenizer(d)) {
     *error = QStringLiteral("the FTS5 keyword index is not available in this SQLite");
     return false;
   }
+  if (IndexUpto(d)) return true;
   QSqlQuery q(d);
-  if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS HistoryKeywordState (upto INTEGER NOT NULL)")) ||
-      !q.exec(
-          QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS HistoryKeywords USING fts5(Title, content='', "
-                         "detail=none, tokenize='tg_grams')"))) {
+  // An index from before the facts is made again: a new mark, and no
+  // docsize table (nothing ranks).
+  const bool ok =
+      q.exec(QStringLiteral("BEGIN IMMEDIATE")) &&
+      q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywords")) &&
+      q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywordState")) &&
+      q.exec(QStringLiteral("CREATE TABLE HistoryKeywordState (upto INTEGER NOT NULL)")) &&
+      q.exec(QStringLiteral("CREATE VIRTUAL TABLE HistoryKeywords USING fts5(Title, content='', detail=none, "
+                            "columnsize=0, tokenize='tg_grams')")) &&
+      q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywordFacts")) &&
+      q.exec(
+          QStringLiteral("CREATE TABLE HistoryKeywordFacts (ProductID INTEGER PRIMARY KEY, trxPrice INTEGER, "
+                         "bidTime INTEGER)")) &&
+      q.exec(QStringLiteral("INSERT INTO HistoryKeywordState VALUES (%1)")
+                 .arg(emptyTable ? kIndexComplete : 0)) &&
+      q.exec(QStringLiteral("COMMIT"));
+  if (!ok) {
     *error = EngineText(q.lastError());
-    return false;
+    q.exec(QStringLiteral("ROLLBACK"));
   }
-  if (!q.exec(QStringLiteral("SELECT count(*) FROM HistoryKeywordState")) || !q.next()) {
-    *error = EngineText(q.lastError());
-    return false;
-  }
-  if (q.value(0).toLongLong() == 0 && !q.exec(QStringLiteral("INSERT INTO HistoryKeywordState VALUES (%1)")
-                                                  .arg(emptyTable ? kIndexComplete : 0))) {
-    *error = EngineText(q.lastError());
-    return false;
-  }
-  return true;
+  return ok;
 }
 
 bool KeywordIndexReady(const QSqlDatabase& db, Engine engine) {
@@ -172,8 +193,43 @@ bool KeywordIndexReady(const QSqlDatabase& db, Engine engine) {
                "SELECT indisvalid FROM pg_index WHERE indexrelid = to_regclass('\"History_grams\"')")) &&
            q.next() && q.value(0).toBool();
   }
-  return q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) && q.next() &&
-         q.value(0).toLongLong() == kIndexComplete;
+  return IndexUpto(db) == kIndexComplete;
+}
+
+namespace {
+
+// FTS5's query of every gram of the keywords.
+QString MatchExpression(const QStringList& keywords) {
+  QStringList terms;
+  for (const QString& k : keywords)
+    for (const QString& g : KeywordGrams(k)) terms << Quoted(g, QLatin1Char('"'));
+  return terms.join(QStringLiteral(" AND "));
+}
+
+// Whether a title holds `keyword` (LIKE '%keyword%') exactly when it holds
+// its one gram.
+bool DecidedByGram(const QString& keyword) {
+  const qsizetype n = keyword.toUcs4().size();
+  return n >= 1 && n <= 2 && !keyword.contains(QLatin1Char('%')) && !keyword.contains(QLatin1Char('_'));
+}
+
+}  // namespace
+
+std::optional<Statement> IndexOnlyPrices(const Statement& s) {
+  if (s.otherConditions != 0 || s.includeKeywords.isEmpty()) return std::nullopt;
+  for (const QString& k : s.includeKeywords)
+    if (!DecidedByGram(k)) return std::nullopt;
+  Statement out;
+  // The index's ids come in order; each finds its facts by key.
+  out.from = QStringLiteral(
+      " FROM HistoryKeywords CROSS JOIN HistoryKeywordFacts AS f ON f.ProductID = HistoryKeywords.rowid "
+      "WHERE HistoryKeywords MATCH ?");
+  out.params << MatchExpression(s.includeKeywords);
+  if (s.dayBound) out.from += QStringLiteral(" AND f.bidTime > %1").arg(*s.dayBound);
+  out.sql = QStringLiteral("SELECT f.ProductID AS id, f.trxPrice AS p") + out.from;
+  out.dayBound = s.dayBound;
+  out.includeKeywords = s.includeKeywords;
+  return out;
 }
 
 bool NarrowByIndex(Statement* s, Engine engine) {
@@ -188,13 +244,11 @@ bool NarrowByIndex(Statement* s, Engine engine) {
     }
     condition = parts.join(QStringLiteral(" AND "));
   } else {
-    QStringList terms;
-    for (const QString& k : s->includeKeywords)
-      for (const QString& g : KeywordGrams(k)) terms << Quoted(g, QLatin1Char('"'));
-    if (!terms.isEmpty()) {
+    const QString match = MatchExpression(s->includeKeywords);
+    if (!match.isEmpty()) {
       condition =
           QStringLiteral("ProductID IN (SELECT rowid FROM HistoryKeywords WHERE HistoryKeywords MATCH ?)");
-      params << terms.join(QStringLiteral(" AND "));
+      params << match;
     }
   }
   if (condition.isEmpty()) return false;
@@ -208,19 +262,29 @@ bool NarrowByIndex(Statement* s, Engine engine) {
 
 bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title, QString* error) {
   if (db->engine() == Engine::Postgres) return true;
-  QSqlQuery q(db->Database());
   // No index yet (the builder makes it after the file's check), or one the
   // builder has not reached this row in: the builder takes the row.
-  if (!q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) || !q.next() ||
-      productId > q.value(0).toLongLong())
-    return true;
-  q.finish();
+  const std::optional<std::int64_t> upto = IndexUpto(db->Database());
+  if (!upto || productId > *upto) return true;
+  QSqlQuery q(db->Database());
   if (!q.prepare(QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) VALUES (?, ?)"))) {
     *error = EngineText(q.lastError());
     return false;
   }
   q.addBindValue(productId);
   q.addBindValue(title);
+  if (!q.exec()) {
+    *error = EngineText(q.lastError());
+    return false;
+  }
+  // The facts as stored (the row is never changed afterwards).
+  if (!q.prepare(
+          QStringLiteral("INSERT OR IGNORE INTO HistoryKeywordFacts SELECT ProductID, trxPrice, bidTime "
+                         "FROM History WHERE ProductID = ?"))) {
+    *error = EngineText(q.lastError());
+    return false;
+  }
+  q.addBindValue(productId);
   if (!q.exec()) {
     *error = EngineText(q.lastError());
     return false;
@@ -333,6 +397,11 @@ void IndexBuilder::Run(Callbacks c) {
                                       .arg(kChunkRows);
             chunkOk = q.exec(QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) ") + chunk);
             added = chunkOk ? q.numRowsAffected() : 0;
+            chunkOk = chunkOk && q.exec(QStringLiteral("INSERT OR IGNORE INTO HistoryKeywordFacts "
+                                                       "SELECT ProductID, trxPrice, bidTime FROM History "
+                                                       "WHERE ProductID > %1 ORDER BY ProductID LIMIT %2")
+                                            .arg(from)
+                                            .arg(kChunkRows));
             if (chunkOk && added > 0) {
               chunkOk =
                   q.exec(QStringLiteral("SELECT max(ProductID) FROM (SELECT ProductID FROM History WHERE "

@@ -1,13 +1,18 @@
 #pragma once
 // The keyword index: every title broken into its characters and character
 // pairs (most Chinese product words have two characters, which a trigram
-// index cannot serve). It only narrows the candidates; the query's LIKE
-// conditions still decide, so its answers are the scan's.
+// index cannot serve). It narrows the candidates and the query's LIKE
+// conditions decide, so its answers are the scan's; only where holding the
+// gram is the same as matching the LIKE (a keyword of one or two characters
+// without wildcards, nothing else to test) does the index answer alone.
 //
 // SQLite: a contentless FTS5 table HistoryKeywords (detail=none, rowid =
-// ProductID) with the tokenizer "tg_grams" of this file. Rows up to
-// HistoryKeywordState.upto are in it; the walk's batches add theirs in the
-// same transaction, and a builder on a worker fills in an existing history.
+// ProductID) with the tokenizer "tg_grams" of this file, and beside it
+// HistoryKeywordFacts (ProductID, trxPrice, bidTime), so that the statistics
+// of a keyword the grams decide exactly need no row of History. Rows up to
+// HistoryKeywordState.upto are in both; the walk's batches add theirs in the
+// same transaction, and a builder on a worker fills in an existing history
+// (and rebuilds an index from before the facts).
 // PostgreSQL: a GIN index over the immutable SQL function tg_grams(text).
 #include <QString>
 #include <QStringList>
@@ -50,6 +55,13 @@ bool KeywordIndexReady(const QSqlDatabase& db, Engine engine);
 // Adds the condition that narrows `s` to the index's candidates, when its
 // include keywords have grams. False when it added nothing.
 bool NarrowByIndex(Statement* s, Engine engine);
+
+// SQLite, with the index ready: the ids (column id) and prices (column p)
+// of `s`'s rows from the index alone, when its only conditions are the day
+// range and include keywords whose grams decide LIKE exactly (one or two
+// characters, no wildcard: the title holds that character or pair, in any
+// ASCII case). Empty when the rows must be read.
+std::optional<Statement> IndexOnlyPrices(const Statement& s);
 
 // Inside the transaction that stored `productId`: puts it in the index when
 // the builder has passed it (SQLite; PostgreSQL's index keeps itself).

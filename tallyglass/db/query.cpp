@@ -41,11 +41,13 @@ Statement BuildHistoryQuery(const QueryInputs& in, Engine engine) {
       if (k.isEmpty()) continue;
       add(id("Title") + notLike);
       s.params << k;
+      ++s.otherConditions;
     }
   }
   if (!in.buyer.isEmpty()) {
     add(id("trxBuyerName") + like);
     s.params << in.buyer;
+    ++s.otherConditions;
   }
   if (in.days > 0) {
     // Within the last `days` days counted with today.

@@ -15,6 +15,8 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/stats.h"
@@ -51,6 +53,51 @@ void MedianFinal(sqlite3_context* ctx) {
   sqlite3_result_int64(ctx, MedianOf(**counts));
   delete *counts;
   *counts = nullptr;
+}
+
+// tg_first(id, n): the n smallest ids, ascending, as "1,2,3": the first
+// page's keys, found in the same pass as the statistics.
+struct FirstIds {
+  std::vector<std::int64_t> heap;  // a max-heap of the smallest so far
+  std::int64_t n = 0;
+};
+
+void FirstStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto** f = static_cast<FirstIds**>(sqlite3_aggregate_context(ctx, sizeof(FirstIds*)));
+  if (!f) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  if (!*f) {
+    *f = new FirstIds;
+    (*f)->n = std::max<std::int64_t>(0, sqlite3_value_int64(argv[1]));
+  }
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+  FirstIds& ids = **f;
+  const std::int64_t id = sqlite3_value_int64(argv[0]);
+  if (static_cast<std::int64_t>(ids.heap.size()) < ids.n) {
+    ids.heap.push_back(id);
+    std::push_heap(ids.heap.begin(), ids.heap.end());
+  } else if (!ids.heap.empty() && id < ids.heap.front()) {
+    std::pop_heap(ids.heap.begin(), ids.heap.end());
+    ids.heap.back() = id;
+    std::push_heap(ids.heap.begin(), ids.heap.end());
+  }
+}
+
+void FirstFinal(sqlite3_context* ctx) {
+  auto** f = static_cast<FirstIds**>(sqlite3_aggregate_context(ctx, 0));
+  std::string out;
+  if (f && *f) {
+    std::sort((*f)->heap.begin(), (*f)->heap.end());
+    for (std::int64_t id : (*f)->heap) {
+      if (!out.empty()) out += ',';
+      out += std::to_string(id);
+    }
+    delete *f;
+    *f = nullptr;
+  }
+  sqlite3_result_text(ctx, out.c_str(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
 }
 
 int NextId() {
@@ -91,6 +138,8 @@ class QueryRunner::Worker {
         RegisterGramTokenizer(handle);
         sqlite3_create_function_v2(handle, "tg_median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                    nullptr, &MedianStep, &MedianFinal, nullptr);
+        sqlite3_create_function_v2(handle, "tg_first", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   nullptr, &FirstStep, &FirstFinal, nullptr);
       }
     } else {
       QSqlQuery q(db_);
@@ -154,6 +203,7 @@ class QueryRunner::Worker {
   struct Plan {
     Statement s;
     bool sortAfter = false;
+    bool narrowed = false;  // by the keyword index
     // ORDER BY of the key, with `qualifier` ("q.") in front of the column.
     QString OrderBy(const QString& key, const QString& qualifier, Engine engine) const {
       if (!sortAfter) return qualifier + key;
@@ -183,8 +233,10 @@ class QueryRunner::Worker {
     // A wide range: the keyword index names the rows to read once it is
     // complete; until then, and without keywords, the table scan.
     if (!s.includeKeywords.isEmpty() && KeywordIndexReady(db_, r_->engine_) &&
-        NarrowByIndex(&p.s, r_->engine_))
+        NarrowByIndex(&p.s, r_->engine_)) {
+      p.narrowed = true;
       return p;
+    }
     if (share && r_->engine_ == Engine::Sqlite) {
       p.s.sql.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
       p.s.from.replace(QStringLiteral(" bidTime > "), QStringLiteral(" +bidTime > "));
@@ -192,8 +244,58 @@ class QueryRunner::Worker {
     return p;
   }
 
+  // The statistics of the plan's rows, counted by the engine in one
+  // statement, with the ids of the first `firstIds` rows (in key order, as
+  // "1,2,3"). No row travels into the program; for keywords the index
+  // decides exactly, no row of History is read either.
+  struct Tally {
+    PriceStats stats;
+    std::int64_t rows = 0;
+    QString firstIds;
+  };
+  bool TallyOf(const Statement& s, const Plan& plan, int firstIds, Tally* out, QString* error) {
+    const bool pg = r_->engine_ == Engine::Postgres;
+    std::optional<Statement> rows;
+    if (!pg && plan.narrowed) rows = IndexOnlyPrices(s);
+    if (!rows) {
+      rows = plan.s;
+      rows->sql =
+          QStringLiteral("SELECT %1 AS id, %2 AS p").arg(Ident("ProductID"), Ident("trxPrice")) + plan.s.from;
+    }
+    QString sql = pg ? QStringLiteral(
+                           "SELECT count(*),count(p),max(p),min(p),sum(p),percentile_cont(0.5) WITHIN GROUP "
+                           "(ORDER BY p)")
+                     : QStringLiteral("SELECT count(*),count(p),max(p),min(p),sum(p),tg_median(p)");
+    if (firstIds > 0)
+      // "1 : n", not "1:n": Qt would take ":n" for a named placeholder.
+      sql += pg ? QStringLiteral(",array_to_string((array_agg(id ORDER BY id))[1 : %1], ',')").arg(firstIds)
+                : QStringLiteral(",tg_first(id, %1)").arg(firstIds);
+    sql += QStringLiteral(" FROM (%1) AS c").arg(rows->sql);
+    QSqlQuery q(db_);
+    if (!Exec(q, sql, rows->params, error)) return false;
+    if (!q.next()) {
+      *error = EngineText(q.lastError());
+      return false;
+    }
+    out->rows = q.value(0).toLongLong();
+    PriceStats& st = out->stats;
+    st.count = q.value(1).toLongLong();
+    if (st.count > 0) {
+      st.max = Clamp32(q.value(2).toLongLong());
+      st.min = Clamp32(q.value(3).toLongLong());
+      const std::int64_t avg = q.value(4).toLongLong() / st.count;
+      st.avg = static_cast<std::uint32_t>(
+          std::clamp<std::int64_t>(avg, 0, std::numeric_limits<std::uint32_t>::max()));
+      st.median = pg ? Clamp32(static_cast<std::int64_t>(std::trunc(q.value(5).toDouble())))
+                     : Clamp32(q.value(5).toLongLong());
+    }
+    if (firstIds > 0) out->firstIds = q.value(6).toString();
+    return true;
+  }
+
   // The query's first page and its statistics from one read of the
-  // matching rows: only the page's rows are kept.
+  // matching rows: the statistics and the page's ids in one pass, then the
+  // page's rows by key.
   std::pair<PageResult, StatsResult> PageAndStats(std::uint64_t gen, const Statement& s, int limit) {
     std::pair<PageResult, StatsResult> out;
     PageResult& page = out.first;
@@ -206,42 +308,29 @@ class QueryRunner::Worker {
     if (Stale(gen)) return fail({});
     Running running(r_, gen);
     const Plan plan = Planned(s);
-    const QString sql =
-        QStringLiteral("SELECT * FROM (%1) AS q ORDER BY %2")
-            .arg(plan.s.sql, plan.OrderBy(Ident("ProductID"), QStringLiteral("q."), r_->engine_));
-    QSqlQuery q(db_);
+    Tally tally;
     QString error;
-    if (!Exec(q, sql, plan.s.params, &error)) return fail(error);
+    if (!TallyOf(s, plan, limit, &tally, &error)) return fail(error);
+    if (Stale(gen)) return fail({});
+    // The statement's own columns, from the rows of those ids.
+    const QString select =
+        s.sql.endsWith(s.from) ? s.sql.left(s.sql.size() - s.from.size()) : QStringLiteral("SELECT *");
+    const QString key = Ident("ProductID");
+    const QString sql = QStringLiteral("%1 FROM %2 WHERE %3 IN (%4) ORDER BY %3")
+                            .arg(select, Ident("History"), key,
+                                 tally.firstIds.isEmpty() ? QStringLiteral("NULL") : tally.firstIds);
+    QSqlQuery q(db_);
+    if (!Exec(q, sql, {}, &error)) return fail(error);
     const QSqlRecord rec = q.record();
     for (int i = 0; i < rec.count(); ++i) page.fields << rec.fieldName(i);
-    const int priceCol = static_cast<int>(page.fields.indexOf(QStringLiteral("trxPrice")));
-    PriceCounts counts;
-    std::int64_t max = 0, min = 0, sum = 0, rows = 0;
-    PriceStats& st = stats.stats;
     while (q.next()) {
-      if (static_cast<int>(page.rows.size()) < limit) {
-        Row row(rec.count());
-        for (int i = 0; i < rec.count(); ++i) row[i] = q.value(i);
-        page.rows.push_back(std::move(row));
-      }
-      ++rows;
-      if (priceCol < 0 || q.isNull(priceCol)) continue;
-      const std::int64_t price = q.value(priceCol).toLongLong();
-      max = st.count == 0 ? price : std::max(max, price);
-      min = st.count == 0 ? price : std::min(min, price);
-      sum += price;
-      ++st.count;
-      ++counts[price];
+      Row row(rec.count());
+      for (int i = 0; i < rec.count(); ++i) row[i] = q.value(i);
+      page.rows.push_back(std::move(row));
     }
     if (q.lastError().isValid()) return fail(EngineText(q.lastError()));
-    if (st.count > 0) {
-      st.max = Clamp32(max);
-      st.min = Clamp32(min);
-      st.avg = static_cast<std::uint32_t>(
-          std::clamp<std::int64_t>(sum / st.count, 0, std::numeric_limits<std::uint32_t>::max()));
-      st.median = MedianOf(counts);
-    }
-    page.last = rows <= limit;
+    stats.stats = tally.stats;
+    page.last = tally.rows <= limit;
     page.ok = stats.ok = true;
     return out;
   }
@@ -293,31 +382,12 @@ class QueryRunner::Worker {
       return out;
     }
     Running running(r_, gen);
-    const Statement p = Planned(s).s;
-    const QString price = Ident("trxPrice");
-    const QString median = r_->engine_ == Engine::Postgres
-                               ? QStringLiteral("percentile_cont(0.5) WITHIN GROUP (ORDER BY %1)").arg(price)
-                               : QStringLiteral("tg_median(%1)").arg(price);
-    const QString sql =
-        QStringLiteral("SELECT count(*),max(%1),min(%1),sum(%1),%2 FROM (%3) AS q").arg(price, median, p.sql);
-    QSqlQuery q(db_);
-    if (!Exec(q, sql, p.params, &out.error) || !q.next()) {
-      if (out.error.isEmpty()) out.error = EngineText(q.lastError());
+    Tally tally;
+    if (!TallyOf(s, Planned(s), 0, &tally, &out.error)) {
       out.cancelled = Stale(gen);
       return out;
     }
-    PriceStats& st = out.stats;
-    st.count = q.value(0).toLongLong();
-    if (st.count > 0) {
-      st.max = Clamp32(q.value(1).toLongLong());
-      st.min = Clamp32(q.value(2).toLongLong());
-      const std::int64_t avg = q.value(3).toLongLong() / st.count;
-      st.avg = static_cast<std::uint32_t>(
-          std::clamp<std::int64_t>(avg, 0, std::numeric_limits<std::uint32_t>::max()));
-      st.median = r_->engine_ == Engine::Postgres
-                      ? Clamp32(static_cast<std::int64_t>(std::trunc(q.value(4).toDouble())))
-                      : Clamp32(q.value(4).toLongLong());
-    }
+    out.stats = tally.stats;
     out.ok = true;
     return out;
   }
