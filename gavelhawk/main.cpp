@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "gavelhawk/snipe/cli.h"
-#include "gavelhawk/gui/App.h"
 #include "gavelhawk/app/settings.h"
+#include "gavelhawk/gui/App.h"
+#include "gavelhawk/snipe/cli.h"
 
 namespace {
 

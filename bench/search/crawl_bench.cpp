@@ -11,9 +11,9 @@
 
 #include "gavelhawk/search/crawl.h"
 #include "gavelhawk/search/parallel_crawl.h"
-#include "site/fetch.h"
 #include "platform/http/http.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 namespace {
 

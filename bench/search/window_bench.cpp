@@ -12,11 +12,11 @@
 #include <memory>
 #include <vector>
 
-#include "site/fetch.h"
 #include "gavelhawk/gui/MainDlg.h"
 #include "platform/dialog/dialog.h"
 #include "platform/http/http.h"
 #include "sim/auction_sim.h"
+#include "site/fetch.h"
 
 namespace {
 

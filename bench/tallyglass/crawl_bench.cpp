@@ -52,7 +52,10 @@ Run Walk(sim::Server& server, int inFlight) {
   o.inFlight = inFlight;
   tallyglass::crawl::WalkSession walk(
       &db, dir.path(),
-      [] { return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName)); },
+      [] {
+        return std::make_unique<platform::http::CurlTransport>(
+            ::site::SiteHttpOptions(::site::kHistoryAgentName));
+      },
       o, kFirst - 1);
   server.ClearLog();
   const auto t0 = std::chrono::steady_clock::now();
@@ -160,7 +163,8 @@ int main(int argc, char** argv) {
     auto walk = std::make_unique<tallyglass::crawl::WalkSession>(
         &db, dir.path(),
         [] {
-          return std::make_unique<platform::http::CurlTransport>(::site::SiteHttpOptions(::site::kHistoryAgentName));
+          return std::make_unique<platform::http::CurlTransport>(
+              ::site::SiteHttpOptions(::site::kHistoryAgentName));
         },
         o, kFirst - 1);
     walk->Start();

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <optional>
 
-#include "site/cut.h"
 #include "platform/text/gbk.h"
+#include "site/cut.h"
 
 namespace gavelhawk::ui {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "gavelhawk/site/detail.h"
-#include "site/fetch.h"
 #include "gavelhawk/site/probe.h"
 #include "platform/text/gbk.h"
+#include "site/fetch.h"
 
 namespace {
 

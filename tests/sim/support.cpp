@@ -1,7 +1,7 @@
 #include "support.h"
 
-#include "site/cut.h"
 #include "platform/text/gbk.h"
+#include "site/cut.h"
 
 namespace simtest {
 namespace {
