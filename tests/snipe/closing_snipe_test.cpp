@@ -164,7 +164,7 @@ TEST_F(ClosingSnipe, TricklingRecordsEndAtTheDeadline) {
   AddSnipe(815, 50, 1, 1000);
   // The answer would take minutes at 2 bytes a second; the request deadline
   // (3 s) ends it and the row says why.
-  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 15000));
+  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
   EXPECT_TRUE(State(0).startsWith(U("网络错误：time-out"))) << State(0).toStdString();
   EXPECT_TRUE(Bids().empty());
 }
@@ -197,7 +197,7 @@ TEST_F(ClosingSnipe, OutcomeAfterClosingSaysWonOrLost) {
   EXPECT_EQ(U("出价成功"), State(0));
   // The outcome waits for the records to show the auction over.
   server.AdvanceClock(3000);
-  ASSERT_TRUE(WaitUntil([&] { return State(0) != U("出价成功"); }, 8000));
+  ASSERT_TRUE(WaitUntil([&] { return State(0) != U("出价成功"); }));
   EXPECT_EQ(U("已得标"), Shown(0, kStateColumn));
 
   // Lost: the site took our 11 but someone else's 40 stands after closing.
@@ -207,7 +207,7 @@ TEST_F(ClosingSnipe, OutcomeAfterClosingSaysWonOrLost) {
   ASSERT_TRUE(WaitUntil([&] { return Finished(1); }));
   server.UpdateAuction(831, [](sim::Auction& a) { a.bids.push_back({"bob", 40, kT0}); });
   server.AdvanceClock(3000);
-  ASSERT_TRUE(WaitUntil([&] { return State(1) != U("出价成功"); }, 8000));
+  ASSERT_TRUE(WaitUntil([&] { return State(1) != U("出价成功"); }));
   EXPECT_EQ(U("未得标(成交价40)"), Shown(1, kStateColumn));
   // Each row: one records read before arming, one for the bid, one for the outcome.
   EXPECT_EQ(3u, Count(RecordsTarget(830)));

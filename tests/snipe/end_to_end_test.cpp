@@ -31,7 +31,7 @@ TEST_F(EndToEnd, OneBidOfTheRightAmountArrivesBeforeClosing) {
     const std::int64_t at = server.Now();
     server.UpdateAuction(2001, [at](sim::Auction& a) { a.bids.push_back({"bob", 25, at}); });
   });
-  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
 
   auto bids = server.LogFor("/json/paimai/bid?");
   ASSERT_EQ(1u, bids.size());
@@ -79,7 +79,7 @@ TEST_F(EndToEnd, StaysOnTimeWhileAnotherPageTricklesAndACrawlRuns) {
   EXPECT_TRUE(dlg->SnipeReadRunning());
   EXPECT_FALSE(dlg->Button(CMainDlg::IDC_AUTOBID)->isEnabled());
 
-  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return Finished(0); }));
   stop = true;
   t.Cancel(true);
   crawl.join();

@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <random>
 #include <set>
@@ -25,6 +26,25 @@
 
 namespace tallyglass::db {
 namespace {
+
+// Turns the event loop until `done` holds, as the window would; false if it
+// never does. The limit is only for a hung worker.
+bool PumpUntil(const std::function<bool()>& done, int limitMs = 60000) {
+  for (QDeadlineTimer d(limitMs); !done();) {
+    if (d.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  }
+  return true;
+}
+
+// Reads every page into the grid's model, as scrolling to the end would.
+void FetchAll(HistoryResultSet& rs) {
+  QAbstractItemModel* m = rs.Model();
+  PumpUntil([&] {
+    if (m->canFetchMore({})) m->fetchMore({});
+    return !m->canFetchMore({}) && !rs.Fetching();
+  });
+}
 
 HistoryRecord Row(std::int32_t id, const QString& title, std::int32_t trx, const QString& buyer = "alice",
                   std::int32_t day = 16000, std::int32_t list = 1999) {
@@ -44,8 +64,7 @@ bool Opened(HistoryResultSet& rs, const std::optional<Statement>& s = std::nullo
   std::optional<bool> result;
   auto done = [&](bool ok) { result = ok; };
   s ? rs.Open(*s, done) : rs.OpenHistoryTable(done);
-  for (QDeadlineTimer d(30000); !result && !d.hasExpired();)
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  PumpUntil([&] { return result.has_value(); });
   return result.value_or(false);
 }
 
@@ -78,13 +97,7 @@ class HistoryDbTest : public ::testing::Test {
   // has read every page.
   static std::vector<int> RowIds(HistoryResultSet& rs) {
     QAbstractItemModel* m = rs.Model();
-    for (QDeadlineTimer deadline(30000); !deadline.hasExpired();) {
-      if (m->canFetchMore({}))
-        m->fetchMore({});
-      else if (!rs.Fetching())
-        break;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    }
+    FetchAll(rs);
     int col = rs.FieldNames().indexOf("ProductID");
     std::vector<int> ids;
     for (int r = 0; r < m->rowCount(); ++r) ids.push_back(m->index(r, col).data().toInt());
@@ -349,8 +362,7 @@ TEST_F(HistoryDbTest, KeywordIndexAnswersAsTheScanOnRandomKeywords) {
       HistoryResultSet rs(&db);
       std::optional<HistoryResultSet::Finished> got;
       rs.Start(BuildHistoryQuery(in, db.engine()), [&](const HistoryResultSet::Finished& f) { got = f; });
-      for (QDeadlineTimer d(30000); !got && !d.hasExpired();)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+      PumpUntil([&] { return got.has_value(); });
       ASSERT_TRUE(got && got->ok) << (got ? got->error.toStdString() : "no answer");
       ASSERT_EQ(RowIds(rs), ids);
       auto figures = [](const PriceStats& s) { return std::tuple(s.count, s.max, s.min, s.avg, s.median); };
@@ -396,8 +408,7 @@ TEST_F(HistoryDbTest, KeywordIndexAnswersAsTheScanOnRandomKeywords) {
                      built = ok;
                      EXPECT_TRUE(ok) << error.toStdString();
                    }});
-    for (QDeadlineTimer deadline(120000); !finished && !deadline.hasExpired();)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    PumpUntil([&] { return finished; }, 120000);
     ASSERT_TRUE(built);
     EXPECT_TRUE(damage.isEmpty()) << damage.toStdString();
     ASSERT_FALSE(progress.empty());
@@ -467,8 +478,7 @@ TEST_F(HistoryDbTest, StatisticsEqualTheRows) {
         QObject::connect(&query, &QueryController::queryFinished, [&](bool ok) { finished = ok; });
     ASSERT_EQ(query.Run(in), "");
     EXPECT_EQ(query.state(), QueryController::State::Running);
-    for (QDeadlineTimer d(30000); !finished && !d.hasExpired();)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    PumpUntil([&] { return finished.has_value(); });
     QObject::disconnect(k);
     ASSERT_TRUE(finished.value_or(false)) << query.error().toStdString();
     EXPECT_EQ(query.state(), QueryController::State::Queried);
@@ -541,20 +551,13 @@ TEST_F(HistoryDbTest, GridKeepsAWindowOfRowsAndReadsBlocksAgain) {
   HistoryResultSet rs(&db);
   ASSERT_TRUE(Opened(rs)) << rs.LastError().toStdString();
   auto* m = static_cast<HistoryRowsModel*>(rs.Model());
-  for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && (m->canFetchMore({}) || rs.Fetching());) {
-    if (m->canFetchMore({})) m->fetchMore({});
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-  }
+  FetchAll(rs);
   ASSERT_EQ(m->rowCount(), kRows);
   EXPECT_LE(m->BlocksHeld(), static_cast<std::size_t>(HistoryRowsModel::kKeptBlocks + 1));
   const int col = rs.FieldNames().indexOf("ProductID");
   auto idAt = [&](int row) {
-    QVariant v = m->index(row, col).data();
-    for (QDeadlineTimer deadline(30000); v.isNull() && !deadline.hasExpired();) {
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-      v = m->index(row, col).data();
-    }
-    return v.toInt();
+    PumpUntil([&] { return !m->index(row, col).data().isNull(); });
+    return m->index(row, col).data().toInt();
   };
   for (int row : {kRows - 1, 5, HistoryRowsModel::kBlockRows * 3 + 1, kRows - 2})
     EXPECT_EQ(idAt(row), 4000000 + row);
@@ -588,8 +591,7 @@ TEST_F(HistoryDbTest, ANewQueryCancelsTheOneRunning) {
     got = f;
     finished = true;
   });
-  for (QDeadlineTimer d(30000); !finished && !d.hasExpired();)
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  PumpUntil([&] { return finished; });
   ASSERT_TRUE(finished) << "the first statement was not stopped";
   EXPECT_TRUE(got.ok) << got.error.toStdString();
   EXPECT_FALSE(endlessFinished) << "a cancelled query reports nothing";

@@ -223,7 +223,7 @@ TEST_F(Query, ExportWritesTheMatchingRowsAsCsv) {
   Press(IDC_EXPORT);
   platform::dialog::QueueSaveFileName(path);
   Press(IDC_EXPORT);
-  for (QDeadlineTimer d(30000); !Button(IDC_EXPORT)->isEnabled() && !d.hasExpired();) QTest::qWait(2);
+  (void)QTest::qWaitFor([&] { return Button(IDC_EXPORT)->isEnabled(); }, 30000);
   EXPECT_EQ(Boxes(), std::vector<QString>{"已导出2条记录到 " + path});
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -236,7 +236,7 @@ TEST_F(Query, ExportWritesTheMatchingRowsAsCsv) {
 
   platform::dialog::QueueSaveFileName(tmp.path() + "/no-such-folder/x.csv");
   Press(IDC_EXPORT);
-  for (QDeadlineTimer d(30000); !Button(IDC_EXPORT)->isEnabled() && !d.hasExpired();) QTest::qWait(2);
+  (void)QTest::qWaitFor([&] { return Button(IDC_EXPORT)->isEnabled(); }, 30000);
   std::vector<QString> boxes = Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(boxes[0].startsWith("导出失败!\r\n错误信息:")) << boxes[0].toStdString();
@@ -254,7 +254,7 @@ TEST_F(Query, PriceChartShowsTheSalesAndTheWeeklyMedian) {
   Type(IDC_INCLUDE1, "手表");
   PressQuery();
   Press(IDC_CHART);
-  for (QDeadlineTimer d(30000); !dlg->ChartWindow() && !d.hasExpired();) QTest::qWait(2);
+  (void)QTest::qWaitFor([&] { return dlg->ChartWindow() != nullptr; }, 30000);
   ASSERT_NE(dlg->ChartWindow(), nullptr);
   auto* view = dlg->ChartWindow()->findChild<QChartView*>();
   ASSERT_NE(view, nullptr);

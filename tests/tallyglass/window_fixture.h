@@ -178,7 +178,7 @@ class HistoryWindowTest : public ::testing::Test {
     if (id == IDC_UPDATE) WaitForWalk();
   }
   void WaitForWalk() const {
-    for (QDeadlineTimer d(60000); dlg->Walk().Running() && !d.hasExpired();) QTest::qWait(2);
+    (void)QTest::qWaitFor([&] { return !dlg->Walk().Running(); }, 60000);
     EXPECT_FALSE(dlg->Walk().Running()) << "the walk did not end";
     WaitForQuery();
   }
