@@ -40,13 +40,17 @@ QDialog* OpenPriceChart(QWidget* parent, const tallyglass::db::HistoryResultSet:
   std::int32_t lo = 0, hi = 0;
   std::int32_t firstDay = 0, lastDay = 0;
   bool any = false;
-  for (const auto& [day, price] : data.sales) {
-    sales->append(DayToMs(day), price);
+  // The axes span every point drawn.
+  auto extend = [&](std::int32_t day, std::int32_t price) {
     lo = any ? std::min(lo, price) : price;
     hi = any ? std::max(hi, price) : price;
     firstDay = any ? std::min(firstDay, day) : day;
     lastDay = any ? std::max(lastDay, day) : day;
     any = true;
+  };
+  for (const auto& [day, price] : data.sales) {
+    sales->append(DayToMs(day), price);
+    extend(day, price);
   }
   auto* weekly = new QLineSeries;
   weekly->setName(QStringLiteral("周中位价"));
@@ -56,11 +60,7 @@ QDialog* OpenPriceChart(QWidget* parent, const tallyglass::db::HistoryResultSet:
   for (const auto& [monday, median] : data.weeklyMedian) {
     const std::int32_t day = WeekPointDay(monday, data.lastDay);
     weekly->append(DayToMs(day), median);
-    lo = any ? std::min(lo, median) : median;
-    hi = any ? std::max(hi, median) : median;
-    firstDay = any ? std::min(firstDay, day) : day;
-    lastDay = any ? std::max(lastDay, day) : day;
-    any = true;
+    extend(day, median);
   }
 
   auto* chart = new QChart;
