@@ -23,6 +23,9 @@ sqlite3* HandleOf(const QSqlDatabase& db) {
   return *static_cast<sqlite3* const*>(h.constData());
 }
 
+// The longest gram in the index.
+constexpr int kMaxGram = 3;
+
 // Bytes of the UTF-8 character starting with `lead`; a stray byte counts as
 // one character.
 int CharBytes(unsigned char lead) {
@@ -32,9 +35,9 @@ int CharBytes(unsigned char lead) {
   return 4;
 }
 
-// The tokenizer: every character and every pair of neighbours of a title,
-// ASCII letters in lower case as LIKE compares them. A query string of one
-// character is that character, a longer one its pairs.
+// The tokenizer: every character of a title, every pair and every triple of
+// neighbours, ASCII letters in lower case as LIKE compares them. A query
+// string of up to three characters is one gram; a longer one its triples.
 int GramsTokenize(Fts5Tokenizer*, void* ctx, int flags, const char* text, int size,
                   int (*token)(void*, int, const char*, int, int, int)) {
   const bool query = (flags & FTS5_TOKENIZE_QUERY) != 0;
@@ -45,14 +48,28 @@ int GramsTokenize(Fts5Tokenizer*, void* ctx, int flags, const char* text, int si
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return token(ctx, 0, buf.data(), static_cast<int>(buf.size()), start, end);
   };
-  int prev = -1;
+  // Starts of the last characters: starts[0] the one before this, starts[1]
+  // the one before that.
+  int starts[2] = {-1, -1};
+  int chars = 0;
+  for (int i = 0; i < size; ++chars) {
+    const int n = std::min(CharBytes(static_cast<unsigned char>(text[i])), size - i);
+    i += n;
+  }
   for (int i = 0; i < size;) {
     const int n = std::min(CharBytes(static_cast<unsigned char>(text[i])), size - i);
     int rc = SQLITE_OK;
-    if (prev >= 0) rc = put(prev, i + n);
-    if (rc == SQLITE_OK && (!query || (i == 0 && n == size))) rc = put(i, i + n);
+    if (query) {
+      if (chars <= kMaxGram) return put(0, size);
+      if (starts[1] >= 0) rc = put(starts[1], i + n);
+    } else {
+      if (starts[1] >= 0) rc = put(starts[1], i + n);
+      if (rc == SQLITE_OK && starts[0] >= 0) rc = put(starts[0], i + n);
+      if (rc == SQLITE_OK) rc = put(i, i + n);
+    }
     if (rc != SQLITE_OK) return rc;
-    prev = i;
+    starts[1] = starts[0];
+    starts[0] = i;
     i += n;
   }
   return SQLITE_OK;
@@ -112,21 +129,20 @@ bool RegisterGramTokenizer(sqlite3* handle) {
 
 bool RegisterGramTokenizer(const QSqlDatabase& db) { return RegisterGramTokenizer(HandleOf(db)); }
 
-QStringList KeywordGrams(const QString& keyword) {
+QStringList KeywordGrams(const QString& keyword, int longest) {
   QStringList out;
   QSet<QString> seen;
-  auto add = [&](const QString& g) {
-    if (!seen.contains(g)) {
-      seen.insert(g);
-      out << g;
-    }
-  };
   const QList<uint> chars = keyword.toUcs4();
   QList<uint> run;
   auto flush = [&] {
-    if (run.size() == 1) add(QString::fromUcs4(reinterpret_cast<const char32_t*>(run.constData()), 1));
-    for (qsizetype i = 0; i + 1 < run.size(); ++i)
-      add(QString::fromUcs4(reinterpret_cast<const char32_t*>(run.constData() + i), 2));
+    const qsizetype n = std::min<qsizetype>(run.size(), longest);
+    for (qsizetype i = 0; n > 0 && i + n <= run.size(); ++i) {
+      const QString g = QString::fromUcs4(reinterpret_cast<const char32_t*>(run.constData() + i), n);
+      if (!seen.contains(g)) {
+        seen.insert(g);
+        out << g;
+      }
+    }
     run.clear();
   };
   for (uint c : chars) {
@@ -142,13 +158,17 @@ QStringList KeywordGrams(const QString& keyword) {
 
 namespace {
 
+// The layout of the index: 2 added the facts, 3 the triples. An index of an
+// older one is made again.
+constexpr int kLayout = 3;
+
 // The mark of how far the index goes; empty while there is none of this
-// layout (none yet, or one from before the facts, which the builder makes
-// again).
+// layout (none yet, or an older one, which the builder makes again).
 std::optional<std::int64_t> IndexUpto(const QSqlDatabase& db) {
   QSqlQuery q(db);
-  if (q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState WHERE EXISTS (SELECT 1 FROM sqlite_master "
-                            "WHERE name = 'HistoryKeywordFacts')")) &&
+  if (q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState WHERE layout = %1 AND EXISTS (SELECT 1 "
+                            "FROM sqlite_master WHERE name = 'HistoryKeywordFacts')")
+                 .arg(kLayout)) &&
       q.next())
     return q.value(0).toLongLong();
   return std::nullopt;
@@ -163,21 +183,23 @@ bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) 
   }
   if (IndexUpto(d)) return true;
   QSqlQuery q(d);
-  // An index from before the facts is made again: a new mark, and no
-  // docsize table (nothing ranks).
+  // An index of an older layout is made again: a new mark, and no docsize
+  // table (nothing ranks).
   const bool ok =
       q.exec(QStringLiteral("BEGIN IMMEDIATE")) &&
       q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywords")) &&
       q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywordState")) &&
-      q.exec(QStringLiteral("CREATE TABLE HistoryKeywordState (upto INTEGER NOT NULL)")) &&
+      q.exec(QStringLiteral(
+          "CREATE TABLE HistoryKeywordState (upto INTEGER NOT NULL, layout INTEGER NOT NULL)")) &&
       q.exec(QStringLiteral("CREATE VIRTUAL TABLE HistoryKeywords USING fts5(Title, content='', detail=none, "
                             "columnsize=0, tokenize='tg_grams')")) &&
       q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywordFacts")) &&
       q.exec(
           QStringLiteral("CREATE TABLE HistoryKeywordFacts (ProductID INTEGER PRIMARY KEY, trxPrice INTEGER, "
                          "bidTime INTEGER)")) &&
-      q.exec(QStringLiteral("INSERT INTO HistoryKeywordState VALUES (%1)")
-                 .arg(emptyTable ? kIndexComplete : 0)) &&
+      q.exec(QStringLiteral("INSERT INTO HistoryKeywordState VALUES (%1, %2)")
+                 .arg(emptyTable ? kIndexComplete : 0)
+                 .arg(kLayout)) &&
       q.exec(QStringLiteral("COMMIT"));
   if (!ok) {
     *error = EngineText(q.lastError());
@@ -202,7 +224,7 @@ namespace {
 QString MatchExpression(const QStringList& keywords) {
   QStringList terms;
   for (const QString& k : keywords)
-    for (const QString& g : KeywordGrams(k)) terms << Quoted(g, QLatin1Char('"'));
+    for (const QString& g : KeywordGrams(k, kMaxGram)) terms << Quoted(g, QLatin1Char('"'));
   return terms.join(QStringLiteral(" AND "));
 }
 
@@ -210,7 +232,8 @@ QString MatchExpression(const QStringList& keywords) {
 // its one gram.
 bool DecidedByGram(const QString& keyword) {
   const qsizetype n = keyword.toUcs4().size();
-  return n >= 1 && n <= 2 && !keyword.contains(QLatin1Char('%')) && !keyword.contains(QLatin1Char('_'));
+  return n >= 1 && n <= kMaxGram && !keyword.contains(QLatin1Char('%')) &&
+         !keyword.contains(QLatin1Char('_'));
 }
 
 }  // namespace
@@ -238,7 +261,7 @@ bool NarrowByIndex(Statement* s, Engine engine) {
   if (engine == Engine::Postgres) {
     QStringList parts;
     for (const QString& k : s->includeKeywords) {
-      if (KeywordGrams(k).isEmpty()) continue;
+      if (KeywordGrams(k, 2).isEmpty()) continue;
       parts << QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
       params << k;
     }

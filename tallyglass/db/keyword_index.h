@@ -1,10 +1,11 @@
 #pragma once
-// The keyword index: every title broken into its characters and character
-// pairs (most Chinese product words have two characters, which a trigram
-// index cannot serve). It narrows the candidates and the query's LIKE
-// conditions decide, so its answers are the scan's; only where holding the
-// gram is the same as matching the LIKE (a keyword of one or two characters
-// without wildcards, nothing else to test) does the index answer alone.
+// The keyword index: every title broken into its characters, character
+// pairs and triples (most Chinese product words have two characters, which a
+// trigram index alone cannot serve). It narrows the candidates and the
+// query's LIKE conditions decide, so its answers are the scan's; where
+// holding the gram is the same as matching the LIKE (a keyword of one to
+// three characters without wildcards, nothing else to test) the index
+// answers alone.
 //
 // SQLite: a contentless FTS5 table HistoryKeywords (detail=none, rowid =
 // ProductID) with the tokenizer "tg_grams" of this file, and beside it
@@ -12,7 +13,7 @@
 // of a keyword the grams decide exactly need no row of History. Rows up to
 // HistoryKeywordState.upto are in both; the walk's batches add theirs in the
 // same transaction, and a builder on a worker fills in an existing history
-// (and rebuilds an index from before the facts).
+// (and rebuilds an index of an older layout).
 // PostgreSQL: a GIN index over the immutable SQL function tg_grams(text).
 #include <QString>
 #include <QStringList>
@@ -36,11 +37,12 @@ namespace tallyglass::db {
 bool RegisterGramTokenizer(sqlite3* handle);
 bool RegisterGramTokenizer(const QSqlDatabase& db);
 
-// The grams a keyword's LIKE pattern needs in a matching title: for each
-// literal run between the wildcards % and _, its one character when it has
-// one, else its character pairs. ASCII letters folded to lower case. Empty:
-// the keyword narrows nothing.
-QStringList KeywordGrams(const QString& keyword);
+// The grams a keyword's LIKE pattern needs in a matching title, for an index
+// of grams up to `longest` characters: each literal run between the
+// wildcards % and _ when it is no longer, else its runs of `longest`
+// neighbours. ASCII letters folded to lower case. Empty: the keyword narrows
+// nothing.
+QStringList KeywordGrams(const QString& keyword, int longest);
 
 // The upto value of a complete index.
 inline constexpr std::int64_t kIndexComplete = 2147483647;
@@ -58,9 +60,9 @@ bool NarrowByIndex(Statement* s, Engine engine);
 
 // SQLite, with the index ready: the ids (column id) and prices (column p)
 // of `s`'s rows from the index alone, when its only conditions are the day
-// range and include keywords whose grams decide LIKE exactly (one or two
-// characters, no wildcard: the title holds that character or pair, in any
-// ASCII case). Empty when the rows must be read.
+// range and include keywords whose grams decide LIKE exactly (one to three
+// characters, no wildcard: the title holds that gram, in any ASCII case).
+// Empty when the rows must be read.
 std::optional<Statement> IndexOnlyPrices(const Statement& s);
 
 // Inside the transaction that stored `productId`: puts it in the index when

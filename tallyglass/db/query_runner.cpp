@@ -33,72 +33,45 @@ std::int32_t Clamp32(std::int64_t v) {
                                                             std::numeric_limits<std::int32_t>::max()));
 }
 
-void MedianStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  auto** counts = static_cast<PriceCounts**>(sqlite3_aggregate_context(ctx, sizeof(PriceCounts*)));
-  if (!counts) {
-    sqlite3_result_error_nomem(ctx);
-    return;
-  }
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
-  if (!*counts) *counts = new PriceCounts;
-  ++(**counts)[sqlite3_value_int64(argv[0])];
-}
-
-void MedianFinal(sqlite3_context* ctx) {
-  auto** counts = static_cast<PriceCounts**>(sqlite3_aggregate_context(ctx, 0));
-  if (!counts || !*counts) {
-    sqlite3_result_int64(ctx, 0);
-    return;
-  }
-  sqlite3_result_int64(ctx, MedianOf(**counts));
-  delete *counts;
-  *counts = nullptr;
-}
-
-// tg_first(id, n): the n smallest ids, ascending, as "1,2,3": the first
-// page's keys, found in the same pass as the statistics.
-struct FirstIds {
-  std::vector<std::int64_t> heap;  // a max-heap of the smallest so far
-  std::int64_t n = 0;
-};
-
-void FirstStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  auto** f = static_cast<FirstIds**>(sqlite3_aggregate_context(ctx, sizeof(FirstIds*)));
-  if (!f) {
-    sqlite3_result_error_nomem(ctx);
-    return;
-  }
-  if (!*f) {
-    *f = new FirstIds;
-    (*f)->n = std::max<std::int64_t>(0, sqlite3_value_int64(argv[1]));
-  }
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
-  FirstIds& ids = **f;
-  const std::int64_t id = sqlite3_value_int64(argv[0]);
-  if (static_cast<std::int64_t>(ids.heap.size()) < ids.n) {
-    ids.heap.push_back(id);
-    std::push_heap(ids.heap.begin(), ids.heap.end());
-  } else if (!ids.heap.empty() && id < ids.heap.front()) {
-    std::pop_heap(ids.heap.begin(), ids.heap.end());
-    ids.heap.back() = id;
-    std::push_heap(ids.heap.begin(), ids.heap.end());
-  }
-}
-
-void FirstFinal(sqlite3_context* ctx) {
-  auto** f = static_cast<FirstIds**>(sqlite3_aggregate_context(ctx, 0));
-  std::string out;
-  if (f && *f) {
-    std::sort((*f)->heap.begin(), (*f)->heap.end());
-    for (std::int64_t id : (*f)->heap) {
-      if (!out.empty()) out += ',';
-      out += std::to_string(id);
+// The statistics and the first page's ids of a statement's rows (id, p),
+// gathered as SQLite steps through them: one pass, no aggregate calls per
+// row. Prices are counted per price, so memory follows the distinct prices.
+struct TallySink {
+  explicit TallySink(std::int64_t firstIds) : n(std::max<std::int64_t>(0, firstIds)) {}
+  void Add(std::int64_t id, std::optional<std::int64_t> price) {
+    ++rows;
+    if (price) {
+      if (count == 0 || *price > max) max = *price;
+      if (count == 0 || *price < min) min = *price;
+      ++count;
+      sum += *price;
+      ++prices[*price];
     }
-    delete *f;
-    *f = nullptr;
+    // A max-heap of the smallest ids so far.
+    if (static_cast<std::int64_t>(heap.size()) < n) {
+      heap.push_back(id);
+      std::push_heap(heap.begin(), heap.end());
+    } else if (!heap.empty() && id < heap.front()) {
+      std::pop_heap(heap.begin(), heap.end());
+      heap.back() = id;
+      std::push_heap(heap.begin(), heap.end());
+    }
   }
-  sqlite3_result_text(ctx, out.c_str(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
-}
+  // "1,2,3": the smallest ids, ascending.
+  QString FirstIds() {
+    std::sort(heap.begin(), heap.end());
+    QString out;
+    for (std::int64_t id : heap) {
+      if (!out.isEmpty()) out += QLatin1Char(',');
+      out += QString::number(id);
+    }
+    return out;
+  }
+  std::int64_t n;
+  std::int64_t rows = 0, count = 0, max = 0, min = 0, sum = 0;
+  PriceCounts prices;
+  std::vector<std::int64_t> heap;
+};
 
 int NextId() {
   static std::atomic<int> counter{0};
@@ -133,13 +106,9 @@ class QueryRunner::Worker {
     if (r_->engine_ == Engine::Sqlite) {
       QVariant h = db_.driver()->handle();
       if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0) {
-        sqlite3* handle = *static_cast<sqlite3* const*>(h.constData());
-        sqlite3_progress_handler(handle, 1000, &Worker::OnProgress, r_);
-        RegisterGramTokenizer(handle);
-        sqlite3_create_function_v2(handle, "tg_median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   nullptr, &MedianStep, &MedianFinal, nullptr);
-        sqlite3_create_function_v2(handle, "tg_first", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   nullptr, &FirstStep, &FirstFinal, nullptr);
+        handle_ = *static_cast<sqlite3* const*>(h.constData());
+        sqlite3_progress_handler(handle_, 1000, &Worker::OnProgress, r_);
+        RegisterGramTokenizer(handle_);
       }
     } else {
       QSqlQuery q(db_);
@@ -254,25 +223,68 @@ class QueryRunner::Worker {
     QString firstIds;
   };
   bool TallyOf(const Statement& s, const Plan& plan, int firstIds, Tally* out, QString* error) {
-    const bool pg = r_->engine_ == Engine::Postgres;
+    if (r_->engine_ == Engine::Postgres) return PgTallyOf(plan, firstIds, out, error);
     std::optional<Statement> rows;
-    if (!pg && plan.narrowed) rows = IndexOnlyPrices(s);
+    if (plan.narrowed) rows = IndexOnlyPrices(s);
     if (!rows) {
       rows = plan.s;
-      rows->sql =
-          QStringLiteral("SELECT %1 AS id, %2 AS p").arg(Ident("ProductID"), Ident("trxPrice")) + plan.s.from;
+      rows->sql = QStringLiteral("SELECT ProductID AS id, trxPrice AS p") + plan.s.from;
     }
-    QString sql = pg ? QStringLiteral(
-                           "SELECT count(*),count(p),max(p),min(p),sum(p),percentile_cont(0.5) WITHIN GROUP "
-                           "(ORDER BY p)")
-                     : QStringLiteral("SELECT count(*),count(p),max(p),min(p),sum(p),tg_median(p)");
+    if (!openError_.isEmpty() || !handle_) {
+      *error = openError_.isEmpty() ? QStringLiteral("no database connection") : openError_;
+      return false;
+    }
+    // Stepped here rather than through aggregates: a call per row and
+    // aggregate cost more than the reading of the row itself.
+    sqlite3_stmt* st = nullptr;
+    const QByteArray sql = rows->sql.toUtf8();
+    int rc = sqlite3_prepare_v2(handle_, sql.constData(), static_cast<int>(sql.size()), &st, nullptr);
+    for (int i = 0; rc == SQLITE_OK && i < rows->params.size(); ++i) {
+      const QVariant& v = rows->params[i];
+      if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
+        rc = sqlite3_bind_int64(st, i + 1, v.toLongLong());
+      } else {
+        const QByteArray text = v.toString().toUtf8();
+        rc = sqlite3_bind_text(st, i + 1, text.constData(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      }
+    }
+    TallySink sink(firstIds);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+      rc = sqlite3_step(st);
+      if (rc != SQLITE_ROW) break;
+      std::optional<std::int64_t> price;
+      if (sqlite3_column_type(st, 1) != SQLITE_NULL) price = sqlite3_column_int64(st, 1);
+      sink.Add(sqlite3_column_int64(st, 0), price);
+    }
+    if (rc != SQLITE_DONE) {
+      *error = QString::fromUtf8(sqlite3_errmsg(handle_));
+      sqlite3_finalize(st);
+      return false;
+    }
+    sqlite3_finalize(st);
+    out->rows = sink.rows;
+    PriceStats& stats = out->stats;
+    stats.count = sink.count;
+    if (sink.count > 0) {
+      stats.max = Clamp32(sink.max);
+      stats.min = Clamp32(sink.min);
+      stats.avg = static_cast<std::uint32_t>(
+          std::clamp<std::int64_t>(sink.sum / sink.count, 0, std::numeric_limits<std::uint32_t>::max()));
+      stats.median = MedianOf(sink.prices);
+    }
+    out->firstIds = sink.FirstIds();
+    return true;
+  }
+
+  bool PgTallyOf(const Plan& plan, int firstIds, Tally* out, QString* error) {
+    QString sql = QStringLiteral(
+        "SELECT count(*),count(p),max(p),min(p),sum(p),percentile_cont(0.5) WITHIN GROUP (ORDER BY p)");
     if (firstIds > 0)
       // "1 : n", not "1:n": Qt would take ":n" for a named placeholder.
-      sql += pg ? QStringLiteral(",array_to_string((array_agg(id ORDER BY id))[1 : %1], ',')").arg(firstIds)
-                : QStringLiteral(",tg_first(id, %1)").arg(firstIds);
-    sql += QStringLiteral(" FROM (%1) AS c").arg(rows->sql);
+      sql += QStringLiteral(",array_to_string((array_agg(id ORDER BY id))[1 : %1], ',')").arg(firstIds);
+    sql += QStringLiteral(" FROM (SELECT \"ProductID\" AS id, \"trxPrice\" AS p%1) AS c").arg(plan.s.from);
     QSqlQuery q(db_);
-    if (!Exec(q, sql, rows->params, error)) return false;
+    if (!Exec(q, sql, plan.s.params, error)) return false;
     if (!q.next()) {
       *error = EngineText(q.lastError());
       return false;
@@ -286,8 +298,7 @@ class QueryRunner::Worker {
       const std::int64_t avg = q.value(4).toLongLong() / st.count;
       st.avg = static_cast<std::uint32_t>(
           std::clamp<std::int64_t>(avg, 0, std::numeric_limits<std::uint32_t>::max()));
-      st.median = pg ? Clamp32(static_cast<std::int64_t>(std::trunc(q.value(5).toDouble())))
-                     : Clamp32(q.value(5).toLongLong());
+      st.median = Clamp32(static_cast<std::int64_t>(std::trunc(q.value(5).toDouble())));
     }
     if (firstIds > 0) out->firstIds = q.value(6).toString();
     return true;
@@ -494,6 +505,7 @@ class QueryRunner::Worker {
   QString name_;
   QSqlDatabase db_;
   QString openError_;
+  sqlite3* handle_ = nullptr;
 };
 
 QueryRunner::QueryRunner(const HistoryDb& db)
