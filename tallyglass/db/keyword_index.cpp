@@ -213,6 +213,59 @@ bool DecidedByGram(const QString& keyword) {
   return n >= 1 && n <= 2 && !keyword.contains(QLatin1Char('%')) && !keyword.contains(QLatin1Char('_'));
 }
 
+// PostgreSQL folds with lower() in the server's locale, which may turn one
+// cased character into several; ASCII and caseless characters (CJK) stay
+// one, so that their gram still decides ILIKE.
+bool DecidedByPgGram(const QString& keyword) {
+  if (!DecidedByGram(keyword)) return false;
+  for (char32_t c : keyword.toUcs4()) {
+    if (c < 0x80) continue;
+    if (QChar::toLower(c) != c || QChar::toUpper(c) != c || QChar::toTitleCase(c) != c) return false;
+  }
+  return true;
+}
+
+// The GIN's condition for each include keyword: in place of its ILIKE when
+// the gram decides it (the heap's rows then need no title test), beside it
+// otherwise.
+bool NarrowByGin(Statement* s) {
+  const QString ilike = QStringLiteral("\"Title\" ilike '%' || ? || '%' ESCAPE ''");
+  const QString gin = QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
+  const bool sqlEndsWithFrom = s->sql.endsWith(s->from);
+  QString from = s->from;
+  QStringList extra;
+  QVariantList params;
+  qsizetype at = 0;
+  for (const QString& k : s->includeKeywords) {
+    // The statement holds the include keywords' conditions in their order.
+    at = from.indexOf(ilike, at);
+    if (at < 0) return false;
+    if (KeywordGrams(k).isEmpty()) {
+      at += ilike.size();
+    } else if (DecidedByPgGram(k) && sqlEndsWithFrom) {
+      from.replace(at, ilike.size(), gin);
+      at += gin.size();
+    } else {
+      at += ilike.size();
+      extra << gin;
+      params << k;
+    }
+  }
+  if (from == s->from && extra.isEmpty()) return false;
+  if (!extra.isEmpty()) {
+    from += (from.contains(QStringLiteral(" WHERE ")) ? QStringLiteral(" AND ") : QStringLiteral(" WHERE ")) +
+            extra.join(QStringLiteral(" AND "));
+  }
+  if (sqlEndsWithFrom) {
+    s->sql = s->sql.left(s->sql.size() - s->from.size()) + from;
+  } else {
+    s->sql += from.mid(s->from.size());
+  }
+  s->from = from;
+  s->params += params;
+  return true;
+}
+
 }  // namespace
 
 std::optional<Statement> IndexOnlyPrices(const Statement& s) {
@@ -236,13 +289,7 @@ bool NarrowByIndex(Statement* s, Engine engine) {
   QString condition;
   QVariantList params;
   if (engine == Engine::Postgres) {
-    QStringList parts;
-    for (const QString& k : s->includeKeywords) {
-      if (KeywordGrams(k).isEmpty()) continue;
-      parts << QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
-      params << k;
-    }
-    condition = parts.join(QStringLiteral(" AND "));
+    return NarrowByGin(s);
   } else {
     const QString match = MatchExpression(s->includeKeywords);
     if (!match.isEmpty()) {
