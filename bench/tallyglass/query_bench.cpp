@@ -529,16 +529,26 @@ int main(int argc, char** argv) {
 #if defined(TG_KEYWORD_INDEX)
   if (!kept || !tallyglass::db::KeywordIndexReady(db.Database(), db.engine()))
     pgPass("by the scan (no keyword index yet)");
-  {
+  if (tallyglass::db::KeywordIndexReady(db.Database(), db.engine())) {
+    std::printf("  keyword index kept from an earlier run\n");
+  } else {
     const auto b0 = std::chrono::steady_clock::now();
     tallyglass::db::IndexBuilder builder(db);
     bool finished = false;
-    builder.Start({{}, {}, [&](bool ok, const QString& error) {
+    builder.Start({{},
+                   [](std::int64_t done, std::int64_t total) {
+                     std::fprintf(stderr, "\r  building the keyword index: %lld/%lld rows ",
+                                  static_cast<long long>(done), static_cast<long long>(total));
+                   },
+                   [&](bool ok, const QString& error) {
+                     std::fprintf(stderr, "\n");
                      finished = true;
                      if (!ok) std::fprintf(stderr, "index: %s\n", qPrintable(error));
                    }});
     while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     std::printf("  keyword index built in %.1f s\n", Ms(std::chrono::steady_clock::now() - b0) / 1000.0);
+  }
+  {
     QSqlQuery size(db.Database());
     if (size.exec("SELECT pg_relation_size('\"History_grams\"'), pg_relation_size('\"History\"')") &&
         size.next())

@@ -10,6 +10,9 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 namespace tallyglass::db {
@@ -339,6 +342,68 @@ bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title,
   return true;
 }
 
+namespace {
+
+// Ends the watch of a PostgreSQL build.
+struct BuildWatch {
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool finished = false;
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      finished = true;
+    }
+    wake.notify_all();
+  }
+};
+
+// Until the build on backend `pid` ends: the rows it has read, estimated
+// from the pages of the table the server reports read, on a connection of
+// its own (the build's is busy with it). When the window goes, the build
+// is cancelled; the invalid index it leaves is made again next time.
+void WatchBuild(const QString& mainName, const QString& name, int pid, std::int64_t total,
+                const std::atomic<bool>& stop, BuildWatch* watch,
+                const std::function<void(std::int64_t done)>& report) {
+  {
+    QSqlDatabase db = QSqlDatabase::cloneDatabase(mainName, name);
+    if (db.isValid() && db.open()) {
+      QSqlQuery q(db);
+      std::int64_t last = 0;
+      for (;;) {
+        {
+          std::unique_lock<std::mutex> lock(watch->mutex);
+          if (watch->wake.wait_for(lock, std::chrono::milliseconds(250), [&] { return watch->finished; }))
+            break;
+        }
+        if (pid == 0) continue;
+        if (stop) {
+          // Again at each turn: one sent between two statements is lost.
+          q.exec(QStringLiteral("SELECT pg_cancel_backend(%1)").arg(pid));
+          continue;
+        }
+        if (q.exec(QStringLiteral("SELECT blocks_done, blocks_total FROM pg_stat_progress_create_index "
+                                  "WHERE pid = %1 AND blocks_total > 0")
+                       .arg(pid)) &&
+            q.next()) {
+          const std::int64_t done = total * q.value(0).toLongLong() / q.value(1).toLongLong();
+          // The validation's scan of the table starts again at 0: the
+          // count only grows, and the whole waits for the end.
+          if (done > last && done < total) {
+            last = done;
+            report(done);
+          }
+        }
+      }
+      q.finish();
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+}
+
+}  // namespace
+
 IndexBuilder::IndexBuilder(const HistoryDb& db)
     : mainName_(db.Database().connectionName()),
       dbFile_(db.Database().databaseName()),
@@ -488,17 +553,40 @@ void IndexBuilder::Run(Callbacks c) {
       q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
       const bool ready = KeywordIndexReady(db, engine_);
       if (!ready) {
-        deliver([c] {
-          if (c.onProgress) c.onProgress(0, 1);
+        // Progress in rows, from the server's count of the table's pages
+        // the build has read.
+        std::int64_t total = 0;
+        if (q.exec(QStringLiteral(
+                "SELECT reltuples::bigint FROM pg_class WHERE oid = '\"History\"'::regclass")) &&
+            q.next())
+          total = q.value(0).toLongLong();
+        if (total <= 0 && q.exec(QStringLiteral("SELECT count(*) FROM \"History\"")) && q.next())
+          total = q.value(0).toLongLong();
+        total = std::max<std::int64_t>(total, 1);
+        const int pid =
+            q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next() ? q.value(0).toInt() : 0;
+        deliver([c, total] {
+          if (c.onProgress) c.onProgress(0, total);
+        });
+        BuildWatch watch;
+        std::thread watcher([&] {
+          WatchBuild(mainName_, name + QStringLiteral("-watch"), pid, total, stop_, &watch,
+                     [&](std::int64_t done) {
+                       deliver([c, done, total] {
+                         if (c.onProgress) c.onProgress(done, total);
+                       });
+                     });
         });
         ok = q.exec(QString::fromLatin1(kPgGrams)) && q.exec(QString::fromLatin1(kPgPatternGrams)) &&
              q.exec(QStringLiteral("DROP INDEX IF EXISTS \"History_grams\"")) &&
              q.exec(QStringLiteral("CREATE INDEX CONCURRENTLY \"History_grams\" ON \"History\" USING gin "
                                    "(tg_grams(\"Title\"))"));
         if (!ok) error = EngineText(q.lastError());
+        watch.Finish();
+        watcher.join();
         if (ok)
-          deliver([c] {
-            if (c.onProgress) c.onProgress(1, 1);
+          deliver([c, total] {
+            if (c.onProgress) c.onProgress(total, total);
           });
       }
     }
