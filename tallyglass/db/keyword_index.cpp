@@ -228,10 +228,10 @@ bool DecidedByPgGram(const QString& keyword) {
   return true;
 }
 
-// The GIN's condition for each include keyword: in place of its ILIKE when
-// the gram decides it (the heap's rows then need no title test), beside it
-// otherwise.
-bool NarrowByGin(Statement* s) {
+// The GIN's condition for each include keyword beside its ILIKE, or with
+// `replaceDecided` in its place where the gram decides it (the heap's rows
+// then need no title test).
+bool NarrowByGin(Statement* s, bool replaceDecided) {
   const QString ilike = QStringLiteral("\"Title\" ilike '%' || ? || '%' ESCAPE ''");
   const QString gin = QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
   const bool sqlEndsWithFrom = s->sql.endsWith(s->from);
@@ -245,7 +245,7 @@ bool NarrowByGin(Statement* s) {
     if (at < 0) return false;
     if (KeywordGrams(k).isEmpty()) {
       at += ilike.size();
-    } else if (DecidedByPgGram(k) && sqlEndsWithFrom) {
+    } else if (replaceDecided && DecidedByPgGram(k) && sqlEndsWithFrom) {
       from.replace(at, ilike.size(), gin);
       at += gin.size();
     } else {
@@ -292,7 +292,7 @@ bool NarrowByIndex(Statement* s, Engine engine) {
   QString condition;
   QVariantList params;
   if (engine == Engine::Postgres) {
-    return NarrowByGin(s);
+    return NarrowByGin(s, false);
   } else {
     const QString match = MatchExpression(s->includeKeywords);
     if (!match.isEmpty()) {
@@ -308,6 +308,10 @@ bool NarrowByIndex(Statement* s, Engine engine) {
   s->sql += glue + condition;
   s->params += params;
   return true;
+}
+
+bool NarrowEveryRowByIndex(Statement* s, Engine engine) {
+  return engine == Engine::Postgres ? NarrowByGin(s, true) : NarrowByIndex(s, engine);
 }
 
 bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title, QString* error) {

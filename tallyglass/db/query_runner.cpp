@@ -259,8 +259,14 @@ class QueryRunner::Worker {
     if (!pg && plan.narrowed) rows = IndexOnlyPrices(s);
     if (!rows) {
       rows = plan.s;
+      // Every candidate is read: where its gram decides a keyword, the
+      // title needs no test.
+      if (pg && plan.narrowed) {
+        Statement exact = s;
+        if (NarrowEveryRowByIndex(&exact, r_->engine_)) rows = exact;
+      }
       rows->sql =
-          QStringLiteral("SELECT %1 AS id, %2 AS p").arg(Ident("ProductID"), Ident("trxPrice")) + plan.s.from;
+          QStringLiteral("SELECT %1 AS id, %2 AS p").arg(Ident("ProductID"), Ident("trxPrice")) + rows->from;
     }
     QString sql = pg ? QStringLiteral(
                            "SELECT count(*),count(p),max(p),min(p),sum(p),percentile_cont(0.5) WITHIN GROUP "
