@@ -339,7 +339,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   long long rows = 5000000, pgRows = 1000000;
   int runs = 5;
-  bool pgOnly = false;
+  bool pgOnly = false, pgKeep = false;
   std::string file;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -352,6 +352,8 @@ int main(int argc, char** argv) {
       pgRows = std::atoll(next().c_str());
     } else if (a == "--pg-only") {
       pgOnly = true;
+    } else if (a == "--pg-keep") {
+      pgKeep = true;
     } else if (a == "--no-scroll") {
       gScroll = false;
     } else if (a == "--random-days") {
@@ -362,7 +364,7 @@ int main(int argc, char** argv) {
       std::printf(
           "tallyglass_query_bench [--rows N] [--db FILE] [--pg-rows N] [--runs N] [--random-days] "
           "[--no-scroll] "
-          "[--pg-only]\n"
+          "[--pg-only] [--pg-keep]\n"
           "Keyword queries (rows for the grid plus the statistics) over a generated history of ten\n"
           "years, ids rising with the closing day (or, --random-days, closing days in no relation to\n"
           "the ids). Keywords of 1, 2 and 3+ characters in 1%% and in 0.01%% of the titles, over every\n"
@@ -375,7 +377,8 @@ int main(int argc, char** argv) {
           "  index       the time to build the keyword index on an existing history, and its size\n"
           "  memory      peak resident memory of the whole-table view, of scrolling the whole grid\n"
           "              down and back up (--no-scroll: not), and of the queries\n"
-          "Run through tests/tallyglass/pg_server.sh to add the same on PostgreSQL (--pg-rows rows).\n");
+          "Run through tests/tallyglass/pg_server.sh to add the same on PostgreSQL (--pg-rows rows);\n"
+          "--pg-keep: a server already holding --pg-rows rows keeps them (and their index).\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
@@ -483,7 +486,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "database: %s\n", qPrintable(db.LastError()));
     return 1;
   }
-  {
+  bool kept = false;
+  if (pgKeep) {
+    QSqlQuery n(db.Database());
+    kept = n.exec("SELECT count(*) FROM \"History\"") && n.next() && n.value(0).toLongLong() == pgRows;
+  }
+  if (kept) {
+    std::printf("  the rows of an earlier run kept\n");
+  } else {
     const auto t0 = std::chrono::steady_clock::now();
     if (!GeneratePostgres(db, pgRows)) return 1;
     std::printf("  generated in %.0f ms\n", Ms(std::chrono::steady_clock::now() - t0));
@@ -517,17 +527,28 @@ int main(int argc, char** argv) {
     }
   };
 #if defined(TG_KEYWORD_INDEX)
-  pgPass("by the scan (no keyword index yet)");
-  {
+  if (!kept || !tallyglass::db::KeywordIndexReady(db.Database(), db.engine()))
+    pgPass("by the scan (no keyword index yet)");
+  if (tallyglass::db::KeywordIndexReady(db.Database(), db.engine())) {
+    std::printf("  keyword index kept from an earlier run\n");
+  } else {
     const auto b0 = std::chrono::steady_clock::now();
     tallyglass::db::IndexBuilder builder(db);
     bool finished = false;
-    builder.Start({{}, {}, [&](bool ok, const QString& error) {
+    builder.Start({{},
+                   [](std::int64_t done, std::int64_t total) {
+                     std::fprintf(stderr, "\r  building the keyword index: %lld/%lld rows ",
+                                  static_cast<long long>(done), static_cast<long long>(total));
+                   },
+                   [&](bool ok, const QString& error) {
+                     std::fprintf(stderr, "\n");
                      finished = true;
                      if (!ok) std::fprintf(stderr, "index: %s\n", qPrintable(error));
                    }});
     while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     std::printf("  keyword index built in %.1f s\n", Ms(std::chrono::steady_clock::now() - b0) / 1000.0);
+  }
+  {
     QSqlQuery size(db.Database());
     if (size.exec("SELECT pg_relation_size('\"History_grams\"'), pg_relation_size('\"History\"')") &&
         size.next())

@@ -10,6 +10,9 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 namespace tallyglass::db {
@@ -230,10 +233,62 @@ QString MatchExpression(const QStringList& keywords) {
 
 // Whether a title holds `keyword` (LIKE '%keyword%') exactly when it holds
 // its one gram.
-bool DecidedByGram(const QString& keyword) {
+bool DecidedByGram(const QString& keyword, int longest) {
   const qsizetype n = keyword.toUcs4().size();
-  return n >= 1 && n <= kMaxGram && !keyword.contains(QLatin1Char('%')) &&
-         !keyword.contains(QLatin1Char('_'));
+  return n >= 1 && n <= longest && !keyword.contains(QLatin1Char('%')) && !keyword.contains(QLatin1Char('_'));
+}
+
+// PostgreSQL folds with lower() in the server's locale, which may turn one
+// cased character into several; ASCII and caseless characters (CJK) stay
+// one, so that their gram still decides ILIKE.
+bool DecidedByPgGram(const QString& keyword) {
+  if (!DecidedByGram(keyword, 2)) return false;
+  for (char32_t c : keyword.toUcs4()) {
+    if (c < 0x80) continue;
+    if (QChar::toLower(c) != c || QChar::toUpper(c) != c || QChar::toTitleCase(c) != c) return false;
+  }
+  return true;
+}
+
+// The GIN's condition for each include keyword beside its ILIKE, or with
+// `replaceDecided` in its place where the gram decides it (the heap's rows
+// then need no title test).
+bool NarrowByGin(Statement* s, bool replaceDecided) {
+  const QString ilike = QStringLiteral("\"Title\" ilike '%' || ? || '%' ESCAPE ''");
+  const QString gin = QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
+  const bool sqlEndsWithFrom = s->sql.endsWith(s->from);
+  QString from = s->from;
+  QStringList extra;
+  QVariantList params;
+  qsizetype at = 0;
+  for (const QString& k : s->includeKeywords) {
+    // The statement holds the include keywords' conditions in their order.
+    at = from.indexOf(ilike, at);
+    if (at < 0) return false;
+    if (KeywordGrams(k, 2).isEmpty()) {
+      at += ilike.size();
+    } else if (replaceDecided && DecidedByPgGram(k) && sqlEndsWithFrom) {
+      from.replace(at, ilike.size(), gin);
+      at += gin.size();
+    } else {
+      at += ilike.size();
+      extra << gin;
+      params << k;
+    }
+  }
+  if (from == s->from && extra.isEmpty()) return false;
+  if (!extra.isEmpty()) {
+    from += (from.contains(QStringLiteral(" WHERE ")) ? QStringLiteral(" AND ") : QStringLiteral(" WHERE ")) +
+            extra.join(QStringLiteral(" AND "));
+  }
+  if (sqlEndsWithFrom) {
+    s->sql = s->sql.left(s->sql.size() - s->from.size()) + from;
+  } else {
+    s->sql += from.mid(s->from.size());
+  }
+  s->from = from;
+  s->params += params;
+  return true;
 }
 
 }  // namespace
@@ -241,7 +296,7 @@ bool DecidedByGram(const QString& keyword) {
 std::optional<Statement> IndexOnlyPrices(const Statement& s) {
   if (s.otherConditions != 0 || s.includeKeywords.isEmpty()) return std::nullopt;
   for (const QString& k : s.includeKeywords)
-    if (!DecidedByGram(k)) return std::nullopt;
+    if (!DecidedByGram(k, kMaxGram)) return std::nullopt;
   Statement out;
   // The index's ids come in order; each finds its facts by key.
   out.from = QStringLiteral(
@@ -259,13 +314,7 @@ bool NarrowByIndex(Statement* s, Engine engine) {
   QString condition;
   QVariantList params;
   if (engine == Engine::Postgres) {
-    QStringList parts;
-    for (const QString& k : s->includeKeywords) {
-      if (KeywordGrams(k, 2).isEmpty()) continue;
-      parts << QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
-      params << k;
-    }
-    condition = parts.join(QStringLiteral(" AND "));
+    return NarrowByGin(s, false);
   } else {
     const QString match = MatchExpression(s->includeKeywords);
     if (!match.isEmpty()) {
@@ -281,6 +330,10 @@ bool NarrowByIndex(Statement* s, Engine engine) {
   s->sql += glue + condition;
   s->params += params;
   return true;
+}
+
+bool NarrowEveryRowByIndex(Statement* s, Engine engine) {
+  return engine == Engine::Postgres ? NarrowByGin(s, true) : NarrowByIndex(s, engine);
 }
 
 bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title, QString* error) {
@@ -314,6 +367,68 @@ bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title,
   }
   return true;
 }
+
+namespace {
+
+// Ends the watch of a PostgreSQL build.
+struct BuildWatch {
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool finished = false;
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      finished = true;
+    }
+    wake.notify_all();
+  }
+};
+
+// Until the build on backend `pid` ends: the rows it has read, estimated
+// from the pages of the table the server reports read, on a connection of
+// its own (the build's is busy with it). When the window goes, the build
+// is cancelled; the invalid index it leaves is made again next time.
+void WatchBuild(const QString& mainName, const QString& name, int pid, std::int64_t total,
+                const std::atomic<bool>& stop, BuildWatch* watch,
+                const std::function<void(std::int64_t done)>& report) {
+  {
+    QSqlDatabase db = QSqlDatabase::cloneDatabase(mainName, name);
+    if (db.isValid() && db.open()) {
+      QSqlQuery q(db);
+      std::int64_t last = 0;
+      for (;;) {
+        {
+          std::unique_lock<std::mutex> lock(watch->mutex);
+          if (watch->wake.wait_for(lock, std::chrono::milliseconds(250), [&] { return watch->finished; }))
+            break;
+        }
+        if (pid == 0) continue;
+        if (stop) {
+          // Again at each turn: one sent between two statements is lost.
+          q.exec(QStringLiteral("SELECT pg_cancel_backend(%1)").arg(pid));
+          continue;
+        }
+        if (q.exec(QStringLiteral("SELECT blocks_done, blocks_total FROM pg_stat_progress_create_index "
+                                  "WHERE pid = %1 AND blocks_total > 0")
+                       .arg(pid)) &&
+            q.next()) {
+          const std::int64_t done = total * q.value(0).toLongLong() / q.value(1).toLongLong();
+          // The validation's scan of the table starts again at 0: the
+          // count only grows, and the whole waits for the end.
+          if (done > last && done < total) {
+            last = done;
+            report(done);
+          }
+        }
+      }
+      q.finish();
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+}
+
+}  // namespace
 
 IndexBuilder::IndexBuilder(const HistoryDb& db)
     : mainName_(db.Database().connectionName()),
@@ -464,17 +579,40 @@ void IndexBuilder::Run(Callbacks c) {
       q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
       const bool ready = KeywordIndexReady(db, engine_);
       if (!ready) {
-        deliver([c] {
-          if (c.onProgress) c.onProgress(0, 1);
+        // Progress in rows, from the server's count of the table's pages
+        // the build has read.
+        std::int64_t total = 0;
+        if (q.exec(QStringLiteral(
+                "SELECT reltuples::bigint FROM pg_class WHERE oid = '\"History\"'::regclass")) &&
+            q.next())
+          total = q.value(0).toLongLong();
+        if (total <= 0 && q.exec(QStringLiteral("SELECT count(*) FROM \"History\"")) && q.next())
+          total = q.value(0).toLongLong();
+        total = std::max<std::int64_t>(total, 1);
+        const int pid =
+            q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next() ? q.value(0).toInt() : 0;
+        deliver([c, total] {
+          if (c.onProgress) c.onProgress(0, total);
+        });
+        BuildWatch watch;
+        std::thread watcher([&] {
+          WatchBuild(mainName_, name + QStringLiteral("-watch"), pid, total, stop_, &watch,
+                     [&](std::int64_t done) {
+                       deliver([c, done, total] {
+                         if (c.onProgress) c.onProgress(done, total);
+                       });
+                     });
         });
         ok = q.exec(QString::fromLatin1(kPgGrams)) && q.exec(QString::fromLatin1(kPgPatternGrams)) &&
              q.exec(QStringLiteral("DROP INDEX IF EXISTS \"History_grams\"")) &&
              q.exec(QStringLiteral("CREATE INDEX CONCURRENTLY \"History_grams\" ON \"History\" USING gin "
                                    "(tg_grams(\"Title\"))"));
         if (!ok) error = EngineText(q.lastError());
+        watch.Finish();
+        watcher.join();
         if (ok)
-          deliver([c] {
-            if (c.onProgress) c.onProgress(1, 1);
+          deliver([c, total] {
+            if (c.onProgress) c.onProgress(total, total);
           });
       }
     }

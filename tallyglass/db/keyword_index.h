@@ -58,6 +58,13 @@ bool KeywordIndexReady(const QSqlDatabase& db, Engine engine);
 // include keywords have grams. False when it added nothing.
 bool NarrowByIndex(Statement* s, Engine engine);
 
+// The same for a statement that reads every row it narrows to (the
+// statistics): on PostgreSQL the gram condition then stands in for each
+// ILIKE it decides (one or two ASCII or caseless characters, no wildcard).
+// Not for an ordered page: the planner could then walk the key testing
+// grams row by row.
+bool NarrowEveryRowByIndex(Statement* s, Engine engine);
+
 // SQLite, with the index ready: the ids (column id) and prices (column p)
 // of `s`'s rows from the index alone, when its only conditions are the day
 // range and include keywords whose grams decide LIKE exactly (one to three

@@ -223,7 +223,7 @@ class QueryRunner::Worker {
     QString firstIds;
   };
   bool TallyOf(const Statement& s, const Plan& plan, int firstIds, Tally* out, QString* error) {
-    if (r_->engine_ == Engine::Postgres) return PgTallyOf(plan, firstIds, out, error);
+    if (r_->engine_ == Engine::Postgres) return PgTallyOf(s, plan, firstIds, out, error);
     std::optional<Statement> rows;
     if (plan.narrowed) rows = IndexOnlyPrices(s);
     if (!rows) {
@@ -276,15 +276,22 @@ class QueryRunner::Worker {
     return true;
   }
 
-  bool PgTallyOf(const Plan& plan, int firstIds, Tally* out, QString* error) {
+  bool PgTallyOf(const Statement& s, const Plan& plan, int firstIds, Tally* out, QString* error) {
+    // Every candidate is read: where its gram decides a keyword, the title
+    // needs no test.
+    Statement rows = plan.s;
+    if (plan.narrowed) {
+      Statement exact = s;
+      if (NarrowEveryRowByIndex(&exact, r_->engine_)) rows = exact;
+    }
     QString sql = QStringLiteral(
         "SELECT count(*),count(p),max(p),min(p),sum(p),percentile_cont(0.5) WITHIN GROUP (ORDER BY p)");
     if (firstIds > 0)
       // "1 : n", not "1:n": Qt would take ":n" for a named placeholder.
       sql += QStringLiteral(",array_to_string((array_agg(id ORDER BY id))[1 : %1], ',')").arg(firstIds);
-    sql += QStringLiteral(" FROM (SELECT \"ProductID\" AS id, \"trxPrice\" AS p%1) AS c").arg(plan.s.from);
+    sql += QStringLiteral(" FROM (SELECT \"ProductID\" AS id, \"trxPrice\" AS p%1) AS c").arg(rows.from);
     QSqlQuery q(db_);
-    if (!Exec(q, sql, plan.s.params, error)) return false;
+    if (!Exec(q, sql, rows.params, error)) return false;
     if (!q.next()) {
       *error = EngineText(q.lastError());
       return false;
