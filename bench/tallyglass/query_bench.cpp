@@ -550,7 +550,7 @@ int main(int argc, char** argv) {
   }
   {
     QSqlQuery size(db.Database());
-    if (size.exec("SELECT pg_relation_size('\"History_grams3\"'), pg_relation_size('\"History\"')") &&
+    if (size.exec("SELECT pg_relation_size('\"History_grams\"'), pg_relation_size('\"History\"')") &&
         size.next())
       std::printf("  keyword index on disk: %.1f MB; the table: %.1f MB\n",
                   size.value(0).toDouble() / 1048576.0, size.value(1).toDouble() / 1048576.0);

@@ -102,28 +102,23 @@ QString Quoted(QString s, QChar quote) {
   return quote + s + quote;
 }
 
-// PostgreSQL: the grams of a title (its characters, pairs and triples), and
-// those a LIKE pattern needs. lower() is the folding ILIKE applies, whatever
-// the server's locale. The substrings cut short at the title's end are grams
-// already.
+// PostgreSQL: the grams of a title, and those a LIKE pattern needs. lower()
+// is the folding ILIKE applies, whatever the server's locale.
 constexpr char kPgGrams[] = R"SQL(
-CREATE OR REPLACE FUNCTION tg_grams3(t text) RETURNS text[] LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $f$
-  SELECT coalesce(array_agg(DISTINCT g), '{}') FROM (SELECT lower(t) AS l) s,
-    generate_series(1, length(l)) AS i,
-    unnest(ARRAY[substr(l, i, 1), substr(l, i, 2), substr(l, i, 3)]) AS g
+CREATE OR REPLACE FUNCTION tg_grams(t text) RETURNS text[] LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $f$
+  SELECT coalesce(array_agg(DISTINCT g), '{}') FROM (
+    SELECT substr(l, i, 1) AS g FROM (SELECT lower(t) AS l) s, generate_series(1, length(l)) AS i
+    UNION ALL
+    SELECT substr(l, i, 2) FROM (SELECT lower(t) AS l) s, generate_series(1, length(l) - 1) AS i) x
 $f$)SQL";
 constexpr char kPgPatternGrams[] = R"SQL(
-CREATE OR REPLACE FUNCTION tg_pattern_grams3(p text) RETURNS text[] LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $f$
+CREATE OR REPLACE FUNCTION tg_pattern_grams(p text) RETURNS text[] LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $f$
   SELECT coalesce(array_agg(DISTINCT g), '{}') FROM (
-    SELECT CASE WHEN length(r) <= 3 THEN r ELSE substr(r, i, 3) END AS g
+    SELECT CASE WHEN length(r) = 1 THEN r ELSE substr(r, i, 2) END AS g
     FROM regexp_split_to_table(lower(p), '[%_]') AS r,
-         generate_series(1, greatest(length(r) - 2, 1)) AS i
+         generate_series(1, greatest(length(r) - 1, 1)) AS i
     WHERE length(r) > 0) x
 $f$)SQL";
-// The index, and the one of the older layout (pairs only), dropped with its
-// functions once the new one is valid.
-constexpr char kPgOlderIndex[] = "\"History_grams\"";
-constexpr char kPgIndex[] = "\"History_grams3\"";
 
 }  // namespace
 
@@ -219,8 +214,8 @@ bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) 
 bool KeywordIndexReady(const QSqlDatabase& db, Engine engine) {
   QSqlQuery q(db);
   if (engine == Engine::Postgres) {
-    return q.exec(QStringLiteral("SELECT indisvalid FROM pg_index WHERE indexrelid = to_regclass('%1')")
-                      .arg(QLatin1String(kPgIndex))) &&
+    return q.exec(QStringLiteral(
+               "SELECT indisvalid FROM pg_index WHERE indexrelid = to_regclass('\"History_grams\"')")) &&
            q.next() && q.value(0).toBool();
   }
   return IndexUpto(db) == kIndexComplete;
@@ -247,7 +242,7 @@ bool DecidedByGram(const QString& keyword, int longest) {
 // cased character into several; ASCII and caseless characters (CJK) stay
 // one, so that their gram still decides ILIKE.
 bool DecidedByPgGram(const QString& keyword) {
-  if (!DecidedByGram(keyword, kMaxGram)) return false;
+  if (!DecidedByGram(keyword, 2)) return false;
   for (char32_t c : keyword.toUcs4()) {
     if (c < 0x80) continue;
     if (QChar::toLower(c) != c || QChar::toUpper(c) != c || QChar::toTitleCase(c) != c) return false;
@@ -260,7 +255,7 @@ bool DecidedByPgGram(const QString& keyword) {
 // then need no title test).
 bool NarrowByGin(Statement* s, bool replaceDecided) {
   const QString ilike = QStringLiteral("\"Title\" ilike '%' || ? || '%' ESCAPE ''");
-  const QString gin = QStringLiteral("tg_grams3(\"Title\") @> tg_pattern_grams3(?)");
+  const QString gin = QStringLiteral("tg_grams(\"Title\") @> tg_pattern_grams(?)");
   const bool sqlEndsWithFrom = s->sql.endsWith(s->from);
   QString from = s->from;
   QStringList extra;
@@ -270,7 +265,7 @@ bool NarrowByGin(Statement* s, bool replaceDecided) {
     // The statement holds the include keywords' conditions in their order.
     at = from.indexOf(ilike, at);
     if (at < 0) return false;
-    if (KeywordGrams(k, kMaxGram).isEmpty()) {
+    if (KeywordGrams(k, 2).isEmpty()) {
       at += ilike.size();
     } else if (replaceDecided && DecidedByPgGram(k) && sqlEndsWithFrom) {
       from.replace(at, ilike.size(), gin);
@@ -609,10 +604,9 @@ void IndexBuilder::Run(Callbacks c) {
                      });
         });
         ok = q.exec(QString::fromLatin1(kPgGrams)) && q.exec(QString::fromLatin1(kPgPatternGrams)) &&
-             q.exec(QStringLiteral("DROP INDEX IF EXISTS %1").arg(QLatin1String(kPgIndex))) &&
-             q.exec(QStringLiteral(
-                        "CREATE INDEX CONCURRENTLY %1 ON \"History\" USING gin (tg_grams3(\"Title\"))")
-                        .arg(QLatin1String(kPgIndex)));
+             q.exec(QStringLiteral("DROP INDEX IF EXISTS \"History_grams\"")) &&
+             q.exec(QStringLiteral("CREATE INDEX CONCURRENTLY \"History_grams\" ON \"History\" USING gin "
+                                   "(tg_grams(\"Title\"))"));
         if (!ok) error = EngineText(q.lastError());
         watch.Finish();
         watcher.join();
@@ -620,14 +614,6 @@ void IndexBuilder::Run(Callbacks c) {
           deliver([c, total] {
             if (c.onProgress) c.onProgress(total, total);
           });
-      }
-      // An index of the older layout served the LIKE until this one was
-      // valid; it and its functions go now.
-      if (ok && !(q.exec(QStringLiteral("DROP INDEX IF EXISTS %1").arg(QLatin1String(kPgOlderIndex))) &&
-                  q.exec(QStringLiteral("DROP FUNCTION IF EXISTS tg_grams(text)")) &&
-                  q.exec(QStringLiteral("DROP FUNCTION IF EXISTS tg_pattern_grams(text)")))) {
-        ok = false;
-        error = EngineText(q.lastError());
       }
     }
     q.finish();

@@ -14,8 +14,7 @@
 // HistoryKeywordState.upto are in both; the walk's batches add theirs in the
 // same transaction, and a builder on a worker fills in an existing history
 // (and rebuilds an index of an older layout).
-// PostgreSQL: a GIN index "History_grams3" over the immutable SQL function
-// tg_grams3(text), the same grams (an index of pairs only is replaced).
+// PostgreSQL: a GIN index over the immutable SQL function tg_grams(text).
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -61,7 +60,7 @@ bool NarrowByIndex(Statement* s, Engine engine);
 
 // The same for a statement that reads every row it narrows to (the
 // statistics): on PostgreSQL the gram condition then stands in for each
-// ILIKE it decides (one to three ASCII or caseless characters, no wildcard).
+// ILIKE it decides (one or two ASCII or caseless characters, no wildcard).
 // Not for an ordered page: the planner could then walk the key testing
 // grams row by row.
 bool NarrowEveryRowByIndex(Statement* s, Engine engine);
