@@ -17,8 +17,6 @@
 
 namespace tallyglass::db {
 
-namespace {
-
 sqlite3* HandleOf(const QSqlDatabase& db) {
   if (!db.driver()) return nullptr;
   QVariant h = db.driver()->handle();
@@ -26,8 +24,11 @@ sqlite3* HandleOf(const QSqlDatabase& db) {
   return *static_cast<sqlite3* const*>(h.constData());
 }
 
-// The longest gram in the index.
+namespace {
+
+// The longest gram in the index: SQLite's, and PostgreSQL's (tg_grams).
 constexpr int kMaxGram = 3;
+constexpr int kPgMaxGram = 2;
 
 // Bytes of the UTF-8 character starting with `lead`; a stray byte counts as
 // one character.
@@ -242,7 +243,7 @@ bool DecidedByGram(const QString& keyword, int longest) {
 // cased character into several; ASCII and caseless characters (CJK) stay
 // one, so that their gram still decides ILIKE.
 bool DecidedByPgGram(const QString& keyword) {
-  if (!DecidedByGram(keyword, 2)) return false;
+  if (!DecidedByGram(keyword, kPgMaxGram)) return false;
   for (char32_t c : keyword.toUcs4()) {
     if (c < 0x80) continue;
     if (QChar::toLower(c) != c || QChar::toUpper(c) != c || QChar::toTitleCase(c) != c) return false;
@@ -265,7 +266,7 @@ bool NarrowByGin(Statement* s, bool replaceDecided) {
     // The statement holds the include keywords' conditions in their order.
     at = from.indexOf(ilike, at);
     if (at < 0) return false;
-    if (KeywordGrams(k, 2).isEmpty()) {
+    if (KeywordGrams(k, kPgMaxGram).isEmpty()) {
       at += ilike.size();
     } else if (replaceDecided && DecidedByPgGram(k) && sqlEndsWithFrom) {
       from.replace(at, ilike.size(), gin);
@@ -332,9 +333,7 @@ bool NarrowByIndex(Statement* s, Engine engine) {
   return true;
 }
 
-bool NarrowEveryRowByIndex(Statement* s, Engine engine) {
-  return engine == Engine::Postgres ? NarrowByGin(s, true) : NarrowByIndex(s, engine);
-}
+bool NarrowEveryRowByGin(Statement* s) { return NarrowByGin(s, true); }
 
 bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title, QString* error) {
   if (db->engine() == Engine::Postgres) return true;

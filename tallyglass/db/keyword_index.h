@@ -32,6 +32,9 @@ class QSqlDatabase;
 
 namespace tallyglass::db {
 
+// The SQLite handle under a connection; null for another engine.
+sqlite3* HandleOf(const QSqlDatabase& db);
+
 // Registers tokenizer "tg_grams" on an SQLite connection (each connection
 // that writes or reads HistoryKeywords needs it).
 bool RegisterGramTokenizer(sqlite3* handle);
@@ -58,12 +61,12 @@ bool KeywordIndexReady(const QSqlDatabase& db, Engine engine);
 // include keywords have grams. False when it added nothing.
 bool NarrowByIndex(Statement* s, Engine engine);
 
-// The same for a statement that reads every row it narrows to (the
-// statistics): on PostgreSQL the gram condition then stands in for each
-// ILIKE it decides (one or two ASCII or caseless characters, no wildcard).
-// Not for an ordered page: the planner could then walk the key testing
-// grams row by row.
-bool NarrowEveryRowByIndex(Statement* s, Engine engine);
+// PostgreSQL, for a statement that reads every row it narrows to (the
+// statistics): the same, with the gram condition in place of each ILIKE it
+// decides (one or two ASCII or caseless characters, no wildcard). Not for an
+// ordered page: the planner could then walk the key testing grams row by
+// row.
+bool NarrowEveryRowByGin(Statement* s);
 
 // SQLite, with the index ready: the ids (column id) and prices (column p)
 // of `s`'s rows from the index alone, when its only conditions are the day

@@ -104,9 +104,8 @@ class QueryRunner::Worker {
       return false;
     }
     if (r_->engine_ == Engine::Sqlite) {
-      QVariant h = db_.driver()->handle();
-      if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0) {
-        handle_ = *static_cast<sqlite3* const*>(h.constData());
+      handle_ = HandleOf(db_);
+      if (handle_) {
         sqlite3_progress_handler(handle_, 1000, &Worker::OnProgress, r_);
         RegisterGramTokenizer(handle_);
       }
@@ -282,7 +281,7 @@ class QueryRunner::Worker {
     Statement rows = plan.s;
     if (plan.narrowed) {
       Statement exact = s;
-      if (NarrowEveryRowByIndex(&exact, r_->engine_)) rows = exact;
+      if (NarrowEveryRowByGin(&exact)) rows = exact;
     }
     QString sql = QStringLiteral(
         "SELECT count(*),count(p),max(p),min(p),sum(p),percentile_cont(0.5) WITHIN GROUP (ORDER BY p)");

@@ -31,7 +31,7 @@ TEST_F(AppStart, FirstStartMakesTheFolderTheTableAndTheResumeFile) {
   QStringList headings;
   app.onShown = [&](CHistoryDlg& d) {
     // The whole table's first page arrives after the window shows.
-    (void)QTest::qWaitFor([&] { return !d.Recordset()->Running(); }, 30000);
+    (void)WaitFor([&] { return !d.Recordset()->Running(); });
     headings.clear();
     auto* grid = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID));
     for (int c = 0; c < grid->View()->model()->columnCount(); ++c)
@@ -137,7 +137,7 @@ TEST_F(AppStart, UnreadableOrDamagedDatabaseIsReportedNamingTheFileAndTheWindowS
     int rows = -1;
     std::vector<QString> boxesOfQuery;
     app.onShown = [&](CHistoryDlg& d) {
-      (void)QTest::qWaitFor([&] { return d.UpkeepDone(); }, 60000);
+      (void)WaitFor([&] { return d.UpkeepDone(); });
       boxesAtStart = Boxes();
       rows = static_cast<CDataGrid*>(d.GetDlgItem(IDC_GRID))->View()->model()->rowCount();
       // The window stays usable: a query reports the missing connection.

@@ -214,7 +214,7 @@ TEST_F(ConcurrentWalk, ControllerStopIsAStateThatEndsInTheOutcome) {
   QObject::connect(&walk, &WalkController::finished, [&](const WalkController::Outcome& o) { outcome = o; });
   ASSERT_TRUE(walk.Start(2000000));
   EXPECT_FALSE(walk.Start(2000000)) << "never a second walk under the first";
-  (void)QTest::qWaitFor([&] { return !walk.Running(); }, 60000);
+  (void)WaitFor([&] { return !walk.Running(); });
   using S = WalkController::State;
   EXPECT_EQ(seen, (decltype(seen){{S::Walking, "暂停", false}, {S::Stopping, "暂停", false}}));
   ASSERT_TRUE(outcome);
