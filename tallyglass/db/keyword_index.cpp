@@ -14,6 +14,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "tallyglass/db/keyword_facts.h"
 
 namespace tallyglass::db {
 
@@ -162,16 +165,16 @@ QStringList KeywordGrams(const QString& keyword, int longest) {
 
 namespace {
 
-// The layout of the index: 2 added the facts, 3 the triples. An index of an
-// older one is made again.
-constexpr int kLayout = 3;
+// The layout of the index: 2 added the facts, 3 the triples, 4 packed the
+// facts. An index of an older one is made again.
+constexpr int kLayout = 4;
 
 // The mark of how far the index goes; empty while there is none of this
 // layout (none yet, or an older one, which the builder makes again).
 std::optional<std::int64_t> IndexUpto(const QSqlDatabase& db) {
   QSqlQuery q(db);
   if (q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState WHERE layout = %1 AND EXISTS (SELECT 1 "
-                            "FROM sqlite_master WHERE name = 'HistoryKeywordFacts')")
+                            "FROM sqlite_master WHERE name = 'HistoryKeywordPacks')")
                  .arg(kLayout)) &&
       q.next())
     return q.value(0).toLongLong();
@@ -198,9 +201,8 @@ bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) 
       q.exec(QStringLiteral("CREATE VIRTUAL TABLE HistoryKeywords USING fts5(Title, content='', detail=none, "
                             "columnsize=0, tokenize='tg_grams')")) &&
       q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywordFacts")) &&
-      q.exec(
-          QStringLiteral("CREATE TABLE HistoryKeywordFacts (ProductID INTEGER PRIMARY KEY, trxPrice INTEGER, "
-                         "bidTime INTEGER)")) &&
+      q.exec(QStringLiteral("DROP TABLE IF EXISTS HistoryKeywordPacks")) &&
+      q.exec(QString::fromLatin1(kPacksTableSql)) &&
       q.exec(QStringLiteral("INSERT INTO HistoryKeywordState VALUES (%1, %2)")
                  .arg(emptyTable ? kIndexComplete : 0)
                  .arg(kLayout)) &&
@@ -294,21 +296,40 @@ bool NarrowByGin(Statement* s, bool replaceDecided) {
 
 }  // namespace
 
-std::optional<Statement> IndexOnlyPrices(const Statement& s) {
-  if (s.otherConditions != 0 || s.includeKeywords.isEmpty()) return std::nullopt;
+IndexOnly IndexOnlyRows(sqlite3* handle, const Statement& s,
+                        const std::function<void(std::int64_t id, std::optional<std::int64_t> price)>& row,
+                        QString* error) {
+  if (s.otherConditions != 0 || s.includeKeywords.isEmpty()) return IndexOnly::NotAnswered;
   for (const QString& k : s.includeKeywords)
-    if (!DecidedByGram(k, kMaxGram)) return std::nullopt;
-  Statement out;
-  // The index's ids come in order; each finds its facts by key.
-  out.from = QStringLiteral(
-      " FROM HistoryKeywords CROSS JOIN HistoryKeywordFacts AS f ON f.ProductID = HistoryKeywords.rowid "
-      "WHERE HistoryKeywords MATCH ?");
-  out.params << MatchExpression(s.includeKeywords);
-  if (s.dayBound) out.from += QStringLiteral(" AND f.bidTime > %1").arg(*s.dayBound);
-  out.sql = QStringLiteral("SELECT f.ProductID AS id, f.trxPrice AS p") + out.from;
-  out.dayBound = s.dayBound;
-  out.includeKeywords = s.includeKeywords;
-  return out;
+    if (!DecidedByGram(k, kMaxGram)) return IndexOnly::NotAnswered;
+  // The index's ids come in order; the packs of facts are read in order
+  // with them.
+  sqlite3_stmt* st = nullptr;
+  const QByteArray match = MatchExpression(s.includeKeywords).toUtf8();
+  int rc = sqlite3_prepare_v2(handle, "SELECT rowid FROM HistoryKeywords WHERE HistoryKeywords MATCH ?1", -1,
+                              &st, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_bind_text(st, 1, match.constData(), static_cast<int>(match.size()), SQLITE_STATIC);
+  FactsReader facts(handle);
+  KeywordFact f;
+  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+    rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW) break;
+    const std::int64_t id = sqlite3_column_int64(st, 0);
+    if (!facts.Find(id, &f)) {
+      if (facts.Error() == SQLITE_OK) continue;
+      rc = facts.Error();
+      break;
+    }
+    if (s.dayBound && !(f.day && *f.day > *s.dayBound)) continue;
+    row(id, f.price);
+  }
+  if (rc != SQLITE_DONE) {
+    *error = rc == SQLITE_CORRUPT ? QStringLiteral("the keyword index is damaged")
+                                  : QString::fromUtf8(sqlite3_errmsg(handle));
+  }
+  sqlite3_finalize(st);
+  return rc == SQLITE_DONE ? IndexOnly::Answered : IndexOnly::Failed;
 }
 
 bool NarrowByIndex(Statement* s, Engine engine) {
@@ -353,15 +374,20 @@ bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title,
     return false;
   }
   // The facts as stored (the row is never changed afterwards).
-  if (!q.prepare(
-          QStringLiteral("INSERT OR IGNORE INTO HistoryKeywordFacts SELECT ProductID, trxPrice, bidTime "
-                         "FROM History WHERE ProductID = ?"))) {
-    *error = EngineText(q.lastError());
-    return false;
-  }
-  q.addBindValue(productId);
-  if (!q.exec()) {
-    *error = EngineText(q.lastError());
+  sqlite3* h = HandleOf(db->Database());
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(h, "SELECT ProductID, trxPrice, bidTime FROM History WHERE ProductID = ?1", -1,
+                              &st, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_int64(st, 1, productId);
+  if (rc == SQLITE_OK) rc = sqlite3_step(st);
+  std::vector<KeywordFact> facts;
+  if (rc == SQLITE_ROW) facts.push_back(FactOf(st));
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) *error = QString::fromUtf8(sqlite3_errmsg(h));
+  sqlite3_finalize(st);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+  std::string why;
+  if (!AddFacts(h, facts, &why)) {
+    *error = QString::fromStdString(why);
     return false;
   }
   return true;
@@ -524,6 +550,7 @@ void IndexBuilder::Run(Callbacks c) {
             break;
           }
           bool chunkOk = q.exec(QStringLiteral("SELECT upto FROM HistoryKeywordState")) && q.next();
+          QString chunkError;
           const std::int64_t from = chunkOk ? q.value(0).toLongLong() : 0;
           std::int64_t added = 0, last = from;
           if (chunkOk && from != kIndexComplete) {
@@ -534,26 +561,40 @@ void IndexBuilder::Run(Callbacks c) {
                                       .arg(kChunkRows);
             chunkOk = q.exec(QStringLiteral("INSERT INTO HistoryKeywords(rowid, Title) ") + chunk);
             added = chunkOk ? q.numRowsAffected() : 0;
-            chunkOk = chunkOk && q.exec(QStringLiteral("INSERT OR IGNORE INTO HistoryKeywordFacts "
-                                                       "SELECT ProductID, trxPrice, bidTime FROM History "
-                                                       "WHERE ProductID > %1 ORDER BY ProductID LIMIT %2")
-                                            .arg(from)
-                                            .arg(kChunkRows));
+            // The same rows' facts, packed.
             if (chunkOk && added > 0) {
-              chunkOk =
-                  q.exec(QStringLiteral("SELECT max(ProductID) FROM (SELECT ProductID FROM History WHERE "
-                                        "ProductID > %1 ORDER BY ProductID LIMIT %2)")
-                             .arg(from)
-                             .arg(kChunkRows)) &&
-                  q.next();
-              if (chunkOk) last = q.value(0).toLongLong();
+              const QByteArray sql =
+                  QStringLiteral(
+                      "SELECT ProductID, trxPrice, bidTime FROM History WHERE ProductID > %1 "
+                      "ORDER BY ProductID LIMIT %2")
+                      .arg(from)
+                      .arg(kChunkRows)
+                      .toUtf8();
+              std::vector<KeywordFact> facts;
+              sqlite3_stmt* st = nullptr;
+              int rc = sqlite3_prepare_v2(h, sql.constData(), -1, &st, nullptr);
+              while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+                rc = sqlite3_step(st);
+                if (rc == SQLITE_ROW) facts.push_back(FactOf(st));
+              }
+              sqlite3_finalize(st);
+              std::string why;
+              if (rc != SQLITE_DONE) {
+                chunkError = QString::fromUtf8(sqlite3_errmsg(h));
+                chunkOk = false;
+              } else if (!AddFacts(h, facts, &why)) {
+                chunkError = QString::fromStdString(why);
+                chunkOk = false;
+              } else if (!facts.empty()) {
+                last = facts.back().id;
+              }
             }
             const std::int64_t upto = added < kChunkRows ? kIndexComplete : last;
             chunkOk = chunkOk && q.exec(QStringLiteral("UPDATE HistoryKeywordState SET upto = %1").arg(upto));
             if (chunkOk) last = upto;
           }
           if (!chunkOk) {
-            error = EngineText(q.lastError());
+            error = chunkError.isEmpty() ? EngineText(q.lastError()) : chunkError;
             q.exec(QStringLiteral("ROLLBACK"));
             ok = false;
             break;

@@ -8,12 +8,12 @@
 // answers alone.
 //
 // SQLite: a contentless FTS5 table HistoryKeywords (detail=none, rowid =
-// ProductID) with the tokenizer "tg_grams" of this file, and beside it
-// HistoryKeywordFacts (ProductID, trxPrice, bidTime), so that the statistics
-// of a keyword the grams decide exactly need no row of History. Rows up to
-// HistoryKeywordState.upto are in both; the walk's batches add theirs in the
-// same transaction, and a builder on a worker fills in an existing history
-// (and rebuilds an index of an older layout).
+// ProductID) with the tokenizer "tg_grams" of this file, and beside it each
+// row's price and day packed in HistoryKeywordPacks (keyword_facts.h), so
+// that the statistics of a keyword the grams decide exactly need no row of
+// History. Rows up to HistoryKeywordState.upto are in both; the walk's
+// batches add theirs in the same transaction, and a builder on a worker
+// fills in an existing history (and rebuilds an index of an older layout).
 // PostgreSQL: a GIN index over the immutable SQL function tg_grams(text).
 #include <QString>
 #include <QStringList>
@@ -68,12 +68,15 @@ bool NarrowByIndex(Statement* s, Engine engine);
 // row.
 bool NarrowEveryRowByGin(Statement* s);
 
-// SQLite, with the index ready: the ids (column id) and prices (column p)
+// SQLite, with the index ready: calls `row` with the id and price of each
 // of `s`'s rows from the index alone, when its only conditions are the day
 // range and include keywords whose grams decide LIKE exactly (one to three
 // characters, no wildcard: the title holds that gram, in any ASCII case).
-// Empty when the rows must be read.
-std::optional<Statement> IndexOnlyPrices(const Statement& s);
+// NotAnswered when the rows must be read.
+enum class IndexOnly { NotAnswered, Answered, Failed };
+IndexOnly IndexOnlyRows(sqlite3* handle, const Statement& s,
+                        const std::function<void(std::int64_t id, std::optional<std::int64_t> price)>& row,
+                        QString* error);
 
 // Inside the transaction that stored `productId`: puts it in the index when
 // the builder has passed it (SQLite; PostgreSQL's index keeps itself).

@@ -223,44 +223,48 @@ class QueryRunner::Worker {
   };
   bool TallyOf(const Statement& s, const Plan& plan, int firstIds, Tally* out, QString* error) {
     if (r_->engine_ == Engine::Postgres) return PgTallyOf(s, plan, firstIds, out, error);
-    std::optional<Statement> rows;
-    if (plan.narrowed) rows = IndexOnlyPrices(s);
-    if (!rows) {
-      rows = plan.s;
-      rows->sql = QStringLiteral("SELECT ProductID AS id, trxPrice AS p") + plan.s.from;
-    }
     if (!openError_.isEmpty() || !handle_) {
       *error = openError_.isEmpty() ? QStringLiteral("no database connection") : openError_;
       return false;
     }
-    // Stepped here rather than through aggregates: a call per row and
-    // aggregate cost more than the reading of the row itself.
-    sqlite3_stmt* st = nullptr;
-    const QByteArray sql = rows->sql.toUtf8();
-    int rc = sqlite3_prepare_v2(handle_, sql.constData(), static_cast<int>(sql.size()), &st, nullptr);
-    for (int i = 0; rc == SQLITE_OK && i < rows->params.size(); ++i) {
-      const QVariant& v = rows->params[i];
-      if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
-        rc = sqlite3_bind_int64(st, i + 1, v.toLongLong());
-      } else {
-        const QByteArray text = v.toString().toUtf8();
-        rc = sqlite3_bind_text(st, i + 1, text.constData(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      }
-    }
     TallySink sink(firstIds);
-    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-      rc = sqlite3_step(st);
-      if (rc != SQLITE_ROW) break;
-      std::optional<std::int64_t> price;
-      if (sqlite3_column_type(st, 1) != SQLITE_NULL) price = sqlite3_column_int64(st, 1);
-      sink.Add(sqlite3_column_int64(st, 0), price);
+    IndexOnly answered = IndexOnly::NotAnswered;
+    if (plan.narrowed) {
+      answered = IndexOnlyRows(
+          handle_, s, [&](std::int64_t id, std::optional<std::int64_t> price) { sink.Add(id, price); },
+          error);
+      if (answered == IndexOnly::Failed) return false;
     }
-    if (rc != SQLITE_DONE) {
-      *error = QString::fromUtf8(sqlite3_errmsg(handle_));
+    if (answered == IndexOnly::NotAnswered) {
+      // Stepped here rather than through aggregates: a call per row and
+      // aggregate cost more than the reading of the row itself.
+      const QByteArray sql = (QStringLiteral("SELECT ProductID AS id, trxPrice AS p") + plan.s.from).toUtf8();
+      sqlite3_stmt* st = nullptr;
+      int rc = sqlite3_prepare_v2(handle_, sql.constData(), static_cast<int>(sql.size()), &st, nullptr);
+      for (int i = 0; rc == SQLITE_OK && i < plan.s.params.size(); ++i) {
+        const QVariant& v = plan.s.params[i];
+        if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
+          rc = sqlite3_bind_int64(st, i + 1, v.toLongLong());
+        } else {
+          const QByteArray text = v.toString().toUtf8();
+          rc =
+              sqlite3_bind_text(st, i + 1, text.constData(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        }
+      }
+      while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = sqlite3_step(st);
+        if (rc != SQLITE_ROW) break;
+        std::optional<std::int64_t> price;
+        if (sqlite3_column_type(st, 1) != SQLITE_NULL) price = sqlite3_column_int64(st, 1);
+        sink.Add(sqlite3_column_int64(st, 0), price);
+      }
+      if (rc != SQLITE_DONE) {
+        *error = QString::fromUtf8(sqlite3_errmsg(handle_));
+        sqlite3_finalize(st);
+        return false;
+      }
       sqlite3_finalize(st);
-      return false;
     }
-    sqlite3_finalize(st);
     out->rows = sink.rows;
     PriceStats& stats = out->stats;
     stats.count = sink.count;

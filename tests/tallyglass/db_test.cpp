@@ -2,6 +2,7 @@
 // (built as tallyglass_pg_tests) the PostgreSQL server named by
 // TALLYGLASS_TEST_PG, which pg_server.sh starts.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
@@ -12,6 +13,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <functional>
+#include <limits>
+#include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <set>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "tallyglass/db/history_db.h"
+#include "tallyglass/db/keyword_facts.h"
 #include "tallyglass/db/keyword_index.h"
 #include "tallyglass/db/query.h"
 #include "tallyglass/db/query_controller.h"
@@ -292,10 +297,10 @@ TEST_F(HistoryDbTest, KeywordIndexAnswersAsTheScanOnRandomKeywords) {
       t += alphabet[rng() % alphabet.size()];
     return t;
   };
-  auto rows = [&](int first, int n) {
+  auto rows = [&](int first, int n, int step) {
     std::vector<HistoryRecord> r;
     for (int i = 0; i < n; ++i)
-      r.push_back(Row(first + i, text(0, 20), 1 + static_cast<int>(rng() % 900), text(1, 4),
+      r.push_back(Row(first + i * step, text(0, 20), 1 + static_cast<int>(rng() % 900), text(1, 4),
                       15990 + static_cast<int>(rng() % 20)));
     return r;
   };
@@ -309,17 +314,20 @@ TEST_F(HistoryDbTest, KeywordIndexAnswersAsTheScanOnRandomKeywords) {
     {
       HistoryDb db;
       ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
-      Add(db, rows(1000, 700));
+      Add(db, rows(1000, 700, 2));
 #if !defined(TG_ENGINE_POSTGRES)
       QSqlQuery q(db.Database());
       if (before == Before::NoIndex) {
         // None of it is indexed.
         ASSERT_TRUE(q.exec("DROP TABLE HistoryKeywords"));
         ASSERT_TRUE(q.exec("DROP TABLE HistoryKeywordState"));
-        ASSERT_TRUE(q.exec("DROP TABLE HistoryKeywordFacts"));
+        ASSERT_TRUE(q.exec("DROP TABLE HistoryKeywordPacks"));
       } else {
-        // As an index from before the triples left it.
-        ASSERT_TRUE(q.exec("ALTER TABLE HistoryKeywordState DROP COLUMN layout"));
+        // As an index with a row of facts per row left it.
+        ASSERT_TRUE(q.exec("UPDATE HistoryKeywordState SET layout = 3"));
+        ASSERT_TRUE(q.exec("DROP TABLE HistoryKeywordPacks"));
+        ASSERT_TRUE(
+            q.exec("CREATE TABLE HistoryKeywordFacts (ProductID INTEGER PRIMARY KEY, trxPrice, bidTime)"));
       }
 #endif
     }
@@ -418,8 +426,12 @@ TEST_F(HistoryDbTest, KeywordIndexAnswersAsTheScanOnRandomKeywords) {
     ASSERT_TRUE(KeywordIndexReady(db.Database(), db.engine()));
     compare(100);
 
-    // The walk's rows are in the index as soon as they are stored.
-    Add(db, rows(5000, 200));
+    // The walk's rows are in the index as soon as they are stored, in
+    // whatever order they come.
+    std::vector<HistoryRecord> walked = rows(1001, 300, 2), later = rows(5000, 100, 1);
+    walked.insert(walked.end(), later.begin(), later.end());
+    std::shuffle(walked.begin(), walked.end(), rng);
+    Add(db, walked);
     compare(100);
   }
 }
@@ -626,6 +638,94 @@ TEST_F(HistoryDbTest, TableMadeElsewhereGetsTheKey) {
   ASSERT_TRUE(Opened(rs));
   EXPECT_EQ(rs.Model()->rowCount(), 1);
   EXPECT_EQ(rs.FieldNames().size(), 7) << "every column of the table shows";
+}
+
+// The packed prices and days of the keyword index: whatever order the rows
+// arrive in (the walk's own, a builder's chunks, a row stored twice), each
+// keeps the facts it was first stored with, NULLs and extremes included,
+// and a reader finds exactly those, the day compared as the engine compares
+// bidTime.
+TEST(KeywordFactsTest, EveryRowKeepsItsFactsWhateverOrderItArrivesIn) {
+  sqlite3* h = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &h), SQLITE_OK);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> close(h, &sqlite3_close);
+  ASSERT_EQ(sqlite3_exec(h, kPacksTableSql, nullptr, nullptr, nullptr), SQLITE_OK);
+
+  // bidTime as stored against "bidTime > n", for each type a hand-edited
+  // file may hold.
+  const char* values[] = {"NULL", "5", "5.0", "5.3", "-2.5", "'abc'", "x'00'", "1e300", "-1e300"};
+  for (const char* v : values) {
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(h, (std::string("SELECT 1, 2, ") + v).c_str(), -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    const KeywordFact f = FactOf(st);
+    sqlite3_finalize(st);
+    for (long long n : {-3LL, 4LL, 5LL, 6LL, 2147483647LL}) {
+      sqlite3_stmt* cmp = nullptr;
+      const std::string sql = std::string("SELECT coalesce(") + v + " > " + std::to_string(n) + ", 0)";
+      ASSERT_EQ(sqlite3_prepare_v2(h, sql.c_str(), -1, &cmp, nullptr), SQLITE_OK);
+      ASSERT_EQ(sqlite3_step(cmp), SQLITE_ROW);
+      EXPECT_EQ(f.day && *f.day > n, sqlite3_column_int(cmp, 0) != 0) << sql;
+      sqlite3_finalize(cmp);
+    }
+  }
+
+  std::mt19937_64 rng(7);
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  auto maybe = [&](std::int64_t v) {
+    return rng() % 10 == 0 ? std::nullopt : std::optional<std::int64_t>(v);
+  };
+  // Dense runs, wide gaps and both ends of the key.
+  std::map<std::int64_t, KeywordFact> stored;
+  std::vector<KeywordFact> all;
+  for (std::int64_t id : {kMin, kMax, std::int64_t{0}}) all.push_back({id, kMax, kMin});
+  for (std::int64_t id = 1000; all.size() < 6000;
+       id += rng() % 50 == 0 ? 1 + rng() % 100000 : 1 + rng() % 3) {
+    const std::int64_t price = rng() % 100 == 0 ? static_cast<std::int64_t>(rng()) : 1 + rng() % 20000;
+    all.push_back({id, maybe(price), maybe(16000 + static_cast<std::int64_t>(rng() % 400))});
+  }
+  std::shuffle(all.begin(), all.end(), rng);
+  for (std::size_t i = 0; i < all.size();) {
+    std::vector<KeywordFact> batch(all.begin() + i, all.begin() + std::min(all.size(), i + 1 + rng() % 300));
+    i += batch.size();
+    // A row stored again keeps its first facts.
+    if (!stored.empty()) batch.push_back({std::next(stored.begin(), rng() % stored.size())->first, 1, 1});
+    std::sort(batch.begin(), batch.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    for (const KeywordFact& f : batch) stored.emplace(f.id, f);
+    std::string error;
+    ASSERT_TRUE(AddFacts(h, batch, &error)) << error;
+  }
+
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(
+      sqlite3_prepare_v2(h, "SELECT count(*), max(length(data)) FROM HistoryKeywordPacks", -1, &st, nullptr),
+      SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_GT(sqlite3_column_int(st, 0), 10) << "the packs split as they fill";
+  EXPECT_LE(sqlite3_column_int(st, 1), kPackBytes);
+  sqlite3_finalize(st);
+
+  // Every id in order, a sparse selection with ids never stored, and
+  // backwards.
+  std::vector<std::int64_t> asked;
+  for (const auto& [id, f] : stored) asked.push_back(id);
+  std::vector<std::int64_t> sparse;
+  for (std::int64_t id : asked)
+    if (id > kMin && id < kMax && rng() % 40 == 0) sparse.insert(sparse.end(), {id - 1, id, id + 1});
+  std::vector<std::int64_t> backwards(asked.rbegin(), asked.rend());
+  for (const auto& ids : {asked, sparse, backwards}) {
+    FactsReader reader(h);
+    for (std::int64_t id : ids) {
+      KeywordFact got;
+      const auto it = stored.find(id);
+      ASSERT_EQ(reader.Find(id, &got), it != stored.end()) << id;
+      if (it != stored.end()) {
+        ASSERT_EQ(got, it->second) << id;
+      }
+    }
+    EXPECT_EQ(reader.Error(), SQLITE_OK);
+  }
 }
 
 TEST(PgUrlTest, ReadsTheAddress) {
