@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <limits>
 
@@ -15,12 +17,20 @@ namespace {
 constexpr std::size_t kHeader = 3 + 1 + 4 + 8 + 8;
 constexpr unsigned kPriceNulls = 1, kDayNulls = 2;
 
+// A field of `width` bytes; `p` has 8 readable bytes past every field (a
+// pack is read from a padded copy).
 std::uint64_t Get(const unsigned char* p, int width, std::size_t i) {
-  p += i * static_cast<std::size_t>(width);
   std::uint64_t v = 0;
-  for (int b = width - 1; b >= 0; --b) v = (v << 8) | p[b];
-  return v;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&v, p + i * static_cast<std::size_t>(width), sizeof v);
+  } else {
+    p += i * static_cast<std::size_t>(width);
+    for (int b = 7; b >= 0; --b) v = (v << 8) | p[b];
+  }
+  return width == 8 ? v : v & ((std::uint64_t{1} << (8 * width)) - 1);
 }
+
+constexpr std::size_t kPad = 8;
 
 void Put(std::string* out, std::uint64_t v, int width) {
   for (int b = 0; b < width; ++b) {
@@ -36,6 +46,8 @@ int WidthOf(std::uint64_t largest) {
 }
 
 std::size_t BitmapBytes(std::size_t n) { return (n + 7) / 8; }
+
+}  // namespace
 
 // A pack as stored, read in place.
 struct PackView {
@@ -103,6 +115,8 @@ struct PackView {
     return true;
   }
 };
+
+namespace {
 
 // The extent of a pack being filled, row by row.
 struct PackExtent {
@@ -200,10 +214,14 @@ constexpr char kSeekSql[] =
     "SELECT first, data FROM HistoryKeywordPacks WHERE first <= ?1 ORDER BY first DESC LIMIT 1";
 constexpr char kAfterSql[] = "SELECT first, data FROM HistoryKeywordPacks WHERE first > ?1 ORDER BY first";
 
-bool ViewOf(sqlite3_stmt* st, PackView* view) {
+// The current row's pack, copied into `buf` with the padding Get needs.
+bool ViewOf(sqlite3_stmt* st, std::string* buf, PackView* view) {
   const void* data = sqlite3_column_blob(st, 1);
-  const int size = sqlite3_column_bytes(st, 1);
-  return data && view->Read(sqlite3_column_int64(st, 0), data, static_cast<std::size_t>(size));
+  const auto size = static_cast<std::size_t>(sqlite3_column_bytes(st, 1));
+  if (!data) return false;
+  buf->assign(static_cast<const char*>(data), size);
+  buf->append(kPad, '\0');
+  return view->Read(sqlite3_column_int64(st, 0), buf->data(), size);
 }
 
 }  // namespace
@@ -243,6 +261,7 @@ bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::strin
   };
   if (!seek.ok() || !after.ok() || !put.ok()) return fail();
   std::vector<KeywordFact> merged;
+  std::string buf;
   for (std::size_t i = 0; i < facts.size();) {
     // The pack the next fact falls in (none before it: a new one), and the
     // first id of the pack after it, which bounds what this one takes.
@@ -250,7 +269,7 @@ bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::strin
     int rc = seek.Step(facts[i].id);
     if (rc == SQLITE_ROW) {
       PackView view;
-      if (!ViewOf(seek.get(), &view)) {
+      if (!ViewOf(seek.get(), &buf, &view)) {
         *error = "a damaged keyword pack";
         return false;
       }
@@ -305,7 +324,7 @@ bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::strin
   return true;
 }
 
-FactsReader::FactsReader(sqlite3* handle) : handle_(handle) {
+FactsReader::FactsReader(sqlite3* handle) : handle_(handle), view_(std::make_unique<PackView>()) {
   rc_ = sqlite3_prepare_v2(handle, kSeekSql, -1, &seek_, nullptr);
   if (rc_ == SQLITE_OK) rc_ = sqlite3_prepare_v2(handle, kAfterSql, -1, &next_, nullptr);
 }
@@ -316,16 +335,13 @@ FactsReader::~FactsReader() {
 }
 
 bool FactsReader::Load(sqlite3_stmt* st) {
-  PackView view;
-  if (!ViewOf(st, &view)) {
+  if (!ViewOf(st, &data_, view_.get())) {
     rc_ = SQLITE_CORRUPT;
     have_ = false;
     return false;
   }
-  data_.assign(static_cast<const char*>(sqlite3_column_blob(st, 1)),
-               static_cast<std::size_t>(sqlite3_column_bytes(st, 1)));
-  first_ = view.first;
-  last_ = view.Last();
+  first_ = view_->first;
+  last_ = view_->Last();
   have_ = true;
   return true;
 }
@@ -349,12 +365,7 @@ bool FactsReader::Seek(std::int64_t id) {
 
 bool FactsReader::Find(std::int64_t id, KeywordFact* out) {
   if (rc_ != SQLITE_OK) return false;
-  auto search = [&] {
-    PackView view;
-    view.Read(first_, data_.data(), data_.size());
-    return view.Find(id, out);
-  };
-  if (have_ && id >= first_ && id <= last_) return search();
+  if (have_ && id >= first_ && id <= last_) return view_->Find(id, out);
   // The next packs in order when the id is a few packs' spans away (a
   // common keyword's ids); else one look-up.
   if (have_ && id > last_ &&
@@ -377,10 +388,10 @@ bool FactsReader::Find(std::int64_t id, KeywordFact* out) {
       }
       if (!Load(next_)) return false;
       if (id < first_) return false;  // between two packs
-      if (id <= last_) return search();
+      if (id <= last_) return view_->Find(id, out);
     }
   }
-  return Seek(id) && id <= last_ && search();
+  return Seek(id) && id <= last_ && view_->Find(id, out);
 }
 
 }  // namespace tallyglass::db

@@ -13,6 +13,7 @@
 // offsets from those smallest values, and a bit per row for each column
 // with a NULL (set: NULL). All little-endian.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ struct sqlite3_stmt;
 namespace tallyglass::db {
 
 // One row's facts, as the statistics and the day range read them.
+struct PackView;
+
 struct KeywordFact {
   std::int64_t id = 0;
   // trxPrice as the statistics read it (the engine's integer value); empty
@@ -70,7 +73,8 @@ class FactsReader {
   bool nextActive_ = false;
   bool have_ = false;
   std::int64_t first_ = 0, last_ = 0;
-  std::string data_;
+  std::string data_;  // the current pack, padded
+  std::unique_ptr<PackView> view_;
   int rc_ = 0;
 };
 
