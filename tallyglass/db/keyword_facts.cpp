@@ -224,8 +224,6 @@ bool ViewOf(sqlite3_stmt* st, std::string* buf, PackView* view) {
   return view->Read(sqlite3_column_int64(st, 0), buf->data(), size);
 }
 
-}  // namespace
-
 KeywordFact FactOf(sqlite3_stmt* st) {
   KeywordFact f;
   f.id = sqlite3_column_int64(st, 0);
@@ -251,6 +249,20 @@ KeywordFact FactOf(sqlite3_stmt* st) {
   return f;
 }
 
+}  // namespace
+
+bool ReadFacts(sqlite3* handle, const std::string& sql, std::vector<KeywordFact>* out, std::string* error) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(handle, sql.c_str(), -1, &st, nullptr);
+  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+    rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) out->push_back(FactOf(st));
+  }
+  if (rc != SQLITE_DONE) *error = sqlite3_errmsg(handle);
+  sqlite3_finalize(st);
+  return rc == SQLITE_DONE;
+}
+
 bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::string* error) {
   Stmt seek(handle, kSeekSql);
   Stmt after(handle, "SELECT first FROM HistoryKeywordPacks WHERE first > ?1 ORDER BY first LIMIT 1");
@@ -260,12 +272,12 @@ bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::strin
     return false;
   };
   if (!seek.ok() || !after.ok() || !put.ok()) return fail();
-  std::vector<KeywordFact> merged;
+  std::vector<KeywordFact> stored;
   std::string buf;
   for (std::size_t i = 0; i < facts.size();) {
     // The pack the next fact falls in (none before it: a new one), and the
     // first id of the pack after it, which bounds what this one takes.
-    merged.clear();
+    stored.clear();
     int rc = seek.Step(facts[i].id);
     if (rc == SQLITE_ROW) {
       PackView view;
@@ -273,8 +285,7 @@ bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::strin
         *error = "a damaged keyword pack";
         return false;
       }
-      merged.reserve(view.n + facts.size() - i);
-      for (std::size_t k = 0; k < view.n; ++k) merged.push_back(view.At(k));
+      for (std::size_t k = 0; k < view.n; ++k) stored.push_back(view.At(k));
     } else if (rc != SQLITE_DONE) {
       return fail();
     }
@@ -289,18 +300,17 @@ bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::strin
     sqlite3_reset(after.get());
     std::size_t j = i;
     while (j < facts.size() && (!bound || facts[j].id < *bound)) ++j;
-    // Stored facts stay as they are.
-    std::vector<KeywordFact> added(facts.begin() + static_cast<std::ptrdiff_t>(i),
-                                   facts.begin() + static_cast<std::ptrdiff_t>(j));
+    // Stored facts stay as they are: std::merge puts the stored fact of an
+    // id before an added one, and unique keeps the first.
     std::vector<KeywordFact> all;
-    all.reserve(merged.size() + added.size());
+    all.reserve(stored.size() + (j - i));
     auto byId = [](const KeywordFact& a, const KeywordFact& b) { return a.id < b.id; };
-    std::merge(merged.begin(), merged.end(), added.begin(), added.end(), std::back_inserter(all), byId);
+    std::merge(stored.begin(), stored.end(), facts.begin() + static_cast<std::ptrdiff_t>(i),
+               facts.begin() + static_cast<std::ptrdiff_t>(j), std::back_inserter(all), byId);
     all.erase(std::unique(all.begin(), all.end(),
                           [](const KeywordFact& a, const KeywordFact& b) { return a.id == b.id; }),
               all.end());
-    // std::merge puts the stored fact of an id before an added one; unique
-    // keeps the first.
+    // Written back in packs of at most kPackBytes, each under its first id.
     for (std::size_t b = 0; b < all.size();) {
       PackExtent e;
       std::size_t end = b;

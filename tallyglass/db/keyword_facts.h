@@ -1,6 +1,6 @@
 #pragma once
 // The keyword index's facts on SQLite: each indexed row's price and day,
-// packed in ProductID order a few hundred rows to a page (table
+// packed in ProductID order, several hundred rows to a page (table
 // HistoryKeywordPacks: rowid = the pack's first ProductID, data = the
 // pack). A common keyword's rows fall on nearly every page of any table of
 // facts; a page read whole and searched in place costs far less than a
@@ -23,9 +23,9 @@ struct sqlite3_stmt;
 
 namespace tallyglass::db {
 
-// One row's facts, as the statistics and the day range read them.
 struct PackView;
 
+// One row's facts, as the statistics and the day range read them.
 struct KeywordFact {
   std::int64_t id = 0;
   // trxPrice as the statistics read it (the engine's integer value); empty
@@ -44,8 +44,9 @@ inline constexpr int kPackBytes = 4000;
 inline constexpr char kPacksTableSql[] =
     "CREATE TABLE HistoryKeywordPacks (first INTEGER PRIMARY KEY, data BLOB)";
 
-// The facts of a statement's current row of ProductID, trxPrice, bidTime.
-KeywordFact FactOf(sqlite3_stmt* st);
+// Appends the facts of the rows of `sql`, a statement of ProductID,
+// trxPrice, bidTime.
+bool ReadFacts(sqlite3* handle, const std::string& sql, std::vector<KeywordFact>* out, std::string* error);
 
 // Stores facts (ascending ids) in the packs, splitting a pack that grows
 // past kPackBytes. An id already stored keeps its facts.

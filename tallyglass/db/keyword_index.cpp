@@ -375,17 +375,15 @@ bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title,
   }
   // The facts as stored (the row is never changed afterwards).
   sqlite3* h = HandleOf(db->Database());
-  sqlite3_stmt* st = nullptr;
-  int rc = sqlite3_prepare_v2(h, "SELECT ProductID, trxPrice, bidTime FROM History WHERE ProductID = ?1", -1,
-                              &st, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_bind_int64(st, 1, productId);
-  if (rc == SQLITE_OK) rc = sqlite3_step(st);
   std::vector<KeywordFact> facts;
-  if (rc == SQLITE_ROW) facts.push_back(FactOf(st));
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) *error = QString::fromUtf8(sqlite3_errmsg(h));
-  sqlite3_finalize(st);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
   std::string why;
+  if (!ReadFacts(
+          h,
+          "SELECT ProductID, trxPrice, bidTime FROM History WHERE ProductID = " + std::to_string(productId),
+          &facts, &why)) {
+    *error = QString::fromStdString(why);
+    return false;
+  }
   if (!AddFacts(h, facts, &why)) {
     *error = QString::fromStdString(why);
     return false;
@@ -563,31 +561,18 @@ void IndexBuilder::Run(Callbacks c) {
             added = chunkOk ? q.numRowsAffected() : 0;
             // The same rows' facts, packed.
             if (chunkOk && added > 0) {
-              const QByteArray sql =
-                  QStringLiteral(
-                      "SELECT ProductID, trxPrice, bidTime FROM History WHERE ProductID > %1 "
-                      "ORDER BY ProductID LIMIT %2")
-                      .arg(from)
-                      .arg(kChunkRows)
-                      .toUtf8();
               std::vector<KeywordFact> facts;
-              sqlite3_stmt* st = nullptr;
-              int rc = sqlite3_prepare_v2(h, sql.constData(), -1, &st, nullptr);
-              while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-                rc = sqlite3_step(st);
-                if (rc == SQLITE_ROW) facts.push_back(FactOf(st));
-              }
-              sqlite3_finalize(st);
               std::string why;
-              if (rc != SQLITE_DONE) {
-                chunkError = QString::fromUtf8(sqlite3_errmsg(h));
-                chunkOk = false;
-              } else if (!AddFacts(h, facts, &why)) {
-                chunkError = QString::fromStdString(why);
-                chunkOk = false;
-              } else if (!facts.empty()) {
-                last = facts.back().id;
-              }
+              chunkOk = ReadFacts(h,
+                                  QStringLiteral("SELECT ProductID, trxPrice, bidTime FROM History WHERE "
+                                                 "ProductID > %1 ORDER BY ProductID LIMIT %2")
+                                      .arg(from)
+                                      .arg(kChunkRows)
+                                      .toStdString(),
+                                  &facts, &why) &&
+                        AddFacts(h, facts, &why);
+              if (!chunkOk) chunkError = QString::fromStdString(why);
+              if (chunkOk && !facts.empty()) last = facts.back().id;
             }
             const std::int64_t upto = added < kChunkRows ? kIndexComplete : last;
             chunkOk = chunkOk && q.exec(QStringLiteral("UPDATE HistoryKeywordState SET upto = %1").arg(upto));

@@ -655,11 +655,11 @@ TEST(KeywordFactsTest, EveryRowKeepsItsFactsWhateverOrderItArrivesIn) {
   // file may hold.
   const char* values[] = {"NULL", "5", "5.0", "5.3", "-2.5", "'abc'", "x'00'", "1e300", "-1e300"};
   for (const char* v : values) {
-    sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(h, (std::string("SELECT 1, 2, ") + v).c_str(), -1, &st, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-    const KeywordFact f = FactOf(st);
-    sqlite3_finalize(st);
+    std::vector<KeywordFact> read;
+    std::string error;
+    ASSERT_TRUE(ReadFacts(h, std::string("SELECT 1, 2, ") + v, &read, &error)) << error;
+    ASSERT_EQ(read.size(), 1u);
+    const KeywordFact f = read[0];
     for (long long n : {-3LL, 4LL, 5LL, 6LL, 2147483647LL}) {
       sqlite3_stmt* cmp = nullptr;
       const std::string sql = std::string("SELECT coalesce(") + v + " > " + std::to_string(n) + ", 0)";
