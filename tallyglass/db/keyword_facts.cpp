@@ -251,7 +251,8 @@ KeywordFact FactOf(sqlite3_stmt* st) {
 
 }  // namespace
 
-bool ReadFacts(sqlite3* handle, const std::string& sql, std::vector<KeywordFact>* out, std::string* error) {
+bool ReadFacts(sqlite3* handle, const std::string& tail, std::vector<KeywordFact>* out, std::string* error) {
+  const std::string sql = "SELECT ProductID, trxPrice, bidTime FROM History " + tail;
   sqlite3_stmt* st = nullptr;
   int rc = sqlite3_prepare_v2(handle, sql.c_str(), -1, &st, nullptr);
   while (rc == SQLITE_OK || rc == SQLITE_ROW) {

@@ -44,9 +44,9 @@ inline constexpr int kPackBytes = 4000;
 inline constexpr char kPacksTableSql[] =
     "CREATE TABLE HistoryKeywordPacks (first INTEGER PRIMARY KEY, data BLOB)";
 
-// Appends the facts of the rows of `sql`, a statement of ProductID,
-// trxPrice, bidTime.
-bool ReadFacts(sqlite3* handle, const std::string& sql, std::vector<KeywordFact>* out, std::string* error);
+// Appends the facts of History's rows that `tail` selects ("WHERE ...",
+// with any ORDER BY and LIMIT).
+bool ReadFacts(sqlite3* handle, const std::string& tail, std::vector<KeywordFact>* out, std::string* error);
 
 // Stores facts (ascending ids) in the packs, splitting a pack that grows
 // past kPackBytes. An id already stored keeps its facts.

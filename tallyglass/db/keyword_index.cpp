@@ -333,24 +333,16 @@ IndexOnly IndexOnlyRows(sqlite3* handle, const Statement& s,
 }
 
 bool NarrowByIndex(Statement* s, Engine engine) {
-  QString condition;
-  QVariantList params;
-  if (engine == Engine::Postgres) {
-    return NarrowByGin(s, false);
-  } else {
-    const QString match = MatchExpression(s->includeKeywords);
-    if (!match.isEmpty()) {
-      condition =
-          QStringLiteral("ProductID IN (SELECT rowid FROM HistoryKeywords WHERE HistoryKeywords MATCH ?)");
-      params << match;
-    }
-  }
-  if (condition.isEmpty()) return false;
+  if (engine == Engine::Postgres) return NarrowByGin(s, false);
+  const QString match = MatchExpression(s->includeKeywords);
+  if (match.isEmpty()) return false;
+  const QString condition =
+      QStringLiteral("ProductID IN (SELECT rowid FROM HistoryKeywords WHERE HistoryKeywords MATCH ?)");
   const QString glue =
       s->from.contains(QStringLiteral(" WHERE ")) ? QStringLiteral(" AND ") : QStringLiteral(" WHERE ");
   s->from += glue + condition;
   s->sql += glue + condition;
-  s->params += params;
+  s->params << match;
   return true;
 }
 
@@ -377,10 +369,7 @@ bool IndexStoredRow(HistoryDb* db, std::int32_t productId, const QString& title,
   sqlite3* h = HandleOf(db->Database());
   std::vector<KeywordFact> facts;
   std::string why;
-  if (!ReadFacts(
-          h,
-          "SELECT ProductID, trxPrice, bidTime FROM History WHERE ProductID = " + std::to_string(productId),
-          &facts, &why)) {
+  if (!ReadFacts(h, "WHERE ProductID = " + std::to_string(productId), &facts, &why)) {
     *error = QString::fromStdString(why);
     return false;
   }
@@ -564,8 +553,7 @@ void IndexBuilder::Run(Callbacks c) {
               std::vector<KeywordFact> facts;
               std::string why;
               chunkOk = ReadFacts(h,
-                                  QStringLiteral("SELECT ProductID, trxPrice, bidTime FROM History WHERE "
-                                                 "ProductID > %1 ORDER BY ProductID LIMIT %2")
+                                  QStringLiteral("WHERE ProductID > %1 ORDER BY ProductID LIMIT %2")
                                       .arg(from)
                                       .arg(kChunkRows)
                                       .toStdString(),

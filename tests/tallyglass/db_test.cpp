@@ -654,18 +654,27 @@ TEST(KeywordFactsTest, EveryRowKeepsItsFactsWhateverOrderItArrivesIn) {
   // bidTime as stored against "bidTime > n", for each type a hand-edited
   // file may hold.
   const char* values[] = {"NULL", "5", "5.0", "5.3", "-2.5", "'abc'", "x'00'", "1e300", "-1e300"};
-  for (const char* v : values) {
-    std::vector<KeywordFact> read;
-    std::string error;
-    ASSERT_TRUE(ReadFacts(h, std::string("SELECT 1, 2, ") + v, &read, &error)) << error;
-    ASSERT_EQ(read.size(), 1u);
-    const KeywordFact f = read[0];
+  ASSERT_EQ(sqlite3_exec(
+                h, "CREATE TABLE History (ProductID INTEGER PRIMARY KEY, trxPrice INTEGER, bidTime INTEGER)",
+                nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  for (const char* v : values)
+    ASSERT_EQ(sqlite3_exec(
+                  h, (std::string("INSERT INTO History (trxPrice, bidTime) VALUES (2, ") + v + ")").c_str(),
+                  nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  std::vector<KeywordFact> read;
+  std::string error;
+  ASSERT_TRUE(ReadFacts(h, "ORDER BY ProductID", &read, &error)) << error;
+  ASSERT_EQ(read.size(), std::size(values));
+  for (const KeywordFact& f : read) {
     for (long long n : {-3LL, 4LL, 5LL, 6LL, 2147483647LL}) {
       sqlite3_stmt* cmp = nullptr;
-      const std::string sql = std::string("SELECT coalesce(") + v + " > " + std::to_string(n) + ", 0)";
+      const std::string sql = "SELECT coalesce(bidTime > " + std::to_string(n) +
+                              ", 0) FROM History WHERE ProductID = " + std::to_string(f.id);
       ASSERT_EQ(sqlite3_prepare_v2(h, sql.c_str(), -1, &cmp, nullptr), SQLITE_OK);
       ASSERT_EQ(sqlite3_step(cmp), SQLITE_ROW);
-      EXPECT_EQ(f.day && *f.day > n, sqlite3_column_int(cmp, 0) != 0) << sql;
+      EXPECT_EQ(f.day && *f.day > n, sqlite3_column_int(cmp, 0) != 0) << values[f.id - 1] << " > " << n;
       sqlite3_finalize(cmp);
     }
   }
