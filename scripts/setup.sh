@@ -8,7 +8,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql
-  libcurl4-openssl-dev libsqlite3-dev libssl-dev libsecret-1-dev libpsl-dev publicsuffix
+  libcurl4-openssl-dev libsqlite3-dev libssl-dev libsecret-1-dev libpsl-dev libpq-dev publicsuffix
   fonts-wqy-microhei xdg-utils qt6-translations-l10n
 )
 TEST_PACKAGES=(

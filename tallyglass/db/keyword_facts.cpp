@@ -264,6 +264,41 @@ bool ReadFacts(sqlite3* handle, const std::string& tail, std::vector<KeywordFact
   return rc == SQLITE_DONE;
 }
 
+std::vector<std::pair<std::int64_t, std::string>> PackFacts(const std::vector<KeywordFact>& all) {
+  std::vector<std::pair<std::int64_t, std::string>> out;
+  for (std::size_t b = 0; b < all.size();) {
+    PackExtent e;
+    std::size_t end = b;
+    while (end < all.size()) {
+      PackExtent grown = e;
+      grown.Add(all[end]);
+      if (grown.Bytes() > static_cast<std::size_t>(kPackBytes) && e.n > 0) break;
+      e = grown;
+      ++end;
+    }
+    out.emplace_back(all[b].id, Encode(all.begin() + static_cast<std::ptrdiff_t>(b),
+                                       all.begin() + static_cast<std::ptrdiff_t>(end)));
+    b = end;
+  }
+  return out;
+}
+
+FactsPack::FactsPack() : view_(std::make_unique<PackView>()) {}
+FactsPack::~FactsPack() = default;
+
+bool FactsPack::Read(std::int64_t first, const void* data, std::size_t size) {
+  data_.assign(static_cast<const char*>(data), size);
+  data_.append(kPad, '\0');
+  if (view_->Read(first, data_.data(), size)) return true;
+  view_->n = 0;
+  return false;
+}
+
+std::size_t FactsPack::Size() const { return view_->n; }
+std::int64_t FactsPack::Last() const { return view_->Last(); }
+KeywordFact FactsPack::At(std::size_t i) const { return view_->At(i); }
+bool FactsPack::Find(std::int64_t id, KeywordFact* out) const { return view_->n > 0 && view_->Find(id, out); }
+
 bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::string* error) {
   Stmt seek(handle, kSeekSql);
   Stmt after(handle, "SELECT first FROM HistoryKeywordPacks WHERE first > ?1 ORDER BY first LIMIT 1");
@@ -312,23 +347,11 @@ bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::strin
                           [](const KeywordFact& a, const KeywordFact& b) { return a.id == b.id; }),
               all.end());
     // Written back in packs of at most kPackBytes, each under its first id.
-    for (std::size_t b = 0; b < all.size();) {
-      PackExtent e;
-      std::size_t end = b;
-      while (end < all.size()) {
-        PackExtent grown = e;
-        grown.Add(all[end]);
-        if (grown.Bytes() > static_cast<std::size_t>(kPackBytes) && e.n > 0) break;
-        e = grown;
-        ++end;
-      }
-      const std::string data = Encode(all.begin() + static_cast<std::ptrdiff_t>(b),
-                                      all.begin() + static_cast<std::ptrdiff_t>(end));
+    for (const auto& [first, data] : PackFacts(all)) {
       sqlite3_reset(put.get());
-      sqlite3_bind_int64(put.get(), 1, all[b].id);
+      sqlite3_bind_int64(put.get(), 1, first);
       sqlite3_bind_blob(put.get(), 2, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
       if (sqlite3_step(put.get()) != SQLITE_DONE) return fail();
-      b = end;
     }
     i = j;
   }

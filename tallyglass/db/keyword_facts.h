@@ -1,8 +1,8 @@
 #pragma once
-// The keyword index's facts on SQLite: each indexed row's price and day,
-// packed in ProductID order, several hundred rows to a page (table
-// HistoryKeywordPacks: rowid = the pack's first ProductID, data = the
-// pack). A common keyword's rows fall on nearly every page of any table of
+// The keyword index's facts: each indexed row's price and day, packed in
+// ProductID order, several hundred rows to a page (table
+// HistoryKeywordPacks: the pack's first ProductID, and the pack; on SQLite
+// the first id is the rowid). A common keyword's rows fall on nearly every page of any table of
 // facts; a page read whole and searched in place costs far less than a
 // B-tree lookup per row.
 //
@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -51,6 +52,29 @@ bool ReadFacts(sqlite3* handle, const std::string& tail, std::vector<KeywordFact
 // Stores facts (ascending ids) in the packs, splitting a pack that grows
 // past kPackBytes. An id already stored keeps its facts.
 bool AddFacts(sqlite3* handle, const std::vector<KeywordFact>& facts, std::string* error);
+
+// Facts (ascending, unique ids) in packs of at most kPackBytes: each pack's
+// first id and bytes.
+std::vector<std::pair<std::int64_t, std::string>> PackFacts(const std::vector<KeywordFact>& facts);
+
+// One pack read from its bytes (any engine's).
+class FactsPack {
+ public:
+  FactsPack();
+  ~FactsPack();
+  FactsPack(const FactsPack&) = delete;
+  FactsPack& operator=(const FactsPack&) = delete;
+  // False when `data` is no pack (a damaged index).
+  bool Read(std::int64_t first, const void* data, std::size_t size);
+  std::size_t Size() const;
+  std::int64_t Last() const;
+  KeywordFact At(std::size_t i) const;
+  bool Find(std::int64_t id, KeywordFact* out) const;
+
+ private:
+  std::string data_;  // padded
+  std::unique_ptr<PackView> view_;
+};
 
 // The facts of ids asked in ascending order, each pack read once while the
 // ids stay in it.

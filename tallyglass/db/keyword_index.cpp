@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tallyglass/db/keyword_facts.h"
+#include "tallyglass/db/keyword_posts.h"
 
 namespace tallyglass::db {
 
@@ -215,6 +216,11 @@ bool CreateKeywordIndex(const QSqlDatabase& d, bool emptyTable, QString* error) 
 }
 
 bool KeywordIndexReady(const QSqlDatabase& db, Engine engine) {
+  if (engine == Engine::Postgres) return KeywordIndexNarrows(db, engine) && PgPostsComplete(db);
+  return IndexUpto(db) == kIndexComplete;
+}
+
+bool KeywordIndexNarrows(const QSqlDatabase& db, Engine engine) {
   QSqlQuery q(db);
   if (engine == Engine::Postgres) {
     return q.exec(QStringLiteral(
@@ -241,17 +247,21 @@ bool DecidedByGram(const QString& keyword, int longest) {
   return n >= 1 && n <= longest && !keyword.contains(QLatin1Char('%')) && !keyword.contains(QLatin1Char('_'));
 }
 
+}  // namespace
+
 // PostgreSQL folds with lower() in the server's locale, which may turn one
 // cased character into several; ASCII and caseless characters (CJK) stay
 // one, so that their gram still decides ILIKE.
-bool DecidedByPgGram(const QString& keyword) {
-  if (!DecidedByGram(keyword, kPgMaxGram)) return false;
+bool DecidedByPgGram(const QString& keyword, int longest) {
+  if (!DecidedByGram(keyword, longest)) return false;
   for (char32_t c : keyword.toUcs4()) {
     if (c < 0x80) continue;
     if (QChar::toLower(c) != c || QChar::toUpper(c) != c || QChar::toTitleCase(c) != c) return false;
   }
   return true;
 }
+
+namespace {
 
 // The GIN's condition for each include keyword beside its ILIKE, or with
 // `replaceDecided` in its place where the gram decides it (the heap's rows
@@ -270,7 +280,7 @@ bool NarrowByGin(Statement* s, bool replaceDecided) {
     if (at < 0) return false;
     if (KeywordGrams(k, kPgMaxGram).isEmpty()) {
       at += ilike.size();
-    } else if (replaceDecided && DecidedByPgGram(k) && sqlEndsWithFrom) {
+    } else if (replaceDecided && DecidedByPgGram(k, kPgMaxGram) && sqlEndsWithFrom) {
       from.replace(at, ilike.size(), gin);
       at += gin.size();
     } else {
@@ -454,7 +464,7 @@ IndexBuilder::~IndexBuilder() {
 }
 
 void IndexBuilder::Start(Callbacks callbacks) {
-  if (running_) return;
+  if (running_ || thread_.joinable()) return;
   running_ = true;
   thread_ = std::thread([this, c = std::move(callbacks)] { Run(c); });
 }
@@ -472,7 +482,7 @@ void IndexBuilder::Run(Callbacks c) {
   };
   static std::atomic<int> counter{0};
   const QString name = mainName_ + QStringLiteral("-index-%1").arg(++counter);
-  bool ok = true;
+  bool ok = true, finished = false;
   QString error;
   {
     QSqlDatabase db = QSqlDatabase::cloneDatabase(mainName_, name);
@@ -590,31 +600,28 @@ void IndexBuilder::Run(Callbacks c) {
       // The function, then the index, built without holding up the walk's
       // writes; one left invalid by an interrupted build is made again.
       q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
-      const bool ready = KeywordIndexReady(db, engine_);
-      if (!ready) {
+      std::int64_t total = 0;
+      if (q.exec(
+              QStringLiteral("SELECT reltuples::bigint FROM pg_class WHERE oid = '\"History\"'::regclass")) &&
+          q.next())
+        total = q.value(0).toLongLong();
+      if (total <= 0 && q.exec(QStringLiteral("SELECT count(*) FROM \"History\"")) && q.next())
+        total = q.value(0).toLongLong();
+      total = std::max<std::int64_t>(total, 1);
+      auto progress = [&](std::int64_t done) {
+        deliver([c, done, total] {
+          if (c.onProgress) c.onProgress(done, total);
+        });
+      };
+      if (!KeywordIndexNarrows(db, engine_)) {
         // Progress in rows, from the server's count of the table's pages
         // the build has read.
-        std::int64_t total = 0;
-        if (q.exec(QStringLiteral(
-                "SELECT reltuples::bigint FROM pg_class WHERE oid = '\"History\"'::regclass")) &&
-            q.next())
-          total = q.value(0).toLongLong();
-        if (total <= 0 && q.exec(QStringLiteral("SELECT count(*) FROM \"History\"")) && q.next())
-          total = q.value(0).toLongLong();
-        total = std::max<std::int64_t>(total, 1);
         const int pid =
             q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next() ? q.value(0).toInt() : 0;
-        deliver([c, total] {
-          if (c.onProgress) c.onProgress(0, total);
-        });
+        progress(0);
         BuildWatch watch;
         std::thread watcher([&] {
-          WatchBuild(mainName_, name + QStringLiteral("-watch"), pid, total, stop_, &watch,
-                     [&](std::int64_t done) {
-                       deliver([c, done, total] {
-                         if (c.onProgress) c.onProgress(done, total);
-                       });
-                     });
+          WatchBuild(mainName_, name + QStringLiteral("-watch"), pid, total, stop_, &watch, progress);
         });
         ok = q.exec(QString::fromLatin1(kPgGrams)) && q.exec(QString::fromLatin1(kPgPatternGrams)) &&
              q.exec(QStringLiteral("DROP INDEX IF EXISTS \"History_grams\"")) &&
@@ -623,17 +630,43 @@ void IndexBuilder::Run(Callbacks c) {
         if (!ok) error = EngineText(q.lastError());
         watch.Finish();
         watcher.join();
-        if (ok)
-          deliver([c, total] {
-            if (c.onProgress) c.onProgress(total, total);
-          });
+      }
+      // Then the lists beside it, a chunk per transaction.
+      bool complete = false;
+      if (ok && !stop_) ok = PreparePgPosts(db, &complete, &error);
+      std::int64_t done = 0;
+      if (ok && !complete) progress(0);
+      while (ok && !complete && !stop_) {
+        std::int64_t added = 0;
+        ok = BuildPgPostsStep(db, kPgChunkRows, &added, &complete, &error);
+        done = std::min(done + added, total - 1);
+        if (ok && !complete) {
+          progress(done);
+          // Another client builds: its steps are waited for.
+          if (added == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+      }
+      if (stop_) ok = false;
+      if (ok) progress(total);
+      q.finish();
+      // The rows written since the lists were made are moved in while the
+      // window lasts.
+      finish(ok, error);
+      finished = true;
+      for (int tick = 0; ok && !stop_; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (tick % 20 != 0 || PgFreshCount(db, kPgFreshMerge) < kPgFreshMerge) continue;
+        std::int64_t moved = 0;
+        QString why;
+        while (!stop_ && MergePgFresh(db, kPgFreshMerge, &moved, &why) && moved > 0) {
+        }
       }
     }
     q.finish();
     db.close();
   }
   QSqlDatabase::removeDatabase(name);
-  finish(ok, error);
+  if (!finished) finish(ok, error);
 }
 
 }  // namespace tallyglass::db

@@ -14,7 +14,9 @@
 // History. Rows up to HistoryKeywordState.upto are in both; the walk's
 // batches add theirs in the same transaction, and a builder on a worker
 // fills in an existing history (and rebuilds an index of an older layout).
-// PostgreSQL: a GIN index over the immutable SQL function tg_grams(text).
+// PostgreSQL: a GIN index over the immutable SQL function tg_grams(text)
+// narrows; beside it the program's own lists of each gram's rows and the
+// rows' packed facts (keyword_posts.h) answer a keyword the grams decide.
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -54,8 +56,17 @@ inline constexpr std::int64_t kIndexComplete = 2147483647;
 // empty history starts complete; an existing one is filled by the builder.
 bool CreateKeywordIndex(const QSqlDatabase& db, bool emptyTable, QString* error);
 
-// Whether queries may use the index now.
+// Whether the index is complete.
 bool KeywordIndexReady(const QSqlDatabase& db, Engine engine);
+
+// Whether queries may narrow by the index now (PostgreSQL: the GIN index is
+// built, whatever the lists beside it).
+bool KeywordIndexNarrows(const QSqlDatabase& db, Engine engine);
+
+// PostgreSQL: whether a title holds `keyword` (ILIKE) exactly when it holds
+// its one gram of up to `longest` characters: no wildcard, and only ASCII
+// and characters without case, which lower() leaves one character.
+bool DecidedByPgGram(const QString& keyword, int longest);
 
 // Adds the condition that narrows `s` to the index's candidates, when its
 // include keywords have grams. False when it added nothing.
@@ -101,6 +112,10 @@ class IndexBuilder {
   bool Running() const { return running_; }
   // Rows per transaction of the build: a walk's batch waits at most one.
   static constexpr int kChunkRows = 20000;
+  // PostgreSQL's lists: rows per transaction of the build or a merge, and
+  // the fresh rows that start a merge.
+  static constexpr int kPgChunkRows = 50000;
+  static constexpr int kPgFreshMerge = 5000;
 
  private:
   void Run(Callbacks c);

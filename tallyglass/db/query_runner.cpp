@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tallyglass/db/keyword_index.h"
+#include "tallyglass/db/keyword_posts.h"
 #include "tallyglass/db/stats.h"
 
 namespace tallyglass::db {
@@ -200,7 +201,7 @@ class QueryRunner::Worker {
     }
     // A wide range: the keyword index names the rows to read once it is
     // complete; until then, and without keywords, the table scan.
-    if (!s.includeKeywords.isEmpty() && KeywordIndexReady(db_, r_->engine_) &&
+    if (!s.includeKeywords.isEmpty() && KeywordIndexNarrows(db_, r_->engine_) &&
         NarrowByIndex(&p.s, r_->engine_)) {
       p.narrowed = true;
       return p;
@@ -221,6 +222,19 @@ class QueryRunner::Worker {
     std::int64_t rows = 0;
     QString firstIds;
   };
+  static void Fill(TallySink& sink, Tally* out) {
+    out->rows = sink.rows;
+    PriceStats& stats = out->stats;
+    stats.count = sink.count;
+    if (sink.count > 0) {
+      stats.max = Clamp32(sink.max);
+      stats.min = Clamp32(sink.min);
+      stats.avg = static_cast<std::uint32_t>(
+          std::clamp<std::int64_t>(sink.sum / sink.count, 0, std::numeric_limits<std::uint32_t>::max()));
+      stats.median = MedianOf(sink.prices);
+    }
+    out->firstIds = sink.FirstIds();
+  }
   bool TallyOf(const Statement& s, const Plan& plan, int firstIds, Tally* out, QString* error) {
     if (r_->engine_ == Engine::Postgres) return PgTallyOf(s, plan, firstIds, out, error);
     if (!openError_.isEmpty() || !handle_) {
@@ -265,21 +279,21 @@ class QueryRunner::Worker {
       }
       sqlite3_finalize(st);
     }
-    out->rows = sink.rows;
-    PriceStats& stats = out->stats;
-    stats.count = sink.count;
-    if (sink.count > 0) {
-      stats.max = Clamp32(sink.max);
-      stats.min = Clamp32(sink.min);
-      stats.avg = static_cast<std::uint32_t>(
-          std::clamp<std::int64_t>(sink.sum / sink.count, 0, std::numeric_limits<std::uint32_t>::max()));
-      stats.median = MedianOf(sink.prices);
-    }
-    out->firstIds = sink.FirstIds();
+    Fill(sink, out);
     return true;
   }
 
   bool PgTallyOf(const Statement& s, const Plan& plan, int firstIds, Tally* out, QString* error) {
+    if (plan.narrowed) {
+      TallySink sink(firstIds);
+      const IndexOnly answered = PgIndexOnlyRows(
+          db_, s, [&](std::int64_t id, std::optional<std::int64_t> price) { sink.Add(id, price); }, error);
+      if (answered == IndexOnly::Failed) return false;
+      if (answered == IndexOnly::Answered) {
+        Fill(sink, out);
+        return true;
+      }
+    }
     // Every candidate is read: where its gram decides a keyword, the title
     // needs no test.
     Statement rows = plan.s;

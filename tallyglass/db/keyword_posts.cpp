@@ -1,0 +1,817 @@
+#include "tallyglass/db/keyword_posts.h"
+
+#include <libpq-fe.h>
+
+#include <QChar>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "tallyglass/db/keyword_facts.h"
+
+namespace tallyglass::db {
+
+namespace {
+
+// 5: the first layout of these lists (after SQLite's 4).
+constexpr int kLayout = 5;
+constexpr int kChunkBytes = 4000;
+// Taken by whoever builds or merges, for the transaction.
+constexpr char kLock[] = "SELECT pg_try_advisory_xact_lock(hashtext('tallyglass keyword lists'))";
+
+PGconn* ConnOf(const QSqlDatabase& db) {
+  if (!db.isValid() || !db.driver()) return nullptr;
+  const QVariant v = db.driver()->handle();
+  // PGconn is a typedef of struct pg_conn.
+  if (!v.isValid() || (qstrcmp(v.typeName(), "PGconn*") != 0 && qstrcmp(v.typeName(), "pg_conn*") != 0))
+    return nullptr;
+  return *static_cast<PGconn* const*>(v.constData());
+}
+
+// A statement's result, cleared when it goes.
+class Result {
+ public:
+  explicit Result(PGresult* r = nullptr) : r_(r) {}
+  ~Result() { PQclear(r_); }
+  Result(Result&& o) noexcept : r_(std::exchange(o.r_, nullptr)) {}
+  Result& operator=(Result&& o) noexcept {
+    std::swap(r_, o.r_);
+    return *this;
+  }
+  bool Ok() const {
+    const ExecStatusType s = PQresultStatus(r_);
+    return r_ && (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK);
+  }
+  // A conflict with a concurrent transaction (tried again later).
+  bool Conflict() const {
+    const char* state = r_ ? PQresultErrorField(r_, PG_DIAG_SQLSTATE) : nullptr;
+    return state && (std::strcmp(state, "40001") == 0 || std::strcmp(state, "40P01") == 0);
+  }
+  int Rows() const { return PQntuples(r_); }
+  bool Null(int row, int col) const { return PQgetisnull(r_, row, col) != 0; }
+  // Binary results.
+  std::int64_t Int(int row, int col) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(PQgetvalue(r_, row, col));
+    const int n = PQgetlength(r_, row, col);
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+    // int4 and int8 are sent big-endian; widen int4's sign.
+    if (n == 4) return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+    return static_cast<std::int64_t>(v);
+  }
+  std::string_view Bytes(int row, int col) const {
+    return {PQgetvalue(r_, row, col), static_cast<std::size_t>(PQgetlength(r_, row, col))};
+  }
+  bool Bool(int row, int col) const { return Bytes(row, col) == std::string_view("\x01", 1); }
+  QString Error() const {
+    return r_ ? QString::fromUtf8(PQresultErrorMessage(r_)).trimmed() : QStringLiteral("no result");
+  }
+
+ private:
+  PGresult* r_;
+};
+
+// Text parameters, binary results.
+Result Exec(PGconn* c, const char* sql, const std::vector<std::string>& params = {}) {
+  std::vector<const char*> values;
+  for (const std::string& p : params) values.push_back(p.c_str());
+  return Result(
+      PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 1));
+}
+
+// Array literals for parameters.
+std::string Quoted(std::string_view s) {
+  std::string out = "\"";
+  for (char ch : s) {
+    if (ch == '"' || ch == '\\') out += '\\';
+    out += ch;
+  }
+  return out + '"';
+}
+std::string TextArray(const std::vector<std::string>& items) {
+  std::string out = "{";
+  for (const std::string& s : items) out += (out.size() > 1 ? "," : "") + Quoted(s);
+  return out + "}";
+}
+std::string IntArray(const std::vector<std::int64_t>& items) {
+  std::string out = "{";
+  for (std::int64_t v : items) out += (out.size() > 1 ? "," : "") + std::to_string(v);
+  return out + "}";
+}
+std::string ByteaArray(const std::vector<std::string>& items) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out = "{";
+  for (const std::string& s : items) {
+    out += out.size() > 1 ? ",\"\\\\x" : "\"\\\\x";
+    for (unsigned char b : s) {
+      out += hex[b >> 4];
+      out += hex[b & 15];
+    }
+    out += '"';
+  }
+  return out + "}";
+}
+
+// A chunk of ids: the steps after its first id.
+void PutStep(std::string* out, std::uint64_t v) {
+  while (v >= 0x80) {
+    out->push_back(static_cast<char>((v & 0x7F) | 0x80));
+    v >>= 7;
+  }
+  out->push_back(static_cast<char>(v));
+}
+int StepBytes(std::uint64_t v) {
+  int n = 1;
+  while (v >= 0x80) {
+    v >>= 7;
+    ++n;
+  }
+  return n;
+}
+// False when `data` is no chunk (a damaged index).
+bool ReadChunk(std::int64_t first, std::string_view data, std::vector<std::int64_t>* out) {
+  std::uint64_t id = static_cast<std::uint64_t>(first);
+  out->push_back(first);
+  std::uint64_t v = 0;
+  int shift = 0;
+  for (unsigned char b : data) {
+    if (shift > 63) return false;
+    v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+    if (b & 0x80) {
+      shift += 7;
+      continue;
+    }
+    id += v;
+    out->push_back(static_cast<std::int64_t>(id));
+    v = 0;
+    shift = 0;
+  }
+  return shift == 0;
+}
+std::vector<std::pair<std::int64_t, std::string>> Chunks(const std::vector<std::int64_t>& ids) {
+  std::vector<std::pair<std::int64_t, std::string>> out;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const std::uint64_t step =
+        static_cast<std::uint64_t>(ids[i]) - static_cast<std::uint64_t>(ids[i - (i > 0)]);
+    if (i == 0 || out.back().second.size() + static_cast<std::size_t>(StepBytes(step)) > kChunkBytes) {
+      out.emplace_back(ids[i], std::string());
+    } else {
+      PutStep(&out.back().second, step);
+    }
+  }
+  return out;
+}
+
+// Whether lower() may turn `c` into a character a decided keyword holds: an
+// ASCII letter (U+212A KELVIN SIGN is 'k') or a character without case.
+bool FoldsIntoDecided(char32_t c) {
+  if (c < 0x80) return false;
+  const char32_t l = QChar::toLower(c);
+  if (l == c) return false;
+  return l < 0x80 || (QChar::toUpper(l) == l && QChar::toTitleCase(l) == l);
+}
+
+// The grams of a title as the lists hold them (the tokenizer's on SQLite:
+// every character, pair and triple, ASCII letters in lower case). False
+// when the title must stay fresh.
+bool TitleGrams(std::string_view title, std::vector<std::string>* out) {
+  out->clear();
+  std::size_t starts[2] = {std::string_view::npos, std::string_view::npos};
+  for (std::size_t i = 0; i < title.size();) {
+    const auto lead = static_cast<unsigned char>(title[i]);
+    const std::size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (i + n > title.size()) break;
+    if (n > 1) {
+      char32_t c = lead & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+      for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(title[i + k]) & 0x3F);
+      if (FoldsIntoDecided(c)) return false;
+    }
+    auto put = [&](std::size_t from) {
+      std::string g(title.substr(from, i + n - from));
+      for (char& ch : g)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+      out->push_back(std::move(g));
+    };
+    put(i);
+    if (starts[0] != std::string_view::npos) put(starts[0]);
+    if (starts[1] != std::string_view::npos) put(starts[1]);
+    starts[1] = starts[0];
+    starts[0] = i;
+    i += n;
+  }
+  std::sort(out->begin(), out->end());
+  out->erase(std::unique(out->begin(), out->end()), out->end());
+  return true;
+}
+
+// Rows read for listing.
+struct Listed {
+  std::map<std::string, std::vector<std::int64_t>> grams;  // ids ascending
+  std::vector<KeywordFact> facts;                          // ascending
+  std::vector<std::int64_t> fresh;                         // to stay fresh (kept)
+  void Add(std::int64_t id, std::string_view title, std::optional<std::int64_t> price,
+           std::optional<std::int64_t> day, std::vector<std::string>* scratch) {
+    facts.push_back({id, price, day});
+    if (!TitleGrams(title, scratch)) {
+      fresh.push_back(id);
+      return;
+    }
+    for (std::string& g : *scratch) grams[std::move(g)].push_back(id);
+  }
+};
+
+// Puts `ids` (ascending, none listed yet) into each gram's chunks: the chunks
+// from the one holding the smallest id to the last starting at or before the
+// largest are read, merged and written again.
+bool AddPosts(PGconn* c, const std::map<std::string, std::vector<std::int64_t>>& grams, QString* error) {
+  if (grams.empty()) return true;
+  std::vector<std::string> names;
+  std::vector<std::int64_t> lo, hi;
+  for (const auto& [g, ids] : grams) {
+    names.push_back(g);
+    lo.push_back(ids.front());
+    hi.push_back(ids.back());
+  }
+  Result stored =
+      Exec(c,
+           "SELECT u.g, p.first, p.data FROM unnest($1::text[], $2::bigint[], $3::bigint[]) AS "
+           "u(g, lo, hi) CROSS JOIN LATERAL (SELECT first, data FROM \"HistoryKeywordPosts\" t "
+           "WHERE t.gram = u.g AND t.first <= u.hi AND t.first >= coalesce((SELECT max(first) FROM "
+           "\"HistoryKeywordPosts\" s WHERE s.gram = u.g AND s.first <= u.lo), u.lo)) AS p "
+           "ORDER BY 1, 2",
+           {TextArray(names), IntArray(lo), IntArray(hi)});
+  if (!stored.Ok()) {
+    *error = stored.Error();
+    return false;
+  }
+  std::unordered_map<std::string, std::vector<std::pair<std::int64_t, std::string_view>>> old;
+  for (int r = 0; r < stored.Rows(); ++r)
+    old[std::string(stored.Bytes(r, 0))].emplace_back(stored.Int(r, 1), stored.Bytes(r, 2));
+  std::vector<std::string> delGram, putGram, putData;
+  std::vector<std::int64_t> delFirst, putFirst;
+  std::vector<std::int64_t> all;
+  for (const auto& [g, ids] : grams) {
+    all.clear();
+    auto it = old.find(g);
+    if (it != old.end()) {
+      for (const auto& [first, data] : it->second)
+        if (!ReadChunk(first, data, &all)) {
+          *error = QStringLiteral("the keyword index is damaged");
+          return false;
+        }
+    }
+    const std::size_t mid = all.size();
+    all.insert(all.end(), ids.begin(), ids.end());
+    std::inplace_merge(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    auto chunks = Chunks(all);
+    // Chunks that come out as they were stay.
+    if (it != old.end()) {
+      for (const auto& [first, data] : it->second) {
+        auto same = std::find_if(chunks.begin(), chunks.end(),
+                                 [&](const auto& n) { return n.first == first && n.second == data; });
+        if (same != chunks.end()) {
+          chunks.erase(same);
+        } else {
+          delGram.push_back(g);
+          delFirst.push_back(first);
+        }
+      }
+    }
+    for (auto& [first, data] : chunks) {
+      putGram.push_back(g);
+      putFirst.push_back(first);
+      putData.push_back(std::move(data));
+    }
+  }
+  if (!delGram.empty()) {
+    Result r = Exec(c,
+                    "DELETE FROM \"HistoryKeywordPosts\" t USING unnest($1::text[], $2::bigint[]) AS u(g, f) "
+                    "WHERE t.gram = u.g AND t.first = u.f",
+                    {TextArray(delGram), IntArray(delFirst)});
+    if (!r.Ok()) {
+      *error = r.Error();
+      return false;
+    }
+  }
+  if (!putGram.empty()) {
+    Result r = Exec(c,
+                    "INSERT INTO \"HistoryKeywordPosts\"(gram, first, data) SELECT * FROM unnest($1::text[], "
+                    "$2::bigint[], $3::bytea[])",
+                    {TextArray(putGram), IntArray(putFirst), ByteaArray(putData)});
+    if (!r.Ok()) {
+      *error = r.Error();
+      return false;
+    }
+  }
+  return true;
+}
+
+// Puts `facts` (ascending) into the packs; facts already stored stay.
+bool AddPacks(PGconn* c, const std::vector<KeywordFact>& facts, QString* error) {
+  if (facts.empty()) return true;
+  Result stored =
+      Exec(c,
+           "SELECT first, data FROM \"HistoryKeywordPacks\" WHERE first <= $2::bigint AND first >= "
+           "coalesce((SELECT max(first) FROM \"HistoryKeywordPacks\" WHERE first <= $1::bigint), "
+           "$1::bigint) ORDER BY first",
+           {std::to_string(facts.front().id), std::to_string(facts.back().id)});
+  if (!stored.Ok()) {
+    *error = stored.Error();
+    return false;
+  }
+  std::vector<KeywordFact> all;
+  FactsPack pack;
+  std::vector<std::pair<std::int64_t, std::string_view>> old;
+  for (int r = 0; r < stored.Rows(); ++r) {
+    const std::string_view data = stored.Bytes(r, 1);
+    if (!pack.Read(stored.Int(r, 0), data.data(), data.size())) {
+      *error = QStringLiteral("the keyword index is damaged");
+      return false;
+    }
+    for (std::size_t i = 0; i < pack.Size(); ++i) all.push_back(pack.At(i));
+    old.emplace_back(stored.Int(r, 0), data);
+  }
+  const std::size_t mid = all.size();
+  all.insert(all.end(), facts.begin(), facts.end());
+  auto byId = [](const KeywordFact& a, const KeywordFact& b) { return a.id < b.id; };
+  // Stable: a stored fact comes before an added one of its id, and stays.
+  std::inplace_merge(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid), all.end(), byId);
+  all.erase(std::unique(all.begin(), all.end(),
+                        [](const KeywordFact& a, const KeywordFact& b) { return a.id == b.id; }),
+            all.end());
+  auto packs = PackFacts(all);
+  std::vector<std::int64_t> delFirst, putFirst;
+  std::vector<std::string> putData;
+  for (const auto& [first, data] : old) {
+    auto same = std::find_if(packs.begin(), packs.end(),
+                             [&](const auto& n) { return n.first == first && n.second == data; });
+    if (same != packs.end()) {
+      packs.erase(same);
+    } else {
+      delFirst.push_back(first);
+    }
+  }
+  for (auto& [first, data] : packs) {
+    putFirst.push_back(first);
+    putData.push_back(std::move(data));
+  }
+  if (!delFirst.empty()) {
+    Result r =
+        Exec(c, "DELETE FROM \"HistoryKeywordPacks\" WHERE first = ANY($1::bigint[])", {IntArray(delFirst)});
+    if (!r.Ok()) {
+      *error = r.Error();
+      return false;
+    }
+  }
+  if (!putFirst.empty()) {
+    Result r = Exec(c,
+                    "INSERT INTO \"HistoryKeywordPacks\"(first, data) SELECT * FROM unnest($1::bigint[], "
+                    "$2::bytea[])",
+                    {IntArray(putFirst), ByteaArray(putData)});
+    if (!r.Ok()) {
+      *error = r.Error();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::int64_t> OptionalInt(const Result& r, int row, int col) {
+  if (r.Null(row, col)) return std::nullopt;
+  return r.Int(row, col);
+}
+
+// Takes the lock of the lists for the transaction begun; false (and the
+// transaction rolled back) when another client holds it, or on an error.
+bool Locked(PGconn* c, QString* error) {
+  error->clear();
+  Result lock = Exec(c, kLock);
+  if (lock.Ok() && lock.Bool(0, 0)) return true;
+  if (!lock.Ok()) *error = lock.Error();
+  Exec(c, "ROLLBACK");
+  return false;
+}
+
+constexpr char kTriggerSql[] = R"SQL(
+CREATE OR REPLACE FUNCTION tg_keyword_fresh() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF TG_OP = 'TRUNCATE' THEN
+    TRUNCATE "HistoryKeywordPosts", "HistoryKeywordPacks", "HistoryKeywordFresh";
+    RETURN NULL;
+  END IF;
+  IF TG_OP IN ('INSERT', 'UPDATE') THEN
+    INSERT INTO "HistoryKeywordFresh"(id) SELECT DISTINCT "ProductID" FROM tg_new WHERE "ProductID" IS NOT NULL
+      ON CONFLICT (id) DO UPDATE SET seq = excluded.seq, kept = false;
+  END IF;
+  IF TG_OP IN ('UPDATE', 'DELETE') THEN
+    INSERT INTO "HistoryKeywordFresh"(id) SELECT DISTINCT "ProductID" FROM tg_old WHERE "ProductID" IS NOT NULL
+      ON CONFLICT (id) DO UPDATE SET seq = excluded.seq, kept = false;
+  END IF;
+  RETURN NULL;
+END
+$f$)SQL";
+
+}  // namespace
+
+bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
+  *complete = false;
+  PGconn* c = ConnOf(db);
+  if (!c) {
+    *error = QStringLiteral("no PostgreSQL connection");
+    return false;
+  }
+  Result state =
+      Exec(c,
+           "SELECT upto = 2147483647 FROM \"HistoryKeywordState\" WHERE layout = $1::int AND relid = "
+           "to_regclass('\"History\"')",
+           {std::to_string(kLayout)});
+  if (state.Ok() && state.Rows() == 1) {
+    *complete = state.Bool(0, 0);
+    return true;
+  }
+  Exec(c, "SET client_min_messages TO WARNING");
+  bool ok = Exec(c, "BEGIN").Ok();
+  const char* steps[] = {
+      "DROP TABLE IF EXISTS \"HistoryKeywordPosts\", \"HistoryKeywordPacks\", \"HistoryKeywordFresh\", "
+      "\"HistoryKeywordState\"",
+      "CREATE TABLE \"HistoryKeywordPosts\" (gram text NOT NULL, first bigint NOT NULL, data bytea NOT NULL, "
+      "PRIMARY KEY (gram, first))",
+      // Kept whole in the row, uncompressed: one read, no decompression.
+      "ALTER TABLE \"HistoryKeywordPosts\" ALTER COLUMN data SET STORAGE PLAIN",
+      "CREATE TABLE \"HistoryKeywordPacks\" (first bigint PRIMARY KEY, data bytea NOT NULL)",
+      "ALTER TABLE \"HistoryKeywordPacks\" ALTER COLUMN data SET STORAGE PLAIN",
+      "CREATE TABLE \"HistoryKeywordFresh\" (id bigint PRIMARY KEY, seq bigserial, kept boolean NOT NULL "
+      "DEFAULT false)",
+      "CREATE TABLE \"HistoryKeywordState\" (upto bigint NOT NULL, layout int NOT NULL, relid oid NOT NULL)",
+      kTriggerSql,
+      "DROP TRIGGER IF EXISTS tg_keyword_inserted ON \"History\"",
+      "DROP TRIGGER IF EXISTS tg_keyword_updated ON \"History\"",
+      "DROP TRIGGER IF EXISTS tg_keyword_deleted ON \"History\"",
+      "DROP TRIGGER IF EXISTS tg_keyword_truncated ON \"History\"",
+      "CREATE TRIGGER tg_keyword_inserted AFTER INSERT ON \"History\" REFERENCING NEW TABLE AS tg_new FOR "
+      "EACH "
+      "STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
+      "CREATE TRIGGER tg_keyword_updated AFTER UPDATE ON \"History\" REFERENCING NEW TABLE AS tg_new OLD "
+      "TABLE "
+      "AS tg_old FOR EACH STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
+      "CREATE TRIGGER tg_keyword_deleted AFTER DELETE ON \"History\" REFERENCING OLD TABLE AS tg_old FOR "
+      "EACH "
+      "STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
+      "CREATE TRIGGER tg_keyword_truncated AFTER TRUNCATE ON \"History\" FOR EACH STATEMENT EXECUTE FUNCTION "
+      "tg_keyword_fresh()",
+  };
+  Result failed;
+  for (const char* sql : steps) {
+    if (!ok) break;
+    Result r = Exec(c, sql);
+    if (!r.Ok()) {
+      ok = false;
+      failed = std::move(r);
+    }
+  }
+  if (ok) {
+    Result r = Exec(c,
+                    "INSERT INTO \"HistoryKeywordState\" SELECT CASE WHEN EXISTS (SELECT 1 FROM \"History\") "
+                    "THEN -9223372036854775808 ELSE 2147483647 END, $1::int, '\"History\"'::regclass",
+                    {std::to_string(kLayout)});
+    ok = r.Ok();
+    if (!ok) failed = std::move(r);
+  }
+  if (!ok) {
+    *error = failed.Error();
+    Exec(c, "ROLLBACK");
+    return false;
+  }
+  Result commit = Exec(c, "COMMIT");
+  if (!commit.Ok()) {
+    *error = commit.Error();
+    return false;
+  }
+  *complete = PgPostsComplete(db);
+  return true;
+}
+
+bool BuildPgPostsStep(const QSqlDatabase& db, int rows, std::int64_t* added, bool* complete, QString* error) {
+  *added = 0;
+  *complete = false;
+  PGconn* c = ConnOf(db);
+  if (!c) {
+    *error = QStringLiteral("no PostgreSQL connection");
+    return false;
+  }
+  // One snapshot: a fresh id whose change it sees is listed as it sees it.
+  if (!Exec(c, "BEGIN ISOLATION LEVEL REPEATABLE READ").Ok()) {
+    *error = QStringLiteral("no transaction");
+    return false;
+  }
+  if (!Locked(c, error)) return error->isEmpty();
+  Result state = Exec(c, "SELECT upto FROM \"HistoryKeywordState\"");
+  if (!state.Ok() || state.Rows() != 1) {
+    *error = state.Ok() ? QStringLiteral("the keyword index has no state") : state.Error();
+    Exec(c, "ROLLBACK");
+    return false;
+  }
+  const std::int64_t from = state.Int(0, 0);
+  if (from == kIndexComplete) {
+    *complete = true;
+    Exec(c, "ROLLBACK");
+    return true;
+  }
+  Result read = Exec(c,
+                     "SELECT \"ProductID\", \"Title\", \"trxPrice\", \"bidTime\" FROM \"History\" WHERE "
+                     "\"ProductID\" > $1::bigint ORDER BY \"ProductID\" LIMIT $2::int",
+                     {std::to_string(from), std::to_string(rows)});
+  if (!read.Ok()) {
+    *error = read.Error();
+    Exec(c, "ROLLBACK");
+    return false;
+  }
+  Listed listed;
+  std::vector<std::string> scratch;
+  for (int r = 0; r < read.Rows(); ++r)
+    listed.Add(read.Int(r, 0), read.Null(r, 1) ? std::string_view() : read.Bytes(r, 1),
+               OptionalInt(read, r, 2), OptionalInt(read, r, 3), &scratch);
+  const std::int64_t last = read.Rows() > 0 ? read.Int(read.Rows() - 1, 0) : from;
+  const std::int64_t upto = read.Rows() < rows ? kIndexComplete : last;
+  bool ok = AddPosts(c, listed.grams, error) && AddPacks(c, listed.facts, error);
+  // The changes this snapshot saw are listed now; rows the lists cannot hold
+  // stay fresh.
+  if (ok) {
+    Result r = Exec(c, "DELETE FROM \"HistoryKeywordFresh\" WHERE id > $1::bigint AND id <= $2::bigint",
+                    {std::to_string(from), std::to_string(upto)});
+    if (ok && r.Ok() && !listed.fresh.empty())
+      r = Exec(
+          c,
+          "INSERT INTO \"HistoryKeywordFresh\"(id, kept) SELECT unnest($1::bigint[]), true ON CONFLICT (id) "
+          "DO UPDATE SET kept = true",
+          {IntArray(listed.fresh)});
+    if (r.Ok()) r = Exec(c, "UPDATE \"HistoryKeywordState\" SET upto = $1::bigint", {std::to_string(upto)});
+    if (!r.Ok()) {
+      if (r.Conflict()) {
+        Exec(c, "ROLLBACK");
+        return true;
+      }
+      *error = r.Error();
+      ok = false;
+    }
+  }
+  if (!ok) {
+    Exec(c, "ROLLBACK");
+    return false;
+  }
+  Result commit = Exec(c, "COMMIT");
+  if (!commit.Ok()) {
+    if (commit.Conflict()) return true;
+    *error = commit.Error();
+    return false;
+  }
+  *added = read.Rows();
+  *complete = upto == kIndexComplete;
+  return true;
+}
+
+std::int64_t PgFreshCount(const QSqlDatabase& db, std::int64_t limit) {
+  PGconn* c = ConnOf(db);
+  if (!c) return 0;
+  Result r = Exec(
+      c, "SELECT count(*) FROM (SELECT 1 FROM \"HistoryKeywordFresh\" WHERE NOT kept LIMIT $1::bigint) AS f",
+      {std::to_string(limit)});
+  return r.Ok() && r.Rows() == 1 ? r.Int(0, 0) : 0;
+}
+
+bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString* error) {
+  *moved = 0;
+  PGconn* c = ConnOf(db);
+  if (!c) {
+    *error = QStringLiteral("no PostgreSQL connection");
+    return false;
+  }
+  if (!Exec(c, "BEGIN ISOLATION LEVEL REPEATABLE READ").Ok()) {
+    *error = QStringLiteral("no transaction");
+    return false;
+  }
+  if (!Locked(c, error)) return error->isEmpty();
+  // Only into complete lists: while the build runs, its steps take them.
+  Result state = Exec(c, "SELECT 1 FROM \"HistoryKeywordState\" WHERE upto = 2147483647");
+  if (!state.Ok() || state.Rows() != 1) {
+    if (!state.Ok()) *error = state.Error();
+    Exec(c, "ROLLBACK");
+    return state.Ok();
+  }
+  Result read =
+      Exec(c,
+           "SELECT f.id, f.seq, h.\"ProductID\" IS NOT NULL, h.\"Title\", h.\"trxPrice\", h.\"bidTime\", "
+           "(SELECT p.first FROM \"HistoryKeywordPacks\" p WHERE p.first <= f.id ORDER BY p.first DESC "
+           "LIMIT 1), (SELECT p.data FROM \"HistoryKeywordPacks\" p WHERE p.first <= f.id ORDER BY "
+           "p.first DESC LIMIT 1) FROM (SELECT id, seq FROM \"HistoryKeywordFresh\" WHERE NOT kept "
+           "ORDER BY id LIMIT $1::int) AS f LEFT JOIN \"History\" h ON h.\"ProductID\" = f.id ORDER BY "
+           "f.id",
+           {std::to_string(rows)});
+  if (!read.Ok()) {
+    *error = read.Error();
+    Exec(c, "ROLLBACK");
+    return false;
+  }
+  Listed listed;
+  std::vector<std::string> scratch;
+  std::vector<std::int64_t> goneIds, goneSeqs, keptIds, keptSeqs;
+  FactsPack pack;
+  for (int r = 0; r < read.Rows(); ++r) {
+    const std::int64_t id = read.Int(r, 0), seq = read.Int(r, 1);
+    // Listed before, with what it held then: the lists cannot take it out.
+    KeywordFact f;
+    if (!read.Null(r, 6)) {
+      const std::string_view data = read.Bytes(r, 7);
+      if (!pack.Read(read.Int(r, 6), data.data(), data.size())) {
+        *error = QStringLiteral("the keyword index is damaged");
+        Exec(c, "ROLLBACK");
+        return false;
+      }
+      if (pack.Find(id, &f)) {
+        keptIds.push_back(id);
+        keptSeqs.push_back(seq);
+        continue;
+      }
+    }
+    goneIds.push_back(id);
+    goneSeqs.push_back(seq);
+    if (!read.Bool(r, 2)) continue;  // deleted before it was listed
+    const std::size_t before = listed.fresh.size();
+    listed.Add(id, read.Null(r, 3) ? std::string_view() : read.Bytes(r, 3), OptionalInt(read, r, 4),
+               OptionalInt(read, r, 5), &scratch);
+    if (listed.fresh.size() > before) {
+      goneIds.pop_back();
+      goneSeqs.pop_back();
+      keptIds.push_back(id);
+      keptSeqs.push_back(seq);
+    }
+  }
+  bool ok = AddPosts(c, listed.grams, error) && AddPacks(c, listed.facts, error);
+  if (ok) {
+    Result r =
+        Exec(c,
+             "DELETE FROM \"HistoryKeywordFresh\" f USING unnest($1::bigint[], $2::bigint[]) AS u(id, seq) "
+             "WHERE f.id = u.id AND f.seq = u.seq",
+             {IntArray(goneIds), IntArray(goneSeqs)});
+    if (r.Ok())
+      r = Exec(
+          c,
+          "UPDATE \"HistoryKeywordFresh\" f SET kept = true FROM unnest($1::bigint[], $2::bigint[]) AS u(id, "
+          "seq) WHERE f.id = u.id AND f.seq = u.seq",
+          {IntArray(keptIds), IntArray(keptSeqs)});
+    if (!r.Ok()) {
+      if (r.Conflict()) {
+        Exec(c, "ROLLBACK");
+        return true;
+      }
+      *error = r.Error();
+      ok = false;
+    }
+  }
+  if (!ok) {
+    Exec(c, "ROLLBACK");
+    return false;
+  }
+  Result commit = Exec(c, "COMMIT");
+  if (!commit.Ok()) {
+    if (commit.Conflict()) return true;
+    *error = commit.Error();
+    return false;
+  }
+  *moved = static_cast<std::int64_t>(goneIds.size() + keptIds.size());
+  return true;
+}
+
+bool PgPostsComplete(const QSqlDatabase& db) {
+  PGconn* c = ConnOf(db);
+  if (!c) return false;
+  Result r =
+      Exec(c,
+           "SELECT 1 FROM \"HistoryKeywordState\" WHERE upto = 2147483647 AND layout = $1::int AND relid "
+           "= to_regclass('\"History\"')",
+           {std::to_string(kLayout)});
+  return r.Ok() && r.Rows() == 1;
+}
+
+IndexOnly PgIndexOnlyRows(const QSqlDatabase& db, const Statement& s,
+                          const std::function<void(std::int64_t id, std::optional<std::int64_t> price)>& row,
+                          QString* error) {
+  if (s.otherConditions != 0 || s.includeKeywords.isEmpty()) return IndexOnly::NotAnswered;
+  std::vector<std::string> grams;
+  for (const QString& k : s.includeKeywords) {
+    if (!DecidedByPgGram(k, 3)) return IndexOnly::NotAnswered;
+    grams.push_back(KeywordGrams(k, 3).value(0).toStdString());
+  }
+  PGconn* c = ConnOf(db);
+  if (!c) return IndexOnly::NotAnswered;
+  // The lists, the fresh ids and their rows as of one moment.
+  if (!Exec(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY").Ok()) return IndexOnly::NotAnswered;
+  auto fail = [&](const QString& why) {
+    *error = why;
+    Exec(c, "ROLLBACK");
+    return IndexOnly::Failed;
+  };
+  if (!PgPostsComplete(db)) {
+    Exec(c, "ROLLBACK");
+    return IndexOnly::NotAnswered;
+  }
+  Result posts =
+      Exec(c,
+           "SELECT gram, first, data FROM \"HistoryKeywordPosts\" WHERE gram = ANY($1::text[]) ORDER "
+           "BY gram, first",
+           {TextArray(grams)});
+  if (!posts.Ok()) return fail(posts.Error());
+  std::sort(grams.begin(), grams.end());
+  grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+  std::vector<std::int64_t> ids, own, both;
+  std::size_t listedGrams = 0;
+  for (int r = 0; r < posts.Rows();) {
+    const std::string_view gram = posts.Bytes(r, 0);
+    own.clear();
+    for (; r < posts.Rows() && posts.Bytes(r, 0) == gram; ++r)
+      if (!ReadChunk(posts.Int(r, 1), posts.Bytes(r, 2), &own))
+        return fail(QStringLiteral("the keyword index is damaged"));
+    if (listedGrams++ == 0) {
+      ids.swap(own);
+    } else {
+      both.clear();
+      std::set_intersection(ids.begin(), ids.end(), own.begin(), own.end(), std::back_inserter(both));
+      ids.swap(both);
+    }
+  }
+  if (listedGrams < grams.size()) ids.clear();  // a gram no title holds
+  Result fresh = Exec(c, "SELECT id FROM \"HistoryKeywordFresh\" ORDER BY id");
+  if (!fresh.Ok()) return fail(fresh.Error());
+  if (fresh.Rows() > 0) {
+    both.clear();
+    std::size_t f = 0;
+    for (std::int64_t id : ids) {
+      while (f < static_cast<std::size_t>(fresh.Rows()) && fresh.Int(static_cast<int>(f), 0) < id) ++f;
+      if (f < static_cast<std::size_t>(fresh.Rows()) && fresh.Int(static_cast<int>(f), 0) == id) continue;
+      both.push_back(id);
+    }
+    ids.swap(both);
+  }
+  if (!ids.empty()) {
+    // A common keyword reads the packs of its whole span in order; a rare
+    // one only those its ids fall in.
+    Result packs =
+        ids.size() > 2000
+            ? Exec(c,
+                   "SELECT first, data FROM \"HistoryKeywordPacks\" WHERE first <= $2::bigint AND first "
+                   ">= coalesce((SELECT max(first) FROM \"HistoryKeywordPacks\" WHERE first <= "
+                   "$1::bigint), $1::bigint) ORDER BY first",
+                   {std::to_string(ids.front()), std::to_string(ids.back())})
+            : Exec(c,
+                   "SELECT DISTINCT p.first, p.data FROM unnest($1::bigint[]) AS u(id) CROSS JOIN "
+                   "LATERAL (SELECT first, data FROM \"HistoryKeywordPacks\" WHERE first <= u.id ORDER "
+                   "BY first DESC LIMIT 1) AS p ORDER BY 1",
+                   {IntArray(ids)});
+    if (!packs.Ok()) return fail(packs.Error());
+    FactsPack pack;
+    KeywordFact f;
+    int p = -1;
+    for (std::int64_t id : ids) {
+      while (p + 1 < packs.Rows() && packs.Int(p + 1, 0) <= id) {
+        ++p;
+        const std::string_view data = packs.Bytes(p, 1);
+        if (!pack.Read(packs.Int(p, 0), data.data(), data.size()))
+          return fail(QStringLiteral("the keyword index is damaged"));
+      }
+      if (p < 0 || !pack.Find(id, &f)) return fail(QStringLiteral("the keyword index is damaged"));
+      if (s.dayBound && !(f.day && *f.day > *s.dayBound)) continue;
+      row(id, f.price);
+    }
+  }
+  // The fresh rows, from History under the statement's own conditions.
+  if (fresh.Rows() > 0) {
+    const QString glue =
+        s.from.contains(QStringLiteral(" WHERE ")) ? QStringLiteral(" AND ") : QStringLiteral(" WHERE ");
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT \"ProductID\", \"trxPrice\"") + s.from + glue +
+                   QStringLiteral("\"ProductID\" IN (SELECT id FROM \"HistoryKeywordFresh\")")))
+      return fail(EngineText(q.lastError()));
+    for (const QVariant& v : s.params) q.addBindValue(v);
+    if (!q.exec()) return fail(EngineText(q.lastError()));
+    while (q.next())
+      row(q.value(0).toLongLong(),
+          q.value(1).isNull() ? std::nullopt : std::optional<std::int64_t>(q.value(1).toLongLong()));
+    if (q.lastError().isValid()) return fail(EngineText(q.lastError()));
+  }
+  Exec(c, "COMMIT");
+  return IndexOnly::Answered;
+}
+
+}  // namespace tallyglass::db
