@@ -550,10 +550,16 @@ int main(int argc, char** argv) {
   }
   {
     QSqlQuery size(db.Database());
-    if (size.exec("SELECT pg_relation_size('\"History_grams\"'), pg_relation_size('\"History\"')") &&
+    // The GIN index, then the lists beside it with their keys.
+    if (size.exec("SELECT pg_relation_size('\"History_grams\"'), (SELECT sum(pg_total_relation_size(c.oid)) "
+                  "FROM pg_class c WHERE c.relname IN ('HistoryKeywordPosts', 'HistoryKeywordPacks', "
+                  "'HistoryKeywordFresh', 'HistoryKeywordState')), pg_relation_size('\"History\"')") &&
         size.next())
-      std::printf("  keyword index on disk: %.1f MB; the table: %.1f MB\n",
-                  size.value(0).toDouble() / 1048576.0, size.value(1).toDouble() / 1048576.0);
+      std::printf(
+          "  keyword index on disk: %.1f MB (GIN %.1f MB, lists and packs %.1f MB); the table: %.1f MB\n",
+          (size.value(0).toDouble() + size.value(1).toDouble()) / 1048576.0,
+          size.value(0).toDouble() / 1048576.0, size.value(1).toDouble() / 1048576.0,
+          size.value(2).toDouble() / 1048576.0);
   }
   pgPass("from the keyword index");
 #else

@@ -636,14 +636,21 @@ void IndexBuilder::Run(Callbacks c) {
       if (ok && !stop_) ok = PreparePgPosts(db, &complete, &error);
       std::int64_t done = 0;
       if (ok && !complete) progress(0);
+      bool compacted = false;
       while (ok && !complete && !stop_) {
         std::int64_t added = 0;
-        ok = BuildPgPostsStep(db, kPgChunkRows, &added, &complete, &error);
-        done = std::min(done + added, total - 1);
+        ok = BuildPgPostsStep(db, kPgChunkRows, compacted, &added, &complete, &error);
+        if (ok && !complete && !compacted && added >= 0 && added < kPgChunkRows) {
+          // At the end of the rows, the room the rewritten chunks left is
+          // given back before the lists complete.
+          ok = CompactPgPosts(db, &error);
+          compacted = true;
+        }
+        if (added > 0) done = std::min(done + added, total - 1);
         if (ok && !complete) {
           progress(done);
           // Another client builds: its steps are waited for.
-          if (added == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+          if (added < 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
       }
       if (stop_) ok = false;

@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -122,52 +123,73 @@ std::string ByteaArray(const std::vector<std::string>& items) {
   return out + "}";
 }
 
-// A chunk of ids: the steps after its first id.
-void PutStep(std::string* out, std::uint64_t v) {
-  while (v >= 0x80) {
-    out->push_back(static_cast<char>((v & 0x7F) | 0x80));
-    v >>= 7;
-  }
-  out->push_back(static_cast<char>(v));
+// A chunk of ids: a byte for the width of its steps in bits (0 to 64), the
+// number of steps (2 bytes), then each id's step from the one before, the
+// low bits first.
+constexpr std::size_t kChunkHeader = 3;
+
+int BitsOf(std::uint64_t v) { return v == 0 ? 0 : 64 - std::countl_zero(v); }
+
+std::size_t ChunkBytes(std::size_t steps, int width) {
+  return kChunkHeader + (steps * static_cast<std::size_t>(width) + 7) / 8;
 }
-int StepBytes(std::uint64_t v) {
-  int n = 1;
-  while (v >= 0x80) {
-    v >>= 7;
-    ++n;
+
+std::string EncodeChunk(const std::int64_t* ids, std::size_t n, int width) {
+  std::string out(ChunkBytes(n - 1, width), '\0');
+  out[0] = static_cast<char>(width);
+  out[1] = static_cast<char>((n - 1) & 0xFF);
+  out[2] = static_cast<char>((n - 1) >> 8);
+  std::size_t bit = kChunkHeader * 8;
+  for (std::size_t i = 1; i < n; ++i) {
+    const std::uint64_t step = static_cast<std::uint64_t>(ids[i]) - static_cast<std::uint64_t>(ids[i - 1]);
+    for (int b = 0; b < width; ++b, ++bit)
+      if ((step >> b) & 1) out[bit / 8] = static_cast<char>(out[bit / 8] | (1 << (bit % 8)));
   }
-  return n;
+  return out;
 }
+
 // False when `data` is no chunk (a damaged index).
 bool ReadChunk(std::int64_t first, std::string_view data, std::vector<std::int64_t>* out) {
+  if (data.size() < kChunkHeader) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  const int width = p[0];
+  const std::size_t steps = p[1] | (static_cast<std::size_t>(p[2]) << 8);
+  if (width > 64 || ChunkBytes(steps, width) != data.size()) return false;
   std::uint64_t id = static_cast<std::uint64_t>(first);
   out->push_back(first);
-  std::uint64_t v = 0;
-  int shift = 0;
-  for (unsigned char b : data) {
-    if (shift > 63) return false;
-    v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-    if (b & 0x80) {
-      shift += 7;
-      continue;
+  const std::uint64_t mask = width == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
+  // A window of at least `width` unread bits, refilled a byte at a time.
+  unsigned __int128 window = 0;
+  int have = 0;
+  std::size_t at = kChunkHeader;
+  for (std::size_t i = 0; i < steps; ++i) {
+    while (have < width) {
+      window |= static_cast<unsigned __int128>(p[at++]) << have;
+      have += 8;
     }
-    id += v;
+    id += static_cast<std::uint64_t>(window) & mask;
+    window >>= width;
+    have -= width;
     out->push_back(static_cast<std::int64_t>(id));
-    v = 0;
-    shift = 0;
   }
-  return shift == 0;
+  return true;
 }
+
+// Ids (ascending) in chunks of at most kChunkBytes (and 65 536 ids).
 std::vector<std::pair<std::int64_t, std::string>> Chunks(const std::vector<std::int64_t>& ids) {
   std::vector<std::pair<std::int64_t, std::string>> out;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    const std::uint64_t step =
-        static_cast<std::uint64_t>(ids[i]) - static_cast<std::uint64_t>(ids[i - (i > 0)]);
-    if (i == 0 || out.back().second.size() + static_cast<std::size_t>(StepBytes(step)) > kChunkBytes) {
-      out.emplace_back(ids[i], std::string());
-    } else {
-      PutStep(&out.back().second, step);
+  for (std::size_t b = 0; b < ids.size();) {
+    std::size_t end = b + 1;
+    int width = 0;
+    while (end < ids.size() && end - b <= 0xFFFF) {
+      const int w = std::max(
+          width, BitsOf(static_cast<std::uint64_t>(ids[end]) - static_cast<std::uint64_t>(ids[end - 1])));
+      if (ChunkBytes(end - b, w) > static_cast<std::size_t>(kChunkBytes)) break;
+      width = w;
+      ++end;
     }
+    out.emplace_back(ids[b], EncodeChunk(ids.data() + b, end - b, width));
+    b = end;
   }
   return out;
 }
@@ -502,7 +524,8 @@ bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
   return true;
 }
 
-bool BuildPgPostsStep(const QSqlDatabase& db, int rows, std::int64_t* added, bool* complete, QString* error) {
+bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::int64_t* added, bool* complete,
+                      QString* error) {
   *added = 0;
   *complete = false;
   PGconn* c = ConnOf(db);
@@ -515,7 +538,10 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, std::int64_t* added, boo
     *error = QStringLiteral("no transaction");
     return false;
   }
-  if (!Locked(c, error)) return error->isEmpty();
+  if (!Locked(c, error)) {
+    *added = -1;
+    return error->isEmpty();
+  }
   Result state = Exec(c, "SELECT upto FROM \"HistoryKeywordState\"");
   if (!state.Ok() || state.Rows() != 1) {
     *error = state.Ok() ? QStringLiteral("the keyword index has no state") : state.Error();
@@ -543,7 +569,11 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, std::int64_t* added, boo
     listed.Add(read.Int(r, 0), read.Null(r, 1) ? std::string_view() : read.Bytes(r, 1),
                OptionalInt(read, r, 2), OptionalInt(read, r, 3), &scratch);
   const std::int64_t last = read.Rows() > 0 ? read.Int(read.Rows() - 1, 0) : from;
-  const std::int64_t upto = read.Rows() < rows ? kIndexComplete : last;
+  if (read.Rows() == 0 && !mayComplete) {
+    Exec(c, "ROLLBACK");
+    return true;
+  }
+  const std::int64_t upto = read.Rows() == 0 ? kIndexComplete : last;
   bool ok = AddPosts(c, listed.grams, error) && AddPacks(c, listed.facts, error);
   // The changes this snapshot saw are listed now; rows the lists cannot hold
   // stay fresh.
@@ -579,6 +609,17 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, std::int64_t* added, boo
   *added = read.Rows();
   *complete = upto == kIndexComplete;
   return true;
+}
+
+bool CompactPgPosts(const QSqlDatabase& db, QString* error) {
+  PGconn* c = ConnOf(db);
+  if (!c) {
+    *error = QStringLiteral("no PostgreSQL connection");
+    return false;
+  }
+  Result r = Exec(c, "VACUUM FULL \"HistoryKeywordPosts\", \"HistoryKeywordPacks\"");
+  if (!r.Ok()) *error = r.Error();
+  return r.Ok();
 }
 
 std::int64_t PgFreshCount(const QSqlDatabase& db, std::int64_t limit) {

@@ -5,8 +5,8 @@
 // - "HistoryKeywordPosts" (gram, first, data): for each gram of the titles
 //   (a character, pair or triple, ASCII letters in lower case) the ids of
 //   the rows that hold it, in chunks of at most 4000 bytes: the chunk's
-//   first id, then each following id as its step from the one before
-//   (unsigned LEB128).
+//   first id, then each following id as its step from the one before, all
+//   steps of a chunk in as many bits as its largest needs.
 // - "HistoryKeywordPacks" (first, data): each row's price and day, packed as
 //   on SQLite (keyword_facts.h).
 // - "HistoryKeywordFresh" (id, seq, kept): the ids of History's rows changed
@@ -37,10 +37,17 @@ namespace tallyglass::db {
 // layout). `complete`: whether they hold every row.
 bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error);
 
-// Lists up to `rows` rows past the build's mark, in one transaction.
-// `added` rows listed; `complete` once the mark has passed the last row.
-// Another client building at the same time: nothing done, no error.
-bool BuildPgPostsStep(const QSqlDatabase& db, int rows, std::int64_t* added, bool* complete, QString* error);
+// Lists up to `rows` rows past the build's mark, in one transaction:
+// `added` rows. With none left, and `mayComplete`, the lists are complete
+// (`complete`). Another client building at the same time: nothing done,
+// `added` -1, no error.
+bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::int64_t* added, bool* complete,
+                      QString* error);
+
+// Writes the lists and packs again without the room the build's rewritten
+// chunks left (VACUUM FULL: queries of the lists wait meanwhile, so the
+// builder runs it before the lists are complete).
+bool CompactPgPosts(const QSqlDatabase& db, QString* error);
 
 // The fresh ids not kept, up to `limit` (the worker's cue to merge).
 std::int64_t PgFreshCount(const QSqlDatabase& db, std::int64_t limit);
