@@ -252,6 +252,43 @@ struct Listed {
   }
 };
 
+// Merges `add` (ascending by key) into a run of stored chunks `old`
+// (ascending, the first holding or following the smallest added key, the
+// last starting at or before the largest): each chunk takes the added items
+// from its first key up to the next chunk's (the first chunk also those
+// before it) and only chunks that take some are written again, split where
+// they outgrow their limit. A stored item keeps its place against an added
+// one of its key.
+template <class T, class Key, class Read, class Write>
+bool MergeRun(const std::vector<std::pair<std::int64_t, std::string_view>>& old, const std::vector<T>& add,
+              Key key, Read read, Write write, std::vector<std::int64_t>* del,
+              std::vector<std::pair<std::int64_t, std::string>>* put) {
+  auto before = [&](const T& x, const T& y) { return key(x) < key(y); };
+  auto same = [&](const T& x, const T& y) { return key(x) == key(y); };
+  if (old.empty()) {
+    for (auto& c : write(add)) put->push_back(std::move(c));
+    return true;
+  }
+  std::vector<T> items;
+  std::size_t a = 0;
+  for (std::size_t j = 0; j < old.size() && a < add.size(); ++j) {
+    std::size_t end = a;
+    while (end < add.size() && (j + 1 == old.size() || key(add[end]) < old[j + 1].first)) ++end;
+    if (end == a) continue;
+    items.clear();
+    if (!read(old[j].first, old[j].second, &items)) return false;
+    const std::size_t mid = items.size();
+    items.insert(items.end(), add.begin() + static_cast<std::ptrdiff_t>(a),
+                 add.begin() + static_cast<std::ptrdiff_t>(end));
+    std::inplace_merge(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(mid), items.end(), before);
+    items.erase(std::unique(items.begin(), items.end(), same), items.end());
+    del->push_back(old[j].first);
+    for (auto& c : write(items)) put->push_back(std::move(c));
+    a = end;
+  }
+  return true;
+}
+
 // Puts `ids` (ascending, none listed yet) into each gram's chunks: the chunks
 // from the one holding the smallest id to the last starting at or before the
 // largest are read, merged and written again.
@@ -280,37 +317,27 @@ bool AddPosts(PGconn* c, const std::map<std::string, std::vector<std::int64_t>>&
   for (int r = 0; r < stored.Rows(); ++r)
     old[std::string(stored.Bytes(r, 0))].emplace_back(stored.Int(r, 1), stored.Bytes(r, 2));
   std::vector<std::string> delGram, putGram, putData;
-  std::vector<std::int64_t> delFirst, putFirst;
-  std::vector<std::int64_t> all;
+  std::vector<std::int64_t> delFirst, putFirst, del;
+  std::vector<std::pair<std::int64_t, std::string>> put;
+  const std::vector<std::pair<std::int64_t, std::string_view>> none;
   for (const auto& [g, ids] : grams) {
-    all.clear();
     auto it = old.find(g);
-    if (it != old.end()) {
-      for (const auto& [first, data] : it->second)
-        if (!ReadChunk(first, data, &all)) {
-          *error = QStringLiteral("the keyword index is damaged");
-          return false;
-        }
+    del.clear();
+    put.clear();
+    if (!MergeRun(
+            it != old.end() ? it->second : none, ids, [](std::int64_t id) { return id; },
+            [](std::int64_t first, std::string_view data, std::vector<std::int64_t>* out) {
+              return ReadChunk(first, data, out);
+            },
+            Chunks, &del, &put)) {
+      *error = QStringLiteral("the keyword index is damaged");
+      return false;
     }
-    const std::size_t mid = all.size();
-    all.insert(all.end(), ids.begin(), ids.end());
-    std::inplace_merge(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid), all.end());
-    all.erase(std::unique(all.begin(), all.end()), all.end());
-    auto chunks = Chunks(all);
-    // Chunks that come out as they were stay.
-    if (it != old.end()) {
-      for (const auto& [first, data] : it->second) {
-        auto same = std::find_if(chunks.begin(), chunks.end(),
-                                 [&](const auto& n) { return n.first == first && n.second == data; });
-        if (same != chunks.end()) {
-          chunks.erase(same);
-        } else {
-          delGram.push_back(g);
-          delFirst.push_back(first);
-        }
-      }
+    for (std::int64_t first : del) {
+      delGram.push_back(g);
+      delFirst.push_back(first);
     }
-    for (auto& [first, data] : chunks) {
+    for (auto& [first, data] : put) {
       putGram.push_back(g);
       putFirst.push_back(first);
       putData.push_back(std::move(data));
@@ -352,39 +379,24 @@ bool AddPacks(PGconn* c, const std::vector<KeywordFact>& facts, QString* error) 
     *error = stored.Error();
     return false;
   }
-  std::vector<KeywordFact> all;
-  FactsPack pack;
   std::vector<std::pair<std::int64_t, std::string_view>> old;
-  for (int r = 0; r < stored.Rows(); ++r) {
-    const std::string_view data = stored.Bytes(r, 1);
-    if (!pack.Read(stored.Int(r, 0), data.data(), data.size())) {
-      *error = QStringLiteral("the keyword index is damaged");
-      return false;
-    }
-    for (std::size_t i = 0; i < pack.Size(); ++i) all.push_back(pack.At(i));
-    old.emplace_back(stored.Int(r, 0), data);
-  }
-  const std::size_t mid = all.size();
-  all.insert(all.end(), facts.begin(), facts.end());
-  auto byId = [](const KeywordFact& a, const KeywordFact& b) { return a.id < b.id; };
-  // Stable: a stored fact comes before an added one of its id, and stays.
-  std::inplace_merge(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid), all.end(), byId);
-  all.erase(std::unique(all.begin(), all.end(),
-                        [](const KeywordFact& a, const KeywordFact& b) { return a.id == b.id; }),
-            all.end());
-  auto packs = PackFacts(all);
+  for (int r = 0; r < stored.Rows(); ++r) old.emplace_back(stored.Int(r, 0), stored.Bytes(r, 1));
+  FactsPack pack;
   std::vector<std::int64_t> delFirst, putFirst;
-  std::vector<std::string> putData;
-  for (const auto& [first, data] : old) {
-    auto same = std::find_if(packs.begin(), packs.end(),
-                             [&](const auto& n) { return n.first == first && n.second == data; });
-    if (same != packs.end()) {
-      packs.erase(same);
-    } else {
-      delFirst.push_back(first);
-    }
+  std::vector<std::pair<std::int64_t, std::string>> put;
+  if (!MergeRun(
+          old, facts, [](const KeywordFact& f) { return f.id; },
+          [&](std::int64_t first, std::string_view data, std::vector<KeywordFact>* out) {
+            if (!pack.Read(first, data.data(), data.size())) return false;
+            for (std::size_t i = 0; i < pack.Size(); ++i) out->push_back(pack.At(i));
+            return true;
+          },
+          PackFacts, &delFirst, &put)) {
+    *error = QStringLiteral("the keyword index is damaged");
+    return false;
   }
-  for (auto& [first, data] : packs) {
+  std::vector<std::string> putData;
+  for (auto& [first, data] : put) {
     putFirst.push_back(first);
     putData.push_back(std::move(data));
   }
@@ -737,10 +749,14 @@ bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString
 bool PgPostsComplete(const QSqlDatabase& db) {
   PGconn* c = ConnOf(db);
   if (!c) return false;
+  // The lists fold ASCII letters as lower() does in most locales; a server
+  // that folds them otherwise ('I' to dotless 'ı' in Turkish) is left to
+  // the GIN index, which folds with lower() itself.
   Result r =
       Exec(c,
            "SELECT 1 FROM \"HistoryKeywordState\" WHERE upto = 2147483647 AND layout = $1::int AND relid "
-           "= to_regclass('\"History\"')",
+           "= to_regclass('\"History\"') AND lower('ABCDEFGHIJKLMNOPQRSTUVWXYZ') = "
+           "'abcdefghijklmnopqrstuvwxyz'",
            {std::to_string(kLayout)});
   return r.Ok() && r.Rows() == 1;
 }
