@@ -460,6 +460,10 @@ IndexBuilder::IndexBuilder(const HistoryDb& db)
 
 IndexBuilder::~IndexBuilder() {
   stop_ = true;
+  {
+    std::lock_guard<std::mutex> lock(cancelMutex_);
+    if (cancel_) cancel_();
+  }
   if (thread_.joinable()) thread_.join();
 }
 
@@ -632,6 +636,10 @@ void IndexBuilder::Run(Callbacks c) {
         watcher.join();
       }
       // Then the lists beside it, a chunk per transaction.
+      {
+        std::lock_guard<std::mutex> lock(cancelMutex_);
+        cancel_ = PgCanceller(db);
+      }
       bool complete = false;
       if (ok && !stop_) ok = PreparePgPosts(db, &complete, &error);
       std::int64_t done = 0;
@@ -668,6 +676,10 @@ void IndexBuilder::Run(Callbacks c) {
         while (!stop_ && MergePgFresh(db, kPgFreshMerge, &moved, &why) && moved > 0) {
         }
       }
+    }
+    {
+      std::lock_guard<std::mutex> lock(cancelMutex_);
+      cancel_ = {};
     }
     q.finish();
     db.close();

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -124,6 +125,9 @@ class IndexBuilder {
   Engine engine_;
   std::unique_ptr<QObject> context_;
   std::atomic<bool> stop_{false};
+  // Cancels the PostgreSQL statement the builder runs, when the window goes.
+  std::mutex cancelMutex_;
+  std::function<void()> cancel_;
   bool running_ = false;
   std::thread thread_;
 };

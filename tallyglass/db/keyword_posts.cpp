@@ -13,6 +13,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -27,6 +28,12 @@ namespace {
 // 5: the first layout of these lists (after SQLite's 4).
 constexpr int kLayout = 5;
 constexpr int kChunkBytes = 4000;
+// The most fresh rows a query reads from History itself.
+constexpr int kFreshRead = 100000;
+// A condition: every table of the lists is there.
+#define TG_LISTS_EXIST                                                                                    \
+  "to_regclass('\"HistoryKeywordFresh\"') IS NOT NULL AND to_regclass('\"HistoryKeywordPosts\"') IS NOT " \
+  "NULL AND to_regclass('\"HistoryKeywordPacks\"') IS NOT NULL"
 // Taken by whoever builds or merges, for the transaction.
 constexpr char kLock[] = "SELECT pg_try_advisory_xact_lock(hashtext('tallyglass keyword lists'))";
 
@@ -88,6 +95,36 @@ Result Exec(PGconn* c, const char* sql, const std::vector<std::string>& params =
   for (const std::string& p : params) values.push_back(p.c_str());
   return Result(
       PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 1));
+}
+
+// Runs `sql` and hands each row of its result to `each` as it arrives
+// (libpq's single-row mode), so that no more than a row is held at once.
+// `each` returns false to stop with `why`.
+bool Stream(PGconn* c, const char* sql, const std::vector<std::string>& params,
+            const std::function<bool(const Result& row, QString* why)>& each, QString* error) {
+  std::vector<const char*> values;
+  for (const std::string& p : params) values.push_back(p.c_str());
+  if (!PQsendQueryParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr,
+                         1)) {
+    *error = QString::fromUtf8(PQerrorMessage(c)).trimmed();
+    return false;
+  }
+  PQsetSingleRowMode(c);
+  bool ok = true;
+  // Every result is taken, whatever happens, for the connection's next
+  // statement.
+  while (PGresult* raw = PQgetResult(c)) {
+    Result r(raw);
+    const ExecStatusType status = PQresultStatus(raw);
+    if (!ok) continue;
+    if (status == PGRES_SINGLE_TUPLE) {
+      ok = each(r, error);
+    } else if (status != PGRES_TUPLES_OK) {
+      *error = r.Error();
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 // Array literals for parameters.
@@ -453,6 +490,10 @@ BEGIN
       ON CONFLICT (id) DO UPDATE SET seq = excluded.seq, kept = false;
   END IF;
   RETURN NULL;
+EXCEPTION WHEN undefined_table THEN
+  -- Lists dropped by hand: History's writes go on; the lists are found
+  -- incomplete and made again.
+  RETURN NULL;
 END
 $f$)SQL";
 
@@ -468,7 +509,7 @@ bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
   Result state =
       Exec(c,
            "SELECT upto = 2147483647 FROM \"HistoryKeywordState\" WHERE layout = $1::int AND relid = "
-           "to_regclass('\"History\"')",
+           "to_regclass('\"History\"') AND " TG_LISTS_EXIST,
            {std::to_string(kLayout)});
   if (state.Ok() && state.Rows() == 1) {
     *complete = state.Bool(0, 0);
@@ -746,6 +787,17 @@ bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString
   return true;
 }
 
+std::function<void()> PgCanceller(const QSqlDatabase& db) {
+  PGconn* c = ConnOf(db);
+  PGcancel* cancel = c ? PQgetCancel(c) : nullptr;
+  if (!cancel) return {};
+  std::shared_ptr<PGcancel> owned(cancel, PQfreeCancel);
+  return [owned] {
+    char why[256];
+    PQcancel(owned.get(), why, sizeof why);
+  };
+}
+
 bool PgPostsComplete(const QSqlDatabase& db) {
   PGconn* c = ConnOf(db);
   if (!c) return false;
@@ -756,7 +808,7 @@ bool PgPostsComplete(const QSqlDatabase& db) {
       Exec(c,
            "SELECT 1 FROM \"HistoryKeywordState\" WHERE upto = 2147483647 AND layout = $1::int AND relid "
            "= to_regclass('\"History\"') AND lower('ABCDEFGHIJKLMNOPQRSTUVWXYZ') = "
-           "'abcdefghijklmnopqrstuvwxyz'",
+           "'abcdefghijklmnopqrstuvwxyz' AND " TG_LISTS_EXIST,
            {std::to_string(kLayout)});
   return r.Ok() && r.Rows() == 1;
 }
@@ -783,22 +835,14 @@ IndexOnly PgIndexOnlyRows(const QSqlDatabase& db, const Statement& s,
     Exec(c, "ROLLBACK");
     return IndexOnly::NotAnswered;
   }
-  Result posts =
-      Exec(c,
-           "SELECT gram, first, data FROM \"HistoryKeywordPosts\" WHERE gram = ANY($1::text[]) ORDER "
-           "BY gram, first",
-           {TextArray(grams)});
-  if (!posts.Ok()) return fail(posts.Error());
+  const QString damaged = QStringLiteral("the keyword index is damaged");
   std::sort(grams.begin(), grams.end());
   grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+  // Each gram's ids, the first gram's kept, each further one's intersected.
   std::vector<std::int64_t> ids, own, both;
   std::size_t listedGrams = 0;
-  for (int r = 0; r < posts.Rows();) {
-    const std::string_view gram = posts.Bytes(r, 0);
-    own.clear();
-    for (; r < posts.Rows() && posts.Bytes(r, 0) == gram; ++r)
-      if (!ReadChunk(posts.Int(r, 1), posts.Bytes(r, 2), &own))
-        return fail(QStringLiteral("the keyword index is damaged"));
+  std::string gram;
+  auto endGram = [&] {
     if (listedGrams++ == 0) {
       ids.swap(own);
     } else {
@@ -806,10 +850,35 @@ IndexOnly PgIndexOnlyRows(const QSqlDatabase& db, const Statement& s,
       std::set_intersection(ids.begin(), ids.end(), own.begin(), own.end(), std::back_inserter(both));
       ids.swap(both);
     }
-  }
+    own.clear();
+  };
+  if (!Stream(
+          c,
+          "SELECT gram, first, data FROM \"HistoryKeywordPosts\" WHERE gram = ANY($1::text[]) ORDER BY gram, "
+          "first",
+          {TextArray(grams)},
+          [&](const Result& r, QString* why) {
+            if (r.Bytes(0, 0) != gram) {
+              if (!gram.empty()) endGram();
+              gram = r.Bytes(0, 0);
+            }
+            if (ReadChunk(r.Int(0, 1), r.Bytes(0, 2), &own)) return true;
+            *why = damaged;
+            return false;
+          },
+          error))
+    return fail(*error);
+  if (!gram.empty()) endGram();
   if (listedGrams < grams.size()) ids.clear();  // a gram no title holds
-  Result fresh = Exec(c, "SELECT id FROM \"HistoryKeywordFresh\" ORDER BY id");
+  // Fresh rows are read from History one by one: after a load of many rows
+  // by another client, the GIN index serves until the worker has moved them.
+  Result fresh = Exec(c, "SELECT id FROM \"HistoryKeywordFresh\" ORDER BY id LIMIT $1::int",
+                      {std::to_string(kFreshRead + 1)});
   if (!fresh.Ok()) return fail(fresh.Error());
+  if (fresh.Rows() > kFreshRead) {
+    Exec(c, "ROLLBACK");
+    return IndexOnly::NotAnswered;
+  }
   if (fresh.Rows() > 0) {
     both.clear();
     std::size_t f = 0;
@@ -821,35 +890,58 @@ IndexOnly PgIndexOnlyRows(const QSqlDatabase& db, const Statement& s,
     ids.swap(both);
   }
   if (!ids.empty()) {
-    // A common keyword reads the packs of its whole span in order; a rare
-    // one only those its ids fall in.
-    Result packs =
-        ids.size() > 2000
-            ? Exec(c,
-                   "SELECT first, data FROM \"HistoryKeywordPacks\" WHERE first <= $2::bigint AND first "
-                   ">= coalesce((SELECT max(first) FROM \"HistoryKeywordPacks\" WHERE first <= "
-                   "$1::bigint), $1::bigint) ORDER BY first",
-                   {std::to_string(ids.front()), std::to_string(ids.back())})
-            : Exec(c,
-                   "SELECT DISTINCT p.first, p.data FROM unnest($1::bigint[]) AS u(id) CROSS JOIN "
-                   "LATERAL (SELECT first, data FROM \"HistoryKeywordPacks\" WHERE first <= u.id ORDER "
-                   "BY first DESC LIMIT 1) AS p ORDER BY 1",
-                   {IntArray(ids)});
-    if (!packs.Ok()) return fail(packs.Error());
+    // A common keyword (ids dense enough to fall in nearly every pack of
+    // their span) reads the packs of its span in order; a rare one only
+    // those its ids fall in, found from the packs' first ids.
+    std::string sql;
+    std::vector<std::string> params;
+    const std::uint64_t span =
+        static_cast<std::uint64_t>(ids.back()) - static_cast<std::uint64_t>(ids.front());
+    if (ids.size() > 2000 || ids.size() * 64 > span) {
+      sql =
+          "SELECT first, data FROM \"HistoryKeywordPacks\" WHERE first <= $2::bigint AND first >= "
+          "coalesce((SELECT max(first) FROM \"HistoryKeywordPacks\" WHERE first <= $1::bigint), $1::bigint) "
+          "ORDER BY first";
+      params = {std::to_string(ids.front()), std::to_string(ids.back())};
+    } else {
+      Result firsts = Exec(c, "SELECT first FROM \"HistoryKeywordPacks\" ORDER BY first");
+      if (!firsts.Ok()) return fail(firsts.Error());
+      std::vector<std::int64_t> wanted;
+      int p = -1;
+      for (std::int64_t id : ids) {
+        while (p + 1 < firsts.Rows() && firsts.Int(p + 1, 0) <= id) ++p;
+        if (p >= 0 && (wanted.empty() || wanted.back() != firsts.Int(p, 0)))
+          wanted.push_back(firsts.Int(p, 0));
+      }
+      sql = "SELECT first, data FROM \"HistoryKeywordPacks\" WHERE first = ANY($1::bigint[]) ORDER BY first";
+      params = {IntArray(wanted)};
+    }
     FactsPack pack;
     KeywordFact f;
-    int p = -1;
-    for (std::int64_t id : ids) {
-      while (p + 1 < packs.Rows() && packs.Int(p + 1, 0) <= id) {
-        ++p;
-        const std::string_view data = packs.Bytes(p, 1);
-        if (!pack.Read(packs.Int(p, 0), data.data(), data.size()))
-          return fail(QStringLiteral("the keyword index is damaged"));
-      }
-      if (p < 0 || !pack.Find(id, &f)) return fail(QStringLiteral("the keyword index is damaged"));
-      if (s.dayBound && !(f.day && *f.day > *s.dayBound)) continue;
-      row(id, f.price);
-    }
+    std::size_t next = 0;
+    if (!Stream(
+            c, sql.c_str(), params,
+            [&](const Result& r, QString* why) {
+              if (next == ids.size()) return true;
+              const std::string_view data = r.Bytes(0, 1);
+              // Every id falls in a pack.
+              if (!pack.Read(r.Int(0, 0), data.data(), data.size()) || ids[next] < r.Int(0, 0)) {
+                *why = damaged;
+                return false;
+              }
+              for (; next < ids.size() && ids[next] <= pack.Last(); ++next) {
+                if (!pack.Find(ids[next], &f)) {
+                  *why = damaged;
+                  return false;
+                }
+                if (s.dayBound && !(f.day && *f.day > *s.dayBound)) continue;
+                row(ids[next], f.price);
+              }
+              return true;
+            },
+            error))
+      return fail(*error);
+    if (next < ids.size()) return fail(damaged);
   }
   // The fresh rows, from History under the statement's own conditions.
   if (fresh.Rows() > 0) {

@@ -57,6 +57,11 @@ std::int64_t PgFreshCount(const QSqlDatabase& db, std::int64_t limit);
 // without error (it is tried again later).
 bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString* error);
 
+// A call that cancels the statement running on `db`'s connection, from any
+// thread (the window going while the builder writes); empty for another
+// engine.
+std::function<void()> PgCanceller(const QSqlDatabase& db);
+
 // Whether the lists are complete for the current History.
 bool PgPostsComplete(const QSqlDatabase& db);
 
