@@ -506,17 +506,25 @@ bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
     *error = QStringLiteral("no PostgreSQL connection");
     return false;
   }
-  Result state =
-      Exec(c,
-           "SELECT upto = 2147483647 FROM \"HistoryKeywordState\" WHERE layout = $1::int AND relid = "
-           "to_regclass('\"History\"') AND " TG_LISTS_EXIST,
-           {std::to_string(kLayout)});
-  if (state.Ok() && state.Rows() == 1) {
-    *complete = state.Bool(0, 0);
-    return true;
-  }
+  // Without an error that would end the transaction it may run in.
+  auto current = [&] {
+    Result exists = Exec(c, "SELECT to_regclass('\"HistoryKeywordState\"') IS NOT NULL");
+    if (!exists.Ok() || !exists.Bool(0, 0)) return false;
+    Result state =
+        Exec(c,
+             "SELECT upto = 2147483647 FROM \"HistoryKeywordState\" WHERE layout = $1::int AND relid = "
+             "to_regclass('\"History\"') AND " TG_LISTS_EXIST,
+             {std::to_string(kLayout)});
+    if (state.Ok() && state.Rows() == 1) *complete = state.Bool(0, 0);
+    return state.Ok() && state.Rows() == 1;
+  };
+  if (current()) return true;
   Exec(c, "SET client_min_messages TO WARNING");
-  bool ok = Exec(c, "BEGIN").Ok();
+  // Two programs starting together: the second waits and finds the lists
+  // the first made.
+  bool ok = Exec(c, "BEGIN").Ok() &&
+            Exec(c, "SELECT pg_advisory_xact_lock(hashtext('tallyglass keyword lists'))").Ok();
+  if (ok && current()) return Exec(c, "COMMIT").Ok();
   const char* steps[] = {
       "DROP TABLE IF EXISTS \"HistoryKeywordPosts\", \"HistoryKeywordPacks\", \"HistoryKeywordFresh\", "
       "\"HistoryKeywordState\"",
