@@ -806,6 +806,12 @@ std::function<void()> PgCanceller(const QSqlDatabase& db) {
   };
 }
 
+QString PgConnectionError(const QSqlDatabase& db) {
+  PGconn* c = ConnOf(db);
+  const QString why = c ? QString::fromUtf8(PQerrorMessage(c)).simplified() : QString();
+  return why.isEmpty() ? QStringLiteral("no answer from the database server") : why;
+}
+
 bool PgPostsComplete(const QSqlDatabase& db) {
   PGconn* c = ConnOf(db);
   if (!c) return false;

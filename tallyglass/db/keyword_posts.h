@@ -62,6 +62,10 @@ bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString
 // engine.
 std::function<void()> PgCanceller(const QSqlDatabase& db);
 
+// The connection's last error (a server gone: "server closed the
+// connection unexpectedly ..."); never empty.
+QString PgConnectionError(const QSqlDatabase& db);
+
 // Whether the lists are complete for the current History.
 bool PgPostsComplete(const QSqlDatabase& db);
 

@@ -152,15 +152,23 @@ class QueryRunner::Worker {
     }
     q.setForwardOnly(true);
     if (!q.prepare(sql)) {
-      *error = EngineText(q.lastError());
+      *error = Why(q);
       return false;
     }
     for (const QVariant& v : params) q.addBindValue(v);
     if (!q.exec()) {
-      *error = EngineText(q.lastError());
+      *error = Why(q);
       return false;
     }
     return true;
+  }
+
+  // The statement's error; a server gone leaves none on it (the connection
+  // then says why).
+  QString Why(const QSqlQuery& q) const {
+    QString why = EngineText(q.lastError());
+    if (why.isEmpty() && r_->engine_ == Engine::Postgres) why = PgConnectionError(db_);
+    return why;
   }
 
   // The range's share of the table is estimated from the first and last
@@ -310,7 +318,7 @@ class QueryRunner::Worker {
     QSqlQuery q(db_);
     if (!Exec(q, sql, rows.params, error)) return false;
     if (!q.next()) {
-      *error = EngineText(q.lastError());
+      *error = Why(q);
       return false;
     }
     out->rows = q.value(0).toLongLong();
@@ -363,7 +371,7 @@ class QueryRunner::Worker {
       for (int i = 0; i < rec.count(); ++i) row[i] = q.value(i);
       page.rows.push_back(std::move(row));
     }
-    if (q.lastError().isValid()) return fail(EngineText(q.lastError()));
+    if (q.lastError().isValid()) return fail(Why(q));
     stats.stats = tally.stats;
     page.last = tally.rows <= limit;
     page.ok = stats.ok = true;
@@ -401,7 +409,7 @@ class QueryRunner::Worker {
       out.rows.push_back(std::move(row));
     }
     if (q.lastError().isValid()) {
-      out.error = EngineText(q.lastError());
+      out.error = Why(q);
       out.cancelled = Stale(gen);
       return out;
     }
@@ -461,7 +469,7 @@ class QueryRunner::Worker {
       }
     }
     if (q.lastError().isValid()) {
-      out.error = EngineText(q.lastError());
+      out.error = Why(q);
       file.cancelWriting();
       return out;
     }
@@ -506,7 +514,7 @@ class QueryRunner::Worker {
       }
     }
     if (q.lastError().isValid()) {
-      out.error = EngineText(q.lastError());
+      out.error = Why(q);
       out.cancelled = Stale(gen);
       return out;
     }

@@ -630,6 +630,41 @@ TEST_F(HistoryDbTest, ANewQueryCancelsTheOneRunning) {
   EXPECT_EQ(got.stats.count, 1);
 }
 
+#if defined(TG_ENGINE_POSTGRES)
+
+TEST_F(HistoryDbTest, AServerGoneIsNamedInTheQuerysError) {
+  HistoryDb db;
+  ASSERT_TRUE(Open(db)) << db.LastError().toStdString();
+  Add(db, {Row(1, "手机", 10)});
+  QueryInputs in;
+  in.today = 16001;
+  in.include[0] = "手机";
+  HistoryResultSet rs(&db);
+  std::optional<HistoryResultSet::Finished> got;
+  auto start = [&] {
+    got.reset();
+    rs.Start(BuildHistoryQuery(in, db.engine()), [&](const HistoryResultSet::Finished& f) { got = f; });
+    PumpUntil([&] { return got.has_value(); });
+  };
+  start();
+  ASSERT_TRUE(got && got->ok) << (got ? got->error.toStdString() : "no answer");
+  // As when the server goes away: every other connection to it ends.
+  {
+    HistoryDb other;
+    ASSERT_TRUE(other.Open(tmp_.path() + "/other", url_)) << other.LastError().toStdString();
+    QSqlQuery q(other.Database());
+    ASSERT_TRUE(
+        q.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() "
+               "AND datname = current_database()"));
+  }
+  start();
+  ASSERT_TRUE(got.has_value());
+  EXPECT_FALSE(got->ok);
+  EXPECT_FALSE(got->error.trimmed().isEmpty()) << "the error names no cause";
+}
+
+#endif
+
 #if defined(TG_ENGINE_SQLITE)
 
 TEST_F(HistoryDbTest, TableMadeElsewhereGetsTheKey) {
