@@ -463,6 +463,31 @@ std::optional<std::int64_t> OptionalInt(const Result& r, int row, int col) {
   return r.Int(row, col);
 }
 
+// Ends a step's transaction after its writes (`wrote`, the last statement
+// `last`): committed; rolled back on a conflict with a concurrent writer
+// (true, not `committed`: it is tried again later); or rolled back on an
+// error (false).
+bool EndStep(PGconn* c, bool wrote, const Result& last, bool* committed, QString* error) {
+  *committed = false;
+  if (!wrote || !last.Ok()) {
+    if (wrote && !last.Conflict()) *error = last.Error();
+    Exec(c, "ROLLBACK");
+    return wrote && last.Conflict();
+  }
+  Result commit = Exec(c, "COMMIT");
+  *committed = commit.Ok();
+  if (!commit.Ok() && !commit.Conflict()) *error = commit.Error();
+  return commit.Ok() || commit.Conflict();
+}
+
+// The connection under `db`; null, with `error` saying so, for another
+// engine.
+PGconn* PgOf(const QSqlDatabase& db, QString* error) {
+  PGconn* c = ConnOf(db);
+  if (!c) *error = QStringLiteral("no PostgreSQL connection");
+  return c;
+}
+
 // Takes the lock of the lists for the transaction begun; false (and the
 // transaction rolled back) when another client holds it, or on an error.
 bool Locked(PGconn* c, QString* error) {
@@ -501,11 +526,8 @@ $f$)SQL";
 
 bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
   *complete = false;
-  PGconn* c = ConnOf(db);
-  if (!c) {
-    *error = QStringLiteral("no PostgreSQL connection");
-    return false;
-  }
+  PGconn* c = PgOf(db, error);
+  if (!c) return false;
   // Without an error that would end the transaction it may run in.
   auto current = [&] {
     Result exists = Exec(c, "SELECT to_regclass('\"HistoryKeywordState\"') IS NOT NULL");
@@ -563,11 +585,12 @@ bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
       failed = std::move(r);
     }
   }
+  Result r;
   if (ok) {
-    Result r = Exec(c,
-                    "INSERT INTO \"HistoryKeywordState\" SELECT CASE WHEN EXISTS (SELECT 1 FROM \"History\") "
-                    "THEN -9223372036854775808 ELSE 2147483647 END, $1::int, '\"History\"'::regclass",
-                    {std::to_string(kLayout)});
+    r = Exec(c,
+             "INSERT INTO \"HistoryKeywordState\" SELECT CASE WHEN EXISTS (SELECT 1 FROM \"History\") "
+             "THEN -9223372036854775808 ELSE 2147483647 END, $1::int, '\"History\"'::regclass",
+             {std::to_string(kLayout)});
     ok = r.Ok();
     if (!ok) failed = std::move(r);
   }
@@ -589,11 +612,8 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::i
                       QString* error) {
   *added = 0;
   *complete = false;
-  PGconn* c = ConnOf(db);
-  if (!c) {
-    *error = QStringLiteral("no PostgreSQL connection");
-    return false;
-  }
+  PGconn* c = PgOf(db, error);
+  if (!c) return false;
   // One snapshot: a fresh id whose change it sees is listed as it sees it.
   if (!Exec(c, "BEGIN ISOLATION LEVEL REPEATABLE READ").Ok()) {
     *error = QStringLiteral("no transaction");
@@ -638,34 +658,23 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::i
   bool ok = AddPosts(c, listed.grams, error) && AddPacks(c, listed.facts, error);
   // The changes this snapshot saw are listed now; rows the lists cannot hold
   // stay fresh.
+  Result r;
   if (ok) {
-    Result r = Exec(c, "DELETE FROM \"HistoryKeywordFresh\" WHERE id > $1::bigint AND id <= $2::bigint",
-                    {std::to_string(from), std::to_string(upto)});
-    if (ok && r.Ok() && !listed.fresh.empty())
+    r = Exec(c, "DELETE FROM \"HistoryKeywordFresh\" WHERE id > $1::bigint AND id <= $2::bigint",
+             {std::to_string(from), std::to_string(upto)});
+    if (r.Ok() && !listed.fresh.empty())
       r = Exec(
           c,
           "INSERT INTO \"HistoryKeywordFresh\"(id, kept) SELECT unnest($1::bigint[]), true ON CONFLICT (id) "
           "DO UPDATE SET kept = true",
           {IntArray(listed.fresh)});
     if (r.Ok()) r = Exec(c, "UPDATE \"HistoryKeywordState\" SET upto = $1::bigint", {std::to_string(upto)});
-    if (!r.Ok()) {
-      if (r.Conflict()) {
-        Exec(c, "ROLLBACK");
-        return true;
-      }
-      *error = r.Error();
-      ok = false;
-    }
   }
-  if (!ok) {
-    Exec(c, "ROLLBACK");
-    return false;
-  }
-  Result commit = Exec(c, "COMMIT");
-  if (!commit.Ok()) {
-    if (commit.Conflict()) return true;
-    *error = commit.Error();
-    return false;
+  bool committed = false;
+  if (!EndStep(c, ok, r, &committed, error)) return false;
+  if (!committed) {
+    *added = -1;  // tried again
+    return true;
   }
   *added = read.Rows();
   *complete = upto == kIndexComplete;
@@ -673,11 +682,8 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::i
 }
 
 bool CompactPgPosts(const QSqlDatabase& db, QString* error) {
-  PGconn* c = ConnOf(db);
-  if (!c) {
-    *error = QStringLiteral("no PostgreSQL connection");
-    return false;
-  }
+  PGconn* c = PgOf(db, error);
+  if (!c) return false;
   Result r = Exec(c, "VACUUM FULL \"HistoryKeywordPosts\", \"HistoryKeywordPacks\"");
   if (!r.Ok()) *error = r.Error();
   return r.Ok();
@@ -694,11 +700,8 @@ std::int64_t PgFreshCount(const QSqlDatabase& db, std::int64_t limit) {
 
 bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString* error) {
   *moved = 0;
-  PGconn* c = ConnOf(db);
-  if (!c) {
-    *error = QStringLiteral("no PostgreSQL connection");
-    return false;
-  }
+  PGconn* c = PgOf(db, error);
+  if (!c) return false;
   if (!Exec(c, "BEGIN ISOLATION LEVEL REPEATABLE READ").Ok()) {
     *error = QStringLiteral("no transaction");
     return false;
@@ -760,9 +763,9 @@ bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString
     }
   }
   bool ok = AddPosts(c, listed.grams, error) && AddPacks(c, listed.facts, error);
+  Result r;
   if (ok) {
-    Result r =
-        Exec(c,
+    r = Exec(c,
              "DELETE FROM \"HistoryKeywordFresh\" f USING unnest($1::bigint[], $2::bigint[]) AS u(id, seq) "
              "WHERE f.id = u.id AND f.seq = u.seq",
              {IntArray(goneIds), IntArray(goneSeqs)});
@@ -772,25 +775,10 @@ bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString
           "UPDATE \"HistoryKeywordFresh\" f SET kept = true FROM unnest($1::bigint[], $2::bigint[]) AS u(id, "
           "seq) WHERE f.id = u.id AND f.seq = u.seq",
           {IntArray(keptIds), IntArray(keptSeqs)});
-    if (!r.Ok()) {
-      if (r.Conflict()) {
-        Exec(c, "ROLLBACK");
-        return true;
-      }
-      *error = r.Error();
-      ok = false;
-    }
   }
-  if (!ok) {
-    Exec(c, "ROLLBACK");
-    return false;
-  }
-  Result commit = Exec(c, "COMMIT");
-  if (!commit.Ok()) {
-    if (commit.Conflict()) return true;
-    *error = commit.Error();
-    return false;
-  }
+  bool committed = false;
+  if (!EndStep(c, ok, r, &committed, error)) return false;
+  if (!committed) return true;  // tried again later
   *moved = static_cast<std::int64_t>(goneIds.size() + keptIds.size());
   return true;
 }

@@ -39,8 +39,8 @@ bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error);
 
 // Lists up to `rows` rows past the build's mark, in one transaction:
 // `added` rows. With none left, and `mayComplete`, the lists are complete
-// (`complete`). Another client building at the same time: nothing done,
-// `added` -1, no error.
+// (`complete`). Another client building at the same time, or a conflict
+// with a concurrent writer: nothing done, `added` -1, no error.
 bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::int64_t* added, bool* complete,
                       QString* error);
 
