@@ -176,12 +176,17 @@ std::string EncodeChunk(const std::int64_t* ids, std::size_t n, int width) {
   out[0] = static_cast<char>(width);
   out[1] = static_cast<char>((n - 1) & 0xFF);
   out[2] = static_cast<char>((n - 1) >> 8);
-  std::size_t bit = kChunkHeader * 8;
+  // Bits gathered, written out a byte at a time.
+  unsigned __int128 pending = 0;
+  int have = 0;
+  std::size_t at = kChunkHeader;
   for (std::size_t i = 1; i < n; ++i) {
-    const std::uint64_t step = static_cast<std::uint64_t>(ids[i]) - static_cast<std::uint64_t>(ids[i - 1]);
-    for (int b = 0; b < width; ++b, ++bit)
-      if ((step >> b) & 1) out[bit / 8] = static_cast<char>(out[bit / 8] | (1 << (bit % 8)));
+    pending |= static_cast<unsigned __int128>(static_cast<std::uint64_t>(ids[i]) -
+                                              static_cast<std::uint64_t>(ids[i - 1]))
+               << have;
+    for (have += width; have >= 8; have -= 8, pending >>= 8) out[at++] = static_cast<char>(pending & 0xFF);
   }
+  if (have > 0) out[at] = static_cast<char>(pending & 0xFF);
   return out;
 }
 
