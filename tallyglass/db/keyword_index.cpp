@@ -34,53 +34,30 @@ namespace {
 constexpr int kMaxGram = 3;
 constexpr int kPgMaxGram = 2;
 
-// Bytes of the UTF-8 character starting with `lead`; a stray byte counts as
-// one character.
-int CharBytes(unsigned char lead) {
-  if (lead < 0xC0) return 1;
-  if (lead < 0xE0) return 2;
-  if (lead < 0xF0) return 3;
-  return 4;
-}
-
 // The tokenizer: every character of a title, every pair and every triple of
-// neighbours, ASCII letters in lower case as LIKE compares them. A query
-// string of up to three characters is one gram; a longer one its triples.
+// neighbours (ForEachTitleGram). A query string of up to three characters is
+// one gram; a longer one its triples.
 int GramsTokenize(Fts5Tokenizer*, void* ctx, int flags, const char* text, int size,
                   int (*token)(void*, int, const char*, int, int, int)) {
-  const bool query = (flags & FTS5_TOKENIZE_QUERY) != 0;
-  std::string buf;
-  auto put = [&](int start, int end) {
-    buf.assign(text + start, static_cast<std::size_t>(end - start));
-    for (char& c : buf)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return token(ctx, 0, buf.data(), static_cast<int>(buf.size()), start, end);
+  const std::string_view all(text, static_cast<std::size_t>(size));
+  int rc = SQLITE_OK;
+  auto put = [&](std::size_t start, std::size_t end) {
+    const std::string g = FoldedGram(all.substr(start, end - start));
+    rc = token(ctx, 0, g.data(), static_cast<int>(g.size()), static_cast<int>(start), static_cast<int>(end));
+    return rc == SQLITE_OK;
   };
-  // Starts of the last characters: starts[0] the one before this, starts[1]
-  // the one before that.
-  int starts[2] = {-1, -1};
+  if ((flags & FTS5_TOKENIZE_QUERY) == 0) {
+    ForEachTitleGram(all, [&](std::size_t start, std::size_t end, int) { return put(start, end); });
+    return rc;
+  }
   int chars = 0;
-  for (int i = 0; i < size; ++chars) {
-    const int n = std::min(CharBytes(static_cast<unsigned char>(text[i])), size - i);
-    i += n;
-  }
-  for (int i = 0; i < size;) {
-    const int n = std::min(CharBytes(static_cast<unsigned char>(text[i])), size - i);
-    int rc = SQLITE_OK;
-    if (query) {
-      if (chars <= kMaxGram) return put(0, size);
-      if (starts[1] >= 0) rc = put(starts[1], i + n);
-    } else {
-      if (starts[1] >= 0) rc = put(starts[1], i + n);
-      if (rc == SQLITE_OK && starts[0] >= 0) rc = put(starts[0], i + n);
-      if (rc == SQLITE_OK) rc = put(i, i + n);
-    }
-    if (rc != SQLITE_OK) return rc;
-    starts[1] = starts[0];
-    starts[0] = i;
-    i += n;
-  }
-  return SQLITE_OK;
+  ForEachTitleGram(all, [&](std::size_t, std::size_t, int n) {
+    chars += n == 1;
+    return true;
+  });
+  if (chars <= kMaxGram) return put(0, all.size()) ? SQLITE_OK : rc;
+  ForEachTitleGram(all, [&](std::size_t start, std::size_t end, int n) { return n != 3 || put(start, end); });
+  return rc;
 }
 
 int GramsCreate(void*, const char**, int, Fts5Tokenizer** out) {

@@ -19,12 +19,15 @@
 // rows' packed facts (keyword_posts.h) answer a keyword the grams decide.
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "tallyglass/db/history_db.h"
@@ -49,6 +52,39 @@ bool RegisterGramTokenizer(const QSqlDatabase& db);
 // neighbours. ASCII letters folded to lower case. Empty: the keyword narrows
 // nothing.
 QStringList KeywordGrams(const QString& keyword, int longest);
+
+// The grams of a title as the index holds them: calls `gram(start, end,
+// chars)` with the bytes of each character of UTF-8 `text` (a stray byte
+// counts as one), then of it with the one before, then with the two before;
+// stops when `gram` returns false (and returns false).
+template <class Gram>
+bool ForEachTitleGram(std::string_view text, Gram&& gram) {
+  std::size_t starts[2] = {std::string_view::npos, std::string_view::npos};
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t n = std::min<std::size_t>(lead < 0xC0   ? 1
+                                                : lead < 0xE0 ? 2
+                                                : lead < 0xF0 ? 3
+                                                              : 4,
+                                                text.size() - i);
+    if (!gram(i, i + n, 1)) return false;
+    if (starts[0] != std::string_view::npos && !gram(starts[0], i + n, 2)) return false;
+    if (starts[1] != std::string_view::npos && !gram(starts[1], i + n, 3)) return false;
+    starts[1] = starts[0];
+    starts[0] = i;
+    i += n;
+  }
+  return true;
+}
+
+// A gram's bytes as the index holds them: ASCII letters in lower case, as
+// LIKE compares them.
+inline std::string FoldedGram(std::string_view bytes) {
+  std::string g(bytes);
+  for (char& c : g)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return g;
+}
 
 // The upto value of a complete index.
 inline constexpr std::int64_t kIndexComplete = 2147483647;

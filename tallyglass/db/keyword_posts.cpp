@@ -97,6 +97,13 @@ Result Exec(PGconn* c, const char* sql, const std::vector<std::string>& params =
       PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 1));
 }
 
+// Runs a statement whose rows are not wanted; false with the server's error.
+bool Run(PGconn* c, const char* sql, const std::vector<std::string>& params, QString* error) {
+  Result r = Exec(c, sql, params);
+  if (!r.Ok()) *error = r.Error();
+  return r.Ok();
+}
+
 // Runs `sql` and hands each row of its result to `each` as it arrives
 // (libpq's single-row mode), so that no more than a row is held at once.
 // `each` returns false to stop with `why`.
@@ -250,32 +257,20 @@ bool FoldsIntoDecided(char32_t c) {
 // when the title must stay fresh.
 bool TitleGrams(std::string_view title, std::vector<std::string>* out) {
   out->clear();
-  std::size_t starts[2] = {std::string_view::npos, std::string_view::npos};
-  for (std::size_t i = 0; i < title.size();) {
-    const auto lead = static_cast<unsigned char>(title[i]);
-    const std::size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    if (i + n > title.size()) break;
-    if (n > 1) {
-      char32_t c = lead & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
-      for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(title[i + k]) & 0x3F);
+  const bool listed = ForEachTitleGram(title, [&](std::size_t start, std::size_t end, int chars) {
+    if (chars == 1 && end - start > 1) {
+      const auto* p = reinterpret_cast<const unsigned char*>(title.data() + start);
+      const std::size_t n = end - start;
+      char32_t c = p[0] & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+      for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (p[k] & 0x3F);
       if (FoldsIntoDecided(c)) return false;
     }
-    auto put = [&](std::size_t from) {
-      std::string g(title.substr(from, i + n - from));
-      for (char& ch : g)
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-      out->push_back(std::move(g));
-    };
-    put(i);
-    if (starts[0] != std::string_view::npos) put(starts[0]);
-    if (starts[1] != std::string_view::npos) put(starts[1]);
-    starts[1] = starts[0];
-    starts[0] = i;
-    i += n;
-  }
+    out->push_back(FoldedGram(title.substr(start, end - start)));
+    return true;
+  });
   std::sort(out->begin(), out->end());
   out->erase(std::unique(out->begin(), out->end()), out->end());
-  return true;
+  return listed;
 }
 
 // Rows read for listing.
@@ -386,24 +381,18 @@ bool AddPosts(PGconn* c, const std::map<std::string, std::vector<std::int64_t>>&
     }
   }
   if (!delGram.empty()) {
-    Result r = Exec(c,
-                    "DELETE FROM \"HistoryKeywordPosts\" t USING unnest($1::text[], $2::bigint[]) AS u(g, f) "
-                    "WHERE t.gram = u.g AND t.first = u.f",
-                    {TextArray(delGram), IntArray(delFirst)});
-    if (!r.Ok()) {
-      *error = r.Error();
+    if (!Run(c,
+             "DELETE FROM \"HistoryKeywordPosts\" t USING unnest($1::text[], $2::bigint[]) AS u(g, f) "
+             "WHERE t.gram = u.g AND t.first = u.f",
+             {TextArray(delGram), IntArray(delFirst)}, error))
       return false;
-    }
   }
   if (!putGram.empty()) {
-    Result r = Exec(c,
-                    "INSERT INTO \"HistoryKeywordPosts\"(gram, first, data) SELECT * FROM unnest($1::text[], "
-                    "$2::bigint[], $3::bytea[])",
-                    {TextArray(putGram), IntArray(putFirst), ByteaArray(putData)});
-    if (!r.Ok()) {
-      *error = r.Error();
+    if (!Run(c,
+             "INSERT INTO \"HistoryKeywordPosts\"(gram, first, data) SELECT * FROM unnest($1::text[], "
+             "$2::bigint[], $3::bytea[])",
+             {TextArray(putGram), IntArray(putFirst), ByteaArray(putData)}, error))
       return false;
-    }
   }
   return true;
 }
@@ -443,22 +432,16 @@ bool AddPacks(PGconn* c, const std::vector<KeywordFact>& facts, QString* error) 
     putData.push_back(std::move(data));
   }
   if (!delFirst.empty()) {
-    Result r =
-        Exec(c, "DELETE FROM \"HistoryKeywordPacks\" WHERE first = ANY($1::bigint[])", {IntArray(delFirst)});
-    if (!r.Ok()) {
-      *error = r.Error();
+    if (!Run(c, "DELETE FROM \"HistoryKeywordPacks\" WHERE first = ANY($1::bigint[])", {IntArray(delFirst)},
+             error))
       return false;
-    }
   }
   if (!putFirst.empty()) {
-    Result r = Exec(c,
-                    "INSERT INTO \"HistoryKeywordPacks\"(first, data) SELECT * FROM unnest($1::bigint[], "
-                    "$2::bytea[])",
-                    {IntArray(putFirst), ByteaArray(putData)});
-    if (!r.Ok()) {
-      *error = r.Error();
+    if (!Run(c,
+             "INSERT INTO \"HistoryKeywordPacks\"(first, data) SELECT * FROM unnest($1::bigint[], "
+             "$2::bytea[])",
+             {IntArray(putFirst), ByteaArray(putData)}, error))
       return false;
-    }
   }
   return true;
 }
@@ -549,9 +532,9 @@ bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
   Exec(c, "SET client_min_messages TO WARNING");
   // Two programs starting together: the second waits and finds the lists
   // the first made.
-  bool ok = Exec(c, "BEGIN").Ok() &&
-            Exec(c, "SELECT pg_advisory_xact_lock(hashtext('tallyglass keyword lists'))").Ok();
-  if (ok && current()) return Exec(c, "COMMIT").Ok();
+  bool ok = Run(c, "BEGIN", {}, error) &&
+            Run(c, "SELECT pg_advisory_xact_lock(hashtext('tallyglass keyword lists'))", {}, error);
+  if (ok && current()) return Run(c, "COMMIT", {}, error);
   const char* steps[] = {
       "DROP TABLE IF EXISTS \"HistoryKeywordPosts\", \"HistoryKeywordPacks\", \"HistoryKeywordFresh\", "
       "\"HistoryKeywordState\"",
@@ -569,44 +552,24 @@ bool PreparePgPosts(const QSqlDatabase& db, bool* complete, QString* error) {
       "DROP TRIGGER IF EXISTS tg_keyword_updated ON \"History\"",
       "DROP TRIGGER IF EXISTS tg_keyword_deleted ON \"History\"",
       "DROP TRIGGER IF EXISTS tg_keyword_truncated ON \"History\"",
-      "CREATE TRIGGER tg_keyword_inserted AFTER INSERT ON \"History\" REFERENCING NEW TABLE AS tg_new FOR "
-      "EACH "
-      "STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
-      "CREATE TRIGGER tg_keyword_updated AFTER UPDATE ON \"History\" REFERENCING NEW TABLE AS tg_new OLD "
-      "TABLE "
-      "AS tg_old FOR EACH STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
-      "CREATE TRIGGER tg_keyword_deleted AFTER DELETE ON \"History\" REFERENCING OLD TABLE AS tg_old FOR "
-      "EACH "
-      "STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
+      "CREATE TRIGGER tg_keyword_inserted AFTER INSERT ON \"History\" REFERENCING NEW TABLE AS tg_new "
+      "FOR EACH STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
+      "CREATE TRIGGER tg_keyword_updated AFTER UPDATE ON \"History\" REFERENCING NEW TABLE AS tg_new "
+      "OLD TABLE AS tg_old FOR EACH STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
+      "CREATE TRIGGER tg_keyword_deleted AFTER DELETE ON \"History\" REFERENCING OLD TABLE AS tg_old "
+      "FOR EACH STATEMENT EXECUTE FUNCTION tg_keyword_fresh()",
       "CREATE TRIGGER tg_keyword_truncated AFTER TRUNCATE ON \"History\" FOR EACH STATEMENT EXECUTE FUNCTION "
       "tg_keyword_fresh()",
   };
-  Result failed;
-  for (const char* sql : steps) {
-    if (!ok) break;
-    Result r = Exec(c, sql);
-    if (!r.Ok()) {
-      ok = false;
-      failed = std::move(r);
-    }
-  }
-  Result r;
-  if (ok) {
-    r = Exec(c,
-             "INSERT INTO \"HistoryKeywordState\" SELECT CASE WHEN EXISTS (SELECT 1 FROM \"History\") "
-             "THEN -9223372036854775808 ELSE 2147483647 END, $1::int, '\"History\"'::regclass",
-             {std::to_string(kLayout)});
-    ok = r.Ok();
-    if (!ok) failed = std::move(r);
-  }
+  for (const char* sql : steps) ok = ok && Run(c, sql, {}, error);
+  ok = ok &&
+       Run(c,
+           "INSERT INTO \"HistoryKeywordState\" SELECT CASE WHEN EXISTS (SELECT 1 FROM \"History\") THEN "
+           "-9223372036854775808 ELSE 2147483647 END, $1::int, '\"History\"'::regclass",
+           {std::to_string(kLayout)}, error) &&
+       Run(c, "COMMIT", {}, error);
   if (!ok) {
-    *error = failed.Error();
     Exec(c, "ROLLBACK");
-    return false;
-  }
-  Result commit = Exec(c, "COMMIT");
-  if (!commit.Ok()) {
-    *error = commit.Error();
     return false;
   }
   *complete = PgPostsComplete(db);
@@ -620,10 +583,7 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::i
   PGconn* c = PgOf(db, error);
   if (!c) return false;
   // One snapshot: a fresh id whose change it sees is listed as it sees it.
-  if (!Exec(c, "BEGIN ISOLATION LEVEL REPEATABLE READ").Ok()) {
-    *error = QStringLiteral("no transaction");
-    return false;
-  }
+  if (!Run(c, "BEGIN ISOLATION LEVEL REPEATABLE READ", {}, error)) return false;
   if (!Locked(c, error)) {
     *added = -1;
     return error->isEmpty();
@@ -688,10 +648,7 @@ bool BuildPgPostsStep(const QSqlDatabase& db, int rows, bool mayComplete, std::i
 
 bool CompactPgPosts(const QSqlDatabase& db, QString* error) {
   PGconn* c = PgOf(db, error);
-  if (!c) return false;
-  Result r = Exec(c, "VACUUM FULL \"HistoryKeywordPosts\", \"HistoryKeywordPacks\"");
-  if (!r.Ok()) *error = r.Error();
-  return r.Ok();
+  return c && Run(c, "VACUUM FULL \"HistoryKeywordPosts\", \"HistoryKeywordPacks\"", {}, error);
 }
 
 std::int64_t PgFreshCount(const QSqlDatabase& db, std::int64_t limit) {
@@ -707,10 +664,7 @@ bool MergePgFresh(const QSqlDatabase& db, int rows, std::int64_t* moved, QString
   *moved = 0;
   PGconn* c = PgOf(db, error);
   if (!c) return false;
-  if (!Exec(c, "BEGIN ISOLATION LEVEL REPEATABLE READ").Ok()) {
-    *error = QStringLiteral("no transaction");
-    return false;
-  }
+  if (!Run(c, "BEGIN ISOLATION LEVEL REPEATABLE READ", {}, error)) return false;
   if (!Locked(c, error)) return error->isEmpty();
   // Only into complete lists: while the build runs, its steps take them.
   Result state = Exec(c, "SELECT 1 FROM \"HistoryKeywordState\" WHERE upto = 2147483647");
